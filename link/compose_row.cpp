@@ -1,0 +1,80 @@
+#include "compose_row.h"
+
+#include <cmath>
+
+namespace mirv {
+
+namespace {
+
+constexpr Fixed kScale = 10000;
+constexpr Fixed kBillion = 1000000000;
+
+// The fraction in ten-thousandths, rounded half away from zero. float x 10000 is exact in a
+// double (24 + 14 bits), so the rounding sees the exact product.
+std::optional<Fixed> fix(float fraction) {
+    if (!std::isfinite(fraction))
+        return std::nullopt;
+    const double scaled = std::round(static_cast<double>(fraction) * 10000.0);
+    if (std::fabs(scaled) >= 9.2e18)
+        return std::nullopt;
+    return static_cast<Fixed>(static_cast<long long>(scaled));
+}
+
+std::optional<Fixed> total(Fixed whole, float fraction) {
+    const auto f = fix(fraction);
+    if (!f)
+        return std::nullopt;
+    return whole * kScale + *f;
+}
+
+std::string shown(const std::optional<Fixed>& value) {
+    return value ? formatFixed(*value, 2) : std::string();
+}
+
+std::string temperature(float t) {
+    return t >= 0 && t < 300 ? formatDecimal(t, 2) : std::string();
+}
+
+} // namespace
+
+std::string composeStatusText(const RegisterMap& m) {
+    std::string StatusText = "通讯正常";
+    if (m.ExciteAlarm == 1)
+        StatusText += ",励磁报警";
+    if (m.ElectrodeAlarm == 1)
+        StatusText += ",电极报警";
+    if (m.EmptyPipeAlarm == 1)
+        StatusText += ",空管报警";
+    if (m.UpperAlarm == 1)
+        StatusText += ",上限报警";
+    if (m.LowerAlarm == 1)
+        StatusText += ",下限报警";
+    return StatusText;
+}
+
+std::optional<Fixed> forwardTotal(const RegisterMap& m) { return total(m.ForwardInt, m.ForwardFrac); }
+std::optional<Fixed> reverseTotal(const RegisterMap& m) { return total(m.ReverseInt, m.ReverseFrac); }
+std::optional<Fixed> heatTotal(const RegisterMap& m) {
+    return total(Fixed{m.HeatTotalHigh} * kBillion + m.HeatTotalLow, m.HeatTotalFrac);
+}
+std::optional<Fixed> coldTotal(const RegisterMap& m) {
+    return total(Fixed{m.ColdTotalHigh} * kBillion + m.ColdTotalLow, m.ColdTotalFrac);
+}
+
+BoardRow composeRow(const RegisterMap& m) {
+    BoardRow row;
+    row[FlowRateCell] = formatDecimal(m.FlowRate, 4);
+    row[FlowSpeedCell] = formatDecimal(m.FlowSpeed, 4);
+    row[ForwardTotalCell] = shown(forwardTotal(m));
+    row[ReverseTotalCell] = shown(reverseTotal(m));
+    row[StatusCell] = composeStatusText(m);
+    row[InletTempCell] = temperature(m.InletTemp);
+    row[OutletTempCell] = temperature(m.OutletTemp);
+    row[HeatPowerCell] = formatDecimal(m.HeatPower, 4);
+    row[ColdPowerCell] = formatDecimal(m.ColdPower, 4);
+    row[HeatTotalCell] = shown(heatTotal(m));
+    row[ColdTotalCell] = shown(coldTotal(m));
+    return row;
+}
+
+} // namespace mirv

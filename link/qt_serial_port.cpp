@@ -1,0 +1,117 @@
+#include "qt_serial_port.h"
+
+#include "line_settings.h"
+
+namespace mirv {
+
+namespace {
+
+QSerialPort::Parity toParity(char p) {
+    switch (p) {
+    case 'e':
+        return QSerialPort::EvenParity;
+    case 'o':
+        return QSerialPort::OddParity;
+    case 'm':
+        return QSerialPort::MarkParity;
+    case 's':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits toStopBits(int s) {
+    if (s == 2)
+        return QSerialPort::TwoStop;
+    if (s == 3)
+        return QSerialPort::OneAndHalfStop;
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
+    connect(&port_, &QSerialPort::readyRead, this, [this] {
+        if (bytesArrived)
+            bytesArrived();
+    });
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+Failure QtSerialPort::open(const std::string& device) {
+    if (port_.isOpen())
+        port_.close();
+    lost_ = false;
+    device_ = device;
+    port_.setPortName(QString::fromStdString(device));
+    if (!port_.open(QIODevice::ReadWrite))
+        return port_.errorString().toStdString();
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    return std::nullopt;
+}
+
+Failure QtSerialPort::setSettings(const std::string& settings) {
+    if (!parseLineSettings(settings))
+        return "Invalid line settings: " + settings;
+    settings_ = settings;
+    return applySettings();
+}
+
+Failure QtSerialPort::applySettings() {
+    const auto s = parseLineSettings(settings_);
+    if (!s)
+        return std::nullopt;
+    if (!port_.isOpen())
+        return port_.errorString().toStdString();
+    const bool ok = port_.setBaudRate(s->baud) && port_.setParity(toParity(s->parity)) &&
+                    port_.setDataBits(static_cast<QSerialPort::DataBits>(s->dataBits)) &&
+                    port_.setStopBits(toStopBits(s->stopBits));
+    if (!ok)
+        return port_.errorString().toStdString();
+    return std::nullopt;
+}
+
+void QtSerialPort::flushOutput() {
+    if (port_.isOpen())
+        port_.clear(QSerialPort::Output);
+}
+
+void QtSerialPort::flushInput() {
+    if (port_.isOpen())
+        port_.clear(QSerialPort::Input);
+}
+
+bool QtSerialPort::write(std::span<const std::uint8_t> bytes) {
+    if (!port_.isOpen())
+        return false;
+    const auto n = port_.write(reinterpret_cast<const char*>(bytes.data()),
+                               static_cast<qint64>(bytes.size()));
+    return n == static_cast<qint64>(bytes.size());
+}
+
+std::vector<std::uint8_t> QtSerialPort::readAll() {
+    if (!port_.isOpen())
+        return {};
+    const QByteArray data = port_.readAll();
+    return {data.begin(), data.end()};
+}
+
+void QtSerialPort::recover() {
+    if (!lost_)
+        return;
+    if (open(device_) || applySettings()) {
+        port_.close();
+        lost_ = true;
+    }
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    if (port_.isOpen())
+        port_.close();
+    lost_ = true;
+}
+
+} // namespace mirv

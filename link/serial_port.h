@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace mirv {
+
+// What an operation that can fail returns: nothing, or the failure's description.
+using Failure = std::optional<std::string>;
+
+// The narrow face of the serial line the link works through: a real adapter, a
+// pseudo-terminal and the tests' fake all sit behind it.
+class SerialPort {
+  public:
+    virtual ~SerialPort() = default;
+
+    virtual Failure open(const std::string& device) = 0;
+    // Line settings in the form "9600,n,8,1"; applies to the open port.
+    virtual Failure setSettings(const std::string& settings) = 0;
+    virtual void flushOutput() = 0;
+    virtual void flushInput() = 0;
+    virtual bool write(std::span<const std::uint8_t> bytes) = 0;
+    // Every byte received and not read yet, in arrival order.
+    virtual std::vector<std::uint8_t> readAll() = 0;
+    // Called once per poll tick: a port whose device vanished may try to come back here.
+    virtual void recover() {}
+
+    // Raised on the event thread whenever received bytes are waiting.
+    std::function<void()> bytesArrived;
+};
+
+} // namespace mirv

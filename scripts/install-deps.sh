@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the station, its tools and its tests need. Quick when all are there.
+set -euo pipefail
+packages=(
+    build-essential cmake pkg-config
+    qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev
+    libsqlite3-dev sqlite3
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libmodbus-dev socat
+    xvfb xauth imagemagick fonts-wqy-zenhei
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+if ! "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=300 install -y --no-install-recommends "${missing[@]}"; then
+    "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=300 update
+    "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=300 install -y --no-install-recommends "${missing[@]}"
+fi

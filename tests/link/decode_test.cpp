@@ -1,0 +1,173 @@
+#include "compose_row.h"
+#include "fake_serial_port.h"
+#include "meter_link.h"
+#include "number_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace mirv {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// The answer written out byte by byte, independent of the project's own answer builder.
+std::vector<std::uint8_t> handMadeAnswer(bool withFlow) {
+    std::vector<std::uint8_t> a{0x01, 0x03, 0xB6};
+    a.resize(185, 0x00);
+    if (withFlow) {
+        a[3] = 0x41;
+        a[4] = 0x48;
+        a.insert(a.end(), {0x08, 0x3D});
+    } else {
+        a.insert(a.end(), {0x72, 0x9F});
+    }
+    return a;
+}
+
+TEST(Decode, WholeAnswerFillsRowOne) {
+    const struct {
+        bool withFlow;
+        const char* flow;
+    } cases[] = {{true, "12.5000"}, {false, "0.0000"}};
+    for (const auto& c : cases) {
+        test::FakeSerialPort port;
+        ReadingsBoard board;
+        MeterLink link(port, board);
+        port.bytesArrived = [&] { link.MSComm1_OnComm(); };
+        link.MeterCount = "1";
+        link.Timer1_Timer();
+        port.receive(handMadeAnswer(c.withFlow));
+        const BoardRow expected{c.flow,  "0.0000",   "0.00",   "0.00",   "0.00", "0.00",
+                                "0.0000", "通讯正常", "0.0000", "0.00",   "0.00"};
+        EXPECT_EQ(board.kt(1), expected);
+        EXPECT_EQ(link.WaitReply, 0);
+        EXPECT_EQ(board.MeterOk(1), 1);
+    }
+}
+
+TEST(Decode, Totals) {
+    const struct {
+        RegisterMap m;
+        const char* forward;
+        const char* heat;
+        const char* cold;
+    } cases[] = {
+        {{.ForwardInt = 123456, .ForwardFrac = 0.75f}, "123456.75", "0.00", "0.00"},
+        {{.HeatTotalLow = 5, .HeatTotalHigh = 2, .HeatTotalFrac = 0.5f}, "0.00", "2000000005.50", "0.00"},
+        {{.ForwardInt = 1234567, .ForwardFrac = 0.891f}, "1234567.89", "0.00", "0.00"},
+        // Unsigned registers at their largest: never wrapped, never negative.
+        {{.ForwardInt = 0xFFFFFFFF,
+          .HeatTotalLow = 0xFFFFFFFF,
+          .HeatTotalHigh = 0xFFFFFFFF,
+          .ColdTotalLow = 999999999,
+          .ColdTotalHigh = 0xFFFFFFFF,
+          .ColdTotalFrac = 0.99f},
+         "4294967295.00", "4294967299294967295.00", "4294967295999999999.99"},
+        // The fraction is rounded to ten-thousandths before the total is shown.
+        {{.ForwardFrac = 0.125f}, "0.13", "0.00", "0.00"},
+        {{.ForwardInt = 10, .ForwardFrac = -0.25f}, "9.75", "0.00", "0.00"},
+        {{.ForwardFrac = -0.5f}, "-0.50", "0.00", "0.00"},
+        // Fractions that cannot be counted in ten-thousandths leave the cell empty.
+        {{.ForwardInt = 7, .ForwardFrac = kNaN}, "", "0.00", "0.00"},
+        {{.HeatTotalFrac = kInf}, "0.00", "", "0.00"},
+        {{.ColdTotalFrac = 1e30f}, "0.00", "0.00", ""},
+        {{.ForwardFrac = 9.0e14f}, "899999995002880.00", "0.00", "0.00"},
+    };
+    for (const auto& c : cases) {
+        const BoardRow row = composeRow(c.m);
+        EXPECT_EQ(row[ForwardTotalCell], c.forward);
+        EXPECT_EQ(row[HeatTotalCell], c.heat);
+        EXPECT_EQ(row[ColdTotalCell], c.cold);
+    }
+}
+
+TEST(Decode, StatusTextAlarmsOnlyWhenFlagIsExactlyOne) {
+    const struct {
+        RegisterMap m;
+        const char* text;
+    } cases[] = {
+        {{}, "通讯正常"},
+        {{.ExciteAlarm = 1}, "通讯正常,励磁报警"},
+        {{.EmptyPipeAlarm = 1, .UpperAlarm = 1}, "通讯正常,空管报警,上限报警"},
+        {{.ExciteAlarm = 1, .ElectrodeAlarm = 1, .EmptyPipeAlarm = 1, .UpperAlarm = 1, .LowerAlarm = 1},
+         "通讯正常,励磁报警,电极报警,空管报警,上限报警,下限报警"},
+        {{.ExciteAlarm = 2, .ElectrodeAlarm = 0xFFFF, .LowerAlarm = 257}, "通讯正常"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(composeRow(c.m)[StatusCell], c.text);
+}
+
+TEST(Decode, TemperatureWindowTestsTheRawFloat) {
+    const struct {
+        float t;
+        const char* shown;
+    } cases[] = {
+        {0.0f, "0.00"},      {299.994f, "299.99"}, {299.996f, "300.00"}, {300.0f, ""},
+        {-0.01f, ""},        {-0.0f, "0.00"},      {kNaN, ""},           {kInf, ""},
+        {350.0f, ""},        {21.5f, "21.50"},
+    };
+    for (const auto& c : cases) {
+        const BoardRow row = composeRow({.InletTemp = c.t, .OutletTemp = c.t});
+        EXPECT_EQ(row[InletTempCell], c.shown) << c.t;
+        EXPECT_EQ(row[OutletTempCell], c.shown) << c.t;
+    }
+}
+
+TEST(Decode, FloatsShowTheirExactValueRoundedHalfAwayFromZero) {
+    const struct {
+        float v;
+        int decimals;
+        const char* shown;
+    } cases[] = {
+        {12.3f, 4, "12.3000"},  {0.125f, 2, "0.13"},     {-0.125f, 2, "-0.13"},
+        {0.375f, 2, "0.38"},    {2.5f, 0, "3"},          {0.03125f, 4, "0.0313"},
+        {-0.03125f, 4, "-0.0313"}, {0.015f, 2, "0.01"}, // 0.015f is 0.01499999...
+        {1.005f, 2, "1.00"},    {9.99995f, 4, "10.0000"}, {-0.001f, 2, "-0.00"},
+        {3.4e38f, 2, "339999995214436424907732413799364296704.00"},
+        {kNaN, 4, ""},          {-kInf, 4, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(formatDecimal(c.v, c.decimals), c.shown) << c.v;
+}
+
+TEST(Decode, NonFiniteReadingsLeaveTheirCellsEmpty) {
+    const BoardRow row =
+        composeRow({.FlowRate = kNaN, .FlowSpeed = kInf, .HeatPower = -kInf, .ColdPower = kNaN});
+    EXPECT_EQ(row[FlowRateCell], "");
+    EXPECT_EQ(row[FlowSpeedCell], "");
+    EXPECT_EQ(row[HeatPowerCell], "");
+    EXPECT_EQ(row[ColdPowerCell], "");
+    EXPECT_EQ(row[StatusCell], "通讯正常");
+}
+
+TEST(Decode, RegisterMapRoundTripsThroughAnAnswer) {
+    const RegisterMap m{.FlowRate = 1.5f,        .ForwardInt = 0x01020304, .ForwardFrac = 0.25f,
+                        .ReverseInt = 0xA0B0C0D0, .ReverseFrac = 0.5f,      .ExciteAlarm = 1,
+                        .ElectrodeAlarm = 2,     .EmptyPipeAlarm = 3,      .UpperAlarm = 4,
+                        .LowerAlarm = 0xFFFF,    .FlowSpeed = -2.5f,       .InletTemp = 60.25f,
+                        .OutletTemp = 40.75f,    .HeatPower = 123.5f,      .ColdPower = 7.0f,
+                        .HeatTotalLow = 11,      .HeatTotalHigh = 12,      .HeatTotalFrac = 0.125f,
+                        .ColdTotalLow = 13,      .ColdTotalHigh = 14,      .ColdTotalFrac = 0.0625f};
+    const ReadAnswer a = buildAnswer(9, m);
+    EXPECT_TRUE(answerCrcMatches(a));
+    // Spot-check the wire layout: flow 1.5 = 3F C0 00 00 at offsets 3..6, the forward
+    // integer high word first at 9..12, the excitation flag at 29..30.
+    EXPECT_EQ(std::vector<int>(a.begin() + 3, a.begin() + 7), (std::vector<int>{0x3F, 0xC0, 0, 0}));
+    EXPECT_EQ(std::vector<int>(a.begin() + 9, a.begin() + 13), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(a[29], 0);
+    EXPECT_EQ(a[30], 1);
+    const RegisterMap back = readRegisterMap(a);
+    EXPECT_EQ(back.ReverseInt, m.ReverseInt);
+    EXPECT_EQ(back.LowerAlarm, m.LowerAlarm);
+    EXPECT_EQ(back.FlowSpeed, m.FlowSpeed);
+    EXPECT_EQ(back.ColdTotalHigh, m.ColdTotalHigh);
+    EXPECT_EQ(back.ColdTotalFrac, m.ColdTotalFrac);
+}
+
+} // namespace
+} // namespace mirv

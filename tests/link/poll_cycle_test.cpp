@@ -1,0 +1,183 @@
+#include "fake_serial_port.h"
+#include "meter_link.h"
+#include "read_answer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace mirv {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes answerFrom(int address, float flow = 1.0f) {
+    const ReadAnswer a = buildAnswer(static_cast<std::uint8_t>(address), {.FlowRate = flow});
+    return Bytes(a.begin(), a.end());
+}
+
+struct Station {
+    test::FakeSerialPort port;
+    ReadingsBoard board;
+    MeterLink link{port, board};
+    int decodedRows = 0;
+
+    explicit Station(const std::string& meterCount) {
+        link.MeterCount = meterCount;
+        port.bytesArrived = [this] { link.MSComm1_OnComm(); };
+        board.rowChanged = [this](int n) {
+            if (!board.kt(n)[StatusCell].empty())
+                ++decodedRows;
+        };
+    }
+    int polled() const { return port.written.back()[0]; }
+};
+
+TEST(PollCycle, AddressSequence) {
+    const struct {
+        const char* count;
+        std::vector<int> addresses;
+    } cases[] = {
+        {"3", {1, 2, 3, 1, 2, 3, 1}},
+        {"1", {1, 1, 1}},
+        {"0", {1, 1, 1}},
+        {"", {1, 1, 1}},
+        {"abc", {1, 1, 1}},
+        {"2.5", {1, 2, 3, 1, 2}},
+        {"20", {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                12, 13, 14, 15, 16, 17, 18, 19, 20, 1,  2}},
+    };
+    for (const auto& c : cases) {
+        Station s(c.count);
+        std::vector<int> seen;
+        for (std::size_t i = 0; i < c.addresses.size(); ++i) {
+            s.link.Timer1_Timer();
+            seen.push_back(s.polled());
+        }
+        EXPECT_EQ(seen, c.addresses) << '"' << c.count << '"';
+    }
+}
+
+TEST(PollCycle, TickFlushesBothBuffersThenSendsAndArmsTheReceiveSide) {
+    Station s("2");
+    s.port.writeSucceeds = false;
+    s.link.RecvHex = "0103";
+    s.link.RecvFrame = "0103";
+    s.link.Timer1_Timer();
+    EXPECT_EQ(s.port.calls, (std::vector<std::string>{"flushOutput", "flushInput", "write"}));
+    EXPECT_EQ(s.port.written.back(), (Bytes{0x01, 0x03, 0x00, 0x30, 0x00, 0x5B, 0x04, 0x3E}));
+    // A failed write still leaves the meter waiting, so the next tick counts it as silent.
+    EXPECT_EQ(s.link.WaitReply, 1);
+    EXPECT_EQ(s.link.RecvHex, "");
+    EXPECT_EQ(s.link.RecvFrame, "");
+}
+
+TEST(PollCycle, AnswerInPiecesIsDecodedExactlyOnce) {
+    for (std::size_t pieces : {1u, 2u, 187u}) {
+        Station s("1");
+        s.link.Timer1_Timer();
+        const Bytes answer = answerFrom(1, 12.5f);
+        for (std::size_t i = 0; i < pieces; ++i) {
+            const std::size_t from = answer.size() * i / pieces, to = answer.size() * (i + 1) / pieces;
+            s.port.receive(Bytes(answer.begin() + from, answer.begin() + to));
+            EXPECT_EQ(s.decodedRows, i + 1 == pieces ? 1 : 0) << pieces << " pieces, piece " << i;
+        }
+        EXPECT_EQ(s.board.kt(1)[FlowRateCell], "12.5000");
+        EXPECT_EQ(s.link.WaitReply, 0);
+        EXPECT_EQ(s.link.RecvHex, "");
+        s.link.Timer1_Timer();
+        EXPECT_EQ(s.board.kt(1)[FlowRateCell], "12.5000") << "answered meter kept";
+    }
+}
+
+TEST(PollCycle, FaultyAnswersBlankTheRowAtTheNextTick) {
+    Bytes trailing = answerFrom(1);
+    trailing.push_back(0x00);
+    Bytes wrongCrc = answerFrom(1);
+    wrongCrc[186] ^= 0x01;
+    Bytes swappedCrc = answerFrom(1, 2.0f);
+    ASSERT_NE(swappedCrc[185], swappedCrc[186]);
+    std::swap(swappedCrc[185], swappedCrc[186]);
+    const Bytes exception{0x01, 0x83, 0x02, 0xC0, 0xF1};
+    const Bytes full = answerFrom(1);
+    const Bytes shortAnswer(full.begin(), full.begin() + 100);
+    const Bytes none;
+    const struct {
+        const char* name;
+        Bytes bytes;
+    } cases[] = {{"trailing byte", trailing}, {"wrong CRC", wrongCrc},
+                 {"swapped CRC", swappedCrc}, {"exception", exception},
+                 {"short", shortAnswer},      {"silence", none}};
+    for (const auto& c : cases) {
+        Station s("1");
+        s.link.Timer1_Timer();
+        s.port.receive(answerFrom(1));
+        ASSERT_EQ(s.board.MeterOk(1), 1);
+        s.link.Timer1_Timer();
+        if (!c.bytes.empty())
+            s.port.receive(c.bytes);
+        if (c.bytes.size() == 187) // a complete answer that fails its CRC still empties the text
+            EXPECT_EQ(s.link.RecvHex, "") << c.name;
+        EXPECT_EQ(s.board.kt(1)[StatusCell], "通讯正常") << c.name << ": shown until the tick";
+        s.link.Timer1_Timer();
+        EXPECT_EQ(s.board.kt(1), BoardRow{}) << c.name;
+        EXPECT_EQ(s.board.MeterOk(1), 0) << c.name;
+    }
+}
+
+TEST(PollCycle, NoMeterConnectedBlanksThePreviousMeterEveryTick) {
+    Station s("3");
+    s.link.Timer1_Timer();
+    EXPECT_EQ(s.link.WaitReply, 1);
+    std::vector<int> blanked;
+    s.board.rowChanged = [&](int n) { blanked.push_back(n); };
+    for (int i = 0; i < 4; ++i)
+        s.link.Timer1_Timer();
+    EXPECT_EQ(blanked, (std::vector<int>{1, 2, 3, 1}));
+}
+
+// A late answer is real data for its own meter but says nothing about the polled one.
+TEST(PollCycle, LateAnswerFillsItsRowButDoesNotSettleThePoll) {
+    Station s("4");
+    for (int i = 0; i < 4; ++i) // poll 1..4 with answers, so every row is filled
+    {
+        s.link.Timer1_Timer();
+        s.port.receive(answerFrom(s.polled()));
+    }
+    s.link.Timer1_Timer(); // polls 1
+    s.port.receive(answerFrom(1));
+    s.link.Timer1_Timer(); // polls 2: meter 1's answer is late and arrives now
+    s.port.receive(answerFrom(1, 9.0f));
+    EXPECT_EQ(s.board.kt(1)[FlowRateCell], "9.0000");
+    EXPECT_EQ(s.board.MeterOk(1), 1);
+    EXPECT_EQ(s.link.WaitReply, 1);
+    s.link.Timer1_Timer(); // meter 2 never answered
+    EXPECT_EQ(s.board.kt(2), BoardRow{});
+    EXPECT_EQ(s.board.MeterOk(2), 0);
+    EXPECT_EQ(s.board.MeterOk(1), 1);
+}
+
+TEST(PollCycle, AnswerFromOutsideTheBoardChangesNothingAndSettlesNothing) {
+    for (int address : {0, 21, 255}) {
+        Station s("1");
+        s.link.Timer1_Timer();
+        s.port.receive(answerFrom(1));
+        s.link.Timer1_Timer();
+        s.port.receive(answerFrom(address));
+        EXPECT_EQ(s.link.WaitReply, 1) << address;
+        EXPECT_EQ(s.board.kt(1)[StatusCell], "通讯正常");
+        s.link.Timer1_Timer();
+        EXPECT_EQ(s.board.kt(1), BoardRow{}) << address;
+    }
+}
+
+TEST(PollCycle, FirstTickBlanksNothing) {
+    Station s("1");
+    int changes = 0;
+    s.board.rowChanged = [&](int) { ++changes; };
+    s.link.Timer1_Timer();
+    EXPECT_EQ(changes, 0);
+}
+
+} // namespace
+} // namespace mirv
