@@ -22,9 +22,14 @@ void AnswerToBoardRow(benchmark::State& state) {
     mirv::ReadingsBoard board;
     mirv::MeterLink link(port, board);
     link.MeterCount = "1";
-    const auto answer = mirv::buildAnswer(
-        1, {.FlowRate = 12.345f, .ForwardInt = 123456, .ForwardFrac = 0.75f, .InletTemp = 61.5f,
-            .OutletTemp = 48.25f, .HeatPower = 15.5f, .HeatTotalLow = 5, .HeatTotalHigh = 2});
+    const auto answer = mirv::buildAnswer(1, {.FlowRate = 12.345f,
+                                              .ForwardInt = 123456,
+                                              .ForwardFrac = 0.75f,
+                                              .InletTemp = 61.5f,
+                                              .OutletTemp = 48.25f,
+                                              .HeatPower = 15.5f,
+                                              .HeatTotalLow = 5,
+                                              .HeatTotalHigh = 2});
     for (auto _ : state) {
         link.Timer1_Timer();
         port.inbox.assign(answer.begin(), answer.end());

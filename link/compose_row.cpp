@@ -52,8 +52,12 @@ std::string composeStatusText(const RegisterMap& m) {
     return StatusText;
 }
 
-std::optional<Fixed> forwardTotal(const RegisterMap& m) { return total(m.ForwardInt, m.ForwardFrac); }
-std::optional<Fixed> reverseTotal(const RegisterMap& m) { return total(m.ReverseInt, m.ReverseFrac); }
+std::optional<Fixed> forwardTotal(const RegisterMap& m) {
+    return total(m.ForwardInt, m.ForwardFrac);
+}
+std::optional<Fixed> reverseTotal(const RegisterMap& m) {
+    return total(m.ReverseInt, m.ReverseFrac);
+}
 std::optional<Fixed> heatTotal(const RegisterMap& m) {
     return total(Fixed{m.HeatTotalHigh} * kBillion + m.HeatTotalLow, m.HeatTotalFrac);
 }

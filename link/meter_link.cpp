@@ -22,7 +22,8 @@ int hexValue(char c) {
 }
 
 std::uint8_t hexByte(const std::string& text, std::size_t index) {
-    return static_cast<std::uint8_t>(hexValue(text[2 * index]) * 16 + hexValue(text[2 * index + 1]));
+    return static_cast<std::uint8_t>(hexValue(text[2 * index]) * 16 +
+                                     hexValue(text[2 * index + 1]));
 }
 
 // Addresses above 255 cannot be sent, so a larger meter count wraps there.

@@ -60,9 +60,8 @@ std::string formatDecimal(float value, int decimals) {
 
 std::string formatFixed(Fixed tenThousandths, int decimals) {
     const bool negative = tenThousandths < 0;
-    const unsigned __int128 magnitude =
-        negative ? -static_cast<unsigned __int128>(tenThousandths)
-                 : static_cast<unsigned __int128>(tenThousandths);
+    const unsigned __int128 magnitude = negative ? -static_cast<unsigned __int128>(tenThousandths)
+                                                 : static_cast<unsigned __int128>(tenThousandths);
     std::string digits = toDigits(magnitude);
     if (digits.size() < 5)
         digits.insert(0, 5 - digits.size(), '0');

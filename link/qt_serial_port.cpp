@@ -85,8 +85,8 @@ void QtSerialPort::flushInput() {
 bool QtSerialPort::write(std::span<const std::uint8_t> bytes) {
     if (!port_.isOpen())
         return false;
-    const auto n = port_.write(reinterpret_cast<const char*>(bytes.data()),
-                               static_cast<qint64>(bytes.size()));
+    const auto n =
+        port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     return n == static_cast<qint64>(bytes.size());
 }
 

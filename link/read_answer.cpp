@@ -10,7 +10,9 @@ namespace mirv {
 namespace {
 
 // Offset of register R in the answer.
-constexpr std::size_t at(std::uint16_t reg) { return 3 + 2 * (reg - kFirstRegister); }
+constexpr std::size_t at(std::uint16_t reg) {
+    return 3 + 2 * (reg - kFirstRegister);
+}
 
 std::uint32_t getU32(const ReadAnswer& a, std::size_t o) {
     return std::uint32_t{a[o]} << 24 | std::uint32_t{a[o + 1]} << 16 |
@@ -19,7 +21,9 @@ std::uint32_t getU32(const ReadAnswer& a, std::size_t o) {
 std::uint16_t getU16(const ReadAnswer& a, std::size_t o) {
     return static_cast<std::uint16_t>(a[o] << 8 | a[o + 1]);
 }
-float getFloat(const ReadAnswer& a, std::size_t o) { return std::bit_cast<float>(getU32(a, o)); }
+float getFloat(const ReadAnswer& a, std::size_t o) {
+    return std::bit_cast<float>(getU32(a, o));
+}
 
 void putU32(ReadAnswer& a, std::size_t o, std::uint32_t v) {
     a[o] = v >> 24;
@@ -31,7 +35,9 @@ void putU16(ReadAnswer& a, std::size_t o, std::uint16_t v) {
     a[o] = v >> 8;
     a[o + 1] = v & 0xFF;
 }
-void putFloat(ReadAnswer& a, std::size_t o, float v) { putU32(a, o, std::bit_cast<std::uint32_t>(v)); }
+void putFloat(ReadAnswer& a, std::size_t o, float v) {
+    putU32(a, o, std::bit_cast<std::uint32_t>(v));
+}
 
 // One table drives both directions so reading and building never disagree.
 template <typename Answer, typename Map, typename F32, typename U32, typename U16>

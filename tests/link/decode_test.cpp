@@ -42,8 +42,8 @@ TEST(Decode, WholeAnswerFillsRowOne) {
         link.MeterCount = "1";
         link.Timer1_Timer();
         port.receive(handMadeAnswer(c.withFlow));
-        const BoardRow expected{c.flow,  "0.0000",   "0.00",   "0.00",   "0.00", "0.00",
-                                "0.0000", "通讯正常", "0.0000", "0.00",   "0.00"};
+        const BoardRow expected{c.flow,   "0.0000",   "0.00",   "0.00", "0.00", "0.00",
+                                "0.0000", "通讯正常", "0.0000", "0.00", "0.00"};
         EXPECT_EQ(board.kt(1), expected);
         EXPECT_EQ(link.WaitReply, 0);
         EXPECT_EQ(board.MeterOk(1), 1);
@@ -58,7 +58,10 @@ TEST(Decode, Totals) {
         const char* cold;
     } cases[] = {
         {{.ForwardInt = 123456, .ForwardFrac = 0.75f}, "123456.75", "0.00", "0.00"},
-        {{.HeatTotalLow = 5, .HeatTotalHigh = 2, .HeatTotalFrac = 0.5f}, "0.00", "2000000005.50", "0.00"},
+        {{.HeatTotalLow = 5, .HeatTotalHigh = 2, .HeatTotalFrac = 0.5f},
+         "0.00",
+         "2000000005.50",
+         "0.00"},
         {{.ForwardInt = 1234567, .ForwardFrac = 0.891f}, "1234567.89", "0.00", "0.00"},
         // Unsigned registers at their largest: never wrapped, never negative.
         {{.ForwardInt = 0xFFFFFFFF,
@@ -67,7 +70,9 @@ TEST(Decode, Totals) {
           .ColdTotalLow = 999999999,
           .ColdTotalHigh = 0xFFFFFFFF,
           .ColdTotalFrac = 0.99f},
-         "4294967295.00", "4294967299294967295.00", "4294967295999999999.99"},
+         "4294967295.00",
+         "4294967299294967295.00",
+         "4294967295999999999.99"},
         // The fraction is rounded to ten-thousandths before the total is shown.
         {{.ForwardFrac = 0.125f}, "0.13", "0.00", "0.00"},
         {{.ForwardInt = 10, .ForwardFrac = -0.25f}, "9.75", "0.00", "0.00"},
@@ -94,7 +99,11 @@ TEST(Decode, StatusTextAlarmsOnlyWhenFlagIsExactlyOne) {
         {{}, "通讯正常"},
         {{.ExciteAlarm = 1}, "通讯正常,励磁报警"},
         {{.EmptyPipeAlarm = 1, .UpperAlarm = 1}, "通讯正常,空管报警,上限报警"},
-        {{.ExciteAlarm = 1, .ElectrodeAlarm = 1, .EmptyPipeAlarm = 1, .UpperAlarm = 1, .LowerAlarm = 1},
+        {{.ExciteAlarm = 1,
+          .ElectrodeAlarm = 1,
+          .EmptyPipeAlarm = 1,
+          .UpperAlarm = 1,
+          .LowerAlarm = 1},
          "通讯正常,励磁报警,电极报警,空管报警,上限报警,下限报警"},
         {{.ExciteAlarm = 2, .ElectrodeAlarm = 0xFFFF, .LowerAlarm = 257}, "通讯正常"},
     };
@@ -107,9 +116,8 @@ TEST(Decode, TemperatureWindowTestsTheRawFloat) {
         float t;
         const char* shown;
     } cases[] = {
-        {0.0f, "0.00"},      {299.994f, "299.99"}, {299.996f, "300.00"}, {300.0f, ""},
-        {-0.01f, ""},        {-0.0f, "0.00"},      {kNaN, ""},           {kInf, ""},
-        {350.0f, ""},        {21.5f, "21.50"},
+        {0.0f, "0.00"},  {299.994f, "299.99"}, {299.996f, "300.00"}, {300.0f, ""}, {-0.01f, ""},
+        {-0.0f, "0.00"}, {kNaN, ""},           {kInf, ""},           {350.0f, ""}, {21.5f, "21.50"},
     };
     for (const auto& c : cases) {
         const BoardRow row = composeRow({.InletTemp = c.t, .OutletTemp = c.t});
@@ -124,12 +132,20 @@ TEST(Decode, FloatsShowTheirExactValueRoundedHalfAwayFromZero) {
         int decimals;
         const char* shown;
     } cases[] = {
-        {12.3f, 4, "12.3000"},  {0.125f, 2, "0.13"},     {-0.125f, 2, "-0.13"},
-        {0.375f, 2, "0.38"},    {2.5f, 0, "3"},          {0.03125f, 4, "0.0313"},
-        {-0.03125f, 4, "-0.0313"}, {0.015f, 2, "0.01"}, // 0.015f is 0.01499999...
-        {1.005f, 2, "1.00"},    {9.99995f, 4, "10.0000"}, {-0.001f, 2, "-0.00"},
+        {12.3f, 4, "12.3000"},
+        {0.125f, 2, "0.13"},
+        {-0.125f, 2, "-0.13"},
+        {0.375f, 2, "0.38"},
+        {2.5f, 0, "3"},
+        {0.03125f, 4, "0.0313"},
+        {-0.03125f, 4, "-0.0313"},
+        {0.015f, 2, "0.01"}, // 0.015f is 0.01499999...
+        {1.005f, 2, "1.00"},
+        {9.99995f, 4, "10.0000"},
+        {-0.001f, 2, "-0.00"},
         {3.4e38f, 2, "339999995214436424907732413799364296704.00"},
-        {kNaN, 4, ""},          {-kInf, 4, ""},
+        {kNaN, 4, ""},
+        {-kInf, 4, ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(formatDecimal(c.v, c.decimals), c.shown) << c.v;
@@ -146,13 +162,27 @@ TEST(Decode, NonFiniteReadingsLeaveTheirCellsEmpty) {
 }
 
 TEST(Decode, RegisterMapRoundTripsThroughAnAnswer) {
-    const RegisterMap m{.FlowRate = 1.5f,        .ForwardInt = 0x01020304, .ForwardFrac = 0.25f,
-                        .ReverseInt = 0xA0B0C0D0, .ReverseFrac = 0.5f,      .ExciteAlarm = 1,
-                        .ElectrodeAlarm = 2,     .EmptyPipeAlarm = 3,      .UpperAlarm = 4,
-                        .LowerAlarm = 0xFFFF,    .FlowSpeed = -2.5f,       .InletTemp = 60.25f,
-                        .OutletTemp = 40.75f,    .HeatPower = 123.5f,      .ColdPower = 7.0f,
-                        .HeatTotalLow = 11,      .HeatTotalHigh = 12,      .HeatTotalFrac = 0.125f,
-                        .ColdTotalLow = 13,      .ColdTotalHigh = 14,      .ColdTotalFrac = 0.0625f};
+    const RegisterMap m{.FlowRate = 1.5f,
+                        .ForwardInt = 0x01020304,
+                        .ForwardFrac = 0.25f,
+                        .ReverseInt = 0xA0B0C0D0,
+                        .ReverseFrac = 0.5f,
+                        .ExciteAlarm = 1,
+                        .ElectrodeAlarm = 2,
+                        .EmptyPipeAlarm = 3,
+                        .UpperAlarm = 4,
+                        .LowerAlarm = 0xFFFF,
+                        .FlowSpeed = -2.5f,
+                        .InletTemp = 60.25f,
+                        .OutletTemp = 40.75f,
+                        .HeatPower = 123.5f,
+                        .ColdPower = 7.0f,
+                        .HeatTotalLow = 11,
+                        .HeatTotalHigh = 12,
+                        .HeatTotalFrac = 0.125f,
+                        .ColdTotalLow = 13,
+                        .ColdTotalHigh = 14,
+                        .ColdTotalFrac = 0.0625f};
     const ReadAnswer a = buildAnswer(9, m);
     EXPECT_TRUE(answerCrcMatches(a));
     // Spot-check the wire layout: flow 1.5 = 3F C0 00 00 at offsets 3..6, the forward

@@ -44,8 +44,7 @@ TEST(PollCycle, AddressSequence) {
         {"", {1, 1, 1}},
         {"abc", {1, 1, 1}},
         {"2.5", {1, 2, 3, 1, 2}},
-        {"20", {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
-                12, 13, 14, 15, 16, 17, 18, 19, 20, 1,  2}},
+        {"20", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 1, 2}},
     };
     for (const auto& c : cases) {
         Station s(c.count);
@@ -78,7 +77,8 @@ TEST(PollCycle, AnswerInPiecesIsDecodedExactlyOnce) {
         s.link.Timer1_Timer();
         const Bytes answer = answerFrom(1, 12.5f);
         for (std::size_t i = 0; i < pieces; ++i) {
-            const std::size_t from = answer.size() * i / pieces, to = answer.size() * (i + 1) / pieces;
+            const std::size_t from = answer.size() * i / pieces,
+                              to = answer.size() * (i + 1) / pieces;
             s.port.receive(Bytes(answer.begin() + from, answer.begin() + to));
             EXPECT_EQ(s.decodedRows, i + 1 == pieces ? 1 : 0) << pieces << " pieces, piece " << i;
         }
@@ -105,9 +105,8 @@ TEST(PollCycle, FaultyAnswersBlankTheRowAtTheNextTick) {
     const struct {
         const char* name;
         Bytes bytes;
-    } cases[] = {{"trailing byte", trailing}, {"wrong CRC", wrongCrc},
-                 {"swapped CRC", swappedCrc}, {"exception", exception},
-                 {"short", shortAnswer},      {"silence", none}};
+    } cases[] = {{"trailing byte", trailing}, {"wrong CRC", wrongCrc}, {"swapped CRC", swappedCrc},
+                 {"exception", exception},    {"short", shortAnswer},  {"silence", none}};
     for (const auto& c : cases) {
         Station s("1");
         s.link.Timer1_Timer();
@@ -116,8 +115,9 @@ TEST(PollCycle, FaultyAnswersBlankTheRowAtTheNextTick) {
         s.link.Timer1_Timer();
         if (!c.bytes.empty())
             s.port.receive(c.bytes);
-        if (c.bytes.size() == 187) // a complete answer that fails its CRC still empties the text
+        if (c.bytes.size() == 187) { // a complete answer that fails its CRC still empties the text
             EXPECT_EQ(s.link.RecvHex, "") << c.name;
+        }
         EXPECT_EQ(s.board.kt(1)[StatusCell], "通讯正常") << c.name << ": shown until the tick";
         s.link.Timer1_Timer();
         EXPECT_EQ(s.board.kt(1), BoardRow{}) << c.name;

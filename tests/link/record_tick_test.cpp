@@ -20,7 +20,9 @@ std::vector<int> recordedMinutes(const std::vector<std::string>& intervalPerMinu
     return minutes;
 }
 
-std::vector<std::string> repeat(const std::string& text, int n) { return std::vector(n, text); }
+std::vector<std::string> repeat(const std::string& text, int n) {
+    return std::vector(n, text);
+}
 
 TEST(RecordTick, RecordsEveryIntervalAndMendsALoweredInterval) {
     auto lowered = repeat("10", 7);

@@ -20,19 +20,30 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-void onSignal(int) { stopRequested = 1; }
+void onSignal(int) {
+    stopRequested = 1;
+}
 
 speed_t toSpeed(int baud) {
     switch (baud) {
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B9600;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B9600;
     }
 }
 
@@ -91,7 +102,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "meter-sim: serving on %s\n", options->port.c_str());
     }
 
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
@@ -107,7 +118,8 @@ int main(int argc, char** argv) {
     while (!stopRequested) {
         int timeoutMs = 50;
         for (const auto& c : queue)
-            timeoutMs = std::min(timeoutMs, std::max(0, static_cast<int>((c.dueSeconds - now()) * 1000)));
+            timeoutMs =
+                std::min(timeoutMs, std::max(0, static_cast<int>((c.dueSeconds - now()) * 1000)));
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, timeoutMs);
         if (ready < 0 && errno != EINTR)

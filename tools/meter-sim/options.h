@@ -10,14 +10,14 @@ namespace mirv::sim {
 // How a meter misbehaves on request.
 struct Fault {
     enum Kind { None, Silent, BadCrc, Short, Delay, Pieces, Trailing, Exception } kind = None;
-    int delayMs = 0;    // Delay: before answering
-    int pieces = 1;     // Pieces: how many parts
-    int gapMs = 0;      // Pieces: pause between parts
+    int delayMs = 0; // Delay: before answering
+    int pieces = 1;  // Pieces: how many parts
+    int gapMs = 0;   // Pieces: pause between parts
 };
 
 struct Options {
-    std::string port;  // serve on this existing device
-    std::string link;  // or create a pseudo-terminal and link this path to it
+    std::string port; // serve on this existing device
+    std::string link; // or create a pseudo-terminal and link this path to it
     int baud = 9600;
     std::set<int> meters{1};
     std::map<int, Fault> faults;

@@ -66,8 +66,8 @@ std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now) {
     if (first != kFirstRegister || count != kRegisterCount)
         return {{now, exceptionAnswer(static_cast<std::uint8_t>(address), 0x02)}};
 
-    const auto answerBytes = buildAnswer(static_cast<std::uint8_t>(address),
-                                         meter->second.registersAt(now));
+    const auto answerBytes =
+        buildAnswer(static_cast<std::uint8_t>(address), meter->second.registersAt(now));
     std::vector<std::uint8_t> bytes(answerBytes.begin(), answerBytes.end());
     const auto f = options_.faults.find(address);
     const Fault fault = f == options_.faults.end() ? Fault{} : f->second;
@@ -95,8 +95,9 @@ std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now) {
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t from = bytes.size() * i / n, to = bytes.size() * (i + 1) / n;
             if (from < to)
-                out.push_back({now + i * fault.gapMs / 1000.0,
-                               std::vector<std::uint8_t>(bytes.begin() + from, bytes.begin() + to)});
+                out.push_back(
+                    {now + i * fault.gapMs / 1000.0,
+                     std::vector<std::uint8_t>(bytes.begin() + from, bytes.begin() + to)});
         }
         return out;
     }

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace mirv::test {
+
+// A program the test starts and always stops again, even when an assertion fails.
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    explicit ChildProcess(const std::vector<std::string>& argv) { start(argv); }
+    ~ChildProcess() { stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    void start(const std::vector<std::string>& argv) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::vector<char*> args;
+            for (const auto& a : argv)
+                args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execvp(args[0], args.data());
+            ::_exit(127);
+        }
+    }
+
+    // Runs `body` in a forked child (no exec); the child never returns into the test.
+    void startFunction(const std::function<void()>& body) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            body();
+            ::_exit(0);
+        }
+    }
+
+    // Stops it (SIGTERM, then SIGKILL after a second) and returns its exit status.
+    int stop(int signal = SIGTERM) {
+        if (pid_ <= 0)
+            return -1;
+        ::kill(pid_, signal);
+        int status = 0;
+        for (int i = 0; i < 100; ++i) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+
+    bool running() const { return pid_ > 0; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// Waits up to `timeout` for a path (or a link) to appear.
+inline bool waitForPath(const std::filesystem::path& p,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    std::error_code ec;
+    while (std::chrono::steady_clock::now() < end) {
+        if (std::filesystem::exists(p, ec))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+} // namespace mirv::test

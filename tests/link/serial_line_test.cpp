@@ -1,0 +1,142 @@
+// The poll cycle over real pseudo-terminals through QSerialPort: against libmodbus as an
+// independent slave, against the project's simulator, and with the device vanishing.
+#include "child_process.h"
+#include "meter_link.h"
+#include "qt_serial_port.h"
+#include "temp_dir.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <modbus/modbus.h>
+
+namespace mirv {
+namespace {
+
+// The link as the window wires it, on a real port.
+struct LinkOnPort {
+    QtSerialPort port;
+    ReadingsBoard board;
+    MeterLink link{port, board};
+
+    LinkOnPort(const std::string& device, const std::string& meters) {
+        link.MeterCount = meters;
+        port.bytesArrived = [this] { link.MSComm1_OnComm(); };
+        EXPECT_EQ(port.open(device), std::nullopt);
+        EXPECT_EQ(port.setSettings("9600,n,8,1"), std::nullopt);
+    }
+    // One poll tick, then the event loop runs while the answer comes in.
+    void tick(int waitMs = 150) {
+        link.Timer1_Timer();
+        QTest::qWait(waitMs);
+    }
+};
+
+// A libmodbus RTU slave with id 1 on `device`, serving one meter's registers forever.
+void runLibmodbusSlave(const std::string& device) {
+    modbus_t* ctx = modbus_new_rtu(device.c_str(), 9600, 'N', 8, 1);
+    modbus_set_slave(ctx, 1);
+    if (modbus_connect(ctx) != 0)
+        return;
+    modbus_mapping_t* map = modbus_mapping_new_start_address(0, 0, 0, 0, 0x30, 91, 0, 0);
+    auto reg = [&](int r) { return &map->tab_registers[r - 0x30]; };
+    modbus_set_float_badc(12.5f, reg(0x30));
+    *reg(0x33) = 0x0001; // forward integer 0x0001E240 = 123456
+    *reg(0x34) = 0xE240;
+    modbus_set_float_badc(0.75f, reg(0x35));
+    *reg(0x3F) = 1; // empty pipe
+    modbus_set_float_badc(1.25f, reg(0x42));
+    modbus_set_float_badc(61.25f, reg(0x50));
+    modbus_set_float_badc(350.0f, reg(0x58));
+    modbus_set_float_badc(-3.5f, reg(0x65));
+    *reg(0x6A) = 0;
+    *reg(0x6B) = 5;
+    *reg(0x6D) = 2; // heat high part 2 -> 2,000,000,005
+    modbus_set_float_badc(0.5f, reg(0x6E));
+    std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+    while (true) {
+        const int n = modbus_receive(ctx, query);
+        if (n > 0)
+            modbus_reply(ctx, query, n, map);
+    }
+}
+
+TEST(SerialLine, PollsALibmodbusSlave) {
+    test::TempDir dir;
+    const std::string station = dir.str() + "/station", meter = dir.str() + "/meter";
+    test::ChildProcess socat(
+        {"socat", "pty,raw,echo=0,link=" + station, "pty,raw,echo=0,link=" + meter});
+    ASSERT_TRUE(test::waitForPath(station) && test::waitForPath(meter));
+    test::ChildProcess slave;
+    slave.startFunction([&] { runLibmodbusSlave(meter); });
+    QTest::qWait(200);
+
+    LinkOnPort s(station, "1");
+    for (int i = 0; i < 3; ++i)
+        s.tick(300);
+    const BoardRow expected{"12.5000",   "1.2500",        "61.25",   "",
+                            "123456.75", "0.00",          "-3.5000", "通讯正常,空管报警",
+                            "0.0000",    "2000000005.50", "0.00"};
+    EXPECT_EQ(s.board.kt(1), expected);
+    EXPECT_EQ(s.board.MeterOk(1), 1);
+    EXPECT_EQ(s.link.WaitReply, 0);
+}
+
+std::vector<std::string> simulator(const std::string& link, std::vector<std::string> extra) {
+    std::vector<std::string> argv{MIRV_METER_SIM, "--link", link};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return argv;
+}
+
+TEST(SerialLine, PollsTheSimulatorAndBlanksItsSilentMeter) {
+    test::TempDir dir;
+    const std::string link = dir.str() + "/com1";
+    test::ChildProcess sim(simulator(link, {"--meters", "1-3", "--fault", "2:silent", "--alarm",
+                                            "3:excite", "--fault", "3:pieces:4:20"}));
+    ASSERT_TRUE(test::waitForPath(link));
+    LinkOnPort s(link, "3");
+    for (int i = 0; i < 7; ++i)
+        s.tick();
+    EXPECT_EQ(s.board.MeterOk(1), 1);
+    EXPECT_EQ(s.board.MeterOk(2), 0);
+    EXPECT_EQ(s.board.MeterOk(3), 1);
+    EXPECT_EQ(s.board.kt(2), BoardRow{});
+    EXPECT_EQ(s.board.kt(1)[StatusCell], "通讯正常");
+    EXPECT_EQ(s.board.kt(3)[StatusCell], "通讯正常,励磁报警");
+    EXPECT_FALSE(s.board.kt(1)[FlowRateCell].empty());
+}
+
+TEST(SerialLine, PortVanishesAndComesBack) {
+    test::TempDir dir;
+    const std::string link = dir.str() + "/com1";
+    auto sim = std::make_unique<test::ChildProcess>(simulator(link, {"--meters", "1"}));
+    ASSERT_TRUE(test::waitForPath(link));
+    LinkOnPort s(link, "1");
+    s.tick();
+    s.tick();
+    ASSERT_EQ(s.board.MeterOk(1), 1);
+
+    sim.reset(); // the far end is gone, as when an adapter is unplugged
+    for (int i = 0; i < 3; ++i)
+        s.tick();
+    EXPECT_TRUE(s.port.lost());
+    EXPECT_FALSE(s.port.isOpen());
+    EXPECT_EQ(s.board.MeterOk(1), 0);
+    EXPECT_EQ(s.board.kt(1), BoardRow{});
+
+    sim = std::make_unique<test::ChildProcess>(simulator(link, {"--meters", "1"}));
+    ASSERT_TRUE(test::waitForPath(link));
+    for (int i = 0; i < 4; ++i)
+        s.tick();
+    EXPECT_EQ(s.board.MeterOk(1), 1);
+    EXPECT_FALSE(s.port.lost());
+}
+
+} // namespace
+} // namespace mirv
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
