@@ -1,11 +1,49 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the meter simulator on a pseudo-terminal.
+# Installs what is missing, builds, and starts the station on a demo folder of its own (demo/)
+# against simulated meters 1 to 5 on a pseudo-terminal: meter 4 is silent, meter 2 reports
+# alarms. Without a display it runs under Xvfb and keeps a screenshot of the window up to date.
+# Ctrl-C ends everything it started.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
+
 demo=$PWD/demo
 mkdir -p "$demo/ports"
-echo "The station window is not built yet; starting the meter simulator alone on $demo/ports/com1."
-exec build/tools/meter-sim --link "$demo/ports/com1" --meters 1-5 --fault 4:silent --alarm 2:excite --verbose
+# The station's folder is the folder of its executable, so the demo gets its own copy and
+# never touches build/station/mirv.mdb.
+cp -f build/station/mirv-station "$demo/"
+for f in build/station/MirvReport.xls; do [ -f "$f" ] && cp -f "$f" "$demo/"; done
+[ -f "$demo/mirv.mdb" ] || build/tools/make-database data/schema.sql "$demo/mirv.mdb"
+sqlite3 "$demo/mirv.mdb" "UPDATE mirve SET timer = '300', minute = '1', com = 1, Settings = '9600', num = '5'
+                          WHERE rowid = (SELECT rowid FROM mirve LIMIT 1);"
+
+pids=()
+cleanup() {
+    trap - EXIT INT TERM
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+
+build/tools/meter-sim --link "$demo/ports/com1" --meters 1-5 --fault 4:silent \
+    --alarm 2:excite+upper &
+pids+=($!)
+for _ in $(seq 50); do [ -e "$demo/ports/com1" ] && break; sleep 0.1; done
+
+if [ -z "${DISPLAY:-}" ]; then
+    display=:$((90 + RANDOM % 100))
+    Xvfb "$display" -screen 0 1200x600x24 -nolisten tcp &
+    pids+=($!)
+    export DISPLAY=$display
+    sleep 1
+    shot=$demo/screenshot.png
+    echo "No display: the station runs under Xvfb on $display; its screenshot is rewritten every 3 s at $shot"
+    ( while sleep 3; do import -window root "$shot.tmp.png" 2>/dev/null && mv -f "$shot.tmp.png" "$shot"; done ) &
+    pids+=($!)
+fi
+
+"$demo/mirv-station" &
+pids+=($!)
+wait "${pids[-1]}"

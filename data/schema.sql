@@ -1,0 +1,30 @@
+-- The station's database: the settings row and the history table. WAL keeps readers from
+-- blocking the logger.
+PRAGMA journal_mode = WAL;
+
+CREATE TABLE mirve (
+    "timer" TEXT,
+    "minute" TEXT,
+    "com" INTEGER,
+    "Settings" TEXT,
+    "num" TEXT
+);
+INSERT INTO mirve ("timer", "minute", "com", "Settings", "num") VALUES ('2000', '1', 1, '9600', '1');
+
+CREATE TABLE Historydata (
+    ID INTEGER PRIMARY KEY AUTOINCREMENT,
+    MeterID TEXT,
+    MinuteAverage TEXT,
+    Foward TEXT,
+    Reverse TEXT,
+    TXTctemperature1 TEXT,
+    TXTctemperature2 TEXT,
+    TXTreliang TEXT,
+    TXTlengliang TEXT,
+    TXTleijire_z TEXT,
+    TXTleijileng_z TEXT,
+    Alarmstatus TEXT,
+    CreateTime TEXT -- local time, 'YYYY-MM-DD HH:MM:SS'
+);
+CREATE INDEX IF NOT EXISTS Historydata_CreateTime ON Historydata (CreateTime);
+CREATE INDEX IF NOT EXISTS Historydata_MeterID_CreateTime ON Historydata (MeterID, CreateTime);

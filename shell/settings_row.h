@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace mirv {
+
+// One field of the settings row: its text, or nothing when it is NULL or missing; `whole` is
+// its value when it is stored as a whole number.
+struct SettingsField {
+    std::optional<std::string> text;
+    std::optional<std::int64_t> whole;
+    std::string error; // why there is no value
+};
+
+// The first row of the settings table, as start-up reads it.
+struct SettingsRow {
+    std::string error; // the connection or the query failed, or there is no row
+    SettingsField timer, minute, com, Settings, num;
+};
+
+SettingsRow readSettingsRow(const std::string& databasePath);
+
+// What Save writes into the first row; `com` stays as stored when empty.
+struct SettingsUpdate {
+    std::string timer, minute, Settings, num;
+    std::optional<int> com;
+};
+
+// Writes the first row of the settings table (and only that row). Returns the failure's
+// description, or nothing when the row was written.
+std::optional<std::string> writeSettingsRow(const std::string& databasePath,
+                                            const SettingsUpdate& update);
+
+} // namespace mirv

@@ -1,0 +1,175 @@
+// The window's controls, their texts and their places.
+#include "main_window.h"
+#include "twips.h"
+#include "window_icon.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTabWidget>
+#include <QTableView>
+
+namespace mirv {
+
+namespace {
+
+// Controls on a tab page are given in twips from the tab control's top; the page itself
+// starts below the tab bar.
+constexpr int kTabBarTwips = 360;
+
+constexpr int kCellHeight = 375;
+
+struct Column {
+    int index;
+    int left;
+    int width;
+    const char* header;
+};
+
+// Left to right; the status (index 7) is the rightmost column.
+constexpr Column kColumns[] = {
+    {0, 1320, 1140, "瞬时流量"},   {1, 2520, 1020, "流速"},      {2, 3600, 1020, "入口温度"},
+    {3, 4680, 1020, "出口温度"},   {4, 5760, 1380, "正向累积"},  {5, 7200, 1260, "反向累积"},
+    {6, 8520, 1020, "瞬时热量"},   {8, 9600, 1020, "瞬时冷量"},  {9, 10680, 1380, "累积热量"},
+    {10, 12120, 1380, "累积冷量"}, {7, 13560, 2100, "报警状态"},
+};
+
+constexpr int kTab1RowTops[] = {1200, 1680, 2175, 2655, 3150, 3630, 4110, 4605, 5085, 5580};
+
+QLabel* label(QWidget* parent, const QString& text, int left, int top, int width,
+              int height = 255) {
+    auto* l = new QLabel(text, parent);
+    placeTwips(l, left, top - kTabBarTwips, width, height);
+    return l;
+}
+
+QLineEdit* textBox(QWidget* parent, const QString& text, int left, int top, int width) {
+    auto* e = new QLineEdit(text, parent);
+    placeTwips(e, left, top - kTabBarTwips, width, kCellHeight);
+    return e;
+}
+
+QComboBox* comboBox(QWidget* parent, const QStringList& items, int left, int top, int width) {
+    auto* c = new QComboBox(parent);
+    c->setEditable(true);
+    // What the operator types stays a text, never a new list item.
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->addItems(items);
+    // An editable combo box selects its first item when filled; it starts with no text.
+    c->setCurrentIndex(-1);
+    placeTwips(c, left, top - kTabBarTwips, width, kCellHeight);
+    return c;
+}
+
+QPushButton* button(QWidget* parent, const QString& text, int left, int top, int width,
+                    int height = 375) {
+    auto* b = new QPushButton(text, parent);
+    placeTwips(b, left, top - kTabBarTwips, width, height);
+    return b;
+}
+
+} // namespace
+
+void MainWindow::buildWindow() {
+    setWindowTitle(QStringLiteral("电磁冷热量MODBUS-RTU Ver3.0"));
+    setWindowIcon(stationIcon());
+    setFixedSize(px(16710), px(7680));
+    // No Close command: the program ends through Save, Exit or the session ending.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowSystemMenuHint);
+
+    SSTab1 = new QTabWidget(this);
+    placeTwips(SSTab1, 0, 0, 16695, 6735);
+    for (const char* caption : {"仪表数据1-10", "仪表数据11-20", "采集数据查询", "系统设置"})
+        SSTab1->addTab(new QWidget, QString::fromUtf8(caption));
+    buildBoardTab(0);
+    buildBoardTab(1);
+    buildQueryTab();
+    buildSettingsTab();
+
+    Label9 = new QLabel(this);
+    placeTwips(Label9, 3840, 7080, 3975, 255);
+    QPalette red = Label9->palette();
+    red.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    Label9->setPalette(red);
+
+    end = new QPushButton(QStringLiteral("退出"), this);
+    placeTwips(end, 12000, 6960, 1215, 495);
+    setTabOrder(end, SSTab1);
+}
+
+void MainWindow::buildBoardTab(int tab) {
+    QWidget* page = SSTab1->widget(tab);
+    const int headerTop = tab == 0 ? 780 : 840;
+    for (const Column& c : kColumns) {
+        QLabel* header = label(page, QString::fromUtf8(c.header), c.left, headerTop, c.width);
+        header->setAlignment(Qt::AlignCenter);
+    }
+    for (int r = 0; r < 10; ++r) {
+        const int n = tab * 10 + r + 1;
+        const int top = tab == 0 ? 1140 + 480 * r : kTab1RowTops[r];
+        label(page, QString::number(n), 960, top + 60, 330)
+            ->setObjectName(QStringLiteral("Label17_%1").arg(n - 1));
+        for (const Column& c : kColumns) {
+            QLineEdit* cell = textBox(page, QString(), c.left, top, c.width);
+            cell->setReadOnly(true);
+            cell->setObjectName(QStringLiteral("kt%1_%2").arg(n).arg(c.index));
+            kt[n - 1][c.index] = cell;
+        }
+    }
+}
+
+void MainWindow::buildQueryTab() {
+    QWidget* page = SSTab1->widget(2);
+    const int top = 600;
+    label(page, QStringLiteral("日期："), 120, top + 60, 720);
+    Text10 = textBox(page, QString(), 840, top, 1560);
+    label(page, QStringLiteral("至"), 2520, top + 60, 300);
+    Text11 = textBox(page, QString(), 2880, top, 1560);
+    label(page, QStringLiteral("仪表编号："), 4680, top + 60, 1200);
+    Text8 = textBox(page, QStringLiteral("全部"), 5880, top, 1080);
+    label(page, QStringLiteral("时间间隔"), 7200, top + 60, 1080);
+    Text7 = textBox(page, QStringLiteral("10"), 8280, top, 720);
+    label(page, QStringLiteral("分钟"), 9060, top + 60, 600);
+    Command10 = button(page, QStringLiteral("查询"), 9960, top - 60, 1215, 495);
+    Command1 = button(page, QStringLiteral("导出EXCEL"), 11400, top - 60, 1455, 495);
+    Command9 = button(page, QStringLiteral("删除全部数据"), 13080, top - 60, 1695, 495);
+
+    DataGrid2 = new QTableView(page);
+    placeTwips(DataGrid2, 120, 1200 - kTabBarTwips, 16455, 5295);
+    DataGrid2->setFont(QFont(QStringLiteral("宋体"), 9));
+    DataGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DataGrid2->verticalHeader()->setDefaultSectionSize(px(285));
+}
+
+void MainWindow::buildSettingsTab() {
+    QWidget* page = SSTab1->widget(3);
+    const int row1 = 960, row2 = 1800, row3 = 2760;
+    label(page, QStringLiteral("发送间隔:"), 600, row1 + 60, 1080);
+    Text2 = textBox(page, QStringLiteral("2000"), 1740, row1, 1080);
+    label(page, QStringLiteral("毫秒"), 2880, row1 + 60, 600);
+    label(page, QStringLiteral("当前com端口:"), 4200, row1 + 60, 1440);
+    QStringList ports;
+    for (int i = 1; i <= 10; ++i)
+        ports << QStringLiteral("com%1").arg(i);
+    Combo3 = comboBox(page, ports, 5700, row1, 1320);
+    label(page, QStringLiteral("通讯速率:"), 7560, row1 + 60, 1080);
+    Combo2 =
+        comboBox(page, {"19200", "14400", "9600", "4800", "2400", "1200", "600"}, 8700, row1, 1320);
+
+    label(page, QStringLiteral("当前仪表数:"), 600, row2 + 60, 1320);
+    QStringList counts;
+    for (int i = 1; i <= 20; ++i)
+        counts << QString::number(i);
+    Combo1 = comboBox(page, counts, 1980, row2, 1080);
+    label(page, QStringLiteral("本地数据记录时间:"), 4200, row2 + 60, 2040);
+    Text3 = textBox(page, QString(), 6300, row2, 720);
+    label(page, QStringLiteral("分钟"), 7080, row2 + 60, 600);
+
+    Command4 = button(page, QStringLiteral("保存"), 4200, row3, 1215, 495);
+}
+
+} // namespace mirv

@@ -1,0 +1,5 @@
+#include "qt_test_main.h"
+
+int main(int argc, char** argv) {
+    return mirv::test::runWidgetTests(argc, argv);
+}

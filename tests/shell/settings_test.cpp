@@ -1,0 +1,217 @@
+#include "database.h"
+#include "main_window.h"
+#include "program_folder.h"
+#include "pty_pair.h"
+#include "scripted_dialogs.h"
+#include "single_instance.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace mirv {
+namespace {
+
+struct StoredRow {
+    std::string timer, minute, com, Settings, num;
+    bool operator==(const StoredRow&) const = default;
+};
+
+StoredRow storedRow(const test::ProgramFolder& f) {
+    Database db(f.databasePath());
+    Statement q(db, R"(SELECT "timer", "minute", "com", "Settings", "num" FROM mirve)");
+    EXPECT_TRUE(q.step());
+    return {q.text(0), q.text(1), q.text(2), q.text(3), q.text(4)};
+}
+
+struct Station {
+    test::ProgramFolder folder;
+    test::PtyPair pty;
+    test::ScriptedDialogs dialogs;
+    std::unique_ptr<MainWindow> window;
+
+    Station() {
+        folder.linkPort(3, pty.slaveName());
+        folder.exec(R"(UPDATE mirve SET ("timer", "minute", "com", "Settings", "num") =
+                       ('1500', '5', 3, '19200', '4'))");
+        window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
+        window->Form_Load();
+    }
+    MainWindow& w() { return *window; }
+};
+
+const StoredRow kStored{"1500", "5", "3", "19200", "4"};
+const QString kIntervalMessage = QStringLiteral("发送间隔必须输入大于200的数字且小于65535");
+const QString kSaveQuestion =
+    QStringLiteral("提示|修改端口后必须重新进入本系统，请确认修改并退出系统?");
+
+TEST(Save, ValidatesTheIntervalAsksAndWritesTheFirstRow) {
+    const struct {
+        const char* interval;
+        bool yes;
+        bool refused;
+        bool written;
+    } cases[] = {
+        {"199", true, true, false},   {"200", true, false, true},   {"200", false, false, false},
+        {"65535", true, true, false}, {"65534", true, false, true}, {"99999", true, true, false},
+        {"", true, true, false},      {"abc", true, true, false},
+    };
+    for (const auto& c : cases) {
+        Station s;
+        s.dialogs.answers = {c.yes};
+        s.w().Text2->setText(c.interval);
+        s.w().Text3->setText("7");
+        s.w().Combo3->setCurrentText("com5");
+        s.w().Combo2->setCurrentText("4800");
+        s.w().Combo1->setCurrentText("12");
+        QTest::mouseClick(s.w().Command4, Qt::LeftButton);
+        const std::string name = std::string(c.interval) + (c.yes ? " yes" : " no");
+        if (c.refused) {
+            EXPECT_EQ(s.dialogs.messages, QStringList{kIntervalMessage}) << name;
+            EXPECT_TRUE(s.dialogs.questions.isEmpty()) << name;
+        } else {
+            EXPECT_TRUE(s.dialogs.messages.isEmpty()) << name;
+            EXPECT_EQ(s.dialogs.questions, QStringList{kSaveQuestion}) << name;
+        }
+        EXPECT_EQ(s.dialogs.ended, c.written ? 1 : 0) << name;
+        const StoredRow expected =
+            c.written ? StoredRow{c.interval, "7", "5", "4800", "12"} : kStored;
+        EXPECT_EQ(storedRow(s.folder), expected) << name;
+        EXPECT_TRUE(s.w().Timer1.isActive()) << name << ": the running station is unchanged";
+    }
+}
+
+TEST(Save, PortNameInCapitalsKeepsTheStoredPort) {
+    for (const char* port : {"COM5", "com11", "", "com 5"}) {
+        Station s;
+        s.dialogs.answers = {true};
+        s.w().Combo3->setCurrentText(port);
+        s.w().Text3->setText("9");
+        QTest::mouseClick(s.w().Command4, Qt::LeftButton);
+        EXPECT_EQ(storedRow(s.folder), (StoredRow{"1500", "9", "3", "19200", "4"})) << port;
+        EXPECT_EQ(s.dialogs.ended, 1);
+    }
+}
+
+TEST(Save, OnlyTheFirstRowChanges) {
+    Station s;
+    s.folder.exec(R"(INSERT INTO mirve VALUES ('3000', '2', 2, '600', '2'))");
+    s.dialogs.answers = {true};
+    s.w().Text2->setText("800");
+    QTest::mouseClick(s.w().Command4, Qt::LeftButton);
+    Database db(s.folder.databasePath());
+    Statement q(db, R"(SELECT "timer" FROM mirve ORDER BY rowid)");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.text(0), "800");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.text(0), "3000");
+}
+
+TEST(Save, DatabaseFailureShowsItsDescriptionAndEnds) {
+    Station s;
+    std::filesystem::remove(s.folder.databasePath());
+    s.dialogs.answers = {true};
+    QTest::mouseClick(s.w().Command4, Qt::LeftButton);
+    ASSERT_EQ(s.dialogs.messages.size(), 1);
+    EXPECT_TRUE(s.dialogs.messages[0].startsWith("Could not find file"));
+    EXPECT_EQ(s.dialogs.ended, 1);
+}
+
+TEST(Exit, AsksAndEndsOnYesOnly) {
+    for (bool yes : {true, false}) {
+        Station s;
+        s.dialogs.answers = {yes};
+        QTest::mouseClick(s.w().end, Qt::LeftButton);
+        EXPECT_EQ(s.dialogs.questions, QStringList{"提示|请确认是否退出系统?"});
+        EXPECT_EQ(s.dialogs.ended, yes ? 1 : 0);
+    }
+}
+
+TEST(Window, RefusesToCloseAndUnloadStopsPolling) {
+    Station s;
+    s.w().show();
+    EXPECT_FALSE(s.w().close());
+    EXPECT_TRUE(s.w().isVisible());
+    EXPECT_FALSE(s.w().windowFlags() & Qt::WindowCloseButtonHint);
+    s.w().Form_Unload();
+    EXPECT_FALSE(s.w().Timer1.isActive());
+}
+
+TEST(Window, IntervalFieldsTakeDigitsOnly) {
+    const struct {
+        QLineEdit* MainWindow::*field;
+        const char* typed;
+        const char* shown;
+    } cases[] = {
+        {&MainWindow::Text2, "12a3b", "123"}, {&MainWindow::Text2, "1234567", "12345"},
+        {&MainWindow::Text2, "+12", "12"},    {&MainWindow::Text2, "-7", "7"},
+        {&MainWindow::Text3, "9x9", "99"},    {&MainWindow::Text3, "12345", "123"},
+    };
+    for (const auto& c : cases) {
+        Station s;
+        QLineEdit* field = s.w().*c.field;
+        field->clear();
+        QTest::keyClicks(field, c.typed);
+        EXPECT_EQ(field->text(), c.shown) << c.typed;
+    }
+    // What start-up put there is kept whole.
+    test::ProgramFolder folder;
+    folder.exec(R"(UPDATE mirve SET "timer" = '100000', "minute" = '1440')");
+    test::ScriptedDialogs dialogs;
+    MainWindow w(QString::fromStdString(folder.path()), dialogs);
+    w.Form_Load();
+    EXPECT_EQ(w.Text2->text(), "100000");
+    EXPECT_EQ(w.Text3->text(), "1440");
+}
+
+TEST(Window, ComboBoxesNeverAddWhatIsTyped) {
+    Station s;
+    for (QComboBox* box : {s.w().Combo1, s.w().Combo2, s.w().Combo3}) {
+        const int before = box->count();
+        box->lineEdit()->clear();
+        QTest::keyClicks(box->lineEdit(), "xyz");
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        EXPECT_EQ(box->count(), before);
+        EXPECT_EQ(box->currentText(), "xyz");
+    }
+}
+
+TEST(Window, BoardShowsRowsAndBlanksThem) {
+    Station s;
+    BoardRow row;
+    for (int i = 0; i < kCells; ++i)
+        row[i] = "v" + std::to_string(i);
+    s.w().board.setRow(13, row);
+    for (int i = 0; i < kCells; ++i)
+        EXPECT_EQ(s.w().kt[12][i]->text().toStdString(), row[i]);
+    EXPECT_TRUE(s.w().kt[12][7]->isReadOnly());
+    s.w().board.clearRow(13);
+    for (int i = 0; i < kCells; ++i)
+        EXPECT_EQ(s.w().kt[12][i]->text(), "");
+}
+
+TEST(SingleCopy, SecondCopyInTheSameFolderIsRefusedAndAStaleLockIsNot) {
+    test::TempDir dir;
+    const QString folder = QString::fromStdString(dir.str());
+    {
+        SingleInstance first(folder);
+        EXPECT_TRUE(first.acquired());
+        SingleInstance second(folder);
+        EXPECT_FALSE(second.acquired());
+    }
+    // A lock left by a copy that crashed: its process is gone.
+    pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    std::ofstream(dir.path() / "mirv-station.lock")
+        << dead << "\nmirv-station\n"
+        << QSysInfo::machineHostName().toStdString() << "\n";
+    SingleInstance afterCrash(folder);
+    EXPECT_TRUE(afterCrash.acquired());
+}
+
+} // namespace
+} // namespace mirv
