@@ -23,6 +23,7 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     board.rowChanged = [this](int n) { showRow(n); };
     connect(end, &QPushButton::clicked, this, &MainWindow::end_Click);
     connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
+    connect(Command10, &QPushButton::clicked, this, &MainWindow::Command10_Click);
     end->setFocus();
 }
 

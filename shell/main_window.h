@@ -1,7 +1,9 @@
 #pragma once
 
+#include "history_model.h"
 #include "meter_link.h"
 #include "qt_serial_port.h"
+#include "query_criteria.h"
 #include "readings_board.h"
 #include "record_logger.h"
 #include "record_tick.h"
@@ -37,6 +39,10 @@ class MainWindow : public QWidget {
     void Form_Unload();
     void Command4_Click();
     void end_Click();
+    void Command10_Click();
+
+    // The query tab's four criteria fields as they stand.
+    QueryCriteria criteria() const;
 
     // The controls, by the names the operator's manual and the tests use.
     QTabWidget* SSTab1 = nullptr;
@@ -66,6 +72,7 @@ class MainWindow : public QWidget {
     MeterLink link{MSComm1, board};
     RecordTick recordTick;
     std::unique_ptr<RecordLogger> logger;
+    HistoryModel historyModel;
 
     // The port number the port holds; 1 until start-up sets another.
     int CommPort = 1;
@@ -83,6 +90,7 @@ class MainWindow : public QWidget {
     void buildQueryTab();
     void buildSettingsTab();
     void showRow(int n);
+    void showGridColumns();
     void Timer1_Timer();
     void Timer2_Timer();
 

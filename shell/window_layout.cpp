@@ -142,6 +142,8 @@ void MainWindow::buildQueryTab() {
     placeTwips(DataGrid2, 120, 1200 - kTabBarTwips, 16455, 5295);
     DataGrid2->setFont(QFont(QStringLiteral("宋体"), 9));
     DataGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DataGrid2->setModel(&historyModel);
+    showGridColumns();
     DataGrid2->verticalHeader()->setDefaultSectionSize(px(285));
 }
 

@@ -16,14 +16,20 @@ namespace mirv::test {
 class ChildProcess {
   public:
     ChildProcess() = default;
-    explicit ChildProcess(const std::vector<std::string>& argv) { start(argv); }
+    explicit ChildProcess(const std::vector<std::string>& argv,
+                          const std::vector<std::pair<std::string, std::string>>& env = {}) {
+        start(argv, env);
+    }
     ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    void start(const std::vector<std::string>& argv) {
+    void start(const std::vector<std::string>& argv,
+               const std::vector<std::pair<std::string, std::string>>& env = {}) {
         pid_ = ::fork();
         if (pid_ == 0) {
+            for (const auto& [name, value] : env)
+                ::setenv(name.c_str(), value.c_str(), 1);
             std::vector<char*> args;
             for (const auto& a : argv)
                 args.push_back(const_cast<char*>(a.c_str()));
@@ -62,6 +68,20 @@ class ChildProcess {
     }
 
     bool running() const { return pid_ > 0; }
+
+    // Waits up to `timeout` for it to end by itself; its exit status, or -1 if still running.
+    int waitForExit(std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        int status = 0;
+        while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
 
   private:
     pid_t pid_ = -1;

@@ -1,0 +1,79 @@
+#include "date_time_text.h"
+
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+namespace mirv {
+
+namespace {
+
+// Reads 1..maxDigits digits at `pos`.
+std::optional<int> number(std::string_view s, std::size_t& pos, std::size_t maxDigits) {
+    std::size_t start = pos;
+    int v = 0;
+    while (pos < s.size() && pos - start < maxDigits &&
+           std::isdigit(static_cast<unsigned char>(s[pos])))
+        v = v * 10 + (s[pos++] - '0');
+    if (pos == start || (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos]))))
+        return std::nullopt;
+    return v;
+}
+
+bool leapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysInMonth(int y, int m) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && leapYear(y) ? 29 : days[m - 1];
+}
+
+} // namespace
+
+std::optional<std::string> parseDateTimeText(std::string_view s) {
+    std::size_t pos = 0;
+    const std::size_t yearStart = pos;
+    const auto year = number(s, pos, 4);
+    if (!year || pos - yearStart != 4 || pos >= s.size() || (s[pos] != '-' && s[pos] != '/'))
+        return std::nullopt;
+    const char sep = s[pos++];
+    const auto month = number(s, pos, 2);
+    if (!month || pos >= s.size() || s[pos] != sep)
+        return std::nullopt;
+    ++pos;
+    const auto day = number(s, pos, 2);
+    if (!day || *year < 1 || *month < 1 || *month > 12 || *day < 1 ||
+        *day > daysInMonth(*year, *month))
+        return std::nullopt;
+    int hour = 0, minute = 0, second = 0;
+    if (pos < s.size()) {
+        if (s[pos] != ' ')
+            return std::nullopt;
+        while (pos < s.size() && s[pos] == ' ')
+            ++pos;
+        const auto h = number(s, pos, 2);
+        if (!h || pos >= s.size() || s[pos] != ':')
+            return std::nullopt;
+        ++pos;
+        const auto m = number(s, pos, 2);
+        if (!m)
+            return std::nullopt;
+        std::optional<int> sec = 0;
+        if (pos < s.size() && s[pos] == ':') {
+            ++pos;
+            sec = number(s, pos, 2);
+        }
+        if (!sec || pos != s.size() || *h > 23 || *m > 59 || *sec > 59)
+            return std::nullopt;
+        hour = *h;
+        minute = *m;
+        second = *sec;
+    }
+    char out[32];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", *year, *month, *day, hour,
+                  minute, second);
+    return std::string(out);
+}
+
+} // namespace mirv

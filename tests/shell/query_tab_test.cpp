@@ -1,0 +1,111 @@
+#include "main_window.h"
+#include "program_folder.h"
+#include "scripted_dialogs.h"
+#include "twips.h"
+
+#include <QAbstractItemModel>
+#include <QDate>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace mirv {
+namespace {
+
+struct QueryTab {
+    test::ProgramFolder folder;
+    test::ScriptedDialogs dialogs;
+    std::unique_ptr<MainWindow> window;
+
+    QueryTab() {
+        folder.exec(R"(INSERT INTO Historydata (MeterID, MinuteAverage, Foward, Reverse,
+            TXTctemperature1, TXTctemperature2, TXTreliang, TXTlengliang, TXTleijire_z,
+            TXTleijileng_z, Alarmstatus, CreateTime) VALUES
+            ('1', '12.5000', '123456.75', '0.00', '61.25', '', '-3.5000', '0.0000',
+             '2000000005.50', '0.00', '通讯正常,空管报警', '2026-05-06 10:20:00'),
+            ('2', '1.0000', '1.00', '2.00', '3.00', '4.00', '5.0000', '6.0000', '7.00', '8.00',
+             '通讯正常', '2026-05-06 10:25:00'),
+            ('1', '2.0000', '1.00', '2.00', '3.00', '4.00', '5.0000', '6.0000', '7.00', '8.00',
+             '通讯正常', '2026-05-06 10:30:00'))");
+        window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
+        window->Form_Load();
+    }
+    MainWindow& w() { return *window; }
+    QAbstractItemModel* grid() { return w().DataGrid2->model(); }
+    void query(const QString& meter, const QString& from, const QString& to, const QString& step) {
+        w().Text8->setText(meter);
+        w().Text10->setText(from);
+        w().Text11->setText(to);
+        w().Text7->setText(step);
+        QTest::mouseClick(w().Command10, Qt::LeftButton);
+    }
+};
+
+TEST(QueryTab, ClickShowsCaptionedReadOnlyColumnsAndRows) {
+    QueryTab t;
+    t.query("全部", "2026-05-06", "2026-05-07", "10");
+    QAbstractItemModel* grid = t.grid();
+    const char* captions[] = {"ID",       "仪表编号", "瞬时流量", "正向累计", "反向累计",
+                              "入口温度", "出口温度", "瞬时热量", "瞬时冷量", "累积热量",
+                              "累积冷量", "报警状态", "日期时间"};
+    const int widths[] = {800,  1000, 1200, 1400, 1300, 1000, 1000,
+                          1000, 1000, 1300, 1300, 2000, 2000};
+    ASSERT_EQ(grid->columnCount(), 13);
+    for (int c = 0; c < 13; ++c) {
+        EXPECT_EQ(grid->headerData(c, Qt::Horizontal).toString(), QString::fromUtf8(captions[c]));
+        EXPECT_EQ(t.w().DataGrid2->columnWidth(c), px(widths[c])) << c;
+        EXPECT_FALSE(t.w().DataGrid2->isColumnHidden(c));
+    }
+    ASSERT_EQ(grid->rowCount(), 2); // minute 25 is not a multiple of 10
+    const QStringList first{"1",
+                            "1",
+                            "12.5000",
+                            "123456.75",
+                            "0.00",
+                            "61.25",
+                            "",
+                            "-3.5000",
+                            "0.0000",
+                            "2000000005.50",
+                            "0.00",
+                            "通讯正常,空管报警",
+                            "2026-05-06 10:20:00"};
+    for (int c = 0; c < 13; ++c) {
+        const QModelIndex index = grid->index(0, c);
+        EXPECT_EQ(grid->data(index).toString(), first[c]) << c;
+        EXPECT_FALSE(grid->flags(index) & Qt::ItemIsEditable) << c;
+    }
+    EXPECT_EQ(grid->data(grid->index(1, 12)).toString(), "2026-05-06 10:30:00");
+
+    // Editing a cell through the view changes nothing.
+    t.w().DataGrid2->edit(grid->index(0, 2));
+    EXPECT_EQ(grid->data(grid->index(0, 2)).toString(), "12.5000");
+}
+
+TEST(QueryTab, NoMatchShowsTheCaptionedColumnsAndNoRows) {
+    QueryTab t;
+    t.query("全部", "2026-05-06", "2026-05-07", "1");
+    ASSERT_EQ(t.grid()->rowCount(), 3);
+    for (const auto& [meter, step] : {std::pair{"9", "1"}, std::pair{"1", "abc"}}) {
+        t.query(meter, "2026-05-06", "2026-05-07", step);
+        EXPECT_EQ(t.grid()->rowCount(), 0) << meter << " " << step;
+        EXPECT_EQ(t.grid()->columnCount(), 13);
+        EXPECT_EQ(t.grid()->headerData(12, Qt::Horizontal).toString(), "日期时间");
+        EXPECT_TRUE(t.dialogs.messages.isEmpty());
+    }
+}
+
+TEST(QueryTab, StartsWithTodayToTomorrowAllMetersStepTen) {
+    QueryTab t;
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_EQ(t.w().Text10->text(), today);
+    EXPECT_EQ(t.w().Text8->text(), "全部");
+    EXPECT_EQ(t.w().Text7->text(), "10");
+    QTest::mouseClick(t.w().Command10, Qt::LeftButton);
+    EXPECT_EQ(t.grid()->rowCount(), 0); // the stored rows are from another day
+}
+
+} // namespace
+} // namespace mirv
