@@ -29,7 +29,6 @@ HistoryRows Record(const HistorySelection& selection, Database& conn) {
     if (!selection.allMeters)
         query.bind(4, selection.meterText);
     while (query.step()) {
-        rows.startRow();
         for (int c = 0; c < HistoryRows::kColumns; ++c)
             rows.addCell(query.text(c));
     }

@@ -13,7 +13,6 @@ class HistoryRows {
   public:
     static constexpr int kColumns = 13;
 
-    void startRow() { ends_.reserve(ends_.size() + kColumns); }
     void addCell(std::string_view text) {
         text_.append(text);
         ends_.push_back(text_.size());
