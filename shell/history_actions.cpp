@@ -1,6 +1,8 @@
 // The query tab's buttons.
+#include "dialogs.h"
 #include "history_query.h"
 #include "main_window.h"
+#include "purge.h"
 #include "twips.h"
 
 #include <QLineEdit>
@@ -15,6 +17,22 @@ QueryCriteria MainWindow::criteria() const {
 
 void MainWindow::Command10_Click() {
     historyModel.setRows(queryHistory(databasePath().toStdString(), selectionFrom(criteria())));
+    showGridColumns();
+}
+
+void MainWindow::Command9_Click() {
+    if (!dialogs_.askYesNo(QString(), QStringLiteral("请确认删除全部历史记录数据?")))
+        return;
+    const PurgeResult result = purgeHistory(databasePath().toStdString());
+    if (!result.opened)
+        return; // nothing deleted; the grid stays as it was
+    if (result.failure) {
+        // The rows are still there, so the grid keeps showing them.
+        dialogs_.message(QStringLiteral("删除历史记录数据失败!\r\n") +
+                         QString::fromStdString(*result.failure));
+        return;
+    }
+    historyModel.setRows({});
     showGridColumns();
 }
 

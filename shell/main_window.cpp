@@ -24,6 +24,7 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     connect(end, &QPushButton::clicked, this, &MainWindow::end_Click);
     connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
     connect(Command10, &QPushButton::clicked, this, &MainWindow::Command10_Click);
+    connect(Command9, &QPushButton::clicked, this, &MainWindow::Command9_Click);
     end->setFocus();
 }
 

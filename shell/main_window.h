@@ -40,6 +40,7 @@ class MainWindow : public QWidget {
     void Command4_Click();
     void end_Click();
     void Command10_Click();
+    void Command9_Click();
 
     // The query tab's four criteria fields as they stand.
     QueryCriteria criteria() const;

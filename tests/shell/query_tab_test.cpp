@@ -1,3 +1,4 @@
+#include "database.h"
 #include "main_window.h"
 #include "program_folder.h"
 #include "scripted_dialogs.h"
@@ -105,6 +106,60 @@ TEST(QueryTab, StartsWithTodayToTomorrowAllMetersStepTen) {
     EXPECT_EQ(t.w().Text7->text(), "10");
     QTest::mouseClick(t.w().Command10, Qt::LeftButton);
     EXPECT_EQ(t.grid()->rowCount(), 0); // the stored rows are from another day
+}
+
+} // namespace
+} // namespace mirv
+
+namespace mirv {
+namespace {
+
+long long count(const test::ProgramFolder& f, const char* table) {
+    Database db(f.databasePath());
+    Statement q(db, std::string("SELECT count(*) FROM ") + table);
+    return q.step() ? q.integer(0) : -1;
+}
+
+const QString kPurgeQuestion = QStringLiteral("|请确认删除全部历史记录数据?");
+
+TEST(Purge, AnsweredNoChangesNothingAndYesEmptiesHistoryAndGrid) {
+    for (bool yes : {false, true}) {
+        QueryTab t;
+        t.query("全部", "2026-05-06", "2026-05-07", "1");
+        ASSERT_EQ(t.grid()->rowCount(), 3);
+        t.dialogs.answers = {yes};
+        QTest::mouseClick(t.w().Command9, Qt::LeftButton);
+        EXPECT_EQ(t.dialogs.questions, QStringList{kPurgeQuestion});
+        EXPECT_TRUE(t.dialogs.messages.isEmpty());
+        EXPECT_EQ(count(t.folder, "Historydata"), yes ? 0 : 3);
+        EXPECT_EQ(t.grid()->rowCount(), yes ? 0 : 3);
+        EXPECT_EQ(t.grid()->columnCount(), 13);
+        EXPECT_EQ(count(t.folder, "mirve"), 1);
+    }
+}
+
+TEST(Purge, FailuresKeepTheGrid) {
+    {
+        QueryTab t; // the delete itself fails: told, and the grid still shows the rows
+        t.query("全部", "2026-05-06", "2026-05-07", "1");
+        t.folder.exec("CREATE TRIGGER refuse BEFORE DELETE ON Historydata "
+                      "BEGIN SELECT RAISE(ABORT, 'deleting is refused'); END;");
+        t.dialogs.answers = {true};
+        QTest::mouseClick(t.w().Command9, Qt::LeftButton);
+        EXPECT_EQ(t.dialogs.messages, QStringList{"删除历史记录数据失败!\r\ndeleting is refused"});
+        EXPECT_EQ(t.grid()->rowCount(), 3);
+        EXPECT_EQ(count(t.folder, "Historydata"), 3);
+    }
+    {
+        QueryTab t; // the database cannot be opened: nothing deleted, nothing said
+        t.query("全部", "2026-05-06", "2026-05-07", "1");
+        std::filesystem::remove(t.folder.databasePath());
+        t.dialogs.answers = {true};
+        QTest::mouseClick(t.w().Command9, Qt::LeftButton);
+        EXPECT_TRUE(t.dialogs.messages.isEmpty());
+        EXPECT_EQ(t.grid()->rowCount(), 3);
+        EXPECT_FALSE(std::filesystem::exists(t.folder.databasePath()));
+    }
 }
 
 } // namespace
