@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev socat
     xvfb xauth imagemagick fonts-wqy-zenhei
+    libreoffice-calc libreoffice-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -20,6 +20,15 @@ void MainWindow::Command10_Click() {
     showGridColumns();
 }
 
+void MainWindow::Command1_Click() {
+    // The selection is the one the criteria give now, whatever the grid shows.
+    auto* report = new ReportExport(programDir_ + QStringLiteral("/MirvReport.xls"),
+                                    databasePath().toStdString(), criteria(), office, this);
+    connect(report, &ReportExport::finished, report, &QObject::deleteLater);
+    lastExport = report;
+    report->start();
+}
+
 void MainWindow::Command9_Click() {
     if (!dialogs_.askYesNo(QString(), QStringLiteral("请确认删除全部历史记录数据?")))
         return;

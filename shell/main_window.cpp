@@ -25,6 +25,7 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
     connect(Command10, &QPushButton::clicked, this, &MainWindow::Command10_Click);
     connect(Command9, &QPushButton::clicked, this, &MainWindow::Command9_Click);
+    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
     end->setFocus();
 }
 

@@ -7,8 +7,10 @@
 #include "readings_board.h"
 #include "record_logger.h"
 #include "record_tick.h"
+#include "report_export.h"
 #include "settings_row.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -41,6 +43,7 @@ class MainWindow : public QWidget {
     void end_Click();
     void Command10_Click();
     void Command9_Click();
+    void Command1_Click();
 
     // The query tab's four criteria fields as they stand.
     QueryCriteria criteria() const;
@@ -74,6 +77,9 @@ class MainWindow : public QWidget {
     RecordTick recordTick;
     std::unique_ptr<RecordLogger> logger;
     HistoryModel historyModel;
+    // How exports start the spreadsheet application, and the latest export while it runs.
+    ReportExport::Office office;
+    QPointer<ReportExport> lastExport;
 
     // The port number the port holds; 1 until start-up sets another.
     int CommPort = 1;

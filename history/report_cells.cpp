@@ -1,0 +1,88 @@
+#include "report_cells.h"
+
+#include "date_time_text.h"
+
+#include <cstdlib>
+
+namespace mirv {
+
+namespace {
+
+constexpr int kAlarmColumn = 11;
+constexpr int kCreateTimeColumn = 12;
+
+// "-12.50", "7", "0.0000": digits with at most one point inside, an optional minus sign.
+bool plainDecimal(std::string_view s) {
+    std::size_t i = s.starts_with('-') ? 1 : 0;
+    int digits = 0, significant = 0;
+    bool point = false, leading = true;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '.' && !point && digits > 0) {
+            point = true;
+        } else if (c >= '0' && c <= '9') {
+            ++digits;
+            if (c != '0')
+                leading = false;
+            if (!leading)
+                ++significant;
+        } else {
+            return false;
+        }
+    }
+    return digits > 0 && !s.ends_with('.') && significant <= 15;
+}
+
+// Days from the civil date to 1970-01-01 (proleptic Gregorian).
+long long daysFromCivil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+ReportCell dateTimeCell(std::string_view stored, long long nullDays) {
+    const auto canonical = parseDateTimeText(stored);
+    if (!canonical)
+        return {ReportCell::Text, 0, std::string(stored)};
+    const std::string& t = *canonical; // YYYY-MM-DD HH:MM:SS
+    auto field = [&](std::size_t at, std::size_t len) {
+        return std::atoi(t.substr(at, len).c_str());
+    };
+    const long long days = daysFromCivil(field(0, 4), static_cast<unsigned>(field(5, 2)),
+                                         static_cast<unsigned>(field(8, 2)));
+    const int seconds = field(11, 2) * 3600 + field(14, 2) * 60 + field(17, 2);
+    return {ReportCell::DateTime, static_cast<double>(days - nullDays) + seconds / 86400.0, {}};
+}
+
+} // namespace
+
+std::vector<ReportRow> reportRows(const HistoryRows& rows, int nullYear, int nullMonth,
+                                  int nullDay) {
+    const long long nullDays =
+        daysFromCivil(nullYear, static_cast<unsigned>(nullMonth), static_cast<unsigned>(nullDay));
+    std::vector<ReportRow> out;
+    out.reserve(rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        ReportRow row;
+        row.reserve(kReportColumns);
+        for (int c = 1; c <= kReportColumns; ++c) {
+            const std::string_view value = rows.cell(r, c);
+            if (value.empty())
+                row.push_back({});
+            else if (c == kCreateTimeColumn)
+                row.push_back(dateTimeCell(value, nullDays));
+            else if (c != kAlarmColumn && plainDecimal(value))
+                row.push_back(
+                    {ReportCell::Number, std::strtod(std::string(value).c_str(), nullptr), {}});
+            else
+                row.push_back({ReportCell::Text, 0, std::string(value)});
+        }
+        out.push_back(std::move(row));
+    }
+    return out;
+}
+
+} // namespace mirv

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "history_rows.h"
+
+#include <string>
+#include <vector>
+
+namespace mirv {
+
+// One spreadsheet cell of the report: empty, a number the operator can compute with, a literal
+// text, or a date-time (days since the spreadsheet's null date).
+struct ReportCell {
+    enum Kind { Empty, Number, Text, DateTime } kind = Empty;
+    double number = 0;
+    std::string text;
+    bool operator==(const ReportCell&) const = default;
+};
+
+constexpr int kReportColumns = 12;
+using ReportRow = std::vector<ReportCell>;
+
+// The report's rows: the 12 fields after ID (MeterID .. CreateTime) of each history row.
+// MeterID and the nine readings become numbers when they are plain decimals of at most 15
+// significant digits, else literal text; Alarmstatus stays text; CreateTime becomes a
+// date-time counted from `nullDate` (year, month, day).
+std::vector<ReportRow> reportRows(const HistoryRows& rows, int nullYear = 1899, int nullMonth = 12,
+                                  int nullDay = 30);
+
+} // namespace mirv
