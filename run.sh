@@ -22,7 +22,8 @@ sqlite3 "$demo/mirv.mdb" "UPDATE mirve SET timer = '300', minute = '1', com = 1,
 pids=()
 cleanup() {
     trap - EXIT INT TERM
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    # Newest first: the station before the display and the line it uses.
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
     wait 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
