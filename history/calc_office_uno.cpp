@@ -1,6 +1,7 @@
 #include "calc_office.h"
 
 #include "report_cells.h"
+#include "uno_context.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -20,9 +21,7 @@
 #include <com/sun/star/util/Date.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
-#include <cppuhelper/bootstrap.hxx>
 #include <osl/file.hxx>
-#include <rtl/bootstrap.hxx>
 #include <rtl/uri.hxx>
 
 namespace mirv {
@@ -38,17 +37,6 @@ namespace {
 
 rtl::OUString toOUString(const std::string& s) {
     return rtl::OUString(s.data(), static_cast<sal_Int32>(s.size()), RTL_TEXTENCODING_UTF8);
-}
-
-// The station's own UNO environment, made once: it needs the office's type libraries to
-// talk about documents and sheets.
-Reference<uno::XComponentContext> localContext() {
-    static Reference<uno::XComponentContext> context = [] {
-        rtl::Bootstrap::set(rtl::OUString("URE_MORE_TYPES"),
-                            rtl::OUString("<file://" MIRV_LO_PROGRAM_DIR "/types>*"));
-        return cppu::defaultBootstrap_InitialComponentContext();
-    }();
-    return context;
 }
 
 constexpr int kFirstDataRow = 2; // row 3, counted from 0
@@ -72,7 +60,7 @@ bool CalcOffice::supported() {
 bool CalcOffice::connect(const std::string& pipeName) {
     try {
         Reference<bridge::XUnoUrlResolver> resolver =
-            bridge::UnoUrlResolver::create(localContext());
+            bridge::UnoUrlResolver::create(unoLocalContext());
         Reference<uno::XComponentContext> remote(
             resolver->resolve(
                 toOUString("uno:pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext")),

@@ -1,5 +1,7 @@
 #include "calc_inspector.h"
 
+#include "uno_context.h"
+
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
@@ -12,8 +14,6 @@
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
-#include <cppuhelper/bootstrap.hxx>
-#include <rtl/bootstrap.hxx>
 
 #include <chrono>
 #include <thread>
@@ -28,15 +28,6 @@ namespace {
 
 std::string toUtf8(const rtl::OUString& s) {
     return rtl::OUStringToOString(s, RTL_TEXTENCODING_UTF8).getStr();
-}
-
-Reference<uno::XComponentContext> localContext() {
-    static Reference<uno::XComponentContext> context = [] {
-        rtl::Bootstrap::set(rtl::OUString("URE_MORE_TYPES"),
-                            rtl::OUString("<file://" MIRV_LO_PROGRAM_DIR "/types>*"));
-        return cppu::defaultBootstrap_InitialComponentContext();
-    }();
-    return context;
 }
 
 } // namespace
@@ -60,7 +51,7 @@ CalcInspector::CalcInspector(const std::string& pipeName) : impl_(std::make_uniq
     for (int attempt = 0; attempt < 120 && !impl_->desktop.is(); ++attempt) {
         try {
             Reference<uno::XComponentContext> remote(
-                bridge::UnoUrlResolver::create(localContext())->resolve(url), UNO_QUERY);
+                bridge::UnoUrlResolver::create(mirv::unoLocalContext())->resolve(url), UNO_QUERY);
             impl_->desktop = frame::Desktop::create(remote);
         } catch (const uno::Exception&) {
             std::this_thread::sleep_for(std::chrono::milliseconds(250));

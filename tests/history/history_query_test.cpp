@@ -157,3 +157,26 @@ TEST_F(KnownHistory, MissingDatabaseGivesNoRows) {
 
 } // namespace
 } // namespace mirv
+
+namespace mirv {
+namespace {
+
+TEST(UpgradeDatabase, AddsTheIndexesToAnOlderDatabase) {
+    test::ProgramFolder folder;
+    folder.exec("DROP INDEX Historydata_CreateTime; DROP INDEX Historydata_MeterID_CreateTime;"
+                "PRAGMA journal_mode = DELETE;");
+    EXPECT_EQ(upgradeDatabase(folder.databasePath()), std::nullopt);
+    Database db(folder.databasePath());
+    Statement q(db, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN "
+                    "('Historydata_CreateTime', 'Historydata_MeterID_CreateTime')");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.integer(0), 2);
+    Statement mode(db, "PRAGMA journal_mode");
+    ASSERT_TRUE(mode.step());
+    EXPECT_EQ(mode.text(0), "wal");
+    EXPECT_NE(upgradeDatabase(folder.path() + "/missing.mdb"), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(folder.path() + "/missing.mdb"));
+}
+
+} // namespace
+} // namespace mirv

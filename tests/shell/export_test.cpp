@@ -2,6 +2,7 @@
 #include "calc_inspector.h"
 #include "main_window.h"
 #include "program_folder.h"
+#include "pty_pair.h"
 #include "qt_test_main.h"
 #include "scripted_dialogs.h"
 
@@ -37,6 +38,7 @@ class Export : public testing::Test {
     static void TearDownTestSuite() { delete profile_; }
 
     void SetUp() override {
+        folder.linkPort(1, line.slaveName());
         fs::copy_file(MIRV_TEMPLATE, templatePath());
         templateBytes_ = bytesOf(templatePath());
         folder.exec(R"(INSERT INTO Historydata (MeterID, MinuteAverage, Foward, Reverse,
@@ -50,6 +52,7 @@ class Export : public testing::Test {
              '通讯正常', '2026-05-06 10:30:00'))");
         window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
         window->Form_Load();
+        ASSERT_TRUE(dialogs.messages.isEmpty());
         // Every office these tests start uses a profile of their own; its name on the command
         // line also lets the test script find an office a crashed test left behind.
         window->office.extraArguments = {
@@ -102,6 +105,7 @@ class Export : public testing::Test {
     }
 
     test::ProgramFolder folder;
+    test::PtyPair line;
     test::ScriptedDialogs dialogs;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<test::CalcInspector> inspector;

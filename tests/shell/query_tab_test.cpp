@@ -1,6 +1,7 @@
 #include "database.h"
 #include "main_window.h"
 #include "program_folder.h"
+#include "pty_pair.h"
 #include "scripted_dialogs.h"
 #include "twips.h"
 
@@ -17,10 +18,12 @@ namespace {
 
 struct QueryTab {
     test::ProgramFolder folder;
+    test::PtyPair line;
     test::ScriptedDialogs dialogs;
     std::unique_ptr<MainWindow> window;
 
     QueryTab() {
+        folder.linkPort(1, line.slaveName());
         folder.exec(R"(INSERT INTO Historydata (MeterID, MinuteAverage, Foward, Reverse,
             TXTctemperature1, TXTctemperature2, TXTreliang, TXTlengliang, TXTleijire_z,
             TXTleijileng_z, Alarmstatus, CreateTime) VALUES
@@ -32,6 +35,7 @@ struct QueryTab {
              '通讯正常', '2026-05-06 10:30:00'))");
         window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
         window->Form_Load();
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join("|").toStdString();
     }
     MainWindow& w() { return *window; }
     QAbstractItemModel* grid() { return w().DataGrid2->model(); }

@@ -158,6 +158,8 @@ TEST(Window, IntervalFieldsTakeDigitsOnly) {
     }
     // What start-up put there is kept whole.
     test::ProgramFolder folder;
+    test::PtyPair line;
+    folder.linkPort(1, line.slaveName());
     folder.exec(R"(UPDATE mirve SET "timer" = '100000', "minute" = '1440')");
     test::ScriptedDialogs dialogs;
     MainWindow w(QString::fromStdString(folder.path()), dialogs);

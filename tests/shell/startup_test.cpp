@@ -100,8 +100,8 @@ TEST(Startup, FailuresReportThePortAndTheLastFailure) {
     for (const auto& c : cases) {
         test::ProgramFolder folder;
         test::PtyPair pty;
-        if (c.linkCom12)
-            folder.linkPort(12, pty.slaveName());
+        // Port 12 is the pseudo-terminal, or a device that is not there.
+        folder.linkPort(12, c.linkCom12 ? pty.slaveName() : folder.path() + "/no-such-device");
         folder.linkPort(1, pty.slaveName());
         setRow(folder, c.row);
         Started s(folder);

@@ -1,0 +1,126 @@
+#include "crc16.h"
+#include "read_answer.h"
+#include "read_request.h"
+#include "responder.h"
+
+#include <gtest/gtest.h>
+
+namespace mirv::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Options withFault(int meter, Fault fault) {
+    Options o;
+    o.link = "unused";
+    o.meters = {1, 2};
+    o.faults[meter] = fault;
+    return o;
+}
+
+Bytes joined(const std::vector<Chunk>& chunks) {
+    Bytes all;
+    for (const auto& c : chunks)
+        all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+    return all;
+}
+
+TEST(MeterSim, AnswersAndMisbehavesAsAsked) {
+    const ReadRequest request = makeReadRequest(1);
+    const struct {
+        const char* name;
+        Fault fault;
+        std::size_t bytes;
+        bool crcOk;
+        std::size_t chunks;
+    } cases[] = {
+        {"normal", {}, 187, true, 1},
+        {"silent", {Fault::Silent}, 0, false, 0},
+        {"bad CRC", {Fault::BadCrc}, 187, false, 1},
+        {"short", {Fault::Short}, 100, false, 1},
+        {"trailing", {Fault::Trailing}, 188, false, 1},
+        {"exception", {Fault::Exception}, 5, false, 1},
+        {"delay", {Fault::Delay, 300}, 187, true, 1},
+        {"pieces", {Fault::Pieces, 0, 4, 20}, 187, true, 4},
+    };
+    for (const auto& c : cases) {
+        const Options options = withFault(1, c.fault);
+        Responder responder(options);
+        const auto chunks = responder.feed(request, 10.0);
+        ASSERT_EQ(chunks.size(), c.chunks) << c.name;
+        const Bytes all = joined(chunks);
+        EXPECT_EQ(all.size(), c.bytes) << c.name;
+        if (c.bytes == 187) {
+            ReadAnswer a;
+            std::copy(all.begin(), all.end(), a.begin());
+            EXPECT_EQ(answerCrcMatches(a), c.crcOk) << c.name;
+            EXPECT_EQ(a[0], 1);
+        }
+        if (c.fault.kind == Fault::Delay)
+            EXPECT_DOUBLE_EQ(chunks[0].dueSeconds, 10.3);
+        if (c.fault.kind == Fault::Pieces)
+            EXPECT_DOUBLE_EQ(chunks[3].dueSeconds, 10.06);
+        if (c.fault.kind == Fault::Exception)
+            EXPECT_EQ(all[1], 0x83);
+    }
+}
+
+TEST(MeterSim, AnswersOnlyItsMetersAndFindsRequestsInNoise) {
+    Options options;
+    options.link = "unused";
+    options.meters = {2};
+    Responder responder(options);
+    EXPECT_TRUE(responder.feed(makeReadRequest(1), 0).empty());
+    Bytes noisy{0xFF, 0x00, 0x13};
+    const ReadRequest r = makeReadRequest(2);
+    noisy.insert(noisy.end(), r.begin(), r.begin() + 5); // a request split across reads
+    EXPECT_TRUE(responder.feed(noisy, 0).empty());
+    const auto chunks = responder.feed(Bytes(r.begin() + 5, r.end()), 0);
+    ASSERT_EQ(chunks.size(), 1u);
+    EXPECT_EQ(chunks[0].bytes[0], 2);
+}
+
+TEST(MeterSim, TotalsGrowAndAlarmsShow) {
+    Options options;
+    options.link = "unused";
+    options.alarms[1] = ExciteAlarmBit | LowerAlarmBit;
+    Responder responder(options);
+    auto registersAt = [&](double t) {
+        const Bytes all = joined(responder.feed(makeReadRequest(1), t));
+        ReadAnswer a;
+        std::copy(all.begin(), all.end(), a.begin());
+        return readRegisterMap(a);
+    };
+    const RegisterMap first = registersAt(0);
+    const RegisterMap later = registersAt(3600);
+    EXPECT_GT(later.ForwardInt + later.ForwardFrac, first.ForwardInt + first.ForwardFrac);
+    EXPECT_EQ(later.ExciteAlarm, 1);
+    EXPECT_EQ(later.LowerAlarm, 1);
+    EXPECT_EQ(later.UpperAlarm, 0);
+}
+
+TEST(MeterSim, CommandLine) {
+    const struct {
+        std::vector<const char*> args;
+        bool ok;
+    } cases[] = {
+        {{"--link", "/x", "--meters", "1-3,5"}, true},
+        {{"--port", "/dev/ttyUSB0", "--fault", "2:pieces:3:10", "--alarm", "1:excite+upper"}, true},
+        {{"--meters", "1"}, false},
+        {{"--link", "/x", "--port", "/y"}, false},
+        {{"--link", "/x", "--fault", "2:sometimes"}, false},
+        {{"--link", "/x", "--meters", "0"}, false},
+        {{"--link", "/x", "--alarm", "1:fire"}, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<char*> argv{const_cast<char*>("meter-sim")};
+        for (const char* a : c.args)
+            argv.push_back(const_cast<char*>(a));
+        std::string error;
+        EXPECT_EQ(parseOptions(static_cast<int>(argv.size()), argv.data(), error).has_value(), c.ok)
+            << c.args[0] << " " << error;
+    }
+}
+
+} // namespace
+} // namespace mirv::sim
