@@ -79,7 +79,7 @@ void MainWindow::Form_Load() {
     // A poll interval of 0 or less leaves the poll timer stopped: a zero-interval QTimer
     // would fire on every pass of the event loop.
     if (const auto interval = wholeNumber(SendInterval); !interval || *interval > INT_MAX) {
-        fail("Type mismatch: the poll interval \"" + SendInterval.toStdString() +
+        fail("The poll interval \"" + SendInterval.toStdString() +
              "\" is not a whole number of milliseconds.");
     } else if (*interval > 0) {
         Timer1.setInterval(static_cast<int>(*interval));
@@ -92,7 +92,7 @@ void MainWindow::Form_Load() {
     if (!PortNo.text) {
         // Nothing to set: the port keeps its number.
     } else if (!PortNo.whole || *PortNo.whole < 1 || *PortNo.whole > 255) {
-        fail("Invalid port number: " + *PortNo.text);
+        fail("Invalid port number: " + *PortNo.text + ".");
     } else {
         CommPort = static_cast<int>(*PortNo.whole);
     }

@@ -6,8 +6,7 @@ namespace mirv {
 
 namespace {
 
-constexpr const char* kNoCurrentRow = "Either BOF or EOF is True, or the current record has been "
-                                      "deleted. Requested operation requires a current record.";
+constexpr const char* kNoCurrentRow = "The settings table mirve has no row.";
 
 SettingsField fieldOf(const Statement& row, const std::string& name) {
     for (int c = 0; c < row.columnCount(); ++c) {
@@ -15,17 +14,14 @@ SettingsField fieldOf(const Statement& row, const std::string& name) {
             continue;
         SettingsField f;
         if (row.isNull(c)) {
-            f.error = "Invalid use of Null (field '" + name + "').";
+            f.error = "The settings field '" + name + "' is empty (NULL).";
             return f;
         }
         f.text = row.text(c);
         f.whole = row.wholeNumber(c);
         return f;
     }
-    return {std::nullopt, std::nullopt,
-            "Item cannot be found in the collection corresponding to the requested name or "
-            "ordinal (field '" +
-                name + "')."};
+    return {std::nullopt, std::nullopt, "The settings table mirve has no field '" + name + "'."};
 }
 
 } // namespace

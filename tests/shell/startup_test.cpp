@@ -89,11 +89,11 @@ TEST(Startup, FailuresReportThePortAndTheLastFailure) {
          "", false},
         {"com 12 there", "'2000', '1', 12, '9600', '1'", true, nullptr, "", true},
         {"timer not whole", "'2000.5', '1', 12, '9600', '1'", true,
-         "Com12 is not available.\r\nType mismatch", "", true},
+         "Com12 is not available.\r\nThe poll interval \"2000.5\" is not a whole number", "", true},
         {"timer NULL", "NULL, '1', 12, '9600', '1'", true,
-         "Com12 is not available.\r\nInvalid use of Null", "", true},
+         "Com12 is not available.\r\nThe settings field 'timer' is empty", "", true},
         {"com NULL", "'2000', '1', NULL, '9600', '1'", true,
-         "Com1 is not available.\r\nInvalid use of Null", "", false},
+         "Com1 is not available.\r\nThe settings field 'com' is empty", "", false},
         {"com 0", "'2000', '1', 0, '9600', '1'", true,
          "Com1 is not available.\r\nInvalid port number", "", true},
     };
@@ -127,7 +127,8 @@ TEST(Startup, NoRowInTheSettingsTable) {
     folder.exec("DELETE FROM mirve");
     Started s(folder);
     ASSERT_EQ(s.dialogs.messages.size(), 1);
-    EXPECT_TRUE(s.dialogs.messages[0].startsWith("Com1 is not available.\r\nEither BOF or EOF"));
+    EXPECT_TRUE(s.dialogs.messages[0].startsWith(
+        "Com1 is not available.\r\nThe settings table mirve has no row."));
 }
 
 TEST(Startup, BaudTextChoosesTheLineSpeed) {
