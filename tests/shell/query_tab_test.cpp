@@ -1,8 +1,6 @@
 #include "database.h"
 #include "main_window.h"
-#include "program_folder.h"
-#include "pty_pair.h"
-#include "scripted_dialogs.h"
+#include "station_window.h"
 #include "twips.h"
 
 #include <QAbstractItemModel>
@@ -16,15 +14,9 @@
 namespace mirv {
 namespace {
 
-struct QueryTab {
-    test::ProgramFolder folder;
-    test::PtyPair line;
-    test::ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> window;
-
-    QueryTab() {
-        folder.linkPort(1, line.slaveName());
-        folder.exec(R"(INSERT INTO Historydata (MeterID, MinuteAverage, Foward, Reverse,
+struct QueryTab : test::StationWindow {
+    QueryTab()
+        : StationWindow(R"(INSERT INTO Historydata (MeterID, MinuteAverage, Foward, Reverse,
             TXTctemperature1, TXTctemperature2, TXTreliang, TXTlengliang, TXTleijire_z,
             TXTleijileng_z, Alarmstatus, CreateTime) VALUES
             ('1', '12.5000', '123456.75', '0.00', '61.25', '', '-3.5000', '0.0000',
@@ -32,12 +24,9 @@ struct QueryTab {
             ('2', '1.0000', '1.00', '2.00', '3.00', '4.00', '5.0000', '6.0000', '7.00', '8.00',
              '通讯正常', '2026-05-06 10:25:00'),
             ('1', '2.0000', '1.00', '2.00', '3.00', '4.00', '5.0000', '6.0000', '7.00', '8.00',
-             '通讯正常', '2026-05-06 10:30:00'))");
-        window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
-        window->Form_Load();
+             '通讯正常', '2026-05-06 10:30:00'))") {
         EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join("|").toStdString();
     }
-    MainWindow& w() { return *window; }
     QAbstractItemModel* grid() { return w().DataGrid2->model(); }
     void query(const QString& meter, const QString& from, const QString& to, const QString& step) {
         w().Text8->setText(meter);

@@ -1,9 +1,7 @@
 #include "database.h"
 #include "main_window.h"
-#include "program_folder.h"
-#include "pty_pair.h"
-#include "scripted_dialogs.h"
 #include "single_instance.h"
+#include "station_window.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -26,20 +24,11 @@ StoredRow storedRow(const test::ProgramFolder& f) {
     return {q.text(0), q.text(1), q.text(2), q.text(3), q.text(4)};
 }
 
-struct Station {
-    test::ProgramFolder folder;
-    test::PtyPair pty;
-    test::ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> window;
-
-    Station() {
-        folder.linkPort(3, pty.slaveName());
-        folder.exec(R"(UPDATE mirve SET ("timer", "minute", "com", "Settings", "num") =
-                       ('1500', '5', 3, '19200', '4'))");
-        window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
-        window->Form_Load();
-    }
-    MainWindow& w() { return *window; }
+struct Station : test::StationWindow {
+    Station()
+        : StationWindow(R"(UPDATE mirve SET ("timer", "minute", "com", "Settings", "num") =
+                           ('1500', '5', 3, '19200', '4'))",
+                        3) {}
 };
 
 const StoredRow kStored{"1500", "5", "3", "19200", "4"};
@@ -157,15 +146,9 @@ TEST(Window, IntervalFieldsTakeDigitsOnly) {
         EXPECT_EQ(field->text(), c.shown) << c.typed;
     }
     // What start-up put there is kept whole.
-    test::ProgramFolder folder;
-    test::PtyPair line;
-    folder.linkPort(1, line.slaveName());
-    folder.exec(R"(UPDATE mirve SET "timer" = '100000', "minute" = '1440')");
-    test::ScriptedDialogs dialogs;
-    MainWindow w(QString::fromStdString(folder.path()), dialogs);
-    w.Form_Load();
-    EXPECT_EQ(w.Text2->text(), "100000");
-    EXPECT_EQ(w.Text3->text(), "1440");
+    test::StationWindow s(R"(UPDATE mirve SET "timer" = '100000', "minute" = '1440')");
+    EXPECT_EQ(s.w().Text2->text(), "100000");
+    EXPECT_EQ(s.w().Text3->text(), "1440");
 }
 
 TEST(Window, ComboBoxesNeverAddWhatIsTyped) {
