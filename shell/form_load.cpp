@@ -35,7 +35,8 @@ void MainWindow::Form_Load() {
     };
     auto text = [](const SettingsField& f) { return QString::fromStdString(*f.text); };
 
-    // Steps 1 and 2 (no Close command, a single copy) are the window's flags and main's lock.
+    // The window's flags already leave out the Close command, and main's lock stopped any
+    // second copy before the window was made.
     const SettingsRow row = readSettingsRow(databasePath().toStdString());
     if (!row.error.empty())
         fail(row.error);
@@ -52,8 +53,6 @@ void MainWindow::Form_Load() {
 
     if (row.com.whole && *row.com.whole >= 1 && *row.com.whole <= 10)
         Combo3->setCurrentIndex(static_cast<int>(*row.com.whole) - 1);
-    else if (!row.com.text)
-        fail(row.com.error);
 
     if (row.Settings.text)
         Combo2->setCurrentText(text(row.Settings));
@@ -88,29 +87,24 @@ void MainWindow::Form_Load() {
 
     link.CurAddr = 0;
 
-    bool portOpen = false;
-    if (!PortNo.text) {
-        // Nothing to set: the port keeps its number.
-    } else if (!PortNo.whole || *PortNo.whole < 1 || *PortNo.whole > 255) {
-        fail("Invalid port number: " + *PortNo.text + ".");
-    } else {
-        CommPort = static_cast<int>(*PortNo.whole);
-    }
+    // Without a stored port number there is nothing to open; an invalid one leaves the port
+    // on the number it holds.
     if (PortNo.text) {
-        const std::string device = portDevice(programDir_.toStdString(), CommPort);
-        if (const Failure f = MSComm1.open(device)) {
+        if (PortNo.whole && *PortNo.whole >= 1 && *PortNo.whole <= 255)
+            CommPort = static_cast<int>(*PortNo.whole);
+        else
+            fail("Invalid port number: " + *PortNo.text + ".");
+        if (const Failure f = MSComm1.open(portDevice(programDir_.toStdString(), CommPort))) {
             fail(*f);
         } else {
-            portOpen = true;
             if (const Failure s = MSComm1.setSettings("9600,n,8,1"))
                 fail(*s);
             MSComm1.flushOutput();
             MSComm1.flushInput();
+            if (const Failure s = MSComm1.setSettings(lineSettingsForBaud(BaudText.toStdString())))
+                fail(*s);
         }
     }
-    if (portOpen)
-        if (const Failure s = MSComm1.setSettings(lineSettingsForBaud(BaudText.toStdString())))
-            fail(*s);
     MSComm1.bytesArrived = [this] { link.MSComm1_OnComm(); };
 
     if (failed) {

@@ -56,6 +56,7 @@ TEST(StationProcess, PollsTheSimulatorAndLogsWhatItShows) {
     const auto deadline = std::chrono::steady_clock::now() + 90s;
     while (loggedRows(folder.databasePath()).empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(500ms);
+    std::this_thread::sleep_for(2s); // the pass commits its rows one by one
     const auto rows = loggedRows(folder.databasePath());
     ASSERT_EQ(rows.size(), 4u);
     const char* meters[] = {"1", "2", "3", "5"};
