@@ -52,14 +52,14 @@ Failure QtSerialPort::open(const std::string& device) {
 }
 
 Failure QtSerialPort::setSettings(const std::string& settings) {
-    if (!parseLineSettings(settings))
+    settings_ = parseLineSettings(settings);
+    if (!settings_)
         return "Invalid line settings: " + settings;
-    settings_ = settings;
     return applySettings();
 }
 
 Failure QtSerialPort::applySettings() {
-    const auto s = parseLineSettings(settings_);
+    const auto& s = settings_;
     if (!s)
         return std::nullopt;
     if (!port_.isOpen())

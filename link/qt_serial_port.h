@@ -1,5 +1,6 @@
 #pragma once
 
+#include "line_settings.h"
 #include "serial_port.h"
 
 #include <QObject>
@@ -32,7 +33,7 @@ class QtSerialPort : public QObject, public SerialPort {
 
     QSerialPort port_;
     std::string device_;
-    std::string settings_;
+    std::optional<LineSettings> settings_; // reapplied when a lost device comes back
     bool lost_ = false;
 };
 
