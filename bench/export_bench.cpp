@@ -61,18 +61,18 @@ int main(int argc, char** argv) {
 
     NoDialogs dialogs;
     mirv::MainWindow window(QString::fromStdString(folder), dialogs);
-    window.Timer2.stop();
+    window.recordTimer.stop();
     window.office.extraArguments = {
         QStringLiteral("--headless"),
         QString::fromStdString("-env:UserInstallation=file://" + folder + "/profile")};
-    window.Text8->setText(QStringLiteral("全部"));
-    window.Text10->setText(QStringLiteral("2026-05-06"));
-    window.Text11->setText(QStringLiteral("2026-05-07"));
-    window.Text7->setText(QStringLiteral("1"));
+    window.meterField->setText(QStringLiteral("全部"));
+    window.fromField->setText(QStringLiteral("2026-05-06"));
+    window.toField->setText(QStringLiteral("2026-05-07"));
+    window.stepField->setText(QStringLiteral("1"));
 
     auto exportOnce = [&](const char* what) {
         const auto start = std::chrono::steady_clock::now();
-        window.Command1_Click();
+        window.onExportClicked();
         QSignalSpy done(window.lastExport.data(), &mirv::ReportExport::finished);
         done.wait(120000);
         const double s =

@@ -69,14 +69,14 @@ void generateYear(const std::string& path) {
         for (int n = 1; n <= 20; ++n) {
             const float flow = 10.0f + n + (minute % 97) * 0.0137f;
             const mirv::BoardRow row = mirv::composeRow(
-                {.FlowRate = flow,
-                 .ForwardInt = static_cast<std::uint32_t>(1000 * n + minute / 6),
-                 .ForwardFrac = 0.25f,
-                 .ExciteAlarm = static_cast<std::uint16_t>(n == 3),
-                 .InletTemp = 55.5f + n * 0.25f,
-                 .OutletTemp = 47.25f,
-                 .HeatPower = flow * 9.3f,
-                 .HeatTotalLow = static_cast<std::uint32_t>(20000 * n + minute / 4)});
+                {.flowRate = flow,
+                 .forwardInt = static_cast<std::uint32_t>(1000 * n + minute / 6),
+                 .forwardFrac = 0.25f,
+                 .exciteAlarm = static_cast<std::uint16_t>(n == 3),
+                 .inletTemp = 55.5f + n * 0.25f,
+                 .outletTemp = 47.25f,
+                 .heatPower = flow * 9.3f,
+                 .heatTotalLow = static_cast<std::uint32_t>(20000 * n + minute / 4)});
             insert.reset();
             insert.bind(1, std::to_string(n));
             const int cells[] = {mirv::FlowRateCell,     mirv::ForwardTotalCell,
@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
     // A logging pass: 20 meters answering, each row its own connection and commit.
     mirv::ReadingsBoard board;
     for (int n = 1; n <= 20; ++n) {
-        board.setRow(n, mirv::composeRow({.FlowRate = 1.5f, .InletTemp = 60}));
-        board.setMeterOk(n, 1);
+        board.setRow(n, mirv::composeRow({.flowRate = 1.5f, .inletTemp = 60}));
+        board.setAnswered(n, true);
     }
     mirv::RecordLogger logger(path, board);
     std::printf("%-44s %10.2f ms   (goal < 50)\n", "logging pass of 20 rows",
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
         void endProgram() override {}
     } dialogs;
     mirv::MainWindow window(QString::fromStdString(folder), dialogs);
-    window.Timer2.stop();
+    window.recordTimer.stop();
     window.show();
     const Query queries[] = {
         {"all meters, one day, step 10", {"全部", "2025-06-15", "2025-06-16", "10"}, 50},
@@ -155,11 +155,11 @@ int main(int argc, char** argv) {
          300},
     };
     auto click = [&](const Query& q) {
-        window.Text8->setText(QString::fromStdString(q.criteria.meter));
-        window.Text10->setText(QString::fromStdString(q.criteria.from));
-        window.Text11->setText(QString::fromStdString(q.criteria.to));
-        window.Text7->setText(QString::fromStdString(q.criteria.step));
-        window.Command10_Click();
+        window.meterField->setText(QString::fromStdString(q.criteria.meter));
+        window.fromField->setText(QString::fromStdString(q.criteria.from));
+        window.toField->setText(QString::fromStdString(q.criteria.to));
+        window.stepField->setText(QString::fromStdString(q.criteria.step));
+        window.onQueryClicked();
         QCoreApplication::processEvents();
     };
     std::vector<double> indexed;
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
         const double ms = median(7, [&] { click(q); });
         indexed.push_back(ms);
         std::printf("%-44s %10.2f ms   (goal < %.0f; %d rows in the grid)\n", q.name, ms, q.goalMs,
-                    window.DataGrid2->model()->rowCount());
+                    window.historyGrid->model()->rowCount());
     }
     click(queries[2]);
     std::printf("%-44s %10.2f MB   (goal < 30)\n\n", "grid model memory, one day at step 1",

@@ -21,20 +21,20 @@ void AnswerToBoardRow(benchmark::State& state) {
     NullPort port;
     mirv::ReadingsBoard board;
     mirv::MeterLink link(port, board);
-    link.MeterCount = "1";
-    const auto answer = mirv::buildAnswer(1, {.FlowRate = 12.345f,
-                                              .ForwardInt = 123456,
-                                              .ForwardFrac = 0.75f,
-                                              .InletTemp = 61.5f,
-                                              .OutletTemp = 48.25f,
-                                              .HeatPower = 15.5f,
-                                              .HeatTotalLow = 5,
-                                              .HeatTotalHigh = 2});
+    link.meterCount = "1";
+    const auto answer = mirv::buildAnswer(1, {.flowRate = 12.345f,
+                                              .forwardInt = 123456,
+                                              .forwardFrac = 0.75f,
+                                              .inletTemp = 61.5f,
+                                              .outletTemp = 48.25f,
+                                              .heatPower = 15.5f,
+                                              .heatTotalLow = 5,
+                                              .heatTotalHigh = 2});
     for (auto _ : state) {
-        link.Timer1_Timer();
+        link.onPollTick();
         port.inbox.assign(answer.begin(), answer.end());
-        link.MSComm1_OnComm();
-        benchmark::DoNotOptimize(board.kt(1));
+        link.onBytesArrived();
+        benchmark::DoNotOptimize(board.row(1));
     }
 }
 BENCHMARK(AnswerToBoardRow);
@@ -43,9 +43,9 @@ void PollTick(benchmark::State& state) {
     NullPort port;
     mirv::ReadingsBoard board;
     mirv::MeterLink link(port, board);
-    link.MeterCount = "20";
+    link.meterCount = "20";
     for (auto _ : state)
-        link.Timer1_Timer();
+        link.onPollTick();
 }
 BENCHMARK(PollTick);
 

@@ -15,7 +15,7 @@ constexpr const char* kColumns =
 
 } // namespace
 
-HistoryRows Record(const HistorySelection& selection, Database& conn) {
+HistoryRows selectHistory(const HistorySelection& selection, Database& conn) {
     HistoryRows rows;
     if (selection.selectsNothing() || !conn.isOpen())
         return rows;
@@ -39,7 +39,7 @@ HistoryRows Record(const HistorySelection& selection, Database& conn) {
 
 HistoryRows queryHistory(const std::string& databasePath, const HistorySelection& selection) {
     Database conn(databasePath);
-    return Record(selection, conn);
+    return selectHistory(selection, conn);
 }
 
 } // namespace mirv

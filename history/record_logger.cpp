@@ -13,28 +13,17 @@ RecordLogger::RecordLogger(std::string databasePath, const ReadingsBoard& board)
 void RecordLogger::recordAll() {
     passEnd_ = std::chrono::steady_clock::now() + passBudget;
     for (int n = 1; n <= kMeters; ++n)
-        UDPrecord(n);
+        recordMeter(n);
 }
 
-void RecordLogger::UDPrecord(int n) {
-    if (board_.MeterOk(n) != 1)
+void RecordLogger::recordMeter(int n) {
+    if (!board_.answered(n))
         return;
-    const BoardRow& kt = board_.kt(n);
-    RecMinuteAverage = kt[FlowRateCell];
-    RecFoward = kt[ForwardTotalCell];
-    RecReverse = kt[ReverseTotalCell];
-    RecAlarmstatus = kt[StatusCell];
-    RecTXTctemperature1 = kt[InletTempCell];
-    RecTXTctemperature2 = kt[OutletTempCell];
-    RecTXTreliang = kt[HeatPowerCell];
-    RecTXTlengliang = kt[ColdPowerCell];
-    RecTXTleijire_z = kt[HeatTotalCell];
-    RecTXTleijileng_z = kt[ColdTotalCell];
-    RecMeterID = std::to_string(n);
-    sqlrecord();
+    staged = recordOf(n, board_.row(n), now());
+    appendStagedRow();
 }
 
-void RecordLogger::sqlrecord() {
+void RecordLogger::appendStagedRow() {
     using namespace std::chrono;
     const auto left = duration_cast<milliseconds>(passEnd_ - steady_clock::now());
     Database db(databasePath_, static_cast<int>(std::max<milliseconds::rep>(0, left.count())));
@@ -44,13 +33,12 @@ void RecordLogger::sqlrecord() {
                          "Alarmstatus, TXTctemperature1, TXTctemperature2, TXTreliang, "
                          "TXTlengliang, TXTleijire_z, TXTleijileng_z, CreateTime) "
                          "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+    const HistoryRecord& r = staged;
     int i = 0;
     for (const std::string* value :
-         {&RecMeterID, &RecMinuteAverage, &RecFoward, &RecReverse, &RecAlarmstatus,
-          &RecTXTctemperature1, &RecTXTctemperature2, &RecTXTreliang, &RecTXTlengliang,
-          &RecTXTleijire_z, &RecTXTleijileng_z})
+         {&r.meterId, &r.flow, &r.forwardTotal, &r.reverseTotal, &r.alarmStatus, &r.inletTemp,
+          &r.outletTemp, &r.heatPower, &r.coldPower, &r.heatTotal, &r.coldTotal, &r.createTime})
         insert.bind(++i, *value);
-    insert.bind(++i, now());
     insert.step();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history_record.h"
 #include "readings_board.h"
 
 #include <chrono>
@@ -15,21 +16,19 @@ class RecordLogger {
   public:
     RecordLogger(std::string databasePath, const ReadingsBoard& board);
 
-    // One pass: UDPrecord(1) .. UDPrecord(20).
+    // One pass: recordMeter(1) .. recordMeter(20).
     void recordAll();
-    void UDPrecord(int n);
+    void recordMeter(int n);
 
-    // The staging row: the last row written.
-    std::string RecMeterID, RecMinuteAverage, RecFoward, RecReverse, RecAlarmstatus,
-        RecTXTctemperature1, RecTXTctemperature2, RecTXTreliang, RecTXTlengliang, RecTXTleijire_z,
-        RecTXTleijileng_z;
+    // The last row written.
+    HistoryRecord staged;
 
     std::chrono::milliseconds passBudget{2000};
     // The time stamp of a row; local time now unless a test sets another clock.
     std::function<std::string()> now;
 
   private:
-    void sqlrecord();
+    void appendStagedRow();
 
     std::string databasePath_;
     const ReadingsBoard& board_;

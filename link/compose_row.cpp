@@ -38,44 +38,44 @@ std::string temperature(float t) {
 } // namespace
 
 std::string composeStatusText(const RegisterMap& m) {
-    std::string StatusText = "通讯正常";
-    if (m.ExciteAlarm == 1)
-        StatusText += ",励磁报警";
-    if (m.ElectrodeAlarm == 1)
-        StatusText += ",电极报警";
-    if (m.EmptyPipeAlarm == 1)
-        StatusText += ",空管报警";
-    if (m.UpperAlarm == 1)
-        StatusText += ",上限报警";
-    if (m.LowerAlarm == 1)
-        StatusText += ",下限报警";
-    return StatusText;
+    std::string status = "通讯正常";
+    if (m.exciteAlarm == 1)
+        status += ",励磁报警";
+    if (m.electrodeAlarm == 1)
+        status += ",电极报警";
+    if (m.emptyPipeAlarm == 1)
+        status += ",空管报警";
+    if (m.upperAlarm == 1)
+        status += ",上限报警";
+    if (m.lowerAlarm == 1)
+        status += ",下限报警";
+    return status;
 }
 
 std::optional<Fixed> forwardTotal(const RegisterMap& m) {
-    return total(m.ForwardInt, m.ForwardFrac);
+    return total(m.forwardInt, m.forwardFrac);
 }
 std::optional<Fixed> reverseTotal(const RegisterMap& m) {
-    return total(m.ReverseInt, m.ReverseFrac);
+    return total(m.reverseInt, m.reverseFrac);
 }
 std::optional<Fixed> heatTotal(const RegisterMap& m) {
-    return total(Fixed{m.HeatTotalHigh} * kBillion + m.HeatTotalLow, m.HeatTotalFrac);
+    return total(Fixed{m.heatTotalHigh} * kBillion + m.heatTotalLow, m.heatTotalFrac);
 }
 std::optional<Fixed> coldTotal(const RegisterMap& m) {
-    return total(Fixed{m.ColdTotalHigh} * kBillion + m.ColdTotalLow, m.ColdTotalFrac);
+    return total(Fixed{m.coldTotalHigh} * kBillion + m.coldTotalLow, m.coldTotalFrac);
 }
 
 BoardRow composeRow(const RegisterMap& m) {
     BoardRow row;
-    row[FlowRateCell] = formatDecimal(m.FlowRate, 4);
-    row[FlowSpeedCell] = formatDecimal(m.FlowSpeed, 4);
+    row[FlowRateCell] = formatDecimal(m.flowRate, 4);
+    row[FlowSpeedCell] = formatDecimal(m.flowSpeed, 4);
     row[ForwardTotalCell] = shown(forwardTotal(m));
     row[ReverseTotalCell] = shown(reverseTotal(m));
     row[StatusCell] = composeStatusText(m);
-    row[InletTempCell] = temperature(m.InletTemp);
-    row[OutletTempCell] = temperature(m.OutletTemp);
-    row[HeatPowerCell] = formatDecimal(m.HeatPower, 4);
-    row[ColdPowerCell] = formatDecimal(m.ColdPower, 4);
+    row[InletTempCell] = temperature(m.inletTemp);
+    row[OutletTempCell] = temperature(m.outletTemp);
+    row[HeatPowerCell] = formatDecimal(m.heatPower, 4);
+    row[ColdPowerCell] = formatDecimal(m.coldPower, 4);
     row[HeatTotalCell] = shown(heatTotal(m));
     row[ColdTotalCell] = shown(coldTotal(m));
     return row;

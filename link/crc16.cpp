@@ -2,7 +2,7 @@
 
 namespace mirv {
 
-std::array<std::uint8_t, 2> CRC16(std::span<const std::uint8_t> bytes) {
+std::array<std::uint8_t, 2> crc16(std::span<const std::uint8_t> bytes) {
     std::uint16_t crc = 0xFFFF;
     for (std::uint8_t b : bytes) {
         crc ^= b;

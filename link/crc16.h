@@ -8,6 +8,6 @@ namespace mirv {
 
 // Modbus CRC-16 (reflected polynomial 0xA001, initial 0xFFFF). Returns {high byte, low byte};
 // on the wire the low byte goes first.
-std::array<std::uint8_t, 2> CRC16(std::span<const std::uint8_t> bytes);
+std::array<std::uint8_t, 2> crc16(std::span<const std::uint8_t> bytes);
 
 } // namespace mirv

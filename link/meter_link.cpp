@@ -31,73 +31,73 @@ constexpr double kHighestAddress = 255;
 
 } // namespace
 
-void MeterLink::Timer1_Timer() {
+void MeterLink::onPollTick() {
     port_.recover();
     port_.flushOutput();
     port_.flushInput();
-    AddrByte = static_cast<std::uint8_t>(CurAddr);
-    if (WaitReply == 1)
-        Status_Dowith();
-    Send_Dowith();
+    polledAddress = static_cast<std::uint8_t>(currentAddress);
+    if (awaitingReply)
+        blankMissedMeter();
+    sendNextRequest();
 }
 
-void MeterLink::Send_Dowith() {
-    const double count = std::min(leadingNumber(MeterCount), kHighestAddress);
-    if (count > CurAddr) {
-        ++CurAddr;
-        AddrByte = static_cast<std::uint8_t>(CurAddr);
+void MeterLink::sendNextRequest() {
+    const double count = std::min(leadingNumber(meterCount), kHighestAddress);
+    if (count > currentAddress) {
+        ++currentAddress;
+        polledAddress = static_cast<std::uint8_t>(currentAddress);
     } else {
-        AddrByte = 1;
-        CurAddr = 1;
+        polledAddress = 1;
+        currentAddress = 1;
     }
-    const ReadRequest SendBytes = makeReadRequest(AddrByte);
-    port_.write(SendBytes);
-    WaitReply = 1;
-    RecvHex.clear();
-    RecvFrame.clear();
+    const ReadRequest frame = makeReadRequest(polledAddress);
+    port_.write(frame);
+    awaitingReply = true;
+    receivedHex.clear();
+    receivedFrame.clear();
 }
 
-void MeterLink::MSComm1_OnComm() {
+void MeterLink::onBytesArrived() {
     const std::vector<std::uint8_t> bytes = port_.readAll();
     if (bytes.empty())
         return;
     for (std::uint8_t b : bytes) {
-        RecvHex += kHexDigits[b >> 4];
-        RecvHex += kHexDigits[b & 0x0F];
+        receivedHex += kHexDigits[b >> 4];
+        receivedHex += kHexDigits[b & 0x0F];
     }
-    RecvFrame = RecvHex;
-    if (RecvFrame.size() == kAnswerHexChars && hexValue(RecvFrame[3]) == 3)
-        Data_Dowith();
+    receivedFrame = receivedHex;
+    if (receivedFrame.size() == kAnswerHexChars && hexValue(receivedFrame[3]) == 3)
+        handleAnswer();
 }
 
-void MeterLink::Data_Dowith() {
-    RecvFrame = RecvHex;
-    RecvHex.clear();
-    if (RecvFrame.size() != kAnswerHexChars)
+void MeterLink::handleAnswer() {
+    receivedFrame = receivedHex;
+    receivedHex.clear();
+    if (receivedFrame.size() != kAnswerHexChars)
         return;
     ReadAnswer answer;
     for (std::size_t i = 0; i < kAnswerBytes; ++i)
-        answer[i] = hexByte(RecvFrame, i);
+        answer[i] = hexByte(receivedFrame, i);
     if (!answerCrcMatches(answer))
         return;
     const RegisterMap registers = readRegisterMap(answer);
     const int n = answer[0];
     // Only the polled meter's answer settles the poll; a late answer from the meter before
     // it must not hide that the polled one stayed silent.
-    if (n == AddrByte)
-        WaitReply = 0;
+    if (n == polledAddress)
+        awaitingReply = false;
     if (ReadingsBoard::isMeter(n)) {
         board_.setRow(n, composeRow(registers));
-        board_.setMeterOk(n, 1);
+        board_.setAnswered(n, true);
     }
 }
 
-void MeterLink::Status_Dowith() {
-    const int n = AddrByte;
+void MeterLink::blankMissedMeter() {
+    const int n = polledAddress;
     if (!ReadingsBoard::isMeter(n))
         return;
     board_.clearRow(n);
-    board_.setMeterOk(n, 0);
+    board_.setAnswered(n, false);
 }
 
 } // namespace mirv

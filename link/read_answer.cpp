@@ -42,33 +42,33 @@ void putFloat(ReadAnswer& a, std::size_t o, float v) {
 // One table drives both directions so reading and building never disagree.
 template <typename Answer, typename Map, typename F32, typename U32, typename U16>
 void eachRegister(Answer& a, Map& m, F32 f32, U32 u32, U16 u16) {
-    f32(a, at(0x30), m.FlowRate);
-    u32(a, at(0x33), m.ForwardInt);
-    f32(a, at(0x35), m.ForwardFrac);
-    u32(a, at(0x38), m.ReverseInt);
-    f32(a, at(0x3A), m.ReverseFrac);
-    u16(a, at(0x3D), m.ExciteAlarm);
-    u16(a, at(0x3E), m.ElectrodeAlarm);
-    u16(a, at(0x3F), m.EmptyPipeAlarm);
-    u16(a, at(0x40), m.UpperAlarm);
-    u16(a, at(0x41), m.LowerAlarm);
-    f32(a, at(0x42), m.FlowSpeed);
-    f32(a, at(0x50), m.InletTemp);
-    f32(a, at(0x58), m.OutletTemp);
-    f32(a, at(0x65), m.HeatPower);
-    f32(a, at(0x67), m.ColdPower);
-    u32(a, at(0x6A), m.HeatTotalLow);
-    u32(a, at(0x6C), m.HeatTotalHigh);
-    f32(a, at(0x6E), m.HeatTotalFrac);
-    u32(a, at(0x70), m.ColdTotalLow);
-    u32(a, at(0x72), m.ColdTotalHigh);
-    f32(a, at(0x74), m.ColdTotalFrac);
+    f32(a, at(0x30), m.flowRate);
+    u32(a, at(0x33), m.forwardInt);
+    f32(a, at(0x35), m.forwardFrac);
+    u32(a, at(0x38), m.reverseInt);
+    f32(a, at(0x3A), m.reverseFrac);
+    u16(a, at(0x3D), m.exciteAlarm);
+    u16(a, at(0x3E), m.electrodeAlarm);
+    u16(a, at(0x3F), m.emptyPipeAlarm);
+    u16(a, at(0x40), m.upperAlarm);
+    u16(a, at(0x41), m.lowerAlarm);
+    f32(a, at(0x42), m.flowSpeed);
+    f32(a, at(0x50), m.inletTemp);
+    f32(a, at(0x58), m.outletTemp);
+    f32(a, at(0x65), m.heatPower);
+    f32(a, at(0x67), m.coldPower);
+    u32(a, at(0x6A), m.heatTotalLow);
+    u32(a, at(0x6C), m.heatTotalHigh);
+    f32(a, at(0x6E), m.heatTotalFrac);
+    u32(a, at(0x70), m.coldTotalLow);
+    u32(a, at(0x72), m.coldTotalHigh);
+    f32(a, at(0x74), m.coldTotalFrac);
 }
 
 } // namespace
 
 bool answerCrcMatches(const ReadAnswer& answer) {
-    const auto crc = CRC16(std::span(answer).first(kAnswerBytes - 2));
+    const auto crc = crc16(std::span(answer).first(kAnswerBytes - 2));
     return answer[kAnswerBytes - 2] == crc[1] && answer[kAnswerBytes - 1] == crc[0];
 }
 
@@ -90,7 +90,7 @@ ReadAnswer buildAnswer(std::uint8_t address, const RegisterMap& registers) {
         a, registers, [](ReadAnswer& a, std::size_t o, float v) { putFloat(a, o, v); },
         [](ReadAnswer& a, std::size_t o, std::uint32_t v) { putU32(a, o, v); },
         [](ReadAnswer& a, std::size_t o, std::uint16_t v) { putU16(a, o, v); });
-    const auto crc = CRC16(std::span(a).first(kAnswerBytes - 2));
+    const auto crc = crc16(std::span(a).first(kAnswerBytes - 2));
     a[kAnswerBytes - 2] = crc[1];
     a[kAnswerBytes - 1] = crc[0];
     return a;

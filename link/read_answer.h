@@ -12,27 +12,27 @@ using ReadAnswer = std::array<std::uint8_t, kAnswerBytes>;
 
 // The quantities the station reads from a meter's register block (registers 0x30..0x8A).
 struct RegisterMap {
-    float FlowRate = 0;
-    std::uint32_t ForwardInt = 0;
-    float ForwardFrac = 0;
-    std::uint32_t ReverseInt = 0;
-    float ReverseFrac = 0;
-    std::uint16_t ExciteAlarm = 0;
-    std::uint16_t ElectrodeAlarm = 0;
-    std::uint16_t EmptyPipeAlarm = 0;
-    std::uint16_t UpperAlarm = 0;
-    std::uint16_t LowerAlarm = 0;
-    float FlowSpeed = 0;
-    float InletTemp = 0;
-    float OutletTemp = 0;
-    float HeatPower = 0;
-    float ColdPower = 0;
-    std::uint32_t HeatTotalLow = 0;
-    std::uint32_t HeatTotalHigh = 0;
-    float HeatTotalFrac = 0;
-    std::uint32_t ColdTotalLow = 0;
-    std::uint32_t ColdTotalHigh = 0;
-    float ColdTotalFrac = 0;
+    float flowRate = 0;
+    std::uint32_t forwardInt = 0;
+    float forwardFrac = 0;
+    std::uint32_t reverseInt = 0;
+    float reverseFrac = 0;
+    std::uint16_t exciteAlarm = 0;
+    std::uint16_t electrodeAlarm = 0;
+    std::uint16_t emptyPipeAlarm = 0;
+    std::uint16_t upperAlarm = 0;
+    std::uint16_t lowerAlarm = 0;
+    float flowSpeed = 0;
+    float inletTemp = 0;
+    float outletTemp = 0;
+    float heatPower = 0;
+    float coldPower = 0;
+    std::uint32_t heatTotalLow = 0;
+    std::uint32_t heatTotalHigh = 0;
+    float heatTotalFrac = 0;
+    std::uint32_t coldTotalLow = 0;
+    std::uint32_t coldTotalHigh = 0;
+    float coldTotalFrac = 0;
 };
 
 // Whether the two CRC bytes at the end match the 185 bytes before them.

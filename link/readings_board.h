@@ -33,19 +33,20 @@ class ReadingsBoard {
   public:
     static bool isMeter(int n) { return n >= 1 && n <= kMeters; }
 
-    const BoardRow& kt(int n) const { return rows_.at(n - 1); }
-    int MeterOk(int n) const { return meterOk_.at(n - 1); }
+    const BoardRow& row(int n) const { return rows_.at(n - 1); }
+    // Whether the meter's last poll was answered and its row holds that answer.
+    bool answered(int n) const { return answered_.at(n - 1); }
 
     void setRow(int n, const BoardRow& row);
     void clearRow(int n);
-    void setMeterOk(int n, int value) { meterOk_.at(n - 1) = static_cast<std::int16_t>(value); }
+    void setAnswered(int n, bool value) { answered_.at(n - 1) = value; }
 
     // Called after a row's texts changed, with the meter number.
     std::function<void(int)> rowChanged;
 
   private:
     std::array<BoardRow, kMeters> rows_{};
-    std::array<std::int16_t, kMeters> meterOk_{};
+    std::array<bool, kMeters> answered_{};
 };
 
 } // namespace mirv

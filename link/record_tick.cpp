@@ -6,15 +6,15 @@
 
 namespace mirv {
 
-void RecordTick::Timer2_Timer(const std::string& recordInterval) {
-    if (RecordTick_ < INT_MAX)
-        ++RecordTick_;
+void RecordTick::minutePassed(const std::string& recordInterval) {
+    if (minutes_ < INT_MAX)
+        ++minutes_;
     const double interval = leadingNumber(recordInterval);
-    if (interval <= 0 || RecordTick_ < interval)
+    if (interval <= 0 || minutes_ < interval)
         return;
     if (recordAll)
         recordAll();
-    RecordTick_ = 0;
+    minutes_ = 0;
 }
 
 } // namespace mirv

@@ -11,16 +11,16 @@
 namespace mirv {
 
 QueryCriteria MainWindow::criteria() const {
-    return {Text8->text().toStdString(), Text10->text().toStdString(), Text11->text().toStdString(),
-            Text7->text().toStdString()};
+    return {meterField->text().toStdString(), fromField->text().toStdString(),
+            toField->text().toStdString(), stepField->text().toStdString()};
 }
 
-void MainWindow::Command10_Click() {
+void MainWindow::onQueryClicked() {
     historyModel.setRows(queryHistory(databasePath().toStdString(), selectionFrom(criteria())));
     showGridColumns();
 }
 
-void MainWindow::Command1_Click() {
+void MainWindow::onExportClicked() {
     // The selection is the one the criteria give now, whatever the grid shows.
     auto* report = new ReportExport(programDir_ + QStringLiteral("/MirvReport.xls"),
                                     databasePath().toStdString(), criteria(), office, this);
@@ -29,7 +29,7 @@ void MainWindow::Command1_Click() {
     report->start();
 }
 
-void MainWindow::Command9_Click() {
+void MainWindow::onPurgeClicked() {
     if (!dialogs_.askYesNo(QString(), QStringLiteral("请确认删除全部历史记录数据?")))
         return;
     const PurgeResult result = purgeHistory(databasePath().toStdString());
@@ -47,7 +47,7 @@ void MainWindow::Command9_Click() {
 
 void MainWindow::showGridColumns() {
     for (int c = 0; c < HistoryRows::kColumns; ++c)
-        DataGrid2->setColumnWidth(c, px(HistoryModel::widthTwips(c)));
+        historyGrid->setColumnWidth(c, px(HistoryModel::widthTwips(c)));
 }
 
 } // namespace mirv

@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
     mirv::QtDialogs dialogs;
     mirv::MainWindow window(programDir, dialogs);
     dialogs.setParent(&window);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &mirv::MainWindow::Form_Unload);
-    window.Form_Load();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &mirv::MainWindow::unload);
+    window.startUp();
     window.show();
     return app.exec();
 }

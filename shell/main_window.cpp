@@ -12,21 +12,21 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     : QWidget(parent), programDir_(programDir), dialogs_(dialogs) {
     buildWindow();
 
-    Timer1.setInterval(1000);
-    connect(&Timer1, &QTimer::timeout, this, &MainWindow::Timer1_Timer);
-    Timer2.setInterval(60000);
-    connect(&Timer2, &QTimer::timeout, this, &MainWindow::Timer2_Timer);
-    Timer2.start();
+    pollTimer.setInterval(1000);
+    connect(&pollTimer, &QTimer::timeout, this, &MainWindow::onPollTick);
+    recordTimer.setInterval(60000);
+    connect(&recordTimer, &QTimer::timeout, this, &MainWindow::onRecordTick);
+    recordTimer.start();
     logger = std::make_unique<RecordLogger>(databasePath().toStdString(), board);
     recordTick.recordAll = [this] { logger->recordAll(); };
 
     board.rowChanged = [this](int n) { showRow(n); };
-    connect(end, &QPushButton::clicked, this, &MainWindow::end_Click);
-    connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
-    connect(Command10, &QPushButton::clicked, this, &MainWindow::Command10_Click);
-    connect(Command9, &QPushButton::clicked, this, &MainWindow::Command9_Click);
-    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
-    end->setFocus();
+    connect(exitButton, &QPushButton::clicked, this, &MainWindow::onExitClicked);
+    connect(saveButton, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
+    connect(queryButton, &QPushButton::clicked, this, &MainWindow::onQueryClicked);
+    connect(purgeButton, &QPushButton::clicked, this, &MainWindow::onPurgeClicked);
+    connect(exportButton, &QPushButton::clicked, this, &MainWindow::onExportClicked);
+    exitButton->setFocus();
 }
 
 MainWindow::~MainWindow() {
@@ -38,20 +38,20 @@ QString MainWindow::databasePath() const {
 }
 
 void MainWindow::showRow(int n) {
-    const BoardRow& row = board.kt(n);
+    const BoardRow& row = board.row(n);
     for (int i = 0; i < kCells; ++i) {
-        QLineEdit* cell = kt[n - 1][i];
+        QLineEdit* cell = boardCells[n - 1][i];
         cell->setText(QString::fromStdString(row[i]));
         cell->setCursorPosition(0); // long status texts show their start
     }
 }
 
-void MainWindow::Timer1_Timer() {
-    link.Timer1_Timer();
+void MainWindow::onPollTick() {
+    link.onPollTick();
 }
 
-void MainWindow::Timer2_Timer() {
-    recordTick.Timer2_Timer(Text3->text().toStdString());
+void MainWindow::onRecordTick() {
+    recordTick.minutePassed(recordIntervalField->text().toStdString());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -37,43 +37,43 @@ class MainWindow : public QWidget {
 
     QString databasePath() const;
 
-    void Form_Load();
-    void Form_Unload();
-    void Command4_Click();
-    void end_Click();
-    void Command10_Click();
-    void Command9_Click();
-    void Command1_Click();
+    void startUp();
+    void unload();
+    void onSaveClicked();
+    void onExitClicked();
+    void onQueryClicked();
+    void onPurgeClicked();
+    void onExportClicked();
 
     // The query tab's four criteria fields as they stand.
     QueryCriteria criteria() const;
 
-    // The controls, by the names the operator's manual and the tests use.
-    QTabWidget* SSTab1 = nullptr;
-    QLabel* Label9 = nullptr;
-    QPushButton* end = nullptr;
-    std::array<std::array<QLineEdit*, kCells>, kMeters> kt{};
-    QLineEdit* Text2 = nullptr;
-    QLineEdit* Text3 = nullptr;
-    QComboBox* Combo1 = nullptr;
-    QComboBox* Combo2 = nullptr;
-    QComboBox* Combo3 = nullptr;
-    QPushButton* Command4 = nullptr;
-    QLineEdit* Text10 = nullptr;
-    QLineEdit* Text11 = nullptr;
-    QLineEdit* Text8 = nullptr;
-    QLineEdit* Text7 = nullptr;
-    QPushButton* Command10 = nullptr;
-    QPushButton* Command1 = nullptr;
-    QPushButton* Command9 = nullptr;
-    QTableView* DataGrid2 = nullptr;
+    // The controls the handlers and the tests reach.
+    QTabWidget* tabs = nullptr;
+    QLabel* messageLine = nullptr;
+    QPushButton* exitButton = nullptr;
+    std::array<std::array<QLineEdit*, kCells>, kMeters> boardCells{};
+    QLineEdit* pollIntervalField = nullptr;
+    QLineEdit* recordIntervalField = nullptr;
+    QComboBox* meterCountBox = nullptr;
+    QComboBox* baudBox = nullptr;
+    QComboBox* portBox = nullptr;
+    QPushButton* saveButton = nullptr;
+    QLineEdit* fromField = nullptr;
+    QLineEdit* toField = nullptr;
+    QLineEdit* meterField = nullptr;
+    QLineEdit* stepField = nullptr;
+    QPushButton* queryButton = nullptr;
+    QPushButton* exportButton = nullptr;
+    QPushButton* purgeButton = nullptr;
+    QTableView* historyGrid = nullptr;
 
-    QTimer Timer1;
-    QTimer Timer2;
+    QTimer pollTimer;
+    QTimer recordTimer;
 
-    QtSerialPort MSComm1;
+    QtSerialPort serialPort;
     ReadingsBoard board;
-    MeterLink link{MSComm1, board};
+    MeterLink link{serialPort, board};
     RecordTick recordTick;
     std::unique_ptr<RecordLogger> logger;
     HistoryModel historyModel;
@@ -82,11 +82,11 @@ class MainWindow : public QWidget {
     QPointer<ReportExport> lastExport;
 
     // The port number the port holds; 1 until start-up sets another.
-    int CommPort = 1;
+    int portNumber = 1;
     // Working copies taken at start-up.
-    SettingsField PortNo;
-    QString SendInterval;
-    QString BaudText;
+    SettingsField storedPort;
+    QString pollIntervalText;
+    QString baudText;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -98,8 +98,8 @@ class MainWindow : public QWidget {
     void buildSettingsTab();
     void showRow(int n);
     void showGridColumns();
-    void Timer1_Timer();
-    void Timer2_Timer();
+    void onPollTick();
+    void onRecordTick();
 
     QString programDir_;
     Dialogs& dialogs_;

@@ -25,8 +25,8 @@ bool validSendInterval(const QString& text) {
 
 } // namespace
 
-void MainWindow::Command4_Click() {
-    if (!validSendInterval(Text2->text())) {
+void MainWindow::onSaveClicked() {
+    if (!validSendInterval(pollIntervalField->text())) {
         dialogs_.message(QStringLiteral("发送间隔必须输入大于200的数字且小于65535"));
         return;
     }
@@ -34,23 +34,23 @@ void MainWindow::Command4_Click() {
                            QStringLiteral("修改端口后必须重新进入本系统，请确认修改并退出系统?")))
         return;
     SettingsUpdate update;
-    update.timer = Text2->text().toStdString();
-    update.minute = Text3->text().toStdString();
-    update.com = portNumberOf(Combo3->currentText());
-    update.num = Combo1->currentText().toStdString();
-    update.Settings = Combo2->currentText().toStdString();
+    update.timer = pollIntervalField->text().toStdString();
+    update.minute = recordIntervalField->text().toStdString();
+    update.com = portNumberOf(portBox->currentText());
+    update.num = meterCountBox->currentText().toStdString();
+    update.Settings = baudBox->currentText().toStdString();
     if (const auto failure = writeSettingsRow(databasePath().toStdString(), update))
         dialogs_.message(QString::fromStdString(*failure));
     dialogs_.endProgram();
 }
 
-void MainWindow::end_Click() {
+void MainWindow::onExitClicked() {
     if (dialogs_.askYesNo(QStringLiteral("提示"), QStringLiteral("请确认是否退出系统?")))
         dialogs_.endProgram();
 }
 
-void MainWindow::Form_Unload() {
-    Timer1.stop();
+void MainWindow::unload() {
+    pollTimer.stop();
 }
 
 } // namespace mirv

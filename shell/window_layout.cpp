@@ -81,28 +81,28 @@ void MainWindow::buildWindow() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowSystemMenuHint);
 
-    SSTab1 = new QTabWidget(this);
-    placeTwips(SSTab1, 0, 0, 16695, 6735);
+    tabs = new QTabWidget(this);
+    placeTwips(tabs, 0, 0, 16695, 6735);
     for (const char* caption : {"仪表数据1-10", "仪表数据11-20", "采集数据查询", "系统设置"})
-        SSTab1->addTab(new QWidget, QString::fromUtf8(caption));
+        tabs->addTab(new QWidget, QString::fromUtf8(caption));
     buildBoardTab(0);
     buildBoardTab(1);
     buildQueryTab();
     buildSettingsTab();
 
-    Label9 = new QLabel(this);
-    placeTwips(Label9, 3840, 7080, 3975, 255);
-    QPalette red = Label9->palette();
+    messageLine = new QLabel(this);
+    placeTwips(messageLine, 3840, 7080, 3975, 255);
+    QPalette red = messageLine->palette();
     red.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    Label9->setPalette(red);
+    messageLine->setPalette(red);
 
-    end = new QPushButton(QStringLiteral("退出"), this);
-    placeTwips(end, 12000, 6960, 1215, 495);
-    setTabOrder(end, SSTab1);
+    exitButton = new QPushButton(QStringLiteral("退出"), this);
+    placeTwips(exitButton, 12000, 6960, 1215, 495);
+    setTabOrder(exitButton, tabs);
 }
 
 void MainWindow::buildBoardTab(int tab) {
-    QWidget* page = SSTab1->widget(tab);
+    QWidget* page = tabs->widget(tab);
     const int headerTop = tab == 0 ? 780 : 840;
     for (const Column& c : kColumns) {
         QLabel* header = label(page, QString::fromUtf8(c.header), c.left, headerTop, c.width);
@@ -112,66 +112,66 @@ void MainWindow::buildBoardTab(int tab) {
         const int n = tab * 10 + r + 1;
         const int top = tab == 0 ? 1140 + 480 * r : kTab1RowTops[r];
         label(page, QString::number(n), 960, top + 60, 330)
-            ->setObjectName(QStringLiteral("Label17_%1").arg(n - 1));
+            ->setObjectName(QStringLiteral("meterNumber%1").arg(n - 1));
         for (const Column& c : kColumns) {
             QLineEdit* cell = textBox(page, QString(), c.left, top, c.width);
             cell->setReadOnly(true);
-            cell->setObjectName(QStringLiteral("kt%1_%2").arg(n).arg(c.index));
-            kt[n - 1][c.index] = cell;
+            cell->setObjectName(QStringLiteral("cell%1_%2").arg(n).arg(c.index));
+            boardCells[n - 1][c.index] = cell;
         }
     }
 }
 
 void MainWindow::buildQueryTab() {
-    QWidget* page = SSTab1->widget(2);
+    QWidget* page = tabs->widget(2);
     const int top = 600;
     label(page, QStringLiteral("日期："), 120, top + 60, 720);
-    Text10 = textBox(page, QString(), 840, top, 1560);
+    fromField = textBox(page, QString(), 840, top, 1560);
     label(page, QStringLiteral("至"), 2520, top + 60, 300);
-    Text11 = textBox(page, QString(), 2880, top, 1560);
+    toField = textBox(page, QString(), 2880, top, 1560);
     label(page, QStringLiteral("仪表编号："), 4680, top + 60, 1200);
-    Text8 = textBox(page, QStringLiteral("全部"), 5880, top, 1080);
+    meterField = textBox(page, QStringLiteral("全部"), 5880, top, 1080);
     label(page, QStringLiteral("时间间隔"), 7200, top + 60, 1080);
-    Text7 = textBox(page, QStringLiteral("10"), 8280, top, 720);
+    stepField = textBox(page, QStringLiteral("10"), 8280, top, 720);
     label(page, QStringLiteral("分钟"), 9060, top + 60, 600);
-    Command10 = button(page, QStringLiteral("查询"), 9960, top - 60, 1215, 495);
-    Command1 = button(page, QStringLiteral("导出EXCEL"), 11400, top - 60, 1455, 495);
-    Command9 = button(page, QStringLiteral("删除全部数据"), 13080, top - 60, 1695, 495);
+    queryButton = button(page, QStringLiteral("查询"), 9960, top - 60, 1215, 495);
+    exportButton = button(page, QStringLiteral("导出EXCEL"), 11400, top - 60, 1455, 495);
+    purgeButton = button(page, QStringLiteral("删除全部数据"), 13080, top - 60, 1695, 495);
 
-    DataGrid2 = new QTableView(page);
-    placeTwips(DataGrid2, 120, 1200 - kTabBarTwips, 16455, 5295);
-    DataGrid2->setFont(QFont(QStringLiteral("宋体"), 9));
-    DataGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    DataGrid2->setModel(&historyModel);
+    historyGrid = new QTableView(page);
+    placeTwips(historyGrid, 120, 1200 - kTabBarTwips, 16455, 5295);
+    historyGrid->setFont(QFont(QStringLiteral("宋体"), 9));
+    historyGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    historyGrid->setModel(&historyModel);
     showGridColumns();
-    DataGrid2->verticalHeader()->setDefaultSectionSize(px(285));
+    historyGrid->verticalHeader()->setDefaultSectionSize(px(285));
 }
 
 void MainWindow::buildSettingsTab() {
-    QWidget* page = SSTab1->widget(3);
+    QWidget* page = tabs->widget(3);
     const int row1 = 960, row2 = 1800, row3 = 2760;
     label(page, QStringLiteral("发送间隔:"), 600, row1 + 60, 1080);
-    Text2 = textBox(page, QStringLiteral("2000"), 1740, row1, 1080);
+    pollIntervalField = textBox(page, QStringLiteral("2000"), 1740, row1, 1080);
     label(page, QStringLiteral("毫秒"), 2880, row1 + 60, 600);
     label(page, QStringLiteral("当前com端口:"), 4200, row1 + 60, 1440);
     QStringList ports;
     for (int i = 1; i <= 10; ++i)
         ports << QStringLiteral("com%1").arg(i);
-    Combo3 = comboBox(page, ports, 5700, row1, 1320);
+    portBox = comboBox(page, ports, 5700, row1, 1320);
     label(page, QStringLiteral("通讯速率:"), 7560, row1 + 60, 1080);
-    Combo2 =
+    baudBox =
         comboBox(page, {"19200", "14400", "9600", "4800", "2400", "1200", "600"}, 8700, row1, 1320);
 
     label(page, QStringLiteral("当前仪表数:"), 600, row2 + 60, 1320);
     QStringList counts;
     for (int i = 1; i <= 20; ++i)
         counts << QString::number(i);
-    Combo1 = comboBox(page, counts, 1980, row2, 1080);
+    meterCountBox = comboBox(page, counts, 1980, row2, 1080);
     label(page, QStringLiteral("本地数据记录时间:"), 4200, row2 + 60, 2040);
-    Text3 = textBox(page, QString(), 6300, row2, 720);
+    recordIntervalField = textBox(page, QString(), 6300, row2, 720);
     label(page, QStringLiteral("分钟"), 7080, row2 + 60, 600);
 
-    Command4 = button(page, QStringLiteral("保存"), 4200, row3, 1215, 495);
+    saveButton = button(page, QStringLiteral("保存"), 4200, row3, 1215, 495);
 }
 
 } // namespace mirv

@@ -24,7 +24,7 @@ struct StationWindow {
         if (!setupSql.empty())
             folder.exec(setupSql);
         window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
-        window->Form_Load();
+        window->startUp();
     }
     MainWindow& w() { return *window; }
 };

@@ -41,23 +41,23 @@ struct Logging {
     }
     void answered(int n, const RegisterMap& m) {
         board.setRow(n, composeRow(m));
-        board.setMeterOk(n, 1);
+        board.setAnswered(n, true);
     }
 };
 
 TEST(RecordLogging, OneRowPerAnsweringMeterInMeterOrder) {
     Logging l;
-    l.answered(5, {.FlowRate = 5.5f, .InletTemp = 350.0f, .OutletTemp = 40.0f});
-    l.answered(1, {.FlowRate = 1.25f, .ForwardInt = 123456, .ForwardFrac = 0.75f, .FlowSpeed = 3});
-    l.answered(2, {.ExciteAlarm = 1,
-                   .InletTemp = 61.5f,
-                   .HeatPower = 2.5f,
-                   .HeatTotalLow = 5,
-                   .HeatTotalHigh = 2,
-                   .HeatTotalFrac = 0.5f});
+    l.answered(5, {.flowRate = 5.5f, .inletTemp = 350.0f, .outletTemp = 40.0f});
+    l.answered(1, {.flowRate = 1.25f, .forwardInt = 123456, .forwardFrac = 0.75f, .flowSpeed = 3});
+    l.answered(2, {.exciteAlarm = 1,
+                   .inletTemp = 61.5f,
+                   .heatPower = 2.5f,
+                   .heatTotalLow = 5,
+                   .heatTotalHigh = 2,
+                   .heatTotalFrac = 0.5f});
     l.answered(3, {});
     l.board.clearRow(3); // meter 3 missed its last poll
-    l.board.setMeterOk(3, 0);
+    l.board.setAnswered(3, false);
     l.logger.recordAll();
     const std::vector<Row> expected{
         {"1", "1.2500", "123456.75", "0.00", "0.00", "0.00", "0.0000", "0.0000", "0.00", "0.00",
@@ -68,7 +68,7 @@ TEST(RecordLogging, OneRowPerAnsweringMeterInMeterOrder) {
          "2026-03-04 05:02:00"},
     };
     EXPECT_EQ(history(l.folder), expected);
-    EXPECT_EQ(l.logger.RecMeterID, "5");
+    EXPECT_EQ(l.logger.staged.meterId, "5");
     l.logger.recordAll();
     EXPECT_EQ(history(l.folder).size(), 6u);
 }
@@ -97,9 +97,9 @@ TEST(RecordLogging, LoweredIntervalRecordsThroughTheTick) {
     RecordTick tick;
     tick.recordAll = [&] { l.logger.recordAll(); };
     for (int minute = 1; minute <= 7; ++minute)
-        tick.Timer2_Timer("10");
+        tick.minutePassed("10");
     EXPECT_TRUE(history(l.folder).empty());
-    tick.Timer2_Timer("5"); // the operator lowered the interval below the count
+    tick.minutePassed("5"); // the operator lowered the interval below the count
     EXPECT_EQ(history(l.folder).size(), 1u);
 }
 
@@ -122,7 +122,7 @@ TEST(RecordLogging, AnotherWriterDelaysAPassOnlyWithinItsBudget) {
 
 TEST(RecordLogging, CommittedRowSurvivesKill) {
     Logging l;
-    l.answered(7, {.FlowRate = 7.0f});
+    l.answered(7, {.flowRate = 7.0f});
     const pid_t child = ::fork();
     if (child == 0) {
         l.logger.recordAll();

@@ -11,14 +11,14 @@ namespace {
 
 TEST(Crc16, ReturnsHighThenLowByte) {
     const std::vector<std::uint8_t> request{0x01, 0x03, 0x00, 0x30, 0x00, 0x5B};
-    const auto crc = CRC16(request);
+    const auto crc = crc16(request);
     EXPECT_EQ(crc[0], 0x3E);
     EXPECT_EQ(crc[1], 0x04);
 }
 
 TEST(Crc16, OverAnAnswerGivesItsCrcBytesReversed) {
-    ReadAnswer answer = buildAnswer(7, RegisterMap{.FlowRate = 3.25f, .ForwardInt = 99});
-    const auto crc = CRC16(std::span(answer).first(185));
+    ReadAnswer answer = buildAnswer(7, RegisterMap{.flowRate = 3.25f, .forwardInt = 99});
+    const auto crc = crc16(std::span(answer).first(185));
     EXPECT_EQ(crc[0], answer[186]);
     EXPECT_EQ(crc[1], answer[185]);
 }

@@ -38,15 +38,15 @@ TEST(Decode, WholeAnswerFillsRowOne) {
         test::FakeSerialPort port;
         ReadingsBoard board;
         MeterLink link(port, board);
-        port.bytesArrived = [&] { link.MSComm1_OnComm(); };
-        link.MeterCount = "1";
-        link.Timer1_Timer();
+        port.bytesArrived = [&] { link.onBytesArrived(); };
+        link.meterCount = "1";
+        link.onPollTick();
         port.receive(handMadeAnswer(c.withFlow));
         const BoardRow expected{c.flow,   "0.0000",   "0.00",   "0.00", "0.00", "0.00",
                                 "0.0000", "通讯正常", "0.0000", "0.00", "0.00"};
-        EXPECT_EQ(board.kt(1), expected);
-        EXPECT_EQ(link.WaitReply, 0);
-        EXPECT_EQ(board.MeterOk(1), 1);
+        EXPECT_EQ(board.row(1), expected);
+        EXPECT_FALSE(link.awaitingReply);
+        EXPECT_TRUE(board.answered(1));
     }
 }
 
@@ -57,31 +57,31 @@ TEST(Decode, Totals) {
         const char* heat;
         const char* cold;
     } cases[] = {
-        {{.ForwardInt = 123456, .ForwardFrac = 0.75f}, "123456.75", "0.00", "0.00"},
-        {{.HeatTotalLow = 5, .HeatTotalHigh = 2, .HeatTotalFrac = 0.5f},
+        {{.forwardInt = 123456, .forwardFrac = 0.75f}, "123456.75", "0.00", "0.00"},
+        {{.heatTotalLow = 5, .heatTotalHigh = 2, .heatTotalFrac = 0.5f},
          "0.00",
          "2000000005.50",
          "0.00"},
-        {{.ForwardInt = 1234567, .ForwardFrac = 0.891f}, "1234567.89", "0.00", "0.00"},
+        {{.forwardInt = 1234567, .forwardFrac = 0.891f}, "1234567.89", "0.00", "0.00"},
         // Unsigned registers at their largest: never wrapped, never negative.
-        {{.ForwardInt = 0xFFFFFFFF,
-          .HeatTotalLow = 0xFFFFFFFF,
-          .HeatTotalHigh = 0xFFFFFFFF,
-          .ColdTotalLow = 999999999,
-          .ColdTotalHigh = 0xFFFFFFFF,
-          .ColdTotalFrac = 0.99f},
+        {{.forwardInt = 0xFFFFFFFF,
+          .heatTotalLow = 0xFFFFFFFF,
+          .heatTotalHigh = 0xFFFFFFFF,
+          .coldTotalLow = 999999999,
+          .coldTotalHigh = 0xFFFFFFFF,
+          .coldTotalFrac = 0.99f},
          "4294967295.00",
          "4294967299294967295.00",
          "4294967295999999999.99"},
         // The fraction is rounded to ten-thousandths before the total is shown.
-        {{.ForwardFrac = 0.125f}, "0.13", "0.00", "0.00"},
-        {{.ForwardInt = 10, .ForwardFrac = -0.25f}, "9.75", "0.00", "0.00"},
-        {{.ForwardFrac = -0.5f}, "-0.50", "0.00", "0.00"},
+        {{.forwardFrac = 0.125f}, "0.13", "0.00", "0.00"},
+        {{.forwardInt = 10, .forwardFrac = -0.25f}, "9.75", "0.00", "0.00"},
+        {{.forwardFrac = -0.5f}, "-0.50", "0.00", "0.00"},
         // Fractions that cannot be counted in ten-thousandths leave the cell empty.
-        {{.ForwardInt = 7, .ForwardFrac = kNaN}, "", "0.00", "0.00"},
-        {{.HeatTotalFrac = kInf}, "0.00", "", "0.00"},
-        {{.ColdTotalFrac = 1e30f}, "0.00", "0.00", ""},
-        {{.ForwardFrac = 9.0e14f}, "899999995002880.00", "0.00", "0.00"},
+        {{.forwardInt = 7, .forwardFrac = kNaN}, "", "0.00", "0.00"},
+        {{.heatTotalFrac = kInf}, "0.00", "", "0.00"},
+        {{.coldTotalFrac = 1e30f}, "0.00", "0.00", ""},
+        {{.forwardFrac = 9.0e14f}, "899999995002880.00", "0.00", "0.00"},
     };
     for (const auto& c : cases) {
         const BoardRow row = composeRow(c.m);
@@ -97,15 +97,15 @@ TEST(Decode, StatusTextAlarmsOnlyWhenFlagIsExactlyOne) {
         const char* text;
     } cases[] = {
         {{}, "通讯正常"},
-        {{.ExciteAlarm = 1}, "通讯正常,励磁报警"},
-        {{.EmptyPipeAlarm = 1, .UpperAlarm = 1}, "通讯正常,空管报警,上限报警"},
-        {{.ExciteAlarm = 1,
-          .ElectrodeAlarm = 1,
-          .EmptyPipeAlarm = 1,
-          .UpperAlarm = 1,
-          .LowerAlarm = 1},
+        {{.exciteAlarm = 1}, "通讯正常,励磁报警"},
+        {{.emptyPipeAlarm = 1, .upperAlarm = 1}, "通讯正常,空管报警,上限报警"},
+        {{.exciteAlarm = 1,
+          .electrodeAlarm = 1,
+          .emptyPipeAlarm = 1,
+          .upperAlarm = 1,
+          .lowerAlarm = 1},
          "通讯正常,励磁报警,电极报警,空管报警,上限报警,下限报警"},
-        {{.ExciteAlarm = 2, .ElectrodeAlarm = 0xFFFF, .LowerAlarm = 257}, "通讯正常"},
+        {{.exciteAlarm = 2, .electrodeAlarm = 0xFFFF, .lowerAlarm = 257}, "通讯正常"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(composeRow(c.m)[StatusCell], c.text);
@@ -120,7 +120,7 @@ TEST(Decode, TemperatureWindowTestsTheRawFloat) {
         {-0.0f, "0.00"}, {kNaN, ""},           {kInf, ""},           {350.0f, ""}, {21.5f, "21.50"},
     };
     for (const auto& c : cases) {
-        const BoardRow row = composeRow({.InletTemp = c.t, .OutletTemp = c.t});
+        const BoardRow row = composeRow({.inletTemp = c.t, .outletTemp = c.t});
         EXPECT_EQ(row[InletTempCell], c.shown) << c.t;
         EXPECT_EQ(row[OutletTempCell], c.shown) << c.t;
     }
@@ -153,7 +153,7 @@ TEST(Decode, FloatsShowTheirExactValueRoundedHalfAwayFromZero) {
 
 TEST(Decode, NonFiniteReadingsLeaveTheirCellsEmpty) {
     const BoardRow row =
-        composeRow({.FlowRate = kNaN, .FlowSpeed = kInf, .HeatPower = -kInf, .ColdPower = kNaN});
+        composeRow({.flowRate = kNaN, .flowSpeed = kInf, .heatPower = -kInf, .coldPower = kNaN});
     EXPECT_EQ(row[FlowRateCell], "");
     EXPECT_EQ(row[FlowSpeedCell], "");
     EXPECT_EQ(row[HeatPowerCell], "");
@@ -162,27 +162,27 @@ TEST(Decode, NonFiniteReadingsLeaveTheirCellsEmpty) {
 }
 
 TEST(Decode, RegisterMapRoundTripsThroughAnAnswer) {
-    const RegisterMap m{.FlowRate = 1.5f,
-                        .ForwardInt = 0x01020304,
-                        .ForwardFrac = 0.25f,
-                        .ReverseInt = 0xA0B0C0D0,
-                        .ReverseFrac = 0.5f,
-                        .ExciteAlarm = 1,
-                        .ElectrodeAlarm = 2,
-                        .EmptyPipeAlarm = 3,
-                        .UpperAlarm = 4,
-                        .LowerAlarm = 0xFFFF,
-                        .FlowSpeed = -2.5f,
-                        .InletTemp = 60.25f,
-                        .OutletTemp = 40.75f,
-                        .HeatPower = 123.5f,
-                        .ColdPower = 7.0f,
-                        .HeatTotalLow = 11,
-                        .HeatTotalHigh = 12,
-                        .HeatTotalFrac = 0.125f,
-                        .ColdTotalLow = 13,
-                        .ColdTotalHigh = 14,
-                        .ColdTotalFrac = 0.0625f};
+    const RegisterMap m{.flowRate = 1.5f,
+                        .forwardInt = 0x01020304,
+                        .forwardFrac = 0.25f,
+                        .reverseInt = 0xA0B0C0D0,
+                        .reverseFrac = 0.5f,
+                        .exciteAlarm = 1,
+                        .electrodeAlarm = 2,
+                        .emptyPipeAlarm = 3,
+                        .upperAlarm = 4,
+                        .lowerAlarm = 0xFFFF,
+                        .flowSpeed = -2.5f,
+                        .inletTemp = 60.25f,
+                        .outletTemp = 40.75f,
+                        .heatPower = 123.5f,
+                        .coldPower = 7.0f,
+                        .heatTotalLow = 11,
+                        .heatTotalHigh = 12,
+                        .heatTotalFrac = 0.125f,
+                        .coldTotalLow = 13,
+                        .coldTotalHigh = 14,
+                        .coldTotalFrac = 0.0625f};
     const ReadAnswer a = buildAnswer(9, m);
     EXPECT_TRUE(answerCrcMatches(a));
     // Spot-check the wire layout: flow 1.5 = 3F C0 00 00 at offsets 3..6, the forward
@@ -192,11 +192,11 @@ TEST(Decode, RegisterMapRoundTripsThroughAnAnswer) {
     EXPECT_EQ(a[29], 0);
     EXPECT_EQ(a[30], 1);
     const RegisterMap back = readRegisterMap(a);
-    EXPECT_EQ(back.ReverseInt, m.ReverseInt);
-    EXPECT_EQ(back.LowerAlarm, m.LowerAlarm);
-    EXPECT_EQ(back.FlowSpeed, m.FlowSpeed);
-    EXPECT_EQ(back.ColdTotalHigh, m.ColdTotalHigh);
-    EXPECT_EQ(back.ColdTotalFrac, m.ColdTotalFrac);
+    EXPECT_EQ(back.reverseInt, m.reverseInt);
+    EXPECT_EQ(back.lowerAlarm, m.lowerAlarm);
+    EXPECT_EQ(back.flowSpeed, m.flowSpeed);
+    EXPECT_EQ(back.coldTotalHigh, m.coldTotalHigh);
+    EXPECT_EQ(back.coldTotalFrac, m.coldTotalFrac);
 }
 
 } // namespace

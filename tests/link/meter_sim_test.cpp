@@ -93,10 +93,10 @@ TEST(MeterSim, TotalsGrowAndAlarmsShow) {
     };
     const RegisterMap first = registersAt(0);
     const RegisterMap later = registersAt(3600);
-    EXPECT_GT(later.ForwardInt + later.ForwardFrac, first.ForwardInt + first.ForwardFrac);
-    EXPECT_EQ(later.ExciteAlarm, 1);
-    EXPECT_EQ(later.LowerAlarm, 1);
-    EXPECT_EQ(later.UpperAlarm, 0);
+    EXPECT_GT(later.forwardInt + later.forwardFrac, first.forwardInt + first.forwardFrac);
+    EXPECT_EQ(later.exciteAlarm, 1);
+    EXPECT_EQ(later.lowerAlarm, 1);
+    EXPECT_EQ(later.upperAlarm, 0);
 }
 
 TEST(MeterSim, CommandLine) {

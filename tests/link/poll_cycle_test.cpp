@@ -12,7 +12,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes answerFrom(int address, float flow = 1.0f) {
-    const ReadAnswer a = buildAnswer(static_cast<std::uint8_t>(address), {.FlowRate = flow});
+    const ReadAnswer a = buildAnswer(static_cast<std::uint8_t>(address), {.flowRate = flow});
     return Bytes(a.begin(), a.end());
 }
 
@@ -23,10 +23,10 @@ struct Station {
     int decodedRows = 0;
 
     explicit Station(const std::string& meterCount) {
-        link.MeterCount = meterCount;
-        port.bytesArrived = [this] { link.MSComm1_OnComm(); };
+        link.meterCount = meterCount;
+        port.bytesArrived = [this] { link.onBytesArrived(); };
         board.rowChanged = [this](int n) {
-            if (!board.kt(n)[StatusCell].empty())
+            if (!board.row(n)[StatusCell].empty())
                 ++decodedRows;
         };
     }
@@ -50,7 +50,7 @@ TEST(PollCycle, AddressSequence) {
         Station s(c.count);
         std::vector<int> seen;
         for (std::size_t i = 0; i < c.addresses.size(); ++i) {
-            s.link.Timer1_Timer();
+            s.link.onPollTick();
             seen.push_back(s.polled());
         }
         EXPECT_EQ(seen, c.addresses) << '"' << c.count << '"';
@@ -60,21 +60,21 @@ TEST(PollCycle, AddressSequence) {
 TEST(PollCycle, TickFlushesBothBuffersThenSendsAndArmsTheReceiveSide) {
     Station s("2");
     s.port.writeSucceeds = false;
-    s.link.RecvHex = "0103";
-    s.link.RecvFrame = "0103";
-    s.link.Timer1_Timer();
+    s.link.receivedHex = "0103";
+    s.link.receivedFrame = "0103";
+    s.link.onPollTick();
     EXPECT_EQ(s.port.calls, (std::vector<std::string>{"flushOutput", "flushInput", "write"}));
     EXPECT_EQ(s.port.written.back(), (Bytes{0x01, 0x03, 0x00, 0x30, 0x00, 0x5B, 0x04, 0x3E}));
     // A failed write still leaves the meter waiting, so the next tick counts it as silent.
-    EXPECT_EQ(s.link.WaitReply, 1);
-    EXPECT_EQ(s.link.RecvHex, "");
-    EXPECT_EQ(s.link.RecvFrame, "");
+    EXPECT_TRUE(s.link.awaitingReply);
+    EXPECT_EQ(s.link.receivedHex, "");
+    EXPECT_EQ(s.link.receivedFrame, "");
 }
 
 TEST(PollCycle, AnswerInPiecesIsDecodedExactlyOnce) {
     for (std::size_t pieces : {1u, 2u, 187u}) {
         Station s("1");
-        s.link.Timer1_Timer();
+        s.link.onPollTick();
         const Bytes answer = answerFrom(1, 12.5f);
         for (std::size_t i = 0; i < pieces; ++i) {
             const std::size_t from = answer.size() * i / pieces,
@@ -82,11 +82,11 @@ TEST(PollCycle, AnswerInPiecesIsDecodedExactlyOnce) {
             s.port.receive(Bytes(answer.begin() + from, answer.begin() + to));
             EXPECT_EQ(s.decodedRows, i + 1 == pieces ? 1 : 0) << pieces << " pieces, piece " << i;
         }
-        EXPECT_EQ(s.board.kt(1)[FlowRateCell], "12.5000");
-        EXPECT_EQ(s.link.WaitReply, 0);
-        EXPECT_EQ(s.link.RecvHex, "");
-        s.link.Timer1_Timer();
-        EXPECT_EQ(s.board.kt(1)[FlowRateCell], "12.5000") << "answered meter kept";
+        EXPECT_EQ(s.board.row(1)[FlowRateCell], "12.5000");
+        EXPECT_FALSE(s.link.awaitingReply);
+        EXPECT_EQ(s.link.receivedHex, "");
+        s.link.onPollTick();
+        EXPECT_EQ(s.board.row(1)[FlowRateCell], "12.5000") << "answered meter kept";
     }
 }
 
@@ -109,30 +109,30 @@ TEST(PollCycle, FaultyAnswersBlankTheRowAtTheNextTick) {
                  {"exception", exception},    {"short", shortAnswer},  {"silence", none}};
     for (const auto& c : cases) {
         Station s("1");
-        s.link.Timer1_Timer();
+        s.link.onPollTick();
         s.port.receive(answerFrom(1));
-        ASSERT_EQ(s.board.MeterOk(1), 1);
-        s.link.Timer1_Timer();
+        ASSERT_TRUE(s.board.answered(1));
+        s.link.onPollTick();
         if (!c.bytes.empty())
             s.port.receive(c.bytes);
         if (c.bytes.size() == 187) { // a complete answer that fails its CRC still empties the text
-            EXPECT_EQ(s.link.RecvHex, "") << c.name;
+            EXPECT_EQ(s.link.receivedHex, "") << c.name;
         }
-        EXPECT_EQ(s.board.kt(1)[StatusCell], "通讯正常") << c.name << ": shown until the tick";
-        s.link.Timer1_Timer();
-        EXPECT_EQ(s.board.kt(1), BoardRow{}) << c.name;
-        EXPECT_EQ(s.board.MeterOk(1), 0) << c.name;
+        EXPECT_EQ(s.board.row(1)[StatusCell], "通讯正常") << c.name << ": shown until the tick";
+        s.link.onPollTick();
+        EXPECT_EQ(s.board.row(1), BoardRow{}) << c.name;
+        EXPECT_FALSE(s.board.answered(1)) << c.name;
     }
 }
 
 TEST(PollCycle, NoMeterConnectedBlanksThePreviousMeterEveryTick) {
     Station s("3");
-    s.link.Timer1_Timer();
-    EXPECT_EQ(s.link.WaitReply, 1);
+    s.link.onPollTick();
+    EXPECT_TRUE(s.link.awaitingReply);
     std::vector<int> blanked;
     s.board.rowChanged = [&](int n) { blanked.push_back(n); };
     for (int i = 0; i < 4; ++i)
-        s.link.Timer1_Timer();
+        s.link.onPollTick();
     EXPECT_EQ(blanked, (std::vector<int>{1, 2, 3, 1}));
 }
 
@@ -141,33 +141,33 @@ TEST(PollCycle, LateAnswerFillsItsRowButDoesNotSettleThePoll) {
     Station s("4");
     for (int i = 0; i < 4; ++i) // poll 1..4 with answers, so every row is filled
     {
-        s.link.Timer1_Timer();
+        s.link.onPollTick();
         s.port.receive(answerFrom(s.polled()));
     }
-    s.link.Timer1_Timer(); // polls 1
+    s.link.onPollTick(); // polls 1
     s.port.receive(answerFrom(1));
-    s.link.Timer1_Timer(); // polls 2: meter 1's answer is late and arrives now
+    s.link.onPollTick(); // polls 2: meter 1's answer is late and arrives now
     s.port.receive(answerFrom(1, 9.0f));
-    EXPECT_EQ(s.board.kt(1)[FlowRateCell], "9.0000");
-    EXPECT_EQ(s.board.MeterOk(1), 1);
-    EXPECT_EQ(s.link.WaitReply, 1);
-    s.link.Timer1_Timer(); // meter 2 never answered
-    EXPECT_EQ(s.board.kt(2), BoardRow{});
-    EXPECT_EQ(s.board.MeterOk(2), 0);
-    EXPECT_EQ(s.board.MeterOk(1), 1);
+    EXPECT_EQ(s.board.row(1)[FlowRateCell], "9.0000");
+    EXPECT_TRUE(s.board.answered(1));
+    EXPECT_TRUE(s.link.awaitingReply);
+    s.link.onPollTick(); // meter 2 never answered
+    EXPECT_EQ(s.board.row(2), BoardRow{});
+    EXPECT_FALSE(s.board.answered(2));
+    EXPECT_TRUE(s.board.answered(1));
 }
 
 TEST(PollCycle, AnswerFromOutsideTheBoardChangesNothingAndSettlesNothing) {
     for (int address : {0, 21, 255}) {
         Station s("1");
-        s.link.Timer1_Timer();
+        s.link.onPollTick();
         s.port.receive(answerFrom(1));
-        s.link.Timer1_Timer();
+        s.link.onPollTick();
         s.port.receive(answerFrom(address));
-        EXPECT_EQ(s.link.WaitReply, 1) << address;
-        EXPECT_EQ(s.board.kt(1)[StatusCell], "通讯正常");
-        s.link.Timer1_Timer();
-        EXPECT_EQ(s.board.kt(1), BoardRow{}) << address;
+        EXPECT_TRUE(s.link.awaitingReply) << address;
+        EXPECT_EQ(s.board.row(1)[StatusCell], "通讯正常");
+        s.link.onPollTick();
+        EXPECT_EQ(s.board.row(1), BoardRow{}) << address;
     }
 }
 
@@ -175,7 +175,7 @@ TEST(PollCycle, FirstTickBlanksNothing) {
     Station s("1");
     int changes = 0;
     s.board.rowChanged = [&](int) { ++changes; };
-    s.link.Timer1_Timer();
+    s.link.onPollTick();
     EXPECT_EQ(changes, 0);
 }
 

@@ -15,7 +15,7 @@ std::vector<int> recordedMinutes(const std::vector<std::string>& intervalPerMinu
     tick.recordAll = [&] { minutes.push_back(minute); };
     for (const auto& interval : intervalPerMinute) {
         ++minute;
-        tick.Timer2_Timer(interval);
+        tick.minutePassed(interval);
     }
     return minutes;
 }
@@ -50,11 +50,11 @@ TEST(RecordTick, RecordsEveryIntervalAndMendsALoweredInterval) {
 TEST(RecordTick, CounterNeverOverflows) {
     RecordTick tick;
     for (int i = 0; i < 40000; ++i)
-        tick.Timer2_Timer("0");
+        tick.minutePassed("0");
     EXPECT_EQ(tick.count(), 40000);
     bool recorded = false;
     tick.recordAll = [&] { recorded = true; };
-    tick.Timer2_Timer("5");
+    tick.minutePassed("5");
     EXPECT_TRUE(recorded);
     EXPECT_EQ(tick.count(), 0);
 }

@@ -20,14 +20,14 @@ struct LinkOnPort {
     MeterLink link{port, board};
 
     LinkOnPort(const std::string& device, const std::string& meters) {
-        link.MeterCount = meters;
-        port.bytesArrived = [this] { link.MSComm1_OnComm(); };
+        link.meterCount = meters;
+        port.bytesArrived = [this] { link.onBytesArrived(); };
         EXPECT_EQ(port.open(device), std::nullopt);
         EXPECT_EQ(port.setSettings("9600,n,8,1"), std::nullopt);
     }
     // One poll tick, then the event loop runs while the answer comes in.
     void tick(int waitMs = 150) {
-        link.Timer1_Timer();
+        link.onPollTick();
         QTest::qWait(waitMs);
     }
 };
@@ -77,9 +77,9 @@ TEST(SerialLine, PollsALibmodbusSlave) {
     const BoardRow expected{"12.5000",   "1.2500",        "61.25",   "",
                             "123456.75", "0.00",          "-3.5000", "通讯正常,空管报警",
                             "0.0000",    "2000000005.50", "0.00"};
-    EXPECT_EQ(s.board.kt(1), expected);
-    EXPECT_EQ(s.board.MeterOk(1), 1);
-    EXPECT_EQ(s.link.WaitReply, 0);
+    EXPECT_EQ(s.board.row(1), expected);
+    EXPECT_TRUE(s.board.answered(1));
+    EXPECT_FALSE(s.link.awaitingReply);
 }
 
 std::vector<std::string> simulator(const std::string& link, std::vector<std::string> extra) {
@@ -97,13 +97,13 @@ TEST(SerialLine, PollsTheSimulatorAndBlanksItsSilentMeter) {
     LinkOnPort s(link, "3");
     for (int i = 0; i < 7; ++i)
         s.tick();
-    EXPECT_EQ(s.board.MeterOk(1), 1);
-    EXPECT_EQ(s.board.MeterOk(2), 0);
-    EXPECT_EQ(s.board.MeterOk(3), 1);
-    EXPECT_EQ(s.board.kt(2), BoardRow{});
-    EXPECT_EQ(s.board.kt(1)[StatusCell], "通讯正常");
-    EXPECT_EQ(s.board.kt(3)[StatusCell], "通讯正常,励磁报警");
-    EXPECT_FALSE(s.board.kt(1)[FlowRateCell].empty());
+    EXPECT_TRUE(s.board.answered(1));
+    EXPECT_FALSE(s.board.answered(2));
+    EXPECT_TRUE(s.board.answered(3));
+    EXPECT_EQ(s.board.row(2), BoardRow{});
+    EXPECT_EQ(s.board.row(1)[StatusCell], "通讯正常");
+    EXPECT_EQ(s.board.row(3)[StatusCell], "通讯正常,励磁报警");
+    EXPECT_FALSE(s.board.row(1)[FlowRateCell].empty());
 }
 
 TEST(SerialLine, PortVanishesAndComesBack) {
@@ -114,21 +114,21 @@ TEST(SerialLine, PortVanishesAndComesBack) {
     LinkOnPort s(link, "1");
     s.tick();
     s.tick();
-    ASSERT_EQ(s.board.MeterOk(1), 1);
+    ASSERT_TRUE(s.board.answered(1));
 
     sim.reset(); // the far end is gone, as when an adapter is unplugged
     for (int i = 0; i < 3; ++i)
         s.tick();
     EXPECT_TRUE(s.port.lost());
     EXPECT_FALSE(s.port.isOpen());
-    EXPECT_EQ(s.board.MeterOk(1), 0);
-    EXPECT_EQ(s.board.kt(1), BoardRow{});
+    EXPECT_FALSE(s.board.answered(1));
+    EXPECT_EQ(s.board.row(1), BoardRow{});
 
     sim = std::make_unique<test::ChildProcess>(simulator(link, {"--meters", "1"}));
     ASSERT_TRUE(test::waitForPath(link));
     for (int i = 0; i < 4; ++i)
         s.tick();
-    EXPECT_EQ(s.board.MeterOk(1), 1);
+    EXPECT_TRUE(s.board.answered(1));
     EXPECT_FALSE(s.port.lost());
 }
 

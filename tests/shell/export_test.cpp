@@ -51,7 +51,7 @@ class Export : public testing::Test {
             ('1', '2.0000', '1.00', '2.00', '3.00', '4.00', '5.0000', '6.0000', '7.00', '8.00',
              '通讯正常', '2026-05-06 10:30:00'))");
         window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
-        window->Form_Load();
+        window->startUp();
         ASSERT_TRUE(dialogs.messages.isEmpty());
         // Every office these tests start uses a profile of their own; its name on the command
         // line also lets the test script find an office a crashed test left behind.
@@ -76,11 +76,11 @@ class Export : public testing::Test {
     // Clicks 导出EXCEL with the criteria and waits for the export to end; its rows written.
     int exportWith(const QString& meter, const QString& from, const QString& to,
                    const QString& step) {
-        window->Text8->setText(meter);
-        window->Text10->setText(from);
-        window->Text11->setText(to);
-        window->Text7->setText(step);
-        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        window->meterField->setText(meter);
+        window->fromField->setText(from);
+        window->toField->setText(to);
+        window->stepField->setText(step);
+        QTest::mouseClick(window->exportButton, Qt::LeftButton);
         ReportExport* report = window->lastExport;
         if (!report)
             return -2;
@@ -152,8 +152,8 @@ TEST_F(Export, RecordsFillRowsFromThreeWithTypedCells) {
 }
 
 TEST_F(Export, OneRecordFillsRowThreeOnlyAndTheCriteriaAreThoseOfTheClick) {
-    window->Text8->setText("1");
-    QTest::mouseClick(window->Command10, Qt::LeftButton); // the grid shows meter 1
+    window->meterField->setText("1");
+    QTest::mouseClick(window->queryButton, Qt::LeftButton); // the grid shows meter 1
     ASSERT_EQ(exportWith("2", "2026-05-06", "2026-05-07", "1"), 1);
     const auto docs = sheets(5);
     ASSERT_EQ(docs.size(), 1u);

@@ -27,13 +27,13 @@ struct QueryTab : test::StationWindow {
              '通讯正常', '2026-05-06 10:30:00'))") {
         EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join("|").toStdString();
     }
-    QAbstractItemModel* grid() { return w().DataGrid2->model(); }
+    QAbstractItemModel* grid() { return w().historyGrid->model(); }
     void query(const QString& meter, const QString& from, const QString& to, const QString& step) {
-        w().Text8->setText(meter);
-        w().Text10->setText(from);
-        w().Text11->setText(to);
-        w().Text7->setText(step);
-        QTest::mouseClick(w().Command10, Qt::LeftButton);
+        w().meterField->setText(meter);
+        w().fromField->setText(from);
+        w().toField->setText(to);
+        w().stepField->setText(step);
+        QTest::mouseClick(w().queryButton, Qt::LeftButton);
     }
 };
 
@@ -49,8 +49,8 @@ TEST(QueryTab, ClickShowsCaptionedReadOnlyColumnsAndRows) {
     ASSERT_EQ(grid->columnCount(), 13);
     for (int c = 0; c < 13; ++c) {
         EXPECT_EQ(grid->headerData(c, Qt::Horizontal).toString(), QString::fromUtf8(captions[c]));
-        EXPECT_EQ(t.w().DataGrid2->columnWidth(c), px(widths[c])) << c;
-        EXPECT_FALSE(t.w().DataGrid2->isColumnHidden(c));
+        EXPECT_EQ(t.w().historyGrid->columnWidth(c), px(widths[c])) << c;
+        EXPECT_FALSE(t.w().historyGrid->isColumnHidden(c));
     }
     ASSERT_EQ(grid->rowCount(), 2); // minute 25 is not a multiple of 10
     const QStringList first{"1",
@@ -74,7 +74,7 @@ TEST(QueryTab, ClickShowsCaptionedReadOnlyColumnsAndRows) {
     EXPECT_EQ(grid->data(grid->index(1, 12)).toString(), "2026-05-06 10:30:00");
 
     // Editing a cell through the view changes nothing.
-    t.w().DataGrid2->edit(grid->index(0, 2));
+    t.w().historyGrid->edit(grid->index(0, 2));
     EXPECT_EQ(grid->data(grid->index(0, 2)).toString(), "12.5000");
 }
 
@@ -94,10 +94,10 @@ TEST(QueryTab, NoMatchShowsTheCaptionedColumnsAndNoRows) {
 TEST(QueryTab, StartsWithTodayToTomorrowAllMetersStepTen) {
     QueryTab t;
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");
-    EXPECT_EQ(t.w().Text10->text(), today);
-    EXPECT_EQ(t.w().Text8->text(), "全部");
-    EXPECT_EQ(t.w().Text7->text(), "10");
-    QTest::mouseClick(t.w().Command10, Qt::LeftButton);
+    EXPECT_EQ(t.w().fromField->text(), today);
+    EXPECT_EQ(t.w().meterField->text(), "全部");
+    EXPECT_EQ(t.w().stepField->text(), "10");
+    QTest::mouseClick(t.w().queryButton, Qt::LeftButton);
     EXPECT_EQ(t.grid()->rowCount(), 0); // the stored rows are from another day
 }
 
@@ -121,7 +121,7 @@ TEST(Purge, AnsweredNoChangesNothingAndYesEmptiesHistoryAndGrid) {
         t.query("全部", "2026-05-06", "2026-05-07", "1");
         ASSERT_EQ(t.grid()->rowCount(), 3);
         t.dialogs.answers = {yes};
-        QTest::mouseClick(t.w().Command9, Qt::LeftButton);
+        QTest::mouseClick(t.w().purgeButton, Qt::LeftButton);
         EXPECT_EQ(t.dialogs.questions, QStringList{kPurgeQuestion});
         EXPECT_TRUE(t.dialogs.messages.isEmpty());
         EXPECT_EQ(count(t.folder, "Historydata"), yes ? 0 : 3);
@@ -138,7 +138,7 @@ TEST(Purge, FailuresKeepTheGrid) {
         t.folder.exec("CREATE TRIGGER refuse BEFORE DELETE ON Historydata "
                       "BEGIN SELECT RAISE(ABORT, 'deleting is refused'); END;");
         t.dialogs.answers = {true};
-        QTest::mouseClick(t.w().Command9, Qt::LeftButton);
+        QTest::mouseClick(t.w().purgeButton, Qt::LeftButton);
         EXPECT_EQ(t.dialogs.messages, QStringList{"删除历史记录数据失败!\r\ndeleting is refused"});
         EXPECT_EQ(t.grid()->rowCount(), 3);
         EXPECT_EQ(count(t.folder, "Historydata"), 3);
@@ -148,7 +148,7 @@ TEST(Purge, FailuresKeepTheGrid) {
         t.query("全部", "2026-05-06", "2026-05-07", "1");
         std::filesystem::remove(t.folder.databasePath());
         t.dialogs.answers = {true};
-        QTest::mouseClick(t.w().Command9, Qt::LeftButton);
+        QTest::mouseClick(t.w().purgeButton, Qt::LeftButton);
         EXPECT_TRUE(t.dialogs.messages.isEmpty());
         EXPECT_EQ(t.grid()->rowCount(), 3);
         EXPECT_FALSE(std::filesystem::exists(t.folder.databasePath()));

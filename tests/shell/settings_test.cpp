@@ -50,12 +50,12 @@ TEST(Save, ValidatesTheIntervalAsksAndWritesTheFirstRow) {
     for (const auto& c : cases) {
         Station s;
         s.dialogs.answers = {c.yes};
-        s.w().Text2->setText(c.interval);
-        s.w().Text3->setText("7");
-        s.w().Combo3->setCurrentText("com5");
-        s.w().Combo2->setCurrentText("4800");
-        s.w().Combo1->setCurrentText("12");
-        QTest::mouseClick(s.w().Command4, Qt::LeftButton);
+        s.w().pollIntervalField->setText(c.interval);
+        s.w().recordIntervalField->setText("7");
+        s.w().portBox->setCurrentText("com5");
+        s.w().baudBox->setCurrentText("4800");
+        s.w().meterCountBox->setCurrentText("12");
+        QTest::mouseClick(s.w().saveButton, Qt::LeftButton);
         const std::string name = std::string(c.interval) + (c.yes ? " yes" : " no");
         if (c.refused) {
             EXPECT_EQ(s.dialogs.messages, QStringList{kIntervalMessage}) << name;
@@ -68,7 +68,7 @@ TEST(Save, ValidatesTheIntervalAsksAndWritesTheFirstRow) {
         const StoredRow expected =
             c.written ? StoredRow{c.interval, "7", "5", "4800", "12"} : kStored;
         EXPECT_EQ(storedRow(s.folder), expected) << name;
-        EXPECT_TRUE(s.w().Timer1.isActive()) << name << ": the running station is unchanged";
+        EXPECT_TRUE(s.w().pollTimer.isActive()) << name << ": the running station is unchanged";
     }
 }
 
@@ -76,9 +76,9 @@ TEST(Save, PortNameInCapitalsKeepsTheStoredPort) {
     for (const char* port : {"COM5", "com11", "", "com 5"}) {
         Station s;
         s.dialogs.answers = {true};
-        s.w().Combo3->setCurrentText(port);
-        s.w().Text3->setText("9");
-        QTest::mouseClick(s.w().Command4, Qt::LeftButton);
+        s.w().portBox->setCurrentText(port);
+        s.w().recordIntervalField->setText("9");
+        QTest::mouseClick(s.w().saveButton, Qt::LeftButton);
         EXPECT_EQ(storedRow(s.folder), (StoredRow{"1500", "9", "3", "19200", "4"})) << port;
         EXPECT_EQ(s.dialogs.ended, 1);
     }
@@ -88,8 +88,8 @@ TEST(Save, OnlyTheFirstRowChanges) {
     Station s;
     s.folder.exec(R"(INSERT INTO mirve VALUES ('3000', '2', 2, '600', '2'))");
     s.dialogs.answers = {true};
-    s.w().Text2->setText("800");
-    QTest::mouseClick(s.w().Command4, Qt::LeftButton);
+    s.w().pollIntervalField->setText("800");
+    QTest::mouseClick(s.w().saveButton, Qt::LeftButton);
     Database db(s.folder.databasePath());
     Statement q(db, R"(SELECT "timer" FROM mirve ORDER BY rowid)");
     ASSERT_TRUE(q.step());
@@ -102,7 +102,7 @@ TEST(Save, DatabaseFailureShowsItsDescriptionAndEnds) {
     Station s;
     std::filesystem::remove(s.folder.databasePath());
     s.dialogs.answers = {true};
-    QTest::mouseClick(s.w().Command4, Qt::LeftButton);
+    QTest::mouseClick(s.w().saveButton, Qt::LeftButton);
     ASSERT_EQ(s.dialogs.messages.size(), 1);
     EXPECT_TRUE(s.dialogs.messages[0].startsWith("Could not find file"));
     EXPECT_EQ(s.dialogs.ended, 1);
@@ -112,7 +112,7 @@ TEST(Exit, AsksAndEndsOnYesOnly) {
     for (bool yes : {true, false}) {
         Station s;
         s.dialogs.answers = {yes};
-        QTest::mouseClick(s.w().end, Qt::LeftButton);
+        QTest::mouseClick(s.w().exitButton, Qt::LeftButton);
         EXPECT_EQ(s.dialogs.questions, QStringList{"提示|请确认是否退出系统?"});
         EXPECT_EQ(s.dialogs.ended, yes ? 1 : 0);
     }
@@ -124,8 +124,8 @@ TEST(Window, RefusesToCloseAndUnloadStopsPolling) {
     EXPECT_FALSE(s.w().close());
     EXPECT_TRUE(s.w().isVisible());
     EXPECT_FALSE(s.w().windowFlags() & Qt::WindowCloseButtonHint);
-    s.w().Form_Unload();
-    EXPECT_FALSE(s.w().Timer1.isActive());
+    s.w().unload();
+    EXPECT_FALSE(s.w().pollTimer.isActive());
 }
 
 TEST(Window, IntervalFieldsTakeDigitsOnly) {
@@ -134,9 +134,12 @@ TEST(Window, IntervalFieldsTakeDigitsOnly) {
         const char* typed;
         const char* shown;
     } cases[] = {
-        {&MainWindow::Text2, "12a3b", "123"}, {&MainWindow::Text2, "1234567", "12345"},
-        {&MainWindow::Text2, "+12", "12"},    {&MainWindow::Text2, "-7", "7"},
-        {&MainWindow::Text3, "9x9", "99"},    {&MainWindow::Text3, "12345", "123"},
+        {&MainWindow::pollIntervalField, "12a3b", "123"},
+        {&MainWindow::pollIntervalField, "1234567", "12345"},
+        {&MainWindow::pollIntervalField, "+12", "12"},
+        {&MainWindow::pollIntervalField, "-7", "7"},
+        {&MainWindow::recordIntervalField, "9x9", "99"},
+        {&MainWindow::recordIntervalField, "12345", "123"},
     };
     for (const auto& c : cases) {
         Station s;
@@ -147,13 +150,13 @@ TEST(Window, IntervalFieldsTakeDigitsOnly) {
     }
     // What start-up put there is kept whole.
     test::StationWindow s(R"(UPDATE mirve SET "timer" = '100000', "minute" = '1440')");
-    EXPECT_EQ(s.w().Text2->text(), "100000");
-    EXPECT_EQ(s.w().Text3->text(), "1440");
+    EXPECT_EQ(s.w().pollIntervalField->text(), "100000");
+    EXPECT_EQ(s.w().recordIntervalField->text(), "1440");
 }
 
 TEST(Window, ComboBoxesNeverAddWhatIsTyped) {
     Station s;
-    for (QComboBox* box : {s.w().Combo1, s.w().Combo2, s.w().Combo3}) {
+    for (QComboBox* box : {s.w().meterCountBox, s.w().baudBox, s.w().portBox}) {
         const int before = box->count();
         box->lineEdit()->clear();
         QTest::keyClicks(box->lineEdit(), "xyz");
@@ -170,11 +173,11 @@ TEST(Window, BoardShowsRowsAndBlanksThem) {
         row[i] = "v" + std::to_string(i);
     s.w().board.setRow(13, row);
     for (int i = 0; i < kCells; ++i)
-        EXPECT_EQ(s.w().kt[12][i]->text().toStdString(), row[i]);
-    EXPECT_TRUE(s.w().kt[12][7]->isReadOnly());
+        EXPECT_EQ(s.w().boardCells[12][i]->text().toStdString(), row[i]);
+    EXPECT_TRUE(s.w().boardCells[12][7]->isReadOnly());
     s.w().board.clearRow(13);
     for (int i = 0; i < kCells; ++i)
-        EXPECT_EQ(s.w().kt[12][i]->text(), "");
+        EXPECT_EQ(s.w().boardCells[12][i]->text(), "");
 }
 
 TEST(SingleCopy, SecondCopyInTheSameFolderIsRefusedAndAStaleLockIsNot) {

@@ -19,7 +19,7 @@ struct Started {
 
     explicit Started(const test::ProgramFolder& folder) {
         window = std::make_unique<MainWindow>(QString::fromStdString(folder.path()), dialogs);
-        window->Form_Load();
+        window->startUp();
     }
     MainWindow& w() { return *window; }
 };
@@ -36,23 +36,23 @@ TEST(Startup, FromTheStoredRow) {
     setRow(folder, "'1500', '5', 3, '19200', '4'");
     Started s(folder);
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join("|").toStdString();
-    EXPECT_EQ(s.w().Text2->text(), "1500");
-    EXPECT_EQ(s.w().Text3->text(), "5");
-    EXPECT_EQ(s.w().Combo3->currentText(), "com3");
-    EXPECT_EQ(s.w().Combo2->currentText(), "19200");
-    EXPECT_EQ(s.w().Combo1->currentText(), "4");
-    EXPECT_EQ(s.w().link.MeterCount, "4");
-    EXPECT_EQ(s.w().CommPort, 3);
-    EXPECT_TRUE(s.w().Timer1.isActive());
-    EXPECT_EQ(s.w().Timer1.interval(), 1500);
-    EXPECT_TRUE(s.w().Timer2.isActive());
-    EXPECT_EQ(s.w().Timer2.interval(), 60000);
-    EXPECT_EQ(s.w().Label9->text(), "");
-    EXPECT_TRUE(s.w().MSComm1.isOpen());
+    EXPECT_EQ(s.w().pollIntervalField->text(), "1500");
+    EXPECT_EQ(s.w().recordIntervalField->text(), "5");
+    EXPECT_EQ(s.w().portBox->currentText(), "com3");
+    EXPECT_EQ(s.w().baudBox->currentText(), "19200");
+    EXPECT_EQ(s.w().meterCountBox->currentText(), "4");
+    EXPECT_EQ(s.w().link.meterCount, "4");
+    EXPECT_EQ(s.w().portNumber, 3);
+    EXPECT_TRUE(s.w().pollTimer.isActive());
+    EXPECT_EQ(s.w().pollTimer.interval(), 1500);
+    EXPECT_TRUE(s.w().recordTimer.isActive());
+    EXPECT_EQ(s.w().recordTimer.interval(), 60000);
+    EXPECT_EQ(s.w().messageLine->text(), "");
+    EXPECT_TRUE(s.w().serialPort.isOpen());
     EXPECT_EQ(pty.outputSpeed(), B19200);
     const QDate today = QDate::currentDate();
-    EXPECT_EQ(s.w().Text10->text(), today.toString("yyyy-MM-dd"));
-    EXPECT_EQ(s.w().Text11->text(), today.addDays(1).toString("yyyy-MM-dd"));
+    EXPECT_EQ(s.w().fromField->text(), today.toString("yyyy-MM-dd"));
+    EXPECT_EQ(s.w().toField->text(), today.addDays(1).toString("yyyy-MM-dd"));
 }
 
 TEST(Startup, MissingDatabaseKeepsDesignTimeContentsAndStopsPolling) {
@@ -61,19 +61,19 @@ TEST(Startup, MissingDatabaseKeepsDesignTimeContentsAndStopsPolling) {
     ASSERT_EQ(s.dialogs.messages.size(), 1);
     EXPECT_EQ(s.dialogs.messages[0], "Com1 is not available.\r\nCould not find file '" +
                                          QString::fromStdString(folder.databasePath()) + "'.");
-    EXPECT_EQ(s.w().Text2->text(), "2000");
-    EXPECT_EQ(s.w().Text3->text(), "");
-    EXPECT_EQ(s.w().Combo1->currentText(), "");
-    EXPECT_EQ(s.w().Combo2->currentText(), "");
-    EXPECT_EQ(s.w().Combo3->currentText(), "");
-    EXPECT_EQ(s.w().Text8->text(), "全部");
-    EXPECT_EQ(s.w().Text7->text(), "10");
-    EXPECT_EQ(s.w().Text10->text(), QDate::currentDate().toString("yyyy-MM-dd"));
-    EXPECT_FALSE(s.w().Timer1.isActive());
-    EXPECT_EQ(s.w().Timer1.interval(), 0);
-    EXPECT_TRUE(s.w().Timer2.isActive());
-    EXPECT_EQ(s.w().Label9->text(), "串口已被占用,请更改串口,通讯停止!");
-    EXPECT_FALSE(s.w().MSComm1.isOpen());
+    EXPECT_EQ(s.w().pollIntervalField->text(), "2000");
+    EXPECT_EQ(s.w().recordIntervalField->text(), "");
+    EXPECT_EQ(s.w().meterCountBox->currentText(), "");
+    EXPECT_EQ(s.w().baudBox->currentText(), "");
+    EXPECT_EQ(s.w().portBox->currentText(), "");
+    EXPECT_EQ(s.w().meterField->text(), "全部");
+    EXPECT_EQ(s.w().stepField->text(), "10");
+    EXPECT_EQ(s.w().fromField->text(), QDate::currentDate().toString("yyyy-MM-dd"));
+    EXPECT_FALSE(s.w().pollTimer.isActive());
+    EXPECT_EQ(s.w().pollTimer.interval(), 0);
+    EXPECT_TRUE(s.w().recordTimer.isActive());
+    EXPECT_EQ(s.w().messageLine->text(), "串口已被占用,请更改串口,通讯停止!");
+    EXPECT_FALSE(s.w().serialPort.isOpen());
 }
 
 TEST(Startup, FailuresReportThePortAndTheLastFailure) {
@@ -111,14 +111,14 @@ TEST(Startup, FailuresReportThePortAndTheLastFailure) {
                 << c.name << ": " << s.dialogs.messages[0].toStdString();
             EXPECT_GT(s.dialogs.messages[0].size(), QString::fromUtf8(c.messageStart).size())
                 << c.name;
-            EXPECT_FALSE(s.w().Timer1.isActive()) << c.name;
-            EXPECT_EQ(s.w().Label9->text(), "串口已被占用,请更改串口,通讯停止!") << c.name;
+            EXPECT_FALSE(s.w().pollTimer.isActive()) << c.name;
+            EXPECT_EQ(s.w().messageLine->text(), "串口已被占用,请更改串口,通讯停止!") << c.name;
         } else {
             EXPECT_TRUE(s.dialogs.messages.isEmpty()) << c.name;
-            EXPECT_TRUE(s.w().Timer1.isActive()) << c.name;
+            EXPECT_TRUE(s.w().pollTimer.isActive()) << c.name;
         }
-        EXPECT_EQ(s.w().Combo3->currentText(), c.combo3) << c.name;
-        EXPECT_EQ(s.w().MSComm1.isOpen(), c.portOpen) << c.name;
+        EXPECT_EQ(s.w().portBox->currentText(), c.combo3) << c.name;
+        EXPECT_EQ(s.w().serialPort.isOpen(), c.portOpen) << c.name;
     }
 }
 
@@ -143,7 +143,7 @@ TEST(Startup, BaudTextChoosesTheLineSpeed) {
         setRow(folder, std::string("'2000', '1', 1, '") + c.baud + "', '1'");
         Started s(folder);
         EXPECT_TRUE(s.dialogs.messages.isEmpty()) << c.baud;
-        EXPECT_EQ(s.w().Combo2->currentText(), c.baud);
+        EXPECT_EQ(s.w().baudBox->currentText(), c.baud);
         EXPECT_EQ(pty.outputSpeed(), c.speed) << c.baud;
     }
 }
@@ -156,7 +156,7 @@ TEST(Startup, PollIntervalOfZeroLeavesTheTimerStopped) {
         setRow(folder, std::string("'") + timer + "', '1', 1, '9600', '1'");
         Started s(folder);
         EXPECT_TRUE(s.dialogs.messages.isEmpty()) << timer;
-        EXPECT_FALSE(s.w().Timer1.isActive()) << timer;
+        EXPECT_FALSE(s.w().pollTimer.isActive()) << timer;
     }
 }
 

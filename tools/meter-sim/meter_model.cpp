@@ -40,21 +40,21 @@ RegisterMap MeterModel::registersAt(double seconds) {
     coldKwh_ += 0.01 * a * dtHours;
 
     RegisterMap m;
-    m.FlowRate = static_cast<float>(flow);
-    m.FlowSpeed = static_cast<float>(flow / 28.3);
-    m.InletTemp = static_cast<float>(inlet);
-    m.OutletTemp = static_cast<float>(outlet);
-    m.HeatPower = static_cast<float>(heat);
-    m.ColdPower = 0;
-    split(forward_, m.ForwardInt, m.ForwardFrac);
-    split(reverse_, m.ReverseInt, m.ReverseFrac);
-    splitEnergy(heatKwh_, m.HeatTotalHigh, m.HeatTotalLow, m.HeatTotalFrac);
-    splitEnergy(coldKwh_, m.ColdTotalHigh, m.ColdTotalLow, m.ColdTotalFrac);
-    m.ExciteAlarm = (alarms & ExciteAlarmBit) ? 1 : 0;
-    m.ElectrodeAlarm = (alarms & ElectrodeAlarmBit) ? 1 : 0;
-    m.EmptyPipeAlarm = (alarms & EmptyPipeAlarmBit) ? 1 : 0;
-    m.UpperAlarm = (alarms & UpperAlarmBit) ? 1 : 0;
-    m.LowerAlarm = (alarms & LowerAlarmBit) ? 1 : 0;
+    m.flowRate = static_cast<float>(flow);
+    m.flowSpeed = static_cast<float>(flow / 28.3);
+    m.inletTemp = static_cast<float>(inlet);
+    m.outletTemp = static_cast<float>(outlet);
+    m.heatPower = static_cast<float>(heat);
+    m.coldPower = 0;
+    split(forward_, m.forwardInt, m.forwardFrac);
+    split(reverse_, m.reverseInt, m.reverseFrac);
+    splitEnergy(heatKwh_, m.heatTotalHigh, m.heatTotalLow, m.heatTotalFrac);
+    splitEnergy(coldKwh_, m.coldTotalHigh, m.coldTotalLow, m.coldTotalFrac);
+    m.exciteAlarm = (alarms & ExciteAlarmBit) ? 1 : 0;
+    m.electrodeAlarm = (alarms & ElectrodeAlarmBit) ? 1 : 0;
+    m.emptyPipeAlarm = (alarms & EmptyPipeAlarmBit) ? 1 : 0;
+    m.upperAlarm = (alarms & UpperAlarmBit) ? 1 : 0;
+    m.lowerAlarm = (alarms & LowerAlarmBit) ? 1 : 0;
     return m;
 }
 

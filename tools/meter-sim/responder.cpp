@@ -12,7 +12,7 @@ namespace {
 
 std::vector<std::uint8_t> exceptionAnswer(std::uint8_t address, std::uint8_t code) {
     std::vector<std::uint8_t> a{address, 0x83, code};
-    const auto crc = CRC16(a);
+    const auto crc = crc16(a);
     a.push_back(crc[1]);
     a.push_back(crc[0]);
     return a;
@@ -41,7 +41,7 @@ std::vector<Chunk> Responder::feed(std::span<const std::uint8_t> received, doubl
     std::size_t start = 0;
     while (pending_.size() - start >= 8) {
         const std::uint8_t* frame = pending_.data() + start;
-        const auto crc = CRC16(std::span(frame, 6));
+        const auto crc = crc16(std::span(frame, 6));
         if (frame[1] == 0x03 && frame[6] == crc[1] && frame[7] == crc[0]) {
             auto chunks = answer(frame, now);
             out.insert(out.end(), chunks.begin(), chunks.end());

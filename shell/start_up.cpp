@@ -26,7 +26,7 @@ std::optional<long long> wholeNumber(const QString& text) {
 
 } // namespace
 
-void MainWindow::Form_Load() {
+void MainWindow::startUp() {
     QString lastFailure;
     bool failed = false;
     auto fail = [&](const std::string& description) {
@@ -42,86 +42,87 @@ void MainWindow::Form_Load() {
         fail(row.error);
 
     if (row.timer.text)
-        Text2->setText(text(row.timer));
+        pollIntervalField->setText(text(row.timer));
     else
         fail(row.timer.error);
 
     if (row.num.text)
-        Combo1->setCurrentText(text(row.num));
+        meterCountBox->setCurrentText(text(row.num));
     else
         fail(row.num.error);
 
     if (row.com.whole && *row.com.whole >= 1 && *row.com.whole <= 10)
-        Combo3->setCurrentIndex(static_cast<int>(*row.com.whole) - 1);
+        portBox->setCurrentIndex(static_cast<int>(*row.com.whole) - 1);
 
     if (row.Settings.text)
-        Combo2->setCurrentText(text(row.Settings));
+        baudBox->setCurrentText(text(row.Settings));
     else
         fail(row.Settings.error);
 
-    PortNo = row.com;
-    if (!PortNo.text)
-        fail(PortNo.error);
-    SendInterval = Text2->text();
-    link.MeterCount = Combo1->currentText().toStdString();
-    BaudText = Combo2->currentText();
+    storedPort = row.com;
+    if (!storedPort.text)
+        fail(storedPort.error);
+    pollIntervalText = pollIntervalField->text();
+    link.meterCount = meterCountBox->currentText().toStdString();
+    baudText = baudBox->currentText();
 
     if (row.minute.text)
-        Text3->setText(text(row.minute));
+        recordIntervalField->setText(text(row.minute));
     else
         fail(row.minute.error);
 
     const QDate today = QDate::currentDate();
-    Text10->setText(today.toString(QStringLiteral("yyyy-MM-dd")));
-    Text11->setText(today.addDays(1).toString(QStringLiteral("yyyy-MM-dd")));
+    fromField->setText(today.toString(QStringLiteral("yyyy-MM-dd")));
+    toField->setText(today.addDays(1).toString(QStringLiteral("yyyy-MM-dd")));
 
     // A poll interval of 0 or less leaves the poll timer stopped: a zero-interval QTimer
     // would fire on every pass of the event loop.
-    if (const auto interval = wholeNumber(SendInterval); !interval || *interval > INT_MAX) {
-        fail("The poll interval \"" + SendInterval.toStdString() +
+    if (const auto interval = wholeNumber(pollIntervalText); !interval || *interval > INT_MAX) {
+        fail("The poll interval \"" + pollIntervalText.toStdString() +
              "\" is not a whole number of milliseconds.");
     } else if (*interval > 0) {
-        Timer1.setInterval(static_cast<int>(*interval));
-        Timer1.start();
+        pollTimer.setInterval(static_cast<int>(*interval));
+        pollTimer.start();
     }
 
-    link.CurAddr = 0;
+    link.currentAddress = 0;
 
     // Without a stored port number there is nothing to open; an invalid one leaves the port
     // on the number it holds.
-    if (PortNo.text) {
-        if (PortNo.whole && *PortNo.whole >= 1 && *PortNo.whole <= 255)
-            CommPort = static_cast<int>(*PortNo.whole);
+    if (storedPort.text) {
+        if (storedPort.whole && *storedPort.whole >= 1 && *storedPort.whole <= 255)
+            portNumber = static_cast<int>(*storedPort.whole);
         else
-            fail("Invalid port number: " + *PortNo.text + ".");
-        if (const Failure f = MSComm1.open(portDevice(programDir_.toStdString(), CommPort))) {
+            fail("Invalid port number: " + *storedPort.text + ".");
+        if (const Failure f = serialPort.open(portDevice(programDir_.toStdString(), portNumber))) {
             fail(*f);
         } else {
-            if (const Failure s = MSComm1.setSettings("9600,n,8,1"))
+            if (const Failure s = serialPort.setSettings("9600,n,8,1"))
                 fail(*s);
-            MSComm1.flushOutput();
-            MSComm1.flushInput();
-            if (const Failure s = MSComm1.setSettings(lineSettingsForBaud(BaudText.toStdString())))
+            serialPort.flushOutput();
+            serialPort.flushInput();
+            if (const Failure s =
+                    serialPort.setSettings(lineSettingsForBaud(baudText.toStdString())))
                 fail(*s);
         }
     }
-    MSComm1.bytesArrived = [this] { link.MSComm1_OnComm(); };
+    serialPort.bytesArrived = [this] { link.onBytesArrived(); };
 
     if (failed) {
-        dialogs_.message(QStringLiteral("Com") + QString::number(CommPort) +
+        dialogs_.message(QStringLiteral("Com") + QString::number(portNumber) +
                          QStringLiteral(" is not available.") + QStringLiteral("\r\n") +
                          lastFailure);
         lastFailure.clear();
-        Label9->setText(QStringLiteral("串口已被占用,请更改串口,通讯停止!"));
-        Timer1.stop();
-        Timer1.setInterval(0);
+        messageLine->setText(QStringLiteral("串口已被占用,请更改串口,通讯停止!"));
+        pollTimer.stop();
+        pollTimer.setInterval(0);
     }
 
     // Digits only, typed by the operator; what start-up put there stays as it is.
-    Text2->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,5}")), Text2));
-    Text3->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), Text3));
+    pollIntervalField->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,5}")), pollIntervalField));
+    recordIntervalField->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,3}")), recordIntervalField));
 }
 
 } // namespace mirv
