@@ -21,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -153,6 +154,8 @@ int main(int argc, char** argv) {
         {"all meters, one whole day, step 1",
          {"全部", "2025-06-15", "2025-06-15 23:59:59", "1"},
          300},
+        {"all meters, a whole year, step 60", {"全部", "2025-01-01", "2026-01-01", "60"}, 300},
+        {"all meters, 31 days, step 1", {"全部", "2025-03-01", "2025-04-01", "1"}, 1000},
     };
     auto click = [&](const Query& q) {
         window.meterField->setText(QString::fromStdString(q.criteria.meter));
@@ -170,8 +173,14 @@ int main(int argc, char** argv) {
                     window.historyGrid->model()->rowCount());
     }
     click(queries[2]);
-    std::printf("%-44s %10.2f MB   (goal < 30)\n\n", "grid model memory, one day at step 1",
+    std::printf("%-44s %10.2f MB   (goal < 30)\n", "grid model memory, one day at step 1",
                 window.historyModel.rows().bytes() / 1e6);
+    click(queries[4]);
+    std::printf("%-44s %10.2f MB   (goal < 100)\n", "grid model memory, 31 days at step 1",
+                window.historyModel.rows().bytes() / 1e6);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%-44s %10.2f MB\n\n", "peak RSS of the benchmark so far", usage.ru_maxrss / 1e3);
 
     {
         mirv::Database db(path);

@@ -119,6 +119,14 @@ std::string Statement::text(int column) const {
                        static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
+std::string_view Statement::textView(int column) const {
+    const auto* p = stmt_ ? sqlite3_column_text(stmt_, column) : nullptr;
+    if (!p)
+        return {};
+    return {reinterpret_cast<const char*>(p),
+            static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))};
+}
+
 std::int64_t Statement::integer(int column) const {
     return stmt_ ? sqlite3_column_int64(stmt_, column) : 0;
 }

@@ -62,6 +62,8 @@ class Statement {
     std::string columnName(int column) const;
     bool isNull(int column) const;
     std::string text(int column) const;
+    // The column's text without a copy; valid until the next step().
+    std::string_view textView(int column) const;
     std::int64_t integer(int column) const;
     // Whether the column's value is stored as an integer or a whole-numbered real.
     std::optional<std::int64_t> wholeNumber(int column) const;

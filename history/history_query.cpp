@@ -15,10 +15,12 @@ constexpr const char* kColumns =
 
 } // namespace
 
-HistoryRows selectHistory(const HistorySelection& selection, Database& conn) {
-    HistoryRows rows;
-    if (selection.selectsNothing() || !conn.isOpen())
-        return rows;
+bool streamHistory(Database& conn, const HistorySelection& selection,
+                   const std::function<bool(const HistoryRowView&)>& onRow) {
+    if (!conn.isOpen())
+        return false;
+    if (selection.selectsNothing())
+        return true;
     const std::string sql = std::string(kColumns) +
                             (selection.allMeters ? "" : "AND MeterID = ?4 ") +
                             "AND CreateTime BETWEEN ?2 AND ?3 ORDER BY CreateTime, ID";
@@ -28,13 +30,24 @@ HistoryRows selectHistory(const HistorySelection& selection, Database& conn) {
     query.bind(3, *selection.to);
     if (!selection.allMeters)
         query.bind(4, selection.meterText);
+    HistoryRowView row;
     while (query.step()) {
         for (int c = 0; c < HistoryRows::kColumns; ++c)
-            rows.addCell(query.text(c));
+            row[c] = query.textView(c);
+        if (!onRow(row))
+            return true;
     }
-    if (query.failed())
-        return {};
-    return rows;
+    return !query.failed();
+}
+
+HistoryRows selectHistory(const HistorySelection& selection, Database& conn) {
+    HistoryRows rows;
+    const bool ok = streamHistory(conn, selection, [&](const HistoryRowView& row) {
+        for (std::string_view cell : row)
+            rows.addCell(cell);
+        return true;
+    });
+    return ok ? rows : HistoryRows{};
 }
 
 HistoryRows queryHistory(const std::string& databasePath, const HistorySelection& selection) {

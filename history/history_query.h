@@ -3,14 +3,26 @@
 #include "history_rows.h"
 #include "query_criteria.h"
 
+#include <array>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace mirv {
 
 class Database;
 
-// Runs a selection over Historydata on `conn` and returns every matching row, ordered by
-// CreateTime, then by ID. A failure gives no rows and no error.
+// The 13 column texts of one Historydata row in table order (ID .. CreateTime); valid only
+// while the callback that receives it runs.
+using HistoryRowView = std::array<std::string_view, HistoryRows::kColumns>;
+
+// Runs a selection over Historydata on `conn` and hands every matching row, ordered by
+// CreateTime, then by ID, to `onRow`, which returns false to stop early. Rows stream: nothing
+// is kept. Returns false when the selection could not be run or failed part way.
+bool streamHistory(Database& conn, const HistorySelection& selection,
+                   const std::function<bool(const HistoryRowView&)>& onRow);
+
+// The whole selection in memory. A failure gives no rows and no error.
 HistoryRows selectHistory(const HistorySelection& selection, Database& conn);
 
 // Opens its own connection to the database file and runs the selection.

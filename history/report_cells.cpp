@@ -59,28 +59,38 @@ ReportCell dateTimeCell(std::string_view stored, long long nullDays) {
 
 } // namespace
 
+ReportTyping::ReportTyping(int nullYear, int nullMonth, int nullDay)
+    : nullDays_(daysFromCivil(nullYear, static_cast<unsigned>(nullMonth),
+                              static_cast<unsigned>(nullDay))) {}
+
+ReportCell ReportTyping::cell(int column, std::string_view value) const {
+    if (value.empty())
+        return {};
+    if (column == kCreateTimeColumn)
+        return dateTimeCell(value, nullDays_);
+    if (column != kAlarmColumn && plainDecimal(value))
+        return {ReportCell::Number, std::strtod(std::string(value).c_str(), nullptr), {}};
+    return {ReportCell::Text, 0, std::string(value)};
+}
+
+ReportRow ReportTyping::row(const HistoryRowView& history) const {
+    ReportRow out;
+    out.reserve(kReportColumns);
+    for (int c = 1; c <= kReportColumns; ++c)
+        out.push_back(cell(c, history[c]));
+    return out;
+}
+
 std::vector<ReportRow> reportRows(const HistoryRows& rows, int nullYear, int nullMonth,
                                   int nullDay) {
-    const long long nullDays =
-        daysFromCivil(nullYear, static_cast<unsigned>(nullMonth), static_cast<unsigned>(nullDay));
+    const ReportTyping typing(nullYear, nullMonth, nullDay);
     std::vector<ReportRow> out;
     out.reserve(rows.size());
+    HistoryRowView view;
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        ReportRow row;
-        row.reserve(kReportColumns);
-        for (int c = 1; c <= kReportColumns; ++c) {
-            const std::string_view value = rows.cell(r, c);
-            if (value.empty())
-                row.push_back({});
-            else if (c == kCreateTimeColumn)
-                row.push_back(dateTimeCell(value, nullDays));
-            else if (c != kAlarmColumn && plainDecimal(value))
-                row.push_back(
-                    {ReportCell::Number, std::strtod(std::string(value).c_str(), nullptr), {}});
-            else
-                row.push_back({ReportCell::Text, 0, std::string(value)});
-        }
-        out.push_back(std::move(row));
+        for (int c = 0; c < HistoryRows::kColumns; ++c)
+            view[c] = rows.cell(r, c);
+        out.push_back(typing.row(view));
     }
     return out;
 }
