@@ -3,6 +3,7 @@
 #include "dialogs.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -17,7 +18,12 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     recordTimer.setInterval(60000);
     connect(&recordTimer, &QTimer::timeout, this, &MainWindow::onRecordTick);
     recordTimer.start();
-    logger = std::make_unique<RecordLogger>(databasePath().toStdString(), board);
+    historyWriter = std::make_unique<HistoryWriter>(databasePath().toStdString());
+    historyWriter->backlogChanged = [this](bool backlog) {
+        QMetaObject::invokeMethod(
+            this, [this, backlog] { showHistoryBacklog(backlog); }, Qt::QueuedConnection);
+    };
+    logger = std::make_unique<RecordLogger>(board, *historyWriter);
     recordTick.recordAll = [this] { logger->recordAll(); };
 
     board.rowChanged = [this](int n) { showRow(n); };
@@ -52,6 +58,16 @@ void MainWindow::onPollTick() {
 
 void MainWindow::onRecordTick() {
     recordTick.minutePassed(recordIntervalField->text().toStdString());
+}
+
+void MainWindow::showHistoryBacklog(bool backlog) {
+    const QString waiting = QStringLiteral("历史数据写入失败,等待重试");
+    if (backlog && messageLine->text() != waiting) {
+        messageBeforeBacklog_ = messageLine->text();
+        messageLine->setText(waiting);
+    } else if (!backlog && messageLine->text() == waiting) {
+        messageLine->setText(messageBeforeBacklog_);
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

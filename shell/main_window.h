@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history_model.h"
+#include "history_writer.h"
 #include "meter_link.h"
 #include "qt_serial_port.h"
 #include "query_criteria.h"
@@ -75,6 +76,7 @@ class MainWindow : public QWidget {
     ReadingsBoard board;
     MeterLink link{serialPort, board};
     RecordTick recordTick;
+    std::unique_ptr<HistoryWriter> historyWriter;
     std::unique_ptr<RecordLogger> logger;
     HistoryModel historyModel;
     // How exports start the spreadsheet application, and the latest export while it runs.
@@ -100,9 +102,11 @@ class MainWindow : public QWidget {
     void showGridColumns();
     void onPollTick();
     void onRecordTick();
+    void showHistoryBacklog(bool backlog);
 
     QString programDir_;
     Dialogs& dialogs_;
+    QString messageBeforeBacklog_;
 };
 
 } // namespace mirv
