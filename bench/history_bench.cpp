@@ -184,10 +184,10 @@ int main(int argc, char** argv) {
     }
     click(queries[2]);
     std::printf("%-44s %10.2f MB   (goal < 30)\n", "grid model memory, one day at step 1",
-                window.historyModel.rows().bytes() / 1e6);
+                window.historyModel.memoryBytes() / 1e6);
     click(queries[4]);
     std::printf("%-44s %10.2f MB   (goal < 100)\n", "grid model memory, 31 days at step 1",
-                window.historyModel.rows().bytes() / 1e6);
+                window.historyModel.memoryBytes() / 1e6);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%-44s %10.2f MB\n\n", "peak RSS of the benchmark so far", usage.ru_maxrss / 1e3);

@@ -31,7 +31,20 @@ constexpr double kHighestAddress = 255;
 
 } // namespace
 
+void MeterLink::stop() {
+    stopped_ = true;
+    receivedHex.clear();
+    receivedFrame.clear();
+    awaitingReply = false;
+    for (int n = 1; n <= kMeters; ++n) {
+        board_.clearRow(n);
+        board_.setAnswered(n, false);
+    }
+}
+
 void MeterLink::onPollTick() {
+    if (stopped_)
+        return;
     port_.recover();
     port_.flushOutput();
     port_.flushInput();
