@@ -72,9 +72,13 @@ void MeterLink::sendNextRequest() {
 
 void MeterLink::onBytesArrived() {
     const std::vector<std::uint8_t> bytes = port_.readAll();
-    if (bytes.empty())
+    if (bytes.empty() || stopped_)
         return;
     for (std::uint8_t b : bytes) {
+        // A text longer than a whole answer can never be decoded before the next request
+        // empties it; letting it grow would only cost memory and time on every event.
+        if (receivedHex.size() > kAnswerHexChars)
+            break;
         receivedHex += kHexDigits[b >> 4];
         receivedHex += kHexDigits[b & 0x0F];
     }
