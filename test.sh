@@ -24,7 +24,7 @@ end_tree() {
 }
 while read -r pid; do
     # A PID that was ended and taken by some other program since is left alone.
-    [ -n "$pid" ] && tr '\0' ' ' < /proc/"$pid"/cmdline 2>/dev/null | grep -q office &&
-        end_tree "$pid"
+    [ -n "$pid" ] && [ -r /proc/"$pid"/cmdline ] &&
+        tr '\0' ' ' < /proc/"$pid"/cmdline 2>/dev/null | grep -q office && end_tree "$pid"
 done < "$MIRV_TEST_PIDS"
 exit $status

@@ -1,7 +1,7 @@
 // The report export against a real headless LibreOffice.
 #include "calc_inspector.h"
-#include "process_tree.h"
 #include "main_window.h"
+#include "process_tree.h"
 #include "program_folder.h"
 #include "pty_pair.h"
 #include "qt_test_main.h"
@@ -15,11 +15,11 @@
 
 #include <QTimer>
 #include <csignal>
+#include <fstream>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <fstream>
-#include <sstream>
 
 namespace mirv {
 namespace {
