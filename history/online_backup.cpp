@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sqlite3.h>
 #include <thread>
+#include <unistd.h>
 
 namespace mirv {
 
@@ -23,7 +24,7 @@ bool inWalMode(Database& db) {
 }
 
 // Copies every page of `source` into `copy`, step by step.
-BackupResult copyPages(Database& source, const std::string& sourcePath, Database& copy,
+BackupResult copyPages(Database& source, const std::string& sourcePath, Database& copy, int copyFd,
                        const std::string& target, int busyTimeoutMs, bool pinned,
                        const BackupOptions& options) {
     BackupResult result;
@@ -36,6 +37,7 @@ BackupResult copyPages(Database& source, const std::string& sourcePath, Database
     }
     const auto busySince = std::chrono::steady_clock::now();
     int rc = SQLITE_OK;
+    int unsynced = 0;
     while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
         rc = sqlite3_backup_step(backup, options.pagesPerStep);
         const int total = sqlite3_backup_pagecount(backup);
@@ -46,11 +48,17 @@ BackupResult copyPages(Database& source, const std::string& sourcePath, Database
             break;
         }
         const bool busy = rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
-        if (busy && std::chrono::steady_clock::now() - busySince >
-                        std::chrono::milliseconds(busyTimeoutMs))
+        if (busy &&
+            std::chrono::steady_clock::now() - busySince > std::chrono::milliseconds(busyTimeoutMs))
             break;
         if (busy || (!pinned && rc == SQLITE_OK))
             std::this_thread::sleep_for(options.pause);
+        // The copy goes to disk as it grows: a backlog of gigabytes flushed at the end would
+        // stall every other program's sync, the station's commits among them.
+        if ((unsynced += options.pagesPerStep) >= options.syncEveryPages) {
+            ::fdatasync(copyFd);
+            unsynced = 0;
+        }
     }
     sqlite3_backup_finish(backup);
     if (result.stopped || rc == SQLITE_DONE)
@@ -59,9 +67,8 @@ BackupResult copyPages(Database& source, const std::string& sourcePath, Database
         result.failure = failureOf(source, sourcePath, busyTimeoutMs);
         result.failure->kind = DatabaseFailure::Locked;
     } else {
-        result.failure = DatabaseFailure{DatabaseFailure::Failed, "cannot back up into " +
-                                                                      target + ": " +
-                                                                      sqlite3_errstr(rc)};
+        result.failure = DatabaseFailure{DatabaseFailure::Failed, "cannot back up into " + target +
+                                                                      ": " + sqlite3_errstr(rc)};
     }
     return result;
 }
@@ -86,9 +93,8 @@ BackupResult backupDatabase(Database& source, const std::string& sourcePath,
     BackupResult result;
     const std::string wal = sourcePath + "-wal", shm = sourcePath + "-shm";
     if (sameFile(sourcePath, target) || sameFile(wal, target) || sameFile(shm, target)) {
-        result.failure = DatabaseFailure{DatabaseFailure::Failed,
-                                         "the backup cannot replace the database it copies: " +
-                                             target};
+        result.failure = DatabaseFailure{
+            DatabaseFailure::Failed, "the backup cannot replace the database it copies: " + target};
         return result;
     }
     ReplacingFile file(target);
@@ -121,7 +127,8 @@ BackupResult backupDatabase(Database& source, const std::string& sourcePath,
             }
             read.reset(); // the transaction keeps the snapshot until COMMIT
         }
-        result = copyPages(source, sourcePath, copy, target, busyTimeoutMs, pinned, options);
+        result =
+            copyPages(source, sourcePath, copy, file.fd(), target, busyTimeoutMs, pinned, options);
         if (pinned)
             source.exec("COMMIT");
         if (result.failure || result.stopped)

@@ -74,9 +74,8 @@ bool XlsxHistorySheet::writeHeader() {
 
 lxw_format* XlsxHistorySheet::numberFormat(std::string_view stored) {
     const auto point = stored.find('.');
-    const std::size_t decimals =
-        std::min(point == std::string_view::npos ? 0 : stored.size() - point - 1,
-                 decimals_.size() - 1);
+    const std::size_t decimals = std::min(
+        point == std::string_view::npos ? 0 : stored.size() - point - 1, decimals_.size() - 1);
     lxw_format*& format = decimals_[decimals];
     if (!format) {
         format = workbook_add_format(book_);

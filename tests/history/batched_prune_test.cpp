@@ -54,7 +54,8 @@ TEST(BatchedPrune, DeletesExactlyTheRowsBefore) {
         EXPECT_FALSE(result.failed) << db.error();
         EXPECT_EQ(result.deleted, c.deleted);
         EXPECT_EQ(ids(db), c.left);
-        EXPECT_EQ(settingsRow(db), "300119600" "7");
+        EXPECT_EQ(settingsRow(db), "300119600"
+                                   "7");
         // Numbers are never handed out again.
         ASSERT_TRUE(db.exec("INSERT INTO Historydata (MeterID) VALUES ('5')"));
         EXPECT_EQ(ids(db).back(), 14);
@@ -83,9 +84,9 @@ TEST(BatchedPrune, LoggingPassDuringThePruneGetsIn) {
                 insert.step();
             }
             db.exec("COMMIT");
-            passes.push_back(std::chrono::duration<double, std::milli>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count());
+            passes.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
             std::this_thread::sleep_for(std::chrono::milliseconds(7));
         }
     });

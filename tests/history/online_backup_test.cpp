@@ -31,8 +31,8 @@ struct BackupFolder : testing::Test {
         std::string sql = "BEGIN;";
         for (int i = 0; i < 3000; ++i)
             sql += "INSERT INTO Historydata (MeterID, CreateTime) VALUES ('" +
-                   std::to_string(i % 20 + 1) + "', '2026-01-01 00:00:" +
-                   std::to_string(10 + i % 50) + "');";
+                   std::to_string(i % 20 + 1) +
+                   "', '2026-01-01 00:00:" + std::to_string(10 + i % 50) + "');";
         folder.exec(sql + "COMMIT;");
     }
     std::string target() const { return folder.path() + "/backup.mdb"; }

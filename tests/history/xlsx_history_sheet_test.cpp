@@ -18,8 +18,8 @@ TEST(XlsxHistorySheet, LongSelectionGoesOnInTheNextSheetUnderTheCaptions) {
     {
         Database db(folder.databasePath());
         XlsxHistorySheet sheet(path, folder.path(), 3); // captions and two rows a sheet
-        const ExportResult result = exportHistory(
-            db, selectionFrom({"", "2026-01-01", "2026-01-02", "1"}), sheet);
+        const ExportResult result =
+            exportHistory(db, selectionFrom({"", "2026-01-01", "2026-01-02", "1"}), sheet);
         EXPECT_EQ(result.rows, 5);
         EXPECT_FALSE(result.writeFailed);
     }

@@ -173,36 +173,52 @@ TEST_F(HistoryTool, ErrorsGiveTheirStatusAndOneLine) {
         std::string message;
         bool locked = false; // another connection holds the write lock meanwhile
     } cases[] = {
-        {"missing database", {"--db", file("none.mdb"), "backup", file("b.mdb")}, 2,
+        {"missing database",
+         {"--db", file("none.mdb"), "backup", file("b.mdb")},
+         2,
          "no database at " + file("none.mdb")},
-        {"not a database", {"--db", file("text.mdb"), "backup", file("b.mdb")}, 2,
+        {"not a database",
+         {"--db", file("text.mdb"), "backup", file("b.mdb")},
+         2,
          file("text.mdb") + " is not a database"},
-        {"no history table", {"--db", file("plain.mdb"), "backup", file("b.mdb")}, 2,
+        {"no history table",
+         {"--db", file("plain.mdb"), "backup", file("b.mdb")},
+         2,
          file("plain.mdb") + " is not the station's database (it has no Historydata table)"},
         {"lock held past the timeout",
-         {"--timeout", "0.2", "prune", "--before", "2026-05-07", "--yes"}, 2,
+         {"--timeout", "0.2", "prune", "--before", "2026-05-07", "--yes"},
+         2,
          "the database " + folder.databasePath() +
              " is locked by another program (gave up after 0.2 s)",
          true},
         {"unreadable date",
          {"export", "--from", "2026-13-01", "--to", "2026-05-07", "--format", "csv", "--output",
           "-"},
-         1, "cannot read the date '2026-13-01' of --from: write YYYY-MM-DD or YYYY-MM-DD "
-            "HH:MM[:SS]"},
+         1,
+         "cannot read the date '2026-13-01' of --from: write YYYY-MM-DD or YYYY-MM-DD "
+         "HH:MM[:SS]"},
         {"unreadable step",
-         {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--step", "0", "--format",
-          "csv", "--output", "-"},
-         1, "cannot read the step '0': give the minutes between rows, e.g. 1, 10 or 60"},
+         {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--step", "0", "--format", "csv",
+          "--output", "-"},
+         1,
+         "cannot read the step '0': give the minutes between rows, e.g. 1, 10 or 60"},
         {"unwritable output",
          {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format", "csv", "--output",
           file("no/such/x.csv")},
-         2, "cannot write " + file("no/such/x.csv") + ": No such file or directory"},
-        {"backup onto the database", {"backup", folder.databasePath()}, 2,
+         2,
+         "cannot write " + file("no/such/x.csv") + ": No such file or directory"},
+        {"backup onto the database",
+         {"backup", folder.databasePath()},
+         2,
          "the backup cannot replace the database it copies: " + folder.databasePath()},
-        {"prune without a terminal", {"prune", "--before", "2026-05-07"}, 1,
+        {"prune without a terminal",
+         {"prune", "--before", "2026-05-07"},
+         1,
          "not asking without a terminal: add --yes to delete"},
         {"unknown command", {"frob"}, 1, "unknown command 'frob' (see mirv-history --help)"},
-        {"missing option", {"export", "--from", "2026-05-06"}, 1,
+        {"missing option",
+         {"export", "--from", "2026-05-06"},
+         1,
          "--to is required (see mirv-history export --help)"},
     };
     for (const auto& c : cases) {
@@ -263,8 +279,8 @@ TEST_F(HistoryTool, DatabaseIsTheOneBesideTheProgram) {
     // A copy of the tool in the program folder finds mirv.mdb beside itself.
     const std::string copy = file("mirv-history");
     fs::copy_file(MIRV_HISTORY_TOOL, copy);
-    auto run = runProgram({copy, "export", "--from", "2026-05-07", "--to", "2026-05-07",
-                           "--format", "csv", "--output", "-"});
+    auto run = runProgram({copy, "export", "--from", "2026-05-07", "--to", "2026-05-07", "--format",
+                           "csv", "--output", "-"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\r\n4,12,0.5000,"), std::string::npos) << run.out;
     fs::remove(folder.databasePath());

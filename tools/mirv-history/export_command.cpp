@@ -61,9 +61,9 @@ int runExport(const ExportOptions& o, const ToolSettings& settings) {
     const std::string shownOutput = toStandardOutput ? "standard output" : o.output;
     std::unique_ptr<ReplacingFile> file;
     if (!toStandardOutput || o.format == "xlsx") {
-        const std::string target =
-            toStandardOutput ? tempFolder() + "/mirv-history-" + std::to_string(::getpid()) + ".xlsx"
-                             : o.output;
+        const std::string target = toStandardOutput ? tempFolder() + "/mirv-history-" +
+                                                          std::to_string(::getpid()) + ".xlsx"
+                                                    : o.output;
         file = std::make_unique<ReplacingFile>(target);
         if (!file->ok())
             return report(kDataError, file->error());
@@ -102,8 +102,8 @@ int runExport(const ExportOptions& o, const ToolSettings& settings) {
                                       result.writeFailed.value_or(std::strerror(errno)));
     if (toStandardOutput && file) {
         if (!copyToStandardOutput(file->path()))
-            return report(kDataError, "cannot write standard output: " +
-                                          std::string(std::strerror(errno)));
+            return report(kDataError,
+                          "cannot write standard output: " + std::string(std::strerror(errno)));
     } else if (file) {
         if (auto failed = file->commit())
             return report(kDataError, *failed);
@@ -124,9 +124,10 @@ CommandRun setUpExport(CLI::App& command, const ToolSettings& settings) {
         ->type_name("DATE");
     command.add_option("--meter", o->meter,
                        "a meter number as logged; empty or 全部 for all meters (default)");
-    command.add_option("--step", o->step,
-                       "minutes: rows whose minute of the hour is a multiple of N (default 1: "
-                       "every row)")
+    command
+        .add_option("--step", o->step,
+                    "minutes: rows whose minute of the hour is a multiple of N (default 1: "
+                    "every row)")
         ->type_name("N");
     command.add_option("--format", o->format, "csv (UTF-8 with a byte-order mark) or xlsx")
         ->required()

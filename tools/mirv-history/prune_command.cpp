@@ -40,8 +40,7 @@ int runPrune(const PruneArguments& a, const ToolSettings& settings) {
     if (!a.yes && ::isatty(STDIN_FILENO) != 1)
         return report(kUsageError, "not asking without a terminal: add --yes to delete");
     const std::string path = settings.database();
-    OpenedDatabase opened =
-        openForCommand(path, settings.busyTimeoutMs());
+    OpenedDatabase opened = openForCommand(path, settings.busyTimeoutMs());
     if (!opened.db)
         return kDataError;
     Database& db = *opened.db;
