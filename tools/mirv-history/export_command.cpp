@@ -1,14 +1,8 @@
 // mirv-history export: the query tab's selection written as CSV or XLSX.
 #include "command.h"
-#include "csv_history_sheet.h"
-#include "history_export.h"
-#include "replacing_file.h"
+#include "export_output.h"
 #include "tool_support.h"
-#include "xlsx_history_sheet.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -19,25 +13,6 @@ namespace {
 struct ExportOptions {
     std::string from, to, meter, step = "1", format, output;
 };
-
-std::string tempFolder() {
-    std::error_code ec;
-    const auto folder = std::filesystem::temp_directory_path(ec);
-    return ec ? "/tmp" : folder.string();
-}
-
-// Copies the finished file at `path` to standard output.
-bool copyToStandardOutput(const std::string& path) {
-    std::FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in)
-        return false;
-    char buffer[1 << 16];
-    bool ok = true;
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, in))
-        ok = ok && std::fwrite(buffer, 1, n, stdout) == n;
-    std::fclose(in);
-    return std::fflush(stdout) == 0 && ok;
-}
 
 int runExport(const ExportOptions& o, const ToolSettings& settings) {
     InterruptGuard guard;
@@ -56,59 +31,24 @@ int runExport(const ExportOptions& o, const ToolSettings& settings) {
     if (!opened.db)
         return kDataError;
 
-    // The file takes shape under a temporary name; standard output gets a workbook only once
-    // it is complete.
-    const std::string shownOutput = toStandardOutput ? "standard output" : o.output;
-    std::unique_ptr<ReplacingFile> file;
-    if (!toStandardOutput || o.format == "xlsx") {
-        const std::string target = toStandardOutput ? tempFolder() + "/mirv-history-" +
-                                                          std::to_string(::getpid()) + ".xlsx"
-                                                    : o.output;
-        file = std::make_unique<ReplacingFile>(target);
-        if (!file->ok())
-            return report(kDataError, file->error());
-    }
-    std::FILE* csvOut = stdout;
-    if (o.format == "csv" && file) {
-        csvOut = ::fdopen(::dup(file->fd()), "wb");
-        if (!csvOut)
-            return report(kDataError, "cannot write " + shownOutput + ": " + std::strerror(errno));
-    }
-    std::unique_ptr<HistorySheet> sheet;
-    if (o.format == "csv") {
-        std::setvbuf(csvOut, nullptr, _IOFBF, 1 << 20);
-        sheet = std::make_unique<CsvHistorySheet>(csvOut);
-    } else {
-        const std::string folder = std::filesystem::path(file->path()).parent_path().string();
-        sheet = std::make_unique<XlsxHistorySheet>(file->path(), folder.empty() ? "." : folder);
-    }
-
-    ProgressLine progress;
+    ExportOutput output(o.output, o.format == "xlsx");
+    if (output.failure())
+        return report(kDataError, *output.failure());
+    ProgressLine progress(!(toStandardOutput && ::isatty(STDOUT_FILENO)));
     const ExportResult result =
-        exportHistory(*opened.db, selection, *sheet, [&](std::int64_t rows) {
+        exportHistory(*opened.db, selection, output.sheet(), [&](std::int64_t rows) {
             progress.show("exported " + std::to_string(rows) + " rows");
             return !InterruptGuard::interrupted();
         });
-    sheet.reset();
-    bool closed = true;
-    if (csvOut != stdout)
-        closed = std::fclose(csvOut) == 0;
     if (result.readFailed)
         return reportFailure(failureOf(*opened.db, settings.database(), settings.busyTimeoutMs()));
     if (result.stopped)
-        return report(kDataError, "interrupted: " + shownOutput + " was not written");
-    if (result.writeFailed || !closed)
-        return report(kDataError, "cannot write " + shownOutput + ": " +
-                                      result.writeFailed.value_or(std::strerror(errno)));
-    if (toStandardOutput && file) {
-        if (!copyToStandardOutput(file->path()))
-            return report(kDataError,
-                          "cannot write standard output: " + std::string(std::strerror(errno)));
-    } else if (file) {
-        if (auto failed = file->commit())
-            return report(kDataError, *failed);
-    }
-    progress.show("exported " + std::to_string(result.rows) + " rows to " + shownOutput, true);
+        return report(kDataError, "interrupted: " + output.name() + " was not written");
+    if (result.writeFailed)
+        return report(kDataError, "cannot write " + output.name() + ": " + *result.writeFailed);
+    if (auto failed = output.complete())
+        return report(kDataError, *failed);
+    progress.show("exported " + std::to_string(result.rows) + " rows to " + output.name(), true);
     return kSuccess;
 }
 

@@ -60,7 +60,7 @@ OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs) {
     return opened;
 }
 
-ProgressLine::ProgressLine() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+ProgressLine::ProgressLine(bool wanted) : terminal_(wanted && ::isatty(STDERR_FILENO) == 1) {}
 
 ProgressLine::~ProgressLine() {
     if (shown_)

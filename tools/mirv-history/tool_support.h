@@ -24,7 +24,8 @@ OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs);
 // unless standard error is a terminal.
 class ProgressLine {
   public:
-    ProgressLine();
+    // `wanted` false keeps it silent, e.g. while the output itself goes to the terminal.
+    explicit ProgressLine(bool wanted = true);
     ~ProgressLine(); // ends the line
     void show(const std::string& text, bool now = false);
     // Wipes the line, for output that follows on standard output.
