@@ -35,7 +35,7 @@ BackupResult copyPages(Database& source, const std::string& sourcePath, Database
                                          "cannot back up into " + target + ": " + copy.error()};
         return result;
     }
-    const auto busySince = std::chrono::steady_clock::now();
+    auto busySince = std::chrono::steady_clock::now();
     int rc = SQLITE_OK;
     int unsynced = 0;
     while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
@@ -48,8 +48,10 @@ BackupResult copyPages(Database& source, const std::string& sourcePath, Database
             break;
         }
         const bool busy = rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
-        if (busy &&
-            std::chrono::steady_clock::now() - busySince > std::chrono::milliseconds(busyTimeoutMs))
+        if (!busy)
+            busySince = std::chrono::steady_clock::now();
+        else if (std::chrono::steady_clock::now() - busySince >
+                 std::chrono::milliseconds(busyTimeoutMs))
             break;
         if (busy || (!pinned && rc == SQLITE_OK))
             std::this_thread::sleep_for(options.pause);
@@ -64,8 +66,7 @@ BackupResult copyPages(Database& source, const std::string& sourcePath, Database
     if (result.stopped || rc == SQLITE_DONE)
         return result;
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-        result.failure = failureOf(source, sourcePath, busyTimeoutMs);
-        result.failure->kind = DatabaseFailure::Locked;
+        result.failure = lockedFailure(sourcePath, busyTimeoutMs);
     } else {
         result.failure = DatabaseFailure{DatabaseFailure::Failed, "cannot back up into " + target +
                                                                       ": " + sqlite3_errstr(rc)};

@@ -16,6 +16,12 @@ std::string seconds(int ms) {
 
 } // namespace
 
+DatabaseFailure lockedFailure(const std::string& path, int busyTimeoutMs) {
+    return {DatabaseFailure::Locked, "the database " + path +
+                                         " is locked by another program (gave up after " +
+                                         seconds(busyTimeoutMs) + ")"};
+}
+
 DatabaseFailure failureOf(const Database& db, const std::string& path, int busyTimeoutMs) {
     const int code = db.handle() ? sqlite3_extended_errcode(db.handle()) & 0xff : SQLITE_ERROR;
     switch (code) {
@@ -23,9 +29,7 @@ DatabaseFailure failureOf(const Database& db, const std::string& path, int busyT
         return {DatabaseFailure::NotADatabase, path + " is not a database"};
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return {DatabaseFailure::Locked, "the database " + path +
-                                             " is locked by another program (gave up after " +
-                                             seconds(busyTimeoutMs) + ")"};
+        return lockedFailure(path, busyTimeoutMs);
     default:
         return {DatabaseFailure::Failed, "database " + path + ": " + db.error()};
     }

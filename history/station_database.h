@@ -14,6 +14,9 @@ struct DatabaseFailure {
     std::string message;
 };
 
+// A lock another program held past `busyTimeoutMs`.
+DatabaseFailure lockedFailure(const std::string& path, int busyTimeoutMs);
+
 // The last failure on `db` (a statement that did not run, a step that failed), described for
 // the file at `path`; a lock that outlasted the busy timeout says how long it waited.
 DatabaseFailure failureOf(const Database& db, const std::string& path, int busyTimeoutMs);
