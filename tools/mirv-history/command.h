@@ -35,7 +35,8 @@ CommandRun setUpExport(CLI::App& command, const ToolSettings& settings);
 CommandRun setUpBackup(CLI::App& command, const ToolSettings& settings);
 CommandRun setUpPrune(CLI::App& command, const ToolSettings& settings);
 
-// The commands in the order --help lists them.
+// The commands in the order --help lists them. A new command is a set-up function in a file
+// of its own and a line here.
 inline constexpr CommandEntry kCommands[] = {
     {"export", "write the history selected by meter, dates and step as CSV or XLSX", setUpExport},
     {"backup", "copy the database into FILE while the station runs, then check the copy",
