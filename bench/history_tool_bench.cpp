@@ -1,8 +1,9 @@
-// history_tool_bench [FOLDER [export|upkeep]]: mirv-history on the year of history that history_bench builds in
-// FOLDER/mirv.mdb (default build/bench-data). Runs the built tool and reports its time and peak
-// memory for a CSV export of the whole year and an XLSX export of one million rows; then a
-// backup of the year and a prune of one month out of it while a simulated station logs (one
-// pass: BEGIN IMMEDIATE, 20 INSERTs, COMMIT, every 200 ms), with the longest pass.
+// history_tool_bench [FOLDER [export|upkeep]]: mirv-history on the year of history that
+// history_bench builds in FOLDER/mirv.mdb (default build/bench-data). Runs the built tool and
+// reports its time and peak memory for a CSV export of the whole year and an XLSX export of one
+// million rows; then a backup of the year and a prune of one month out of it while a simulated
+// station logs (one pass: BEGIN IMMEDIATE, 20 INSERTs, COMMIT, every 200 ms), with the longest
+// pass.
 #include "database.h"
 
 #include <algorithm>
