@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 struct ToolRun {
     int status = -1;
     double seconds = 0;
+    double cpuSeconds = 0; // user and system: what it costs apart from other load
     double peakMb = 0;
 };
 
@@ -50,6 +51,8 @@ ToolRun runTool(const std::vector<std::string>& args) {
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.peakMb = usage.ru_maxrss / 1024.0;
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     return run;
 }
 
@@ -154,18 +157,20 @@ void exports(const std::string& folder, std::int64_t rows) {
     const std::string csv = folder + "/year.csv";
     ToolRun run = runTool({"--db", year, "export", "--from", "2025-01-01", "--to",
                            "2025-12-31 23:59:59", "--format", "csv", "--output", csv});
-    std::printf("CSV export of the year: status %d, %.1f s, %.0f rows/s (goal > 500000), "
-                "peak RSS %.1f MB (goal < 100), %.0f MB written\n",
-                run.status, run.seconds, rows / run.seconds, run.peakMb, fs::file_size(csv) / 1e6);
+    std::printf("CSV export of the year: status %d, %.1f s, %.0f rows/s (goal > 500000; %.0f a "
+                "CPU second), peak RSS %.1f MB (goal < 100), %.0f MB written\n",
+                run.status, run.seconds, rows / run.seconds, rows / run.cpuSeconds, run.peakMb,
+                fs::file_size(csv) / 1e6);
     fs::remove(csv);
 
     // 50,000 minutes of 20 meters.
     const std::string xlsx = folder + "/million.xlsx";
     run = runTool({"--db", year, "export", "--from", "2025-01-01", "--to", "2025-02-04 17:19",
                    "--format", "xlsx", "--output", xlsx});
-    std::printf("XLSX export of 1,000,000 rows: status %d, %.1f s, %.0f rows/s, peak RSS %.1f "
-                "MB, %.0f MB written\n",
-                run.status, run.seconds, 1e6 / run.seconds, run.peakMb, fs::file_size(xlsx) / 1e6);
+    std::printf("XLSX export of 1,000,000 rows: status %d, %.1f s, %.0f rows/s (%.0f a CPU "
+                "second), peak RSS %.1f MB, %.0f MB written\n",
+                run.status, run.seconds, 1e6 / run.seconds, 1e6 / run.cpuSeconds, run.peakMb,
+                fs::file_size(xlsx) / 1e6);
     fs::remove(xlsx);
 }
 

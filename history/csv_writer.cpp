@@ -19,8 +19,20 @@ void CsvWriter::writeRow(std::span<const std::string_view> fields) {
     write();
 }
 
+namespace {
+
+// One pass over the bytes: find_first_of would search the set once per byte.
+bool needsQuotes(std::string_view field) {
+    for (const char c : field)
+        if (c == ',' || c == '"' || c == '\r' || c == '\n')
+            return true;
+    return false;
+}
+
+} // namespace
+
 void CsvWriter::appendField(std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!needsQuotes(field)) {
         line_ += field;
         return;
     }
