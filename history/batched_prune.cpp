@@ -2,6 +2,7 @@
 
 #include "database.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace mirv {
@@ -14,6 +15,19 @@ std::optional<std::int64_t> countHistoryBefore(Database& db, const std::string& 
     return count.integer(0);
 }
 
+namespace {
+
+// The batch size that would have held the lock for about the target, within 1/8 and all of
+// the largest batch; it moves at most by half or double at a time.
+int nextBatch(int batch, std::chrono::steady_clock::duration held, const PruneOptions& options) {
+    const double heldMs = std::chrono::duration<double, std::milli>(held).count();
+    const double ratio = std::clamp(options.holdTarget.count() / std::max(heldMs, 1.0), 0.5, 2.0);
+    return std::clamp(static_cast<int>(batch * ratio), std::max(1, options.batchRows / 8),
+                      options.batchRows);
+}
+
+} // namespace
+
 PruneResult pruneHistoryBefore(Database& db, const std::string& before,
                                const PruneOptions& options) {
     PruneResult result;
@@ -23,14 +37,16 @@ PruneResult pruneHistoryBefore(Database& db, const std::string& before,
         result.failed = true;
         return result;
     }
+    int batch = options.batchRows;
     for (;;) {
         if (!db.exec("BEGIN IMMEDIATE")) {
             result.failed = true;
             return result;
         }
+        const auto locked = std::chrono::steady_clock::now();
         erase.reset();
         erase.bind(1, before);
-        erase.bind(2, std::int64_t{options.batchRows});
+        erase.bind(2, std::int64_t{batch});
         erase.step();
         const int deleted = db.changes();
         if (erase.failed() || !db.exec("COMMIT")) {
@@ -41,8 +57,9 @@ PruneResult pruneHistoryBefore(Database& db, const std::string& before,
             return result;
         }
         result.deleted += deleted;
-        if (deleted < options.batchRows)
+        if (deleted < batch)
             return result;
+        batch = nextBatch(batch, std::chrono::steady_clock::now() - locked, options);
         if (options.progress && !options.progress(result.deleted)) {
             result.stopped = true;
             return result;

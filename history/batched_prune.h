@@ -15,8 +15,10 @@ class Database;
 std::optional<std::int64_t> countHistoryBefore(Database& db, const std::string& before);
 
 struct PruneOptions {
-    // Rows deleted in one transaction: the write lock is held for one batch only.
+    // Rows deleted in one transaction at most: the write lock is held for one batch only.
     int batchRows = 4000;
+    // A batch that holds the lock longer makes the next ones smaller (a slow or busy disk).
+    std::chrono::milliseconds holdTarget{40};
     // Rest between batches. A writer waiting on SQLite's busy handler retries every 25 to 50
     // ms, so a rest at least that long lets a logging pass in before the next batch.
     std::chrono::milliseconds pause{30};

@@ -13,7 +13,7 @@ struct BackupOptions {
     // Pages copied in one step; the source is read-locked for no longer than one step.
     int pagesPerStep = 1024;
     // Pages written between two syncs of the copy.
-    int syncEveryPages = 4096;
+    int syncEveryPages = 1024;
     // Rest between steps when the source is not in WAL mode, so that a waiting writer gets in.
     std::chrono::milliseconds pause{30};
     // Hears pages copied and pages in all; returns false to stop.
