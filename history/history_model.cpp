@@ -1,25 +1,10 @@
 #include "history_model.h"
 
 #include "database.h"
+#include "history_columns.h"
 #include "history_query.h"
 
 namespace mirv {
-
-namespace {
-
-struct GridColumn {
-    const char* caption;
-    int width;
-};
-
-constexpr GridColumn kGridColumns[HistoryRows::kColumns] = {
-    {"ID", 800},        {"仪表编号", 1000}, {"瞬时流量", 1200}, {"正向累计", 1400},
-    {"反向累计", 1300}, {"入口温度", 1000}, {"出口温度", 1000}, {"瞬时热量", 1000},
-    {"瞬时冷量", 1000}, {"累积热量", 1300}, {"累积冷量", 1300}, {"报警状态", 2000},
-    {"日期时间", 2000},
-};
-
-} // namespace
 
 HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -50,7 +35,7 @@ void HistoryModel::clear() {
 }
 
 int HistoryModel::widthTwips(int column) {
-    return kGridColumns[column].width;
+    return kHistoryColumns[static_cast<std::size_t>(column)].widthTwips;
 }
 
 std::size_t HistoryModel::memoryBytes() const {
@@ -114,7 +99,7 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
         return section + 1;
     if (section < 0 || section >= HistoryRows::kColumns)
         return {};
-    return QString::fromUtf8(kGridColumns[section].caption);
+    return QString::fromUtf8(kHistoryColumns[static_cast<std::size_t>(section)].caption);
 }
 
 Qt::ItemFlags HistoryModel::flags(const QModelIndex& index) const {

@@ -5,6 +5,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev
     libsqlite3-dev sqlite3
+    libxlsxwriter-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev socat
     xvfb xauth imagemagick fonts-wqy-zenhei

@@ -56,12 +56,15 @@ TEST(MeterSim, AnswersAndMisbehavesAsAsked) {
             EXPECT_EQ(answerCrcMatches(a), c.crcOk) << c.name;
             EXPECT_EQ(a[0], 1);
         }
-        if (c.fault.kind == Fault::Delay)
+        if (c.fault.kind == Fault::Delay) {
             EXPECT_DOUBLE_EQ(chunks[0].dueSeconds, 10.3);
-        if (c.fault.kind == Fault::Pieces)
+        }
+        if (c.fault.kind == Fault::Pieces) {
             EXPECT_DOUBLE_EQ(chunks[3].dueSeconds, 10.06);
-        if (c.fault.kind == Fault::Exception)
+        }
+        if (c.fault.kind == Fault::Exception) {
             EXPECT_EQ(all[1], 0x83);
+        }
     }
 }
 

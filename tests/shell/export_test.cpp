@@ -222,10 +222,12 @@ TEST_F(Export, TemplateColumnsShowTheBoardsFormatsInTheGridsWidths) {
     ASSERT_EQ(widths.size(), 12u);
     for (int a = 0; a < 12; ++a)
         for (int b = 0; b < 12; ++b) {
-            if (grid[a] < grid[b])
+            if (grid[a] < grid[b]) {
                 EXPECT_LT(widths[a], widths[b]) << char('A' + a) << " " << char('A' + b);
-            if (grid[a] == grid[b])
+            }
+            if (grid[a] == grid[b]) {
                 EXPECT_NEAR(widths[a], widths[b], 10) << char('A' + a) << " " << char('A' + b);
+            }
         }
     const std::vector<int> needed = inspector->columnWidths(12, true);
     for (int c : {2, 8, 10, 11})

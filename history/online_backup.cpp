@@ -1,0 +1,147 @@
+#include "online_backup.h"
+
+#include "replacing_file.h"
+
+#include <filesystem>
+#include <sqlite3.h>
+#include <thread>
+#include <unistd.h>
+
+namespace mirv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec);
+}
+
+bool inWalMode(Database& db) {
+    Statement mode(db, "PRAGMA journal_mode");
+    return mode.step() && mode.text(0) == "wal";
+}
+
+// Copies every page of `source` into `copy`, step by step.
+BackupResult copyPages(Database& source, const std::string& sourcePath, Database& copy, int copyFd,
+                       const std::string& target, int busyTimeoutMs, bool pinned,
+                       const BackupOptions& options) {
+    BackupResult result;
+    sqlite3_backup* backup = sqlite3_backup_init(copy.handle(), "main", source.handle(), "main");
+    if (!backup) {
+        copy.setError(sqlite3_errmsg(copy.handle()));
+        result.failure = DatabaseFailure{DatabaseFailure::Failed,
+                                         "cannot back up into " + target + ": " + copy.error()};
+        return result;
+    }
+    auto busySince = std::chrono::steady_clock::now();
+    int rc = SQLITE_OK;
+    int unsynced = 0;
+    while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+        rc = sqlite3_backup_step(backup, options.pagesPerStep);
+        const int total = sqlite3_backup_pagecount(backup);
+        result.pages = total;
+        if (options.progress &&
+            !options.progress(total - sqlite3_backup_remaining(backup), total)) {
+            result.stopped = true;
+            break;
+        }
+        const bool busy = rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
+        if (!busy)
+            busySince = std::chrono::steady_clock::now();
+        else if (std::chrono::steady_clock::now() - busySince >
+                 std::chrono::milliseconds(busyTimeoutMs))
+            break;
+        if (busy || (!pinned && rc == SQLITE_OK))
+            std::this_thread::sleep_for(options.pause);
+        // The copy goes to disk as it grows: a backlog of gigabytes flushed at the end would
+        // stall every other program's sync, the station's commits among them.
+        if ((unsynced += options.pagesPerStep) >= options.syncEveryPages) {
+            ::fdatasync(copyFd);
+            unsynced = 0;
+        }
+    }
+    sqlite3_backup_finish(backup);
+    if (result.stopped || rc == SQLITE_DONE)
+        return result;
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+        result.failure = lockedFailure(sourcePath, busyTimeoutMs);
+    } else {
+        result.failure = DatabaseFailure{DatabaseFailure::Failed, "cannot back up into " + target +
+                                                                      ": " + sqlite3_errstr(rc)};
+    }
+    return result;
+}
+
+std::optional<DatabaseFailure> checkIntegrity(Database& copy, const std::string& target) {
+    Statement check(copy, "PRAGMA integrity_check");
+    std::string verdict;
+    while (check.step())
+        verdict += (verdict.empty() ? "" : "; ") + check.text(0);
+    if (check.failed() || verdict != "ok")
+        return DatabaseFailure{DatabaseFailure::Failed,
+                               "the copy for " + target + " failed its integrity check: " +
+                                   (check.failed() ? copy.error() : verdict)};
+    return std::nullopt;
+}
+
+} // namespace
+
+BackupResult backupDatabase(Database& source, const std::string& sourcePath,
+                            const std::string& target, int busyTimeoutMs,
+                            const BackupOptions& options) {
+    BackupResult result;
+    const std::string wal = sourcePath + "-wal", shm = sourcePath + "-shm";
+    if (sameFile(sourcePath, target) || sameFile(wal, target) || sameFile(shm, target)) {
+        result.failure = DatabaseFailure{
+            DatabaseFailure::Failed, "the backup cannot replace the database it copies: " + target};
+        return result;
+    }
+    ReplacingFile file(target);
+    if (!file.ok()) {
+        result.failure = DatabaseFailure{DatabaseFailure::Failed, file.error()};
+        return result;
+    }
+    {
+        Database copy(file.path(), busyTimeoutMs);
+        if (!copy.isOpen() || !copy.exec("PRAGMA synchronous = OFF")) {
+            result.failure = DatabaseFailure{DatabaseFailure::Failed,
+                                             "cannot write " + target + ": " + copy.error()};
+            return result;
+        }
+        // In WAL mode one read transaction held for the whole copy pins the snapshot: writers
+        // go on appending to the WAL and the backup never has to restart.
+        const bool pinned = inWalMode(source);
+        if (pinned) {
+            Statement begin(source, "BEGIN");
+            Statement read(source, "SELECT count(*) FROM sqlite_schema");
+            if (!begin.ok() || !read.ok()) {
+                result.failure = failureOf(source, sourcePath, busyTimeoutMs);
+                return result;
+            }
+            begin.step();
+            if (!read.step()) {
+                result.failure = failureOf(source, sourcePath, busyTimeoutMs);
+                source.exec("ROLLBACK");
+                return result;
+            }
+            read.reset(); // the transaction keeps the snapshot until COMMIT
+        }
+        result =
+            copyPages(source, sourcePath, copy, file.fd(), target, busyTimeoutMs, pinned, options);
+        if (pinned)
+            source.exec("COMMIT");
+        if (result.failure || result.stopped)
+            return result;
+        if (auto bad = checkIntegrity(copy, target)) {
+            result.failure = bad;
+            return result;
+        }
+    }
+    if (auto failed = file.commit())
+        result.failure = DatabaseFailure{DatabaseFailure::Failed, *failed};
+    return result;
+}
+
+} // namespace mirv

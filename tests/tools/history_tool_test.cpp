@@ -1,0 +1,294 @@
+#include "database.h"
+#include "history_query.h"
+#include "office_csv.h"
+#include "program_folder.h"
+#include "pty_pair.h"
+#include "run_program.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace mirv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::runProgram;
+
+// Five rows written out by hand: a text with a comma, one with quotes, a number too long to
+// be a number, an empty cell, and rows on both sides of the bounds 2026-05-06 .. 2026-05-07.
+constexpr const char* kRows = R"(INSERT INTO Historydata (MeterID, MinuteAverage, Foward, Reverse,
+    TXTctemperature1, TXTctemperature2, TXTreliang, TXTlengliang, TXTleijire_z, TXTleijileng_z,
+    Alarmstatus, CreateTime) VALUES
+    ('1', '12.5000', '123456.75', '0.00', '61.25', '', '-3.5000', '0.0000', '2000000005.50',
+     '0.00', '通讯正常,空管报警', '2026-05-06 10:20:00'),
+    ('2', '1.0000', '1.00', '2.00', '3.00', '4.00', '5.0000', '6.0000', '7.00', '8.00',
+     '通讯正常', '2026-05-06 10:25:00'),
+    ('1', 'N/A', '12345678901234567', '2.00', '3.00', '4.00', '5.0000', '6.0000', '7.00', '8.00',
+     'say "hi"', '2026-05-06 10:30:00'),
+    ('12', '0.5000', '9.25', '0.00', '1.00', '2.00', '3.0000', '4.0000', '5.00', '6.00',
+     '通讯正常', '2026-05-07 00:00:00'),
+    ('1', '9.0000', '1.00', '2.00', '3.00', '4.00', '5.0000', '6.0000', '7.00', '8.00',
+     '通讯正常', '2026-05-05 23:59:59'))";
+
+constexpr const char* kCaptions = "ID,仪表编号,瞬时流量,正向累计,反向累计,入口温度,出口温度,"
+                                  "瞬时热量,瞬时冷量,累积热量,累积冷量,报警状态,日期时间";
+
+struct HistoryTool : testing::Test {
+    void SetUp() override { folder.exec(kRows); }
+
+    test::ProgramRun tool(std::vector<std::string> args, int stdinFd = -1) {
+        args.insert(args.begin(), {MIRV_HISTORY_TOOL, "--db", folder.databasePath()});
+        return runProgram(args, stdinFd);
+    }
+    std::string file(const std::string& name) const { return folder.path() + "/" + name; }
+    static std::string read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::int64_t historyRows() {
+        Database db(folder.databasePath());
+        Statement count(db, "SELECT count(*) FROM Historydata");
+        return count.step() ? count.integer(0) : -1;
+    }
+
+    test::ProgramFolder folder;
+};
+
+// Splits CSV text into rows of fields, undoing the quoting.
+std::vector<std::vector<std::string>> parseCsv(std::string_view text) {
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+            rows.back().back() += text[++i];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ',')
+            rows.back().emplace_back();
+        else if (!quoted && (c == '\r' || c == '\n')) {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            rows.emplace_back(1);
+        } else
+            rows.back().back() += c;
+    }
+    if (rows.back() == std::vector<std::string>(1))
+        rows.pop_back();
+    return rows;
+}
+
+TEST_F(HistoryTool, CsvBytesAreTheStoredTextsUnderTheCaptions) {
+    const auto run = tool({"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format",
+                           "csv", "--output", "-"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, std::string("\xEF\xBB\xBF") + kCaptions + "\r\n" +
+                           "1,1,12.5000,123456.75,0.00,61.25,,-3.5000,0.0000,2000000005.50,0.00,"
+                           "\"通讯正常,空管报警\",2026-05-06 10:20:00\r\n"
+                           "2,2,1.0000,1.00,2.00,3.00,4.00,5.0000,6.0000,7.00,8.00,通讯正常,"
+                           "2026-05-06 10:25:00\r\n"
+                           "3,1,N/A,12345678901234567,2.00,3.00,4.00,5.0000,6.0000,7.00,8.00,"
+                           "\"say \"\"hi\"\"\",2026-05-06 10:30:00\r\n"
+                           "4,12,0.5000,9.25,0.00,1.00,2.00,3.0000,4.0000,5.00,6.00,通讯正常,"
+                           "2026-05-07 00:00:00\r\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HistoryTool, CsvRowsEqualTheQueryTabsForTheSameCriteria) {
+    const struct {
+        const char* meter;
+        const char* from;
+        const char* to;
+        const char* step;
+        std::size_t rows;
+    } cases[] = {
+        {"全部", "2026-05-06", "2026-05-07", "1", 4},
+        {" 1 ", "2026/5/6", "2026-05-07", "1", 2},
+        {"", "2026-05-06", "2026-05-07", "10", 3},
+        {"全部", "2026-05-06 10:25", "2026-05-07", "1", 3},
+        {"12", "2026-05-05", "2026-05-08", "60", 1},
+        {"全部", "2026-05-07", "2026-05-06", "1", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.meter) + " " + c.from + " " + c.to + " " + c.step);
+        const auto run = tool({"export", "--meter", c.meter, "--from", c.from, "--to", c.to,
+                               "--step", c.step, "--format", "csv", "--output", file("x.csv")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const HistoryRows tab =
+            queryHistory(folder.databasePath(), selectionFrom({c.meter, c.from, c.to, c.step}));
+        const auto csv = parseCsv(read(file("x.csv")).substr(3));
+        ASSERT_EQ(tab.size(), c.rows);
+        ASSERT_EQ(csv.size(), c.rows + 1);
+        for (std::size_t r = 0; r < tab.size(); ++r)
+            for (int col = 0; col < HistoryRows::kColumns; ++col)
+                EXPECT_EQ(csv[r + 1][col], tab.cell(r, col)) << r << "," << col;
+    }
+}
+
+TEST_F(HistoryTool, XlsxReadBackByLibreOfficeHasTheRowsTyped) {
+    const auto run = tool({"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format",
+                           "xlsx", "--output", file("history.xlsx")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const test::OfficeCsv office(file("history.xlsx"));
+    const std::string sheet = office.sheet(1);
+    ASSERT_FALSE(sheet.empty()) << office.run().err;
+    // Quoted cells are texts, bare ones numbers; the date-time is shown in its own format.
+    EXPECT_EQ(sheet, R"("ID","仪表编号","瞬时流量","正向累计","反向累计","入口温度","出口温度",)"
+                     R"("瞬时热量","瞬时冷量","累积热量","累积冷量","报警状态","日期时间")"
+                     "\n"
+                     R"(1,1,12.5000,123456.75,0.00,61.25,,-3.5000,0.0000,2000000005.50,0.00,)"
+                     R"("通讯正常,空管报警",2026-05-06 10:20:00)"
+                     "\n"
+                     R"(2,2,1.0000,1.00,2.00,3.00,4.00,5.0000,6.0000,7.00,8.00,"通讯正常",)"
+                     R"(2026-05-06 10:25:00)"
+                     "\n"
+                     R"(3,1,"N/A","12345678901234567",2.00,3.00,4.00,5.0000,6.0000,7.00,8.00,)"
+                     R"("say ""hi""",2026-05-06 10:30:00)"
+                     "\n"
+                     R"(4,12,0.5000,9.25,0.00,1.00,2.00,3.0000,4.0000,5.00,6.00,"通讯正常",)"
+                     R"(2026-05-07 00:00:00)"
+                     "\n");
+    // The same rows the query tab shows.
+    const HistoryRows tab =
+        queryHistory(folder.databasePath(), selectionFrom({"", "2026-05-06", "2026-05-07", "1"}));
+    const auto rows = parseCsv(sheet);
+    ASSERT_EQ(rows.size(), tab.size() + 1);
+    for (std::size_t r = 0; r < tab.size(); ++r)
+        for (int col = 0; col < HistoryRows::kColumns; ++col)
+            EXPECT_EQ(rows[r + 1][col], tab.cell(r, col)) << r << "," << col;
+}
+
+TEST_F(HistoryTool, ErrorsGiveTheirStatusAndOneLine) {
+    std::ofstream(file("text.mdb")) << "hello\n";
+    ASSERT_EQ(createDatabase(file("plain.mdb"), "CREATE TABLE t (a);"), std::nullopt);
+    Database holder(folder.databasePath());
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+        bool locked = false; // another connection holds the write lock meanwhile
+    } cases[] = {
+        {"missing database",
+         {"--db", file("none.mdb"), "backup", file("b.mdb")},
+         2,
+         "no database at " + file("none.mdb")},
+        {"not a database",
+         {"--db", file("text.mdb"), "backup", file("b.mdb")},
+         2,
+         file("text.mdb") + " is not a database"},
+        {"no history table",
+         {"--db", file("plain.mdb"), "backup", file("b.mdb")},
+         2,
+         file("plain.mdb") + " is not the station's database (it has no Historydata table)"},
+        {"lock held past the timeout",
+         {"--timeout", "0.2", "prune", "--before", "2026-05-07", "--yes"},
+         2,
+         "the database " + folder.databasePath() +
+             " is locked by another program (gave up after 0.2 s)",
+         true},
+        {"unreadable date",
+         {"export", "--from", "2026-13-01", "--to", "2026-05-07", "--format", "csv", "--output",
+          "-"},
+         1,
+         "cannot read the date '2026-13-01' of --from: write YYYY-MM-DD or YYYY-MM-DD "
+         "HH:MM[:SS]"},
+        {"unreadable step",
+         {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--step", "0", "--format", "csv",
+          "--output", "-"},
+         1,
+         "cannot read the step '0': give the minutes between rows, e.g. 1, 10 or 60"},
+        {"unwritable output",
+         {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format", "csv", "--output",
+          file("no/such/x.csv")},
+         2,
+         "cannot write " + file("no/such/x.csv") + ": No such file or directory"},
+        {"backup onto the database",
+         {"backup", folder.databasePath()},
+         2,
+         "the backup cannot replace the database it copies: " + folder.databasePath()},
+        {"prune without a terminal",
+         {"prune", "--before", "2026-05-07"},
+         1,
+         "not asking without a terminal: add --yes to delete"},
+        {"unknown command", {"frob"}, 1, "unknown command 'frob' (see mirv-history --help)"},
+        {"missing option",
+         {"export", "--from", "2026-05-06"},
+         1,
+         "--to is required (see mirv-history export --help)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.locked) {
+            ASSERT_TRUE(holder.exec("BEGIN IMMEDIATE"));
+        }
+        const auto run = tool(c.args);
+        if (c.locked)
+            holder.exec("ROLLBACK");
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.err, "mirv-history: " + c.message + "\n");
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_FALSE(fs::exists(file("none.mdb"))); // never created
+    EXPECT_FALSE(fs::exists(file("b.mdb")));
+    EXPECT_EQ(historyRows(), 5);
+}
+
+TEST_F(HistoryTool, PruneAsksOnTheTerminal) {
+    const struct {
+        const char* answer;
+        int status;
+        std::int64_t rowsLeft;
+    } cases[] = {{"n\n", 1, 5}, {"\n", 1, 5}, {"y\n", 0, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        test::PtyPair terminal;
+        ASSERT_EQ(::write(terminal.master(), c.answer, std::strlen(c.answer)),
+                  static_cast<ssize_t>(std::strlen(c.answer)));
+        const int in = ::open(terminal.slaveName().c_str(), O_RDWR | O_NOCTTY);
+        const auto run = tool({"prune", "--before", "2026-05-06 10:30"}, in);
+        ::close(in);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_TRUE(run.err.starts_with("Delete 3 history rows stamped before 2026-05-06 "
+                                        "10:30:00 from " +
+                                        folder.databasePath() + "? [y/N] "))
+            << run.err;
+        EXPECT_EQ(historyRows(), c.rowsLeft);
+    }
+}
+
+TEST_F(HistoryTool, HelpForTheToolAndEachCommand) {
+    const std::vector<std::string> commands = {"", "export", "backup", "prune"};
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command);
+        auto run = command.empty() ? runProgram({MIRV_HISTORY_TOOL, "--help"})
+                                   : runProgram({MIRV_HISTORY_TOOL, command, "--help"});
+        EXPECT_EQ(run.status, 0);
+        const std::string usage = command.empty() ? "mirv-history [OPTIONS] SUBCOMMAND"
+                                                  : "mirv-history " + command + " [OPTIONS]";
+        EXPECT_NE(run.out.find("Usage: " + usage), std::string::npos) << run.out;
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST_F(HistoryTool, DatabaseIsTheOneBesideTheProgram) {
+    // A copy of the tool in the program folder finds mirv.mdb beside itself.
+    const std::string copy = file("mirv-history");
+    fs::copy_file(MIRV_HISTORY_TOOL, copy);
+    auto run = runProgram({copy, "export", "--from", "2026-05-07", "--to", "2026-05-07", "--format",
+                           "csv", "--output", "-"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\r\n4,12,0.5000,"), std::string::npos) << run.out;
+    fs::remove(folder.databasePath());
+    run = runProgram({copy, "backup", file("b.mdb")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "mirv-history: no database at " + folder.databasePath() + "\n");
+    EXPECT_FALSE(fs::exists(folder.databasePath()));
+}
+
+} // namespace
+} // namespace mirv

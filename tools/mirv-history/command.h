@@ -1,0 +1,47 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <string>
+
+namespace mirv::tool {
+
+// Exit statuses of mirv-history.
+constexpr int kSuccess = 0;
+constexpr int kUsageError = 1;
+constexpr int kDataError = 2; // the database or a file
+
+// Options every command takes.
+struct ToolSettings {
+    std::string databasePath; // empty: mirv.mdb in the tool's own folder
+    double timeoutSeconds = 10;
+
+    std::string database() const;
+    int busyTimeoutMs() const { return static_cast<int>(timeoutSeconds * 1000); }
+};
+
+// A command adds its options to its CLI11 subcommand and returns what runs it once the
+// command line has been parsed.
+using CommandRun = std::function<int()>;
+using CommandSetUp = CommandRun (*)(CLI::App& command, const ToolSettings& settings);
+
+struct CommandEntry {
+    const char* name;
+    const char* summary;
+    CommandSetUp setUp;
+};
+
+CommandRun setUpExport(CLI::App& command, const ToolSettings& settings);
+CommandRun setUpBackup(CLI::App& command, const ToolSettings& settings);
+CommandRun setUpPrune(CLI::App& command, const ToolSettings& settings);
+
+// The commands in the order --help lists them. A new command is a set-up function in a file
+// of its own and a line here.
+inline constexpr CommandEntry kCommands[] = {
+    {"export", "write the history selected by meter, dates and step as CSV or XLSX", setUpExport},
+    {"backup", "copy the database into FILE while the station runs, then check the copy",
+     setUpBackup},
+    {"prune", "delete the history rows stamped before a date", setUpPrune},
+};
+
+} // namespace mirv::tool

@@ -1,0 +1,85 @@
+// mirv-history export: the query tab's selection written as CSV or XLSX.
+#include "command.h"
+#include "export_output.h"
+#include "tool_support.h"
+
+#include <memory>
+#include <unistd.h>
+
+namespace mirv::tool {
+
+namespace {
+
+struct ExportOptions {
+    std::string from, to, meter, step = "1", format, output;
+};
+
+int runExport(const ExportOptions& o, const ToolSettings& settings) {
+    InterruptGuard guard;
+    const HistorySelection selection = selectionFrom({o.meter, o.from, o.to, o.step});
+    std::string usage;
+    if (!readDateOption("--from", o.from, usage) || !readDateOption("--to", o.to, usage))
+        return report(kUsageError, usage);
+    if (selection.step == 0)
+        return report(kUsageError, "cannot read the step '" + o.step +
+                                       "': give the minutes between rows, e.g. 1, 10 or 60");
+    const bool toStandardOutput = o.output == "-";
+    if (toStandardOutput && o.format == "xlsx" && ::isatty(STDOUT_FILENO))
+        return report(kUsageError, "a workbook is not written to a terminal: use --output FILE");
+
+    OpenedDatabase opened = openForCommand(settings.database(), settings.busyTimeoutMs());
+    if (!opened.db)
+        return kDataError;
+
+    ExportOutput output(o.output, o.format == "xlsx");
+    if (output.failure())
+        return report(kDataError, *output.failure());
+    ProgressLine progress(!(toStandardOutput && ::isatty(STDOUT_FILENO)));
+    const ExportResult result =
+        exportHistory(*opened.db, selection, output.sheet(), [&](std::int64_t rows) {
+            progress.show("exported " + std::to_string(rows) + " rows");
+            return !InterruptGuard::interrupted();
+        });
+    if (result.readFailed)
+        return reportFailure(failureOf(*opened.db, settings.database(), settings.busyTimeoutMs()));
+    if (result.stopped)
+        return report(kDataError, "interrupted: " + output.name() + " was not written");
+    if (result.writeFailed)
+        return report(kDataError, "cannot write " + output.name() + ": " + *result.writeFailed);
+    if (auto failed = output.complete())
+        return report(kDataError, *failed);
+    progress.show("exported " + std::to_string(result.rows) + " rows to " + output.name(), true);
+    return kSuccess;
+}
+
+} // namespace
+
+CommandRun setUpExport(CLI::App& command, const ToolSettings& settings) {
+    auto o = std::make_shared<ExportOptions>();
+    command.add_option("--from", o->from, "first date-time included: YYYY-MM-DD [HH:MM[:SS]]")
+        ->required()
+        ->type_name("DATE");
+    command.add_option("--to", o->to, "last date-time included (a date alone is its midnight)")
+        ->required()
+        ->type_name("DATE");
+    command.add_option("--meter", o->meter,
+                       "a meter number as logged; empty or 全部 for all meters (default)");
+    command
+        .add_option("--step", o->step,
+                    "minutes: rows whose minute of the hour is a multiple of N (default 1: "
+                    "every row)")
+        ->type_name("N");
+    command.add_option("--format", o->format, "csv (UTF-8 with a byte-order mark) or xlsx")
+        ->required()
+        ->check(CLI::IsMember({"csv", "xlsx"}))
+        ->type_name("csv|xlsx");
+    command.add_option("--output", o->output, "the file to write, or - for standard output")
+        ->required()
+        ->type_name("FILE|-");
+    command.footer("The rows, columns and captions are the query tab's for the same criteria, "
+                   "ordered by time. A CSV holds the stored texts as they are; an XLSX holds "
+                   "numbers as numbers and 日期时间 as a date-time.");
+    return [o, &settings] { return runExport(*o, settings); };
+}
+
+} // namespace mirv::tool

@@ -1,0 +1,109 @@
+#include "tool_support.h"
+
+#include "command.h"
+#include "date_time_text.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+namespace mirv::tool {
+
+namespace {
+
+volatile std::sig_atomic_t caughtSignal = 0;
+
+extern "C" void noteSignal(int signal) {
+    caughtSignal = signal;
+}
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+std::string trimmed(const std::string& s) {
+    const auto first = s.find_first_not_of(' ');
+    return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+} // namespace
+
+std::string ToolSettings::database() const {
+    if (!databasePath.empty())
+        return databasePath;
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return (ec ? std::filesystem::path("mirv.mdb") : self.parent_path() / "mirv.mdb").string();
+}
+
+int report(int status, const std::string& message) {
+    std::fprintf(stderr, "mirv-history: %s\n", message.c_str());
+    return status;
+}
+
+int reportFailure(const DatabaseFailure& failure) {
+    return report(kDataError, failure.message);
+}
+
+std::optional<std::string> readDateOption(const std::string& option, const std::string& text,
+                                          std::string& usage) {
+    auto stored = parseDateTimeText(trimmed(text));
+    if (!stored)
+        usage = "cannot read the date '" + text + "' of " + option +
+                ": write YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]";
+    return stored;
+}
+
+OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs) {
+    OpenedDatabase opened = openStationDatabase(path, busyTimeoutMs);
+    if (opened.failure)
+        reportFailure(*opened.failure);
+    return opened;
+}
+
+ProgressLine::ProgressLine(bool wanted) : terminal_(wanted && ::isatty(STDERR_FILENO) == 1) {}
+
+ProgressLine::~ProgressLine() {
+    if (shown_)
+        std::fputs("\n", stderr);
+}
+
+void ProgressLine::show(const std::string& text, bool now) {
+    if (!terminal_)
+        return;
+    const auto t = std::chrono::steady_clock::now();
+    if (!now && shown_ && t - last_ < std::chrono::milliseconds(200))
+        return;
+    last_ = t;
+    shown_ = true;
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    std::fflush(stderr);
+}
+
+void ProgressLine::clear() {
+    if (!shown_)
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+}
+
+InterruptGuard::InterruptGuard() {
+    struct sigaction action {};
+    action.sa_handler = noteSignal;
+    sigemptyset(&action.sa_mask);
+    for (int s : kSignals)
+        sigaction(s, &action, nullptr);
+}
+
+InterruptGuard::~InterruptGuard() {
+    for (int s : kSignals)
+        std::signal(s, SIG_DFL);
+    if (caughtSignal != 0)
+        std::raise(caughtSignal);
+}
+
+bool InterruptGuard::interrupted() {
+    return caughtSignal != 0;
+}
+
+} // namespace mirv::tool

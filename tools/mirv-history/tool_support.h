@@ -1,0 +1,51 @@
+#pragma once
+
+#include "station_database.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace mirv::tool {
+
+// One line on standard error: "mirv-history: <message>". Returns `status`.
+int report(int status, const std::string& message);
+int reportFailure(const DatabaseFailure& failure);
+
+// A date option as the query tab reads dates, in the stored form; a usage message if it
+// cannot be read.
+std::optional<std::string> readDateOption(const std::string& option, const std::string& text,
+                                          std::string& usage);
+
+// Opens the station database for a command; on failure reports it (status kDataError).
+OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs);
+
+// A progress line on standard error, rewritten in place at most a few times a second; silent
+// unless standard error is a terminal.
+class ProgressLine {
+  public:
+    // `wanted` false keeps it silent, e.g. while the output itself goes to the terminal.
+    explicit ProgressLine(bool wanted = true);
+    ~ProgressLine(); // ends the line
+    void show(const std::string& text, bool now = false);
+    // Wipes the line, for output that follows on standard output.
+    void clear();
+
+  private:
+    bool terminal_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+// SIGINT, SIGTERM and SIGHUP only raise a flag while one of these lives, so that a command
+// can clean up; the destructor restores the defaults and re-raises a signal that came.
+class InterruptGuard {
+  public:
+    InterruptGuard();
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    static bool interrupted();
+};
+
+} // namespace mirv::tool
