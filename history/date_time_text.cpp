@@ -70,7 +70,7 @@ std::optional<std::string> parseDateTimeText(std::string_view s) {
         minute = *m;
         second = *sec;
     }
-    char out[32];
+    char out[64]; // room for any int, though the fields are bounded above
     std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", *year, *month, *day, hour,
                   minute, second);
     return std::string(out);
