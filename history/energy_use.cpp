@@ -24,8 +24,12 @@ auto meterOrder(const std::string& id) {
 
 EnergyUse computeEnergyUse(const std::string& databasePath, const QueryCriteria& criteria,
                            const ProgressCallback& onProgress, const std::atomic_bool* cancel) {
-    Database conn(databasePath);
-    std::map<std::string, MeterEnergyTally, std::less<>> tallies;
+    Database conn(databasePath, 2000, Database::Locking::OneThread);
+    std::vector<MeterEnergyTally> tallies;
+    std::map<std::string, std::size_t, std::less<>> tallyOf;
+    // The meters take turns in the same order pass after pass, so the one after the last is
+    // tried before the map.
+    std::size_t next = 0;
     LocalSeconds clock;
     const PassOutcome pass = passOverRange(
         conn, selectionFrom(criteria),
@@ -34,17 +38,22 @@ EnergyUse computeEnergyUse(const std::string& databasePath, const QueryCriteria&
             if (row.isNull(1))
                 return; // a record of no meter
             const std::string_view meter = row.textView(1);
-            auto tally = tallies.find(meter);
-            if (tally == tallies.end())
-                tally = tallies.emplace(meter, MeterEnergyTally(std::string(meter))).first;
+            std::size_t t = next;
+            if (t >= tallies.size() || tallies[t].result().meterId != meter) {
+                const auto [found, added] = tallyOf.try_emplace(std::string(meter), tallies.size());
+                if (added)
+                    tallies.emplace_back(std::string(meter));
+                t = found->second;
+            }
+            next = t + 1 == tallies.size() ? 0 : t + 1;
             const std::string_view time = row.textView(0);
-            tally->second.add(time, clock.of(time),
-                              {row.textView(2), row.textView(3), row.textView(4), row.textView(5)});
+            tallies[t].add(time, clock.of(time),
+                           {row.textView(2), row.textView(3), row.textView(4), row.textView(5)});
         });
     EnergyUse use{pass.status, pass.error, {}};
     if (pass.status != PassStatus::Done)
         return use;
-    for (const auto& [id, tally] : tallies)
+    for (const MeterEnergyTally& tally : tallies)
         use.meters.push_back(tally.result());
     std::sort(use.meters.begin(), use.meters.end(), [](const auto& a, const auto& b) {
         return meterOrder(a.meterId) < meterOrder(b.meterId);

@@ -43,6 +43,12 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 }
 
 std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
+    constexpr std::size_t kHourLength = 13; // 'YYYY-MM-DD HH'
+    if (storedForm(text) && text.substr(0, kHourLength) == lastHourText_) {
+        const int minute = numberAt(text, 14, 2), second = numberAt(text, 17, 2);
+        if (minute <= 59 && second <= 59)
+            return lastHourStart_ + minute * 60 + second;
+    }
     std::string canonical;
     if (!storedForm(text)) {
         auto parsed = parseDateTimeText(text);
@@ -60,7 +66,9 @@ std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
                                                 static_cast<unsigned>(day)) *
                                       24 +
                                   hour;
-    return wallHour * 3600 - offsetAt(wallHour) + minute * 60 + second;
+    lastHourText_ = text.substr(0, kHourLength);
+    lastHourStart_ = wallHour * 3600 - offsetAt(wallHour);
+    return lastHourStart_ + minute * 60 + second;
 }
 
 std::int64_t LocalSeconds::offsetAt(std::int64_t wallHour) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
@@ -19,6 +20,10 @@ class LocalSeconds {
     std::int64_t offsetAt(std::int64_t wallHour);
 
     std::unordered_map<std::int64_t, std::int64_t> offsetByHour_;
+    // Records come in time order, so most share the hour of the one before: its text
+    // 'YYYY-MM-DD HH' and its start in seconds since the epoch.
+    std::string lastHourText_;
+    std::int64_t lastHourStart_ = 0;
 };
 
 // Days from 1970-01-01 to the civil date (proleptic Gregorian).

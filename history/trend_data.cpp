@@ -23,7 +23,7 @@ TrendLoad loadTrend(const std::string& databasePath, const HistorySelection& sel
     TrendData& data = load.data;
     data.lines.resize(static_cast<std::size_t>(quantity.lineCount));
     LocalSeconds clock;
-    Database conn(databasePath);
+    Database conn(databasePath, 2000, Database::Locking::OneThread);
     const PassOutcome pass =
         passOverRange(conn, oneMeter, columns, onProgress, cancel, [&](const Statement& row) {
             const auto seconds = clock.of(row.textView(0));

@@ -1,5 +1,6 @@
 #include "energy_table.h"
 #include "energy_use.h"
+#include "exact_decimal.h"
 #include "program_folder.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +135,34 @@ TEST_F(EnergyHistory, CancelledFailedAndProgress) {
         computeEnergyUse(folder.path() + "/missing.mdb", {"", "2025-03-01", "2025-03-02", ""});
     EXPECT_EQ(failed.status, PassStatus::Failed);
     EXPECT_FALSE(failed.error.empty());
+}
+
+TEST(ExactDecimal, StoredTextsAsTenThousandths) {
+    const struct {
+        const char* text;
+        std::optional<Fixed> value;
+    } cases[] = {
+        {"1000.30", 10003000},
+        {"-3.5", -35000},
+        {"7", 70000},
+        {"0.0001", 1},
+        {"999999999999999", Fixed{9999999999999990000ULL}},
+        {"9999999999999999", Fixed{9999999999999999} * 10000},
+        {"-99999999999999.9", -Fixed{999999999999999000}},
+        {"", std::nullopt},
+        {"abc", std::nullopt},
+        {"1.", std::nullopt},
+        {".5", std::nullopt},
+        {"1.23456", std::nullopt},
+        {"1e5", std::nullopt},
+        {"+1", std::nullopt},
+        {" 1", std::nullopt},
+        {"1,000.00", std::nullopt},
+        {"--1", std::nullopt},
+        {"1.2.3", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tenThousandthsOf(c.text), c.value) << '"' << c.text << '"';
 }
 
 MeterEnergy meter(std::string id, std::string first, std::string last, std::int64_t records,
