@@ -16,7 +16,7 @@ QueryCriteria MainWindow::criteria() const {
 }
 
 void MainWindow::onQueryClicked() {
-    historyModel.setRows(queryHistory(databasePath().toStdString(), selectionFrom(criteria())));
+    historyModel.select(databasePath().toStdString(), selectionFrom(criteria()));
     showGridColumns();
 }
 
@@ -41,7 +41,7 @@ void MainWindow::onPurgeClicked() {
                          QString::fromStdString(*result.failure));
         return;
     }
-    historyModel.setRows({});
+    historyModel.clear();
     showGridColumns();
 }
 

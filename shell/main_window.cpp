@@ -3,8 +3,10 @@
 #include "dialogs.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 
 namespace mirv {
 
@@ -17,10 +19,16 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     recordTimer.setInterval(60000);
     connect(&recordTimer, &QTimer::timeout, this, &MainWindow::onRecordTick);
     recordTimer.start();
-    logger = std::make_unique<RecordLogger>(databasePath().toStdString(), board);
+    historyWriter = std::make_unique<HistoryWriter>(databasePath().toStdString());
+    historyWriter->backlogChanged = [this](bool backlog) {
+        QMetaObject::invokeMethod(
+            this, [this, backlog] { showHistoryBacklog(backlog); }, Qt::QueuedConnection);
+    };
+    logger = std::make_unique<RecordLogger>(board, *historyWriter);
     recordTick.recordAll = [this] { logger->recordAll(); };
 
     board.rowChanged = [this](int n) { showRow(n); };
+    connect(tabs, &QTabWidget::currentChanged, this, &MainWindow::showStaleRows);
     connect(exitButton, &QPushButton::clicked, this, &MainWindow::onExitClicked);
     connect(saveButton, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
     connect(queryButton, &QPushButton::clicked, this, &MainWindow::onQueryClicked);
@@ -37,21 +45,28 @@ QString MainWindow::databasePath() const {
     return programDir_ + QStringLiteral("/mirv.mdb");
 }
 
-void MainWindow::showRow(int n) {
-    const BoardRow& row = board.row(n);
-    for (int i = 0; i < kCells; ++i) {
-        QLineEdit* cell = boardCells[n - 1][i];
-        cell->setText(QString::fromStdString(row[i]));
-        cell->setCursorPosition(0); // long status texts show their start
-    }
-}
-
 void MainWindow::onPollTick() {
     link.onPollTick();
 }
 
 void MainWindow::onRecordTick() {
     recordTick.minutePassed(recordIntervalField->text().toStdString());
+}
+
+void MainWindow::showHistoryBacklog(bool backlog) {
+    const QString waiting = QStringLiteral("历史数据写入失败,等待重试");
+    if (backlog && messageLine->text() != waiting) {
+        messageBeforeBacklog_ = messageLine->text();
+        messageLine->setText(waiting);
+    } else if (!backlog && messageLine->text() == waiting) {
+        messageLine->setText(messageBeforeBacklog_);
+    }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        showStaleRows(); // back from minimized
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history_model.h"
+#include "history_writer.h"
 #include "meter_link.h"
 #include "qt_serial_port.h"
 #include "query_criteria.h"
@@ -25,6 +26,7 @@ class QTableView;
 
 namespace mirv {
 
+class BoardCell;
 class Dialogs;
 class EnergyTab;
 
@@ -53,7 +55,7 @@ class MainWindow : public QWidget {
     QTabWidget* tabs = nullptr;
     QLabel* messageLine = nullptr;
     QPushButton* exitButton = nullptr;
-    std::array<std::array<QLineEdit*, kCells>, kMeters> boardCells{};
+    std::array<std::array<BoardCell*, kCells>, kMeters> boardCells{};
     QLineEdit* pollIntervalField = nullptr;
     QLineEdit* recordIntervalField = nullptr;
     QComboBox* meterCountBox = nullptr;
@@ -77,6 +79,7 @@ class MainWindow : public QWidget {
     ReadingsBoard board;
     MeterLink link{serialPort, board};
     RecordTick recordTick;
+    std::unique_ptr<HistoryWriter> historyWriter;
     std::unique_ptr<RecordLogger> logger;
     HistoryModel historyModel;
     // How exports start the spreadsheet application, and the latest export while it runs.
@@ -92,6 +95,7 @@ class MainWindow : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void buildWindow();
@@ -99,12 +103,19 @@ class MainWindow : public QWidget {
     void buildQueryTab();
     void buildSettingsTab();
     void showRow(int n);
+    void showStaleRows();
+    bool rowVisible(int n) const;
     void showGridColumns();
     void onPollTick();
     void onRecordTick();
+    void showHistoryBacklog(bool backlog);
 
     QString programDir_;
     Dialogs& dialogs_;
+    QString messageBeforeBacklog_;
+    // The texts the board's cells show, and the rows whose tab was hidden when they changed.
+    std::array<BoardRow, kMeters> shownRows_{};
+    std::array<bool, kMeters> staleRows_{};
 };
 
 } // namespace mirv

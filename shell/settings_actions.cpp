@@ -51,6 +51,8 @@ void MainWindow::onExitClicked() {
 
 void MainWindow::unload() {
     pollTimer.stop();
+    // Rows still waiting for the database get one more chance before the program ends.
+    historyWriter->flush(std::chrono::seconds(3));
 }
 
 } // namespace mirv

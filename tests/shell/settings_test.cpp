@@ -1,3 +1,4 @@
+#include "board_cell.h"
 #include "database.h"
 #include "main_window.h"
 #include "single_instance.h"
@@ -6,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -166,18 +168,32 @@ TEST(Window, ComboBoxesNeverAddWhatIsTyped) {
     }
 }
 
+// Rows on the tab in view change at once; rows on the other tab show their latest texts when
+// it is opened. A cell's tool tip is its whole text.
 TEST(Window, BoardShowsRowsAndBlanksThem) {
     Station s;
-    BoardRow row;
+    BoardRow first, second;
+    for (int i = 0; i < kCells; ++i) {
+        first[i] = "v" + std::to_string(i);
+        second[i] = "w" + std::to_string(i);
+    }
+    second[StatusCell] = "通讯正常,励磁报警,电极报警,空管报警,上限报警,下限报警";
+    s.w().board.setRow(3, first);
+    s.w().board.setRow(13, first);
+    s.w().board.setRow(13, second);
     for (int i = 0; i < kCells; ++i)
-        row[i] = "v" + std::to_string(i);
-    s.w().board.setRow(13, row);
-    for (int i = 0; i < kCells; ++i)
-        EXPECT_EQ(s.w().boardCells[12][i]->text().toStdString(), row[i]);
-    EXPECT_TRUE(s.w().boardCells[12][7]->isReadOnly());
+        EXPECT_EQ(s.w().boardCells[2][i]->text().toStdString(), first[i]);
+    s.w().tabs->setCurrentIndex(1);
+    for (int i = 0; i < kCells; ++i) {
+        EXPECT_EQ(s.w().boardCells[12][i]->text().toStdString(), second[i]);
+        EXPECT_EQ(s.w().boardCells[12][i]->toolTip().toStdString(), second[i]);
+    }
     s.w().board.clearRow(13);
     for (int i = 0; i < kCells; ++i)
         EXPECT_EQ(s.w().boardCells[12][i]->text(), "");
+    s.w().board.clearRow(3);
+    s.w().tabs->setCurrentIndex(0);
+    EXPECT_EQ(s.w().boardCells[2][0]->text(), "");
 }
 
 TEST(SingleCopy, SecondCopyInTheSameFolderIsRefusedAndAStaleLockIsNot) {
