@@ -1,3 +1,4 @@
+#include "board_cell.h"
 #include "energy_tab.h"
 #include "main_window.h"
 #include "station_window.h"
@@ -70,8 +71,9 @@ struct EnergyStation : test::StationWindow {
             cells << tab().energyTable->item(r, c)->text();
         return cells;
     }
-    // Where a record's time lies on the chart's view.
+    // Where a record's time lies on the chart's view, once the chart has laid itself out.
     QPoint viewPointAt(std::int64_t timeMs, double y = 0.5) {
+        QCoreApplication::processEvents();
         const QRectF area = chart().chart()->plotArea();
         const auto [from, to] = chart().visibleRange();
         const QPointF inChart(area.left() + area.width() * (timeMs - from) / double(to - from),
