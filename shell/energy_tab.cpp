@@ -65,7 +65,9 @@ EnergyTab::EnergyTab(QString databasePath, Dialogs& dialogs, QWidget* parent)
     setRunning(false);
 }
 
-EnergyTab::~EnergyTab() = default;
+EnergyTab::~EnergyTab() {
+    delete job_; // cancels the worker and waits for it before the fields and timer go
+}
 
 void EnergyTab::buildControls() {
     auto* page = new QVBoxLayout(this);

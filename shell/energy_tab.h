@@ -28,6 +28,7 @@ class EnergyTab : public QWidget {
     Q_OBJECT
   public:
     EnergyTab(QString databasePath, Dialogs& dialogs, QWidget* parent = nullptr);
+    // Cancels a running computation and waits for it.
     ~EnergyTab() override;
 
     // The save dialog: caption, suggested file name and filter in, the chosen path out (empty
@@ -75,6 +76,9 @@ class EnergyTab : public QWidget {
     void drawTrend(const QString& meter);
     QString trendMeter() const;
     void say(const QString& text, bool failure = false);
+    // The save dialog's answer, with the suffix added when the operator typed none.
+    QString chooseSavePath(const QString& caption, const QString& name, const QString& filter,
+                           const QString& suffix);
     bool boundsValid();
 
     QString databasePath_;

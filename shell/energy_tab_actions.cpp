@@ -20,15 +20,13 @@
 
 namespace mirv {
 
-namespace {
-
-QString withSuffix(QString path, const QString& suffix) {
+QString EnergyTab::chooseSavePath(const QString& caption, const QString& name,
+                                  const QString& filter, const QString& suffix) {
+    QString path = askSavePath(caption, name + QStringLiteral(".") + suffix, filter);
     if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".") + suffix;
     return path;
 }
-
-} // namespace
 
 QueryCriteria EnergyTab::criteria() const {
     return {meterField->text().toStdString(),
@@ -139,10 +137,8 @@ void EnergyTab::showEnergy(const EnergyUse& use) {
 void EnergyTab::onCsvClicked() {
     if (meters_.empty())
         return;
-    const QString path =
-        withSuffix(askSavePath(QStringLiteral("导出CSV"), QStringLiteral("能耗用量.csv"),
-                               QStringLiteral("CSV 文件 (*.csv)")),
-                   QStringLiteral("csv"));
+    const QString path = chooseSavePath(QStringLiteral("导出CSV"), QStringLiteral("能耗用量"),
+                                        QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
     const std::string bytes = energyCsv(meters_);
@@ -218,10 +214,8 @@ void EnergyTab::drawTrend(const QString& meter) {
 void EnergyTab::onPngClicked() {
     if (!chart->hasTrend())
         return;
-    const QString path =
-        withSuffix(askSavePath(QStringLiteral("保存曲线图片"), QStringLiteral("曲线.png"),
-                               QStringLiteral("PNG 图片 (*.png)")),
-                   QStringLiteral("png"));
+    const QString path = chooseSavePath(QStringLiteral("保存曲线图片"), QStringLiteral("曲线"),
+                                        QStringLiteral("PNG 图片 (*.png)"), QStringLiteral("png"));
     if (path.isEmpty())
         return;
     if (!chart->grab().save(path, "PNG")) {

@@ -25,7 +25,6 @@ class TrendChart : public QChartView {
     // Replaces what is shown; fromMs..toMs is the whole range, in ms since the epoch.
     void showTrend(std::shared_ptr<const TrendData> data, const TrendQuantity& quantity,
                    const QString& meter, std::int64_t fromMs, std::int64_t toMs);
-    void clearTrend();
     void resetZoom();
     bool hasTrend() const { return data_ != nullptr; }
 
@@ -46,6 +45,7 @@ class TrendChart : public QChartView {
     void leaveEvent(QEvent* event) override;
 
   private:
+    void clearTrend();
     void redraw();
     void placeTimeTicks(std::int64_t fromMs, std::int64_t toMs, double width);
     void showHover(const QPointF& chartPosition, const QPoint& globalPosition);
