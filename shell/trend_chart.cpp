@@ -68,7 +68,7 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
     timeAxis_ = new QCategoryAxis;
     timeAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     valueAxis_ = new QValueAxis;
-    valueAxis_->setLabelFormat(QStringLiteral("%.6g"));
+    valueAxis_->setLabelFormat(QStringLiteral("%.10g"));
     c->addAxis(timeAxis_, Qt::AlignBottom);
     c->addAxis(valueAxis_, Qt::AlignLeft);
     setChart(c);
