@@ -49,9 +49,9 @@ bool EnergyTab::boundsValid() {
 }
 
 void EnergyTab::setRunning(bool running) {
-    for (QWidget* w : {static_cast<QWidget*>(computeButton), static_cast<QWidget*>(trendButton)})
-        w->setEnabled(!running);
-    csvButton->setEnabled(!running && !meters_.empty());
+    computeButton->setEnabled(!running);
+    trendButton->setEnabled(!running);
+    csvButton->setEnabled(!running && energyTable->rowCount() > 0);
     pngButton->setEnabled(!running && chart->hasTrend());
     cancelButton->setEnabled(running);
     if (running)
@@ -135,7 +135,7 @@ void EnergyTab::showEnergy(const EnergyUse& use) {
 }
 
 void EnergyTab::onCsvClicked() {
-    if (meters_.empty())
+    if (energyTable->rowCount() == 0)
         return;
     const QString path = chooseSavePath(QStringLiteral("导出CSV"), QStringLiteral("能耗用量"),
                                         QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("csv"));

@@ -84,8 +84,10 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
 
 void TrendChart::showTrend(std::shared_ptr<const TrendData> data, const TrendQuantity& quantity,
                            const QString& meter, std::int64_t fromMs, std::int64_t toMs) {
-    for (QLineSeries* s : legendSeries_)
-        chart()->removeSeries(s), delete s;
+    for (QLineSeries* s : legendSeries_) {
+        chart()->removeSeries(s);
+        delete s;
+    }
     legendSeries_.clear();
     data_ = std::move(data);
     quantity_ = &quantity;
