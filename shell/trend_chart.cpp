@@ -56,8 +56,10 @@ void placeValueTicks(QValueAxis* axis, double low, double high, int maxTicks) {
 
 } // namespace
 
-TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
-    auto* c = new QChart;
+// The chart goes in through the constructor: setChart() would leave the view's own default
+// chart to the caller.
+TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
+    QChart* c = chart();
     c->setMargins(QMargins(4, 4, 4, 4));
     c->setBackgroundRoundness(0);
     // The plot gets the height: a small title, and the legend (two lines only) at the side.
@@ -71,7 +73,6 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
     valueAxis_->setLabelFormat(QStringLiteral("%.10g"));
     c->addAxis(timeAxis_, Qt::AlignBottom);
     c->addAxis(valueAxis_, Qt::AlignLeft);
-    setChart(c);
     lines_ = new TrendLinesItem(c);
     lines_->setZValue(10); // above the grid, below the legend
     setRenderHint(QPainter::Antialiasing);
