@@ -76,6 +76,8 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
     lines_ = new TrendLinesItem(c);
     lines_->setZValue(10); // above the grid, below the legend
     setRenderHint(QPainter::Antialiasing);
+    // Replacing the time axis's labels left old ones on the screen with the minimal update.
+    setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
     setRubberBand(QChartView::HorizontalRubberBand);
     setMouseTracking(true);
     connect(timeAxis_, &QValueAxis::rangeChanged, this, [this] { redraw(); });
