@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -103,6 +104,38 @@ int main(int argc, char** argv) {
         std::printf("station CPU per poll: %.1f us (goal < 200): user %.1f, system %.1f\n",
                     cpu / polls * 1e6, user / polls * 1e6, system / polls * 1e6);
         std::printf("station RSS while polling: %.1f MB (goal < 40)\n", residentKb() / 1024.0);
+
+        // A record pass while another program holds the database for 10 s, then one after.
+        using Clock = std::chrono::steady_clock;
+        double longestStallMs = 0;
+        auto last = Clock::now();
+        QTimer beat;
+        QObject::connect(&beat, &QTimer::timeout, [&] {
+            const auto now = Clock::now();
+            longestStallMs = std::max(
+                longestStallMs, std::chrono::duration<double, std::milli>(now - last).count());
+            last = now;
+        });
+        window.pollTimer.setInterval(window.pollTimer.interval()); // keeps polling meanwhile
+        beat.start(10);
+        {
+            mirv::Database holder(db);
+            holder.exec("BEGIN IMMEDIATE");
+            window.logger->recordAll();
+            QTest::qWait(10000);
+            holder.exec("COMMIT");
+        }
+        window.logger->recordAll();
+        while (!window.historyWriter->waitIdle(std::chrono::milliseconds(0)))
+            QTest::qWait(10);
+        QTest::qWait(100);
+        beat.stop();
+        mirv::Database reader(db);
+        mirv::Statement count(reader, "SELECT count(*) FROM Historydata");
+        const long long rows = count.step() ? count.integer(0) : -1;
+        std::printf("10 s lock across a record pass: longest event-loop stall %.1f ms "
+                    "(goal < 250), rows written %lld of 40, lost %lld\n",
+                    longestStallMs, rows, 40 - rows);
     }
     ::kill(sim, SIGTERM);
     ::waitpid(sim, nullptr, 0);

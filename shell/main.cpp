@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("mirv-station"));
     const QString programDir = QCoreApplication::applicationDirPath();
     mirv::installChineseStandardButtons(app);
+    mirv::quitOnTerminationSignals();
     mirv::QtDialogs dialogs;
 
     // A second copy in the same folder ends at once, before it touches the port or the
@@ -26,7 +27,6 @@ int main(int argc, char** argv) {
     }
 
     mirv::installFontSubstitutions();
-    mirv::quitOnTerminationSignals();
     // A database made by an older build gets its indexes while the station already runs; a
     // failure there is not a start-up failure.
     mirv::BackgroundUpgrade upgrade((programDir + QStringLiteral("/mirv.mdb")).toStdString());

@@ -3,9 +3,12 @@
 #include "main_window.h"
 #include "single_instance.h"
 #include "station_window.h"
+#include "translations.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -86,6 +89,14 @@ TEST(Save, PortNameInCapitalsKeepsTheStoredPort) {
     }
 }
 
+TEST(Save, PortTenIsStoredAsTen) {
+    Station s;
+    s.dialogs.answers = {true};
+    s.w().portBox->setCurrentText("com10");
+    QTest::mouseClick(s.w().saveButton, Qt::LeftButton);
+    EXPECT_EQ(storedRow(s.folder).com, "10");
+}
+
 TEST(Save, OnlyTheFirstRowChanges) {
     Station s;
     s.folder.exec(R"(INSERT INTO mirve VALUES ('3000', '2', 2, '600', '2'))");
@@ -156,6 +167,39 @@ TEST(Window, IntervalFieldsTakeDigitsOnly) {
     EXPECT_EQ(s.w().recordIntervalField->text(), "1440");
 }
 
+// While rows wait for the database the message line says so in red, and goes back to what it
+// showed once they are written.
+TEST(Window, MessageLineTellsOfRowsWaitingForTheDatabase) {
+    Station s;
+    s.w().board.setRow(1, BoardRow{"1.0000"});
+    s.w().board.setAnswered(1, true);
+    const std::string away = s.folder.databasePath() + ".away";
+    std::filesystem::rename(s.folder.databasePath(), away);
+    s.w().logger->recordAll();
+    ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
+    QTest::qWait(50);
+    EXPECT_EQ(s.w().messageLine->text(), "历史数据写入失败,等待重试");
+    EXPECT_EQ(s.w().messageLine->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    std::filesystem::rename(away, s.folder.databasePath());
+    s.w().logger->recordAll();
+    ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
+    QTest::qWait(50);
+    EXPECT_EQ(s.w().messageLine->text(), "");
+    Database db(s.folder.databasePath());
+    Statement q(db, "SELECT count(*) FROM Historydata");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.integer(0), 2);
+}
+
+TEST(Window, StandardButtonsSpeakChinese) {
+    installChineseStandardButtons(*QCoreApplication::instance());
+    QMessageBox box(QMessageBox::NoIcon, "mirv-station", "?",
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), "是(&Y)");
+    EXPECT_EQ(box.button(QMessageBox::No)->text(), "否(&N)");
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), "确定");
+}
+
 TEST(Window, ComboBoxesNeverAddWhatIsTyped) {
     Station s;
     for (QComboBox* box : {s.w().meterCountBox, s.w().baudBox, s.w().portBox}) {
@@ -196,6 +240,19 @@ TEST(Window, BoardShowsRowsAndBlanksThem) {
     EXPECT_EQ(s.w().boardCells[2][0]->text(), "");
 }
 
+// A folder where the lock file cannot be made at all is no second copy: the operator is told
+// which folder and why.
+TEST(SingleCopy, FolderWhereNoLockCanBeMadeIsNotASecondCopy) {
+    test::TempDir dir;
+    std::ofstream(dir.path() / "file") << "not a folder";
+    const QString folder = QString::fromStdString((dir.path() / "file" / "station").string());
+    SingleInstance instance(folder);
+    EXPECT_EQ(instance.outcome(), SingleInstance::FolderNotWritable);
+    EXPECT_EQ(folderNotWritableMessage(folder, instance.failure()),
+              QStringLiteral("程序目录不可写,无法启动!\r\n") + folder +
+                  QStringLiteral("\r\nNot a directory"));
+}
+
 TEST(SingleCopy, SecondCopyInTheSameFolderIsRefusedAndAStaleLockIsNot) {
     test::TempDir dir;
     const QString folder = QString::fromStdString(dir.str());
@@ -203,7 +260,7 @@ TEST(SingleCopy, SecondCopyInTheSameFolderIsRefusedAndAStaleLockIsNot) {
         SingleInstance first(folder);
         EXPECT_TRUE(first.acquired());
         SingleInstance second(folder);
-        EXPECT_FALSE(second.acquired());
+        EXPECT_EQ(second.outcome(), SingleInstance::OtherCopyRunning);
     }
     // A lock left by a copy that crashed: its process is gone.
     pid_t dead = ::fork();
