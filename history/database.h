@@ -14,9 +14,14 @@ namespace mirv {
 // Every operation opens its own connection and lets it go when done.
 class Database {
   public:
+    // Whether SQLite locks around every call: a connection only ever used by the thread that
+    // opened it can do without, which makes long reads faster.
+    enum class Locking { Serialized, OneThread };
+
     // Opens an existing file for reading and writing; on failure isOpen() is false and
     // error() tells why.
-    explicit Database(const std::string& path, int busyTimeoutMs = 2000);
+    explicit Database(const std::string& path, int busyTimeoutMs = 2000,
+                      Locking locking = Locking::Serialized);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;

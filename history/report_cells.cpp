@@ -1,6 +1,7 @@
 #include "report_cells.h"
 
 #include "date_time_text.h"
+#include "local_seconds.h"
 
 #include <cstdlib>
 
@@ -31,16 +32,6 @@ bool plainDecimal(std::string_view s) {
         }
     }
     return digits > 0 && !s.ends_with('.') && significant <= 15;
-}
-
-// Days from the civil date to 1970-01-01 (proleptic Gregorian).
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
 ReportCell dateTimeCell(std::string_view stored, long long nullDays) {

@@ -28,6 +28,7 @@ namespace mirv {
 
 class BoardCell;
 class Dialogs;
+class EnergyTab;
 
 // The station's one window. It owns the link, the board and the timers for the program's
 // lifetime and dispatches the timer ticks, the port's bytes and the buttons to them.
@@ -69,6 +70,7 @@ class MainWindow : public QWidget {
     QPushButton* exportButton = nullptr;
     QPushButton* purgeButton = nullptr;
     QTableView* historyGrid = nullptr;
+    EnergyTab* energyTab = nullptr;
 
     QTimer pollTimer;
     QTimer recordTimer;

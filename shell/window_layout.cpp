@@ -1,5 +1,6 @@
 // The window's controls, their texts and their places.
 #include "board_cell.h"
+#include "energy_tab.h"
 #include "main_window.h"
 #include "twips.h"
 #include "window_icon.h"
@@ -90,6 +91,8 @@ void MainWindow::buildWindow() {
     buildBoardTab(1);
     buildQueryTab();
     buildSettingsTab();
+    energyTab = new EnergyTab(databasePath(), dialogs_);
+    tabs->addTab(energyTab, QStringLiteral("能耗与趋势"));
 
     messageLine = new QLabel(this);
     placeTwips(messageLine, 3840, 7080, 3975, 255);

@@ -159,8 +159,13 @@ TEST(RecordLogging, QueueHoldsADayAndDropsTheOldest) {
     test::ProgramFolder folder(false);
     HistoryWriter writer(folder.databasePath(), 10);
     std::vector<HistoryRecord> day;
-    for (std::size_t i = 0; i < HistoryWriter::kMaxQueued + 5; ++i)
-        day.push_back({.meterId = "1", .flow = std::to_string(i), .createTime = "t"});
+    for (std::size_t i = 0; i < HistoryWriter::kMaxQueued + 5; ++i) {
+        HistoryRecord r;
+        r.meterId = "1";
+        r.flow = std::to_string(i);
+        r.createTime = "t";
+        day.push_back(r);
+    }
     writer.write(std::move(day));
     ASSERT_TRUE(writer.waitIdle(10s));
     EXPECT_EQ(writer.queued(), HistoryWriter::kMaxQueued);

@@ -1,0 +1,87 @@
+#include "local_seconds.h"
+
+#include "date_time_text.h"
+
+#include <ctime>
+#include <string>
+
+namespace mirv {
+
+namespace {
+
+bool digitsAt(std::string_view s, std::size_t at, std::size_t count) {
+    for (std::size_t i = at; i < at + count; ++i)
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+    return true;
+}
+
+int numberAt(std::string_view s, std::size_t at, std::size_t count) {
+    int v = 0;
+    for (std::size_t i = at; i < at + count; ++i)
+        v = v * 10 + (s[i] - '0');
+    return v;
+}
+
+// The stored form exactly, as the logger writes it; anything else goes through the query's
+// date parser first.
+bool storedForm(std::string_view s) {
+    return s.size() == 19 && digitsAt(s, 0, 4) && s[4] == '-' && digitsAt(s, 5, 2) && s[7] == '-' &&
+           digitsAt(s, 8, 2) && s[10] == ' ' && digitsAt(s, 11, 2) && s[13] == ':' &&
+           digitsAt(s, 14, 2) && s[16] == ':' && digitsAt(s, 17, 2);
+}
+
+} // namespace
+
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
+    constexpr std::size_t kHourLength = 13; // 'YYYY-MM-DD HH'
+    if (storedForm(text) && text.substr(0, kHourLength) == lastHourText_) {
+        const int minute = numberAt(text, 14, 2), second = numberAt(text, 17, 2);
+        if (minute <= 59 && second <= 59)
+            return lastHourStart_ + minute * 60 + second;
+    }
+    std::string canonical;
+    if (!storedForm(text)) {
+        auto parsed = parseDateTimeText(text);
+        if (!parsed)
+            return std::nullopt;
+        canonical = std::move(*parsed);
+        text = canonical;
+    }
+    const int month = numberAt(text, 5, 2), day = numberAt(text, 8, 2);
+    const int hour = numberAt(text, 11, 2), minute = numberAt(text, 14, 2);
+    const int second = numberAt(text, 17, 2);
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    const std::int64_t wallHour = daysFromCivil(numberAt(text, 0, 4), static_cast<unsigned>(month),
+                                                static_cast<unsigned>(day)) *
+                                      24 +
+                                  hour;
+    lastHourText_ = text.substr(0, kHourLength);
+    lastHourStart_ = wallHour * 3600 - offsetAt(wallHour);
+    return lastHourStart_ + minute * 60 + second;
+}
+
+std::int64_t LocalSeconds::offsetAt(std::int64_t wallHour) {
+    if (const auto found = offsetByHour_.find(wallHour); found != offsetByHour_.end())
+        return found->second;
+    const std::time_t wall = static_cast<std::time_t>(wallHour * 3600);
+    std::tm fields{};
+    gmtime_r(&wall, &fields);
+    fields.tm_isdst = -1; // let the zone decide, as the clock that wrote the text did
+    const std::time_t real = std::mktime(&fields);
+    const std::int64_t offset = real == static_cast<std::time_t>(-1) ? 0 : wall - real;
+    offsetByHour_.emplace(wallHour, offset);
+    return offset;
+}
+
+} // namespace mirv

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace mirv {
+
+// Reads stored CreateTime texts (local time, 'YYYY-MM-DD HH:MM:SS') as seconds since the epoch,
+// so that differences are real elapsed time also across a change of daylight saving time.
+// The zone's offset is looked up once per hour of wall-clock time and kept.
+class LocalSeconds {
+  public:
+    // Nothing when the text is no date and time the query's bounds would accept.
+    std::optional<std::int64_t> of(std::string_view createTime);
+
+  private:
+    std::int64_t offsetAt(std::int64_t wallHour);
+
+    std::unordered_map<std::int64_t, std::int64_t> offsetByHour_;
+    // Records come in time order, so most share the hour of the one before: its text
+    // 'YYYY-MM-DD HH' and its start in seconds since the epoch.
+    std::string lastHourText_;
+    std::int64_t lastHourStart_ = 0;
+};
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian).
+std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day);
+
+} // namespace mirv

@@ -1,0 +1,36 @@
+#include "meter_energy_tally.h"
+
+#include "exact_decimal.h"
+
+#include <algorithm>
+
+namespace mirv {
+
+void MeterEnergyTally::add(std::string_view createTime, std::optional<std::int64_t> seconds,
+                           const std::array<std::string_view, kEnergyTotals>& totals) {
+    if (result_.records++ == 0)
+        result_.firstTime = createTime;
+    result_.lastTime = createTime;
+    if (seconds) {
+        if (lastSeconds_)
+            result_.longestGapSeconds =
+                std::max(result_.longestGapSeconds, *seconds - *lastSeconds_);
+        lastSeconds_ = seconds;
+    }
+    bool wentDown = false;
+    for (int t = 0; t < kEnergyTotals; ++t) {
+        const auto value = tenThousandthsOf(totals[t]);
+        if (!value)
+            continue;
+        if (last_[t]) {
+            if (*value > *last_[t])
+                result_.uses[t] += *value - *last_[t];
+            else if (*value < *last_[t])
+                wentDown = true;
+        }
+        last_[t] = value;
+    }
+    result_.stepBacks += wentDown;
+}
+
+} // namespace mirv

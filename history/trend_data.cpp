@@ -1,0 +1,47 @@
+#include "trend_data.h"
+
+#include "database.h"
+#include "exact_decimal.h"
+#include "local_seconds.h"
+#include "range_pass.h"
+#include "trend_reduction.h"
+
+#include <limits>
+
+namespace mirv {
+
+TrendLoad loadTrend(const std::string& databasePath, const HistorySelection& selection,
+                    const TrendQuantity& quantity, const ProgressCallback& onProgress,
+                    const std::atomic_bool* cancel) {
+    HistorySelection oneMeter = selection;
+    oneMeter.allMeters = false;
+    std::string columns = "CreateTime";
+    for (int l = 0; l < quantity.lineCount; ++l)
+        columns += ", " + std::string(quantity.lines[l].column);
+
+    TrendLoad load;
+    TrendData& data = load.data;
+    data.lines.resize(static_cast<std::size_t>(quantity.lineCount));
+    LocalSeconds clock;
+    Database conn(databasePath, 2000, Database::Locking::OneThread);
+    const PassOutcome pass =
+        passOverRange(conn, oneMeter, columns, onProgress, cancel, [&](const Statement& row) {
+            const auto seconds = clock.of(row.textView(0));
+            if (!seconds)
+                return;
+            data.timesMs.push_back(*seconds * 1000);
+            for (int l = 0; l < quantity.lineCount; ++l) {
+                const auto value = tenThousandthsOf(row.textView(l + 1));
+                data.lines[l].push_back(value ? static_cast<double>(*value) / 10000.0
+                                              : std::numeric_limits<double>::quiet_NaN());
+            }
+        });
+    load.status = pass.status;
+    load.error = pass.error;
+    if (pass.status != PassStatus::Done)
+        return {pass.status, pass.error, {}};
+    data.gapMs = gapThresholdMs(data.timesMs);
+    return load;
+}
+
+} // namespace mirv

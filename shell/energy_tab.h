@@ -1,0 +1,91 @@
+#pragma once
+
+#include "energy_use.h"
+#include "query_criteria.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+
+namespace mirv {
+
+class BackgroundJob;
+class Dialogs;
+class TrendChart;
+struct TrendQuantity;
+
+// The 能耗与趋势 tab: energy use per meter over a time range, saved as CSV, and one meter's
+// trend of a quantity. Both read the history on a worker thread, one at a time, with a
+// progress bar and a cancel button.
+class EnergyTab : public QWidget {
+    Q_OBJECT
+  public:
+    EnergyTab(QString databasePath, Dialogs& dialogs, QWidget* parent = nullptr);
+    // Cancels a running computation and waits for it.
+    ~EnergyTab() override;
+
+    // The save dialog: caption, suggested file name and filter in, the chosen path out (empty
+    // when the operator cancelled). Tests answer it.
+    std::function<QString(const QString& caption, const QString& suggested, const QString& filter)>
+        askSavePath;
+
+    void onComputeClicked();
+    void onCsvClicked();
+    void onTrendClicked();
+    void onPngClicked();
+    void onCancelClicked();
+
+    // The criteria fields as they stand; the step is not used here.
+    QueryCriteria criteria() const;
+    const std::vector<MeterEnergy>& shownMeters() const { return meters_; }
+    bool running() const { return job_ != nullptr; }
+
+    QLineEdit* fromField = nullptr;
+    QLineEdit* toField = nullptr;
+    QLineEdit* meterField = nullptr;
+    QPushButton* computeButton = nullptr;
+    QPushButton* csvButton = nullptr;
+    QComboBox* quantityBox = nullptr;
+    QPushButton* trendButton = nullptr;
+    QPushButton* resetZoomButton = nullptr;
+    QPushButton* pngButton = nullptr;
+    QProgressBar* progressBar = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QLabel* statusLine = nullptr;
+    QTableWidget* energyTable = nullptr;
+    TrendChart* chart = nullptr;
+
+  signals:
+    // A computation or a trend ended: done, cancelled or failed.
+    void jobFinished();
+
+  private:
+    void buildControls();
+    void startJob(const QString& status,
+                  std::function<void(const ProgressCallback&, const std::atomic_bool&)> work,
+                  std::function<void()> whenDone);
+    void setRunning(bool running);
+    void showEnergy(const EnergyUse& use);
+    void drawTrend(const QString& meter);
+    QString trendMeter() const;
+    void say(const QString& text, bool failure = false);
+    // The save dialog's answer, with the suffix added when the operator typed none.
+    QString chooseSavePath(const QString& caption, const QString& name, const QString& filter,
+                           const QString& suffix);
+    bool boundsValid();
+
+    QString databasePath_;
+    Dialogs& dialogs_;
+    BackgroundJob* job_ = nullptr;
+    QTimer progressTimer_;
+    std::vector<MeterEnergy> meters_;
+};
+
+} // namespace mirv

@@ -1,0 +1,228 @@
+// The energy tab's buttons and the work they start.
+#include "background_job.h"
+#include "dialogs.h"
+#include "energy_tab.h"
+#include "energy_table.h"
+#include "local_seconds.h"
+#include "trend_chart.h"
+#include "trend_data.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTableWidget>
+#include <memory>
+
+namespace mirv {
+
+QString EnergyTab::chooseSavePath(const QString& caption, const QString& name,
+                                  const QString& filter, const QString& suffix) {
+    QString path = askSavePath(caption, name + QStringLiteral(".") + suffix, filter);
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".") + suffix;
+    return path;
+}
+
+QueryCriteria EnergyTab::criteria() const {
+    return {meterField->text().toStdString(),
+            fromField->text().toStdString(),
+            toField->text().toStdString(),
+            {}};
+}
+
+void EnergyTab::say(const QString& text, bool failure) {
+    statusLine->setStyleSheet(failure ? QStringLiteral("color: red") : QString());
+    statusLine->setText(text);
+}
+
+bool EnergyTab::boundsValid() {
+    const HistorySelection s = selectionFrom(criteria());
+    if (s.from && s.to)
+        return true;
+    say(QStringLiteral("日期无效：请写成 2025-03-01 或 2025-03-01 08:00"), true);
+    return false;
+}
+
+void EnergyTab::setRunning(bool running) {
+    computeButton->setEnabled(!running);
+    trendButton->setEnabled(!running);
+    csvButton->setEnabled(!running && energyTable->rowCount() > 0);
+    pngButton->setEnabled(!running && chart->hasTrend());
+    cancelButton->setEnabled(running);
+    if (running)
+        progressTimer_.start();
+    else
+        progressTimer_.stop();
+}
+
+void EnergyTab::startJob(const QString& status,
+                         std::function<void(const ProgressCallback&, const std::atomic_bool&)> work,
+                         std::function<void()> whenDone) {
+    job_ = new BackgroundJob(std::move(work), this);
+    connect(job_, &QThread::finished, this, [this, whenDone = std::move(whenDone)] {
+        job_->deleteLater();
+        job_ = nullptr;
+        progressBar->setValue(progressBar->maximum());
+        whenDone();
+        setRunning(false);
+        emit jobFinished();
+    });
+    progressBar->setValue(0);
+    say(status);
+    setRunning(true);
+    job_->start();
+}
+
+void EnergyTab::onCancelClicked() {
+    if (job_)
+        job_->cancel();
+}
+
+void EnergyTab::onComputeClicked() {
+    if (running() || !boundsValid())
+        return;
+    auto result = std::make_shared<EnergyUse>();
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    startJob(
+        QStringLiteral("正在计算用量…"),
+        [result, path = databasePath_.toStdString(),
+         c = criteria()](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
+            *result = computeEnergyUse(path, c, onProgress, &cancel);
+        },
+        [this, result, started] {
+            if (result->status == PassStatus::Done) {
+                showEnergy(*result);
+                std::int64_t records = 0;
+                for (const MeterEnergy& m : meters_)
+                    records += m.records;
+                say(QStringLiteral("用量已算出：%1 个仪表，%2 条记录，用时 %3 秒")
+                        .arg(meters_.size())
+                        .arg(records)
+                        .arg(started->elapsed() / 1000.0, 0, 'f', 1));
+            } else if (result->status == PassStatus::Cancelled) {
+                say(QStringLiteral("已取消"));
+            } else {
+                say(QStringLiteral("读取历史数据失败：") + QString::fromStdString(result->error),
+                    true);
+            }
+        });
+}
+
+void EnergyTab::showEnergy(const EnergyUse& use) {
+    meters_ = use.meters;
+    const auto rows = energyTableTexts(meters_);
+    energyTable->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const bool totalRow = r == static_cast<int>(rows.size()) - 1;
+        for (int c = 0; c < kEnergyColumns; ++c) {
+            auto* item = new QTableWidgetItem(QString::fromStdString(rows[r][c]));
+            if (c >= 3)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            if (totalRow) {
+                QFont bold = item->font();
+                bold.setBold(true);
+                item->setFont(bold);
+            }
+            energyTable->setItem(r, c, item);
+        }
+    }
+}
+
+void EnergyTab::onCsvClicked() {
+    if (energyTable->rowCount() == 0)
+        return;
+    const QString path = chooseSavePath(QStringLiteral("导出CSV"), QStringLiteral("能耗用量"),
+                                        QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("csv"));
+    if (path.isEmpty())
+        return;
+    const std::string bytes = energyCsv(meters_);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()) ||
+        !file.commit()) {
+        dialogs_.message(QStringLiteral("保存失败：%1\r\n%2").arg(path, file.errorString()));
+        return;
+    }
+    say(QStringLiteral("已保存：") + path);
+}
+
+QString EnergyTab::trendMeter() const {
+    const HistorySelection s = selectionFrom(criteria());
+    if (!s.allMeters)
+        return QString::fromStdString(s.meterText);
+    const int row = energyTable->currentRow();
+    if (row >= 0 && row < static_cast<int>(meters_.size()))
+        return QString::fromStdString(meters_[row].meterId);
+    return {};
+}
+
+void EnergyTab::onTrendClicked() {
+    const QString meter = trendMeter();
+    if (meter.isEmpty()) {
+        say(QStringLiteral("请填写一个仪表编号，或在表中选中一个仪表"), true);
+        return;
+    }
+    drawTrend(meter);
+}
+
+void EnergyTab::drawTrend(const QString& meter) {
+    if (running() || !boundsValid())
+        return;
+    const TrendQuantity& quantity = trendQuantities()[quantityBox->currentIndex()];
+    if (quantity.lineCount == 0) {
+        say(QStringLiteral("历史记录中没有%1").arg(QString::fromUtf8(quantity.caption)), true);
+        return;
+    }
+    HistorySelection selection = selectionFrom(criteria());
+    selection.allMeters = false;
+    selection.meterText = meter.toStdString();
+    LocalSeconds clock;
+    const std::int64_t fromMs = clock.of(*selection.from).value_or(0) * 1000;
+    const std::int64_t toMs = clock.of(*selection.to).value_or(0) * 1000;
+    auto result = std::make_shared<TrendLoad>();
+    startJob(
+        QStringLiteral("正在读取曲线…"),
+        [result, path = databasePath_.toStdString(), selection,
+         &quantity](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
+            *result = loadTrend(path, selection, quantity, onProgress, &cancel);
+        },
+        [this, result, &quantity, meter, fromMs, toMs] {
+            if (result->status == PassStatus::Cancelled) {
+                say(QStringLiteral("已取消"));
+                return;
+            }
+            if (result->status == PassStatus::Failed) {
+                say(QStringLiteral("读取历史数据失败：") + QString::fromStdString(result->error),
+                    true);
+                return;
+            }
+            const std::size_t records = result->data.timesMs.size();
+            chart->showTrend(std::make_shared<const TrendData>(std::move(result->data)), quantity,
+                             meter, fromMs, toMs);
+            say(records == 0 ? QStringLiteral("仪表 %1 在这段时间内没有记录").arg(meter)
+                             : QStringLiteral("仪表 %1：%2 条记录").arg(meter).arg(records));
+        });
+}
+
+void EnergyTab::onPngClicked() {
+    if (!chart->hasTrend())
+        return;
+    const QString path = chooseSavePath(QStringLiteral("保存曲线图片"), QStringLiteral("曲线"),
+                                        QStringLiteral("PNG 图片 (*.png)"), QStringLiteral("png"));
+    if (path.isEmpty())
+        return;
+    if (!chart->grab().save(path, "PNG")) {
+        dialogs_.message(QStringLiteral("保存失败：%1").arg(path));
+        return;
+    }
+    say(QStringLiteral("已保存：") + path);
+}
+
+} // namespace mirv
