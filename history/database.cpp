@@ -5,9 +5,10 @@
 
 namespace mirv {
 
-Database::Database(const std::string& path, int busyTimeoutMs) {
+Database::Database(const std::string& path, int busyTimeoutMs, Access access) {
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         error_ = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
         if (rc == SQLITE_CANTOPEN)

@@ -14,9 +14,12 @@ namespace mirv {
 // Every operation opens its own connection and lets it go when done.
 class Database {
   public:
-    // Opens an existing file for reading and writing; on failure isOpen() is false and
-    // error() tells why.
-    explicit Database(const std::string& path, int busyTimeoutMs = 2000);
+    enum class Access { ReadWrite, ReadOnly };
+
+    // Opens an existing file for reading and writing (or only reading); on failure isOpen() is
+    // false and error() tells why.
+    explicit Database(const std::string& path, int busyTimeoutMs = 2000,
+                      Access access = Access::ReadWrite);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
