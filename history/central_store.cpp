@@ -1,6 +1,7 @@
 #include "central_store.h"
 
 #include "central_schema.h"
+#include "copy_text.h"
 #include "pg_result.h"
 
 #include <algorithm>
@@ -13,10 +14,16 @@ namespace {
 constexpr const char* kStationLock =
     "SELECT pg_try_advisory_lock(hashtextextended('station_history uplink ' || $1, 0))";
 
-// A batch arrives in a temporary table first, so that rows already there can be left out.
+// The batch's columns, in the order of its COPY lines.
+constexpr const char* kBatchColumns =
+    "(station, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
+    "outlet_temperature, heat_power, cold_power, heat_total, cold_total, alarm_status, "
+    "create_time, time_repeat)";
+
+// Where a batch goes when some of its rows may be on the server already.
 constexpr const char* kBatchTable =
-    "CREATE TEMP TABLE uplink_batch (local_id bigint, meter_id integer, flow_rate numeric, "
-    "forward_total numeric, reverse_total numeric, inlet_temperature numeric, "
+    "CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer, "
+    "flow_rate numeric, forward_total numeric, reverse_total numeric, inlet_temperature numeric, "
     "outlet_temperature numeric, heat_power numeric, cold_power numeric, heat_total numeric, "
     "cold_total numeric, alarm_status text, create_time timestamp, time_repeat smallint) "
     "ON COMMIT DELETE ROWS";
@@ -25,9 +32,10 @@ constexpr const char* kKeepNew =
     "INSERT INTO station_history (station, local_id, meter_id, flow_rate, forward_total, "
     "reverse_total, inlet_temperature, outlet_temperature, heat_power, cold_power, heat_total, "
     "cold_total, alarm_status, create_time, time_repeat) "
-    "SELECT $1, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
-    "outlet_temperature, heat_power, cold_power, heat_total, cold_total, alarm_status, "
-    "create_time, time_repeat FROM uplink_batch ORDER BY local_id ON CONFLICT DO NOTHING";
+    "SELECT station, local_id, meter_id, flow_rate, forward_total, reverse_total, "
+    "inlet_temperature, outlet_temperature, heat_power, cold_power, heat_total, cold_total, "
+    "alarm_status, create_time, time_repeat FROM uplink_batch ORDER BY local_id "
+    "ON CONFLICT DO NOTHING";
 
 constexpr const char* kMoveMark =
     "INSERT INTO station_uplink_progress (station, last_local_id, last_row_hash) "
@@ -91,7 +99,7 @@ std::optional<CentralFailure> CentralStore::open() {
 
 std::optional<CentralFailure> CentralStore::prepare() {
     if (auto error = migrateCentralSchema(conn_))
-        return failureOf(*error);
+        return failureOf("central schema: " + *error);
     PgResult lock(conn_, kStationLock, {station_});
     if (!lock.ok())
         return failureOf(lock.error());
@@ -114,8 +122,9 @@ std::optional<CentralFailure> CentralStore::prepare() {
     return std::nullopt;
 }
 
-std::optional<CentralFailure> CentralStore::copyRows(const std::string& rows) {
-    PgResult start(conn_, "COPY uplink_batch FROM STDIN");
+std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std::string& rows,
+                                                     long long& copied, bool& duplicate) {
+    PgResult start(conn_, (std::string("COPY ") + into + " FROM STDIN").c_str());
     if (PQresultStatus(start.get()) != PGRES_COPY_IN)
         return failureOf(start.error());
     constexpr std::size_t kChunk = 1 << 20;
@@ -129,11 +138,41 @@ std::optional<CentralFailure> CentralStore::copyRows(const std::string& rows) {
     std::optional<std::string> error;
     while (PGresult* r = PQgetResult(conn_)) {
         PgResult result(conn_, r);
-        if (!error && !result.ok())
+        if (!error && !result.ok()) {
             error = result.error();
+            duplicate = result.sqlState() == "23505";
+        } else if (result.ok()) {
+            copied = result.changed();
+        }
     }
-    if (error)
+    if (error && !duplicate)
         return failureOf(*error);
+    return std::nullopt;
+}
+
+std::optional<CentralFailure> CentralStore::storeRows(const std::string& rows, long long& added) {
+    // Mostly every row is new: copied straight in. A row already there (after the local
+    // history was restored or replaced) undoes that, and the batch goes through the temporary
+    // table, leaving out what the server has.
+    PgResult savepoint(conn_, "SAVEPOINT straight_in");
+    if (!savepoint.ok())
+        return failureOf(savepoint.error());
+    bool duplicate = false;
+    if (auto failure = copyRows((std::string("station_history ") + kBatchColumns).c_str(), rows,
+                                added, duplicate))
+        return failure;
+    if (!duplicate)
+        return std::nullopt;
+    PgResult undo(conn_, "ROLLBACK TO SAVEPOINT straight_in");
+    if (!undo.ok())
+        return failureOf(undo.error());
+    long long copied = 0;
+    if (auto failure = copyRows("uplink_batch", rows, copied, duplicate))
+        return failure;
+    PgResult keep(conn_, kKeepNew);
+    if (!keep.ok())
+        return failureOf(keep.error());
+    added = keep.changed();
     return std::nullopt;
 }
 
@@ -145,14 +184,9 @@ std::optional<CentralFailure> CentralStore::store(const LocalBatch& batch) {
     if (!begin.ok())
         return failureOf(begin.error());
     long long added = 0;
-    if (!batch.copyRows.empty()) {
-        if (auto failure = copyRows(batch.copyRows))
+    if (!batch.copyRows.empty())
+        if (auto failure = storeRows(withStation(batch.copyRows), added))
             return failure;
-        PgResult keep(conn_, kKeepNew, {station_});
-        if (!keep.ok())
-            return failureOf(keep.error());
-        added = keep.changed();
-    }
     PgResult move(conn_, kMoveMark,
                   {station_, std::to_string(batch.end.localId),
                    std::to_string(static_cast<std::int64_t>(batch.end.rowHash))});
@@ -164,6 +198,22 @@ std::optional<CentralFailure> CentralStore::store(const LocalBatch& batch) {
     mark_ = batch.end;
     lastAdded_ = added;
     return std::nullopt;
+}
+
+std::string CentralStore::withStation(const std::string& rows) const {
+    std::string prefix;
+    appendCopyText(prefix, station_);
+    prefix += '\t';
+    std::string out;
+    out.reserve(rows.size() + rows.size() / 100 * prefix.size());
+    for (std::size_t at = 0; at < rows.size();) {
+        const std::size_t end = rows.find('\n', at);
+        const std::size_t next = end == std::string::npos ? rows.size() : end + 1;
+        out += prefix;
+        out.append(rows, at, next - at);
+        at = next;
+    }
+    return out;
 }
 
 } // namespace mirv

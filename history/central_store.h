@@ -49,7 +49,12 @@ class CentralStore {
 
   private:
     std::optional<CentralFailure> prepare();
-    std::optional<CentralFailure> copyRows(const std::string& rows);
+    // COPY `rows` into `into`; `duplicate` when only a key already there stopped it.
+    std::optional<CentralFailure> copyRows(const char* into, const std::string& rows,
+                                           long long& copied, bool& duplicate);
+    std::optional<CentralFailure> storeRows(const std::string& rows, long long& added);
+    // The rows with the station in front of each.
+    std::string withStation(const std::string& rows) const;
     CentralFailure failureOf(std::string message);
 
     std::string conninfo_;

@@ -129,6 +129,9 @@ LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
     Database db(databasePath_, busyTimeoutMs_, Database::Access::ReadOnly);
     if (!db.isOpen())
         return failureOf(db);
+    // Closing as the last connection would otherwise take the file's exclusive lock for a
+    // checkpoint, which only the station should run.
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     const bool indexed = hasTimeIndex(db);
     if (!db.exec("BEGIN"))
         return failureOf(db);

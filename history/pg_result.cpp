@@ -47,6 +47,11 @@ std::string PgResult::error() const {
     return oneLine(message && *message ? message : PQerrorMessage(conn_));
 }
 
+std::string PgResult::sqlState() const {
+    const char* state = result_ ? PQresultErrorField(result_, PG_DIAG_SQLSTATE) : nullptr;
+    return state ? state : "";
+}
+
 int PgResult::rows() const {
     return PQntuples(result_);
 }

@@ -26,6 +26,8 @@ class PgResult {
     bool ok() const;
     // Why not, in one line.
     std::string error() const;
+    // The SQLSTATE of the error, empty when there is none.
+    std::string sqlState() const;
     int rows() const;
     std::string value(int row, int column) const;
     // Rows the statement changed, as the server counted them.

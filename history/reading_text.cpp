@@ -8,13 +8,6 @@ namespace {
 
 constexpr std::size_t kMaxNumberLength = 400;
 
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -29,8 +22,15 @@ std::size_t skipDigits(std::string_view s, std::size_t& i) {
 
 } // namespace
 
+std::string_view trimBlanks(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
+}
+
 std::optional<std::string_view> numericReading(std::string_view text) {
-    const std::string_view s = trimmed(text);
+    const std::string_view s = trimBlanks(text);
     // Long enough for any reading; short enough that the server's numeric always takes it.
     if (s.empty() || s.size() > kMaxNumberLength)
         return std::nullopt;
@@ -58,7 +58,7 @@ std::optional<std::string_view> numericReading(std::string_view text) {
 }
 
 std::optional<int> meterNumber(std::string_view text) {
-    const std::string_view s = trimmed(text);
+    const std::string_view s = trimBlanks(text);
     int n = 0;
     const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), n);
     if (s.empty() || error != std::errc() || end != s.data() + s.size() || n < 0)

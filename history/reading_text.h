@@ -7,6 +7,9 @@ namespace mirv {
 
 // How the texts Historydata stores become central values.
 
+// The text without the blanks (spaces, tabs, line ends) around it.
+std::string_view trimBlanks(std::string_view text);
+
 // A reading as a numeric: the text without surrounding blanks when it is a decimal number
 // (optional sign, digits with an optional point, an optional exponent of at most three
 // digits), else nothing (NULL). Empty texts, "NaN", units and the like are not numbers.

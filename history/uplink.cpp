@@ -27,7 +27,7 @@ std::string describe(const CentralFailure& f) {
     case CentralFailure::Kind::Refused:
         return "server refused the connection: " + f.message;
     case CentralFailure::Kind::Rejected:
-        return "server rejected the rows: " + f.message;
+        return "server error: " + f.message;
     case CentralFailure::Kind::StationBusy:
         return f.message;
     }

@@ -1,5 +1,7 @@
 #include "uplink_config.h"
 
+#include "reading_text.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -11,14 +13,6 @@
 namespace mirv {
 
 namespace {
-
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = s.find_last_not_of(" \t\r");
-    return s.substr(first, last - first + 1);
-}
 
 // The value without its comment. In a conninfo, a `#` inside a single-quoted value (where a
 // backslash escapes the next character) belongs to the value.
@@ -42,7 +36,7 @@ std::optional<std::string> conninfoProblem(const std::string& conninfo) {
     std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(
         PQconninfoParse(conninfo.c_str(), &error), PQconninfoFree);
     if (!options) {
-        const std::string why(error ? trimmed(error) : std::string_view("out of memory"));
+        const std::string why(error ? trimBlanks(error) : std::string_view("out of memory"));
         PQfreemem(error);
         return "conninfo cannot be read: " + why;
     }
@@ -64,14 +58,14 @@ ConfigResult parseUplinkConfig(std::string_view text) {
         const std::string_view raw = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         ++lineNumber;
-        const std::string_view line = trimmed(raw);
+        const std::string_view line = trimBlanks(raw);
         if (line.empty() || line.front() == '#')
             continue;
         const std::string where = "line " + std::to_string(lineNumber) + ": ";
         const auto equals = line.find('=');
         if (equals == std::string_view::npos)
             return ConfigError{where + "expected `name = value`"};
-        const std::string_view key = trimmed(line.substr(0, equals));
+        const std::string_view key = trimBlanks(line.substr(0, equals));
         std::optional<std::string>* slot = key == "station"    ? &station
                                            : key == "conninfo" ? &conninfo
                                                                : nullptr;
@@ -79,7 +73,7 @@ ConfigResult parseUplinkConfig(std::string_view text) {
             return ConfigError{where + "unknown setting '" + std::string(key) + "'"};
         if (*slot)
             return ConfigError{where + "'" + std::string(key) + "' is set twice"};
-        *slot = std::string(trimmed(withoutComment(line.substr(equals + 1), slot == &conninfo)));
+        *slot = std::string(trimBlanks(withoutComment(line.substr(equals + 1), slot == &conninfo)));
     }
     if (!station || station->empty())
         return ConfigError{"no station name: add a line `station = NAME`"};

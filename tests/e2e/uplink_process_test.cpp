@@ -50,13 +50,11 @@ struct UplinkFolder {
             << "\n";
     }
 
-    // The uplink with `args`, its standard error appended to `errors` (the shell execs it, so
-    // the PID is the uplink's).
+    // The uplink with `args`, its standard error appended to `errors`.
     std::vector<std::string> command(const std::vector<std::string>& args) const {
-        std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$@\" 2>>'" + errors.string() + "'",
-                                      "sh", uplink.string()};
+        std::vector<std::string> argv{uplink.string()};
         argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
+        return test::withLog(argv, errors.string());
     }
     // Runs it with --once and returns its exit code.
     int runOnce(const std::vector<std::string>& args = {}) const {

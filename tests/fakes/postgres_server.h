@@ -88,15 +88,12 @@ class PostgresServer {
         return s.str();
     }
 
-    // The program as the server's user, its output appended to `logName` in the folder; the
-    // shell execs it, so the PID is the program's own.
+    // The program as the server's user, its output appended to `logName` in the folder.
     std::vector<std::string> command(const std::vector<std::string>& program,
                                      const std::string& logName) const {
-        std::vector<std::string> argv{
-            "/bin/sh", "-c", "exec \"$@\" >>'" + (dir_.path() / logName).string() + "' 2>&1", "sh"};
-        argv.insert(argv.end(), asUser_.begin(), asUser_.end());
+        std::vector<std::string> argv = asUser_;
         argv.insert(argv.end(), program.begin(), program.end());
-        return argv;
+        return withLog(argv, (dir_.path() / logName).string(), true);
     }
 
     static int freePort() {
