@@ -1,12 +1,15 @@
 // uplink_bench [--server-in-memory] [YEAR.mdb]: mirv-uplink against a PostgreSQL server of its
 // own. Copies the year of history (default build/bench-data/mirv.mdb, made by history_bench)
-// into a program folder and reports: the whole backlog forwarded (rows a second, total time), the
-// delay from a logging pass's commit to its rows on the server in steady state, and the longest
-// logging pass of a station writing beside the uplink (BEGIN IMMEDIATE, 20 INSERTs, COMMIT once a
-// second on a connection of its own), without the uplink, during the backlog and in steady
-// state. --server-in-memory keeps the server's cluster in /dev/shm, so that its writes do not
-// share the station's disk, as with a server on another machine.
+// into a program folder and reports: the whole backlog forwarded (rows a second, total time),
+// the delay from a logging pass's commit to its rows on the server in steady state, and the
+// logging passes of a station writing beside the uplink (BEGIN IMMEDIATE, 20 INSERTs, COMMIT
+// once a second on a connection of its own), without the uplink, during the backlog and in
+// steady state. A control writes the same passes half a second later into a database of its
+// own on the same disk: what slows it too comes from the machine, not from the uplink.
+// --server-in-memory keeps the server's cluster in /dev/shm, so that its writes do not share
+// the station's disk, as with a server on another machine.
 #include "child_process.h"
+#include "create_database.h"
 #include "database.h"
 #include "postgres_server.h"
 
@@ -17,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -33,7 +37,8 @@ double msSince(Clock::time_point start) {
 // The station's logging pass, once a second, each timed from BEGIN IMMEDIATE to COMMIT.
 class StationPasses {
   public:
-    explicit StationPasses(std::string databasePath) : path_(std::move(databasePath)) {}
+    StationPasses(std::string databasePath, std::chrono::milliseconds offset)
+        : path_(std::move(databasePath)), offset_(offset) {}
     ~StationPasses() { stop(); }
 
     void start() {
@@ -79,6 +84,7 @@ class StationPasses {
 
   private:
     void run() {
+        std::this_thread::sleep_for(offset_);
         while (running_) {
             const auto next = Clock::now() + 1s;
             pass();
@@ -95,6 +101,7 @@ class StationPasses {
     }
 
     std::string path_;
+    std::chrono::milliseconds offset_;
     std::atomic<bool> running_{false};
     std::atomic<int> count_{0};
     std::thread thread_;
@@ -102,12 +109,25 @@ class StationPasses {
     std::vector<double> times_;
 };
 
-void printPasses(const char* when, const std::vector<double>& t) {
+void printPasses(const char* who, const std::vector<double>& t) {
     if (t.empty())
         return;
-    std::printf("  logging pass %-28s n=%-4zu median %7.2f ms   p99 %7.2f ms   max %7.2f ms   "
-                "(goal max < 50)\n",
-                when, t.size(), t[t.size() / 2], t[t.size() * 99 / 100], t.back());
+    std::printf("    %-8s n=%-4zu median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", who, t.size(),
+                t[t.size() / 2], t[t.size() * 99 / 100], t.back());
+}
+
+// The station's and the control's passes since the last call.
+void printPasses(const char* when, StationPasses& station, StationPasses& control) {
+    std::printf("  logging passes %s (goal: the station's max < 50 ms)\n", when);
+    printPasses("station", station.takeTimes());
+    printPasses("control", control.takeTimes());
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 long long centralRows(mirv::test::PgConnection& c) {
@@ -154,30 +174,41 @@ int main(int argc, char** argv) {
     std::ofstream(folder / "uplink.conf")
         << "station = bench\nconninfo = " << pg.conninfo() << "\n";
     mirv::test::PgConnection central(pg.conninfo());
-    StationPasses station(database);
+    StationPasses station(database, 0ms);
+    const std::string controlPath = (folder / "control.mdb").string();
+    if (auto e = mirv::createDatabase(controlPath, readFile(MIRV_SCHEMA))) {
+        std::fprintf(stderr, "%s\n", e->c_str());
+        return 1;
+    }
+    StationPasses control(controlPath, 500ms);
 
-    std::printf("Station alone:\n");
+    std::printf("Without the uplink, 30 s:\n");
     station.start();
-    std::this_thread::sleep_for(10s);
+    control.start();
+    std::this_thread::sleep_for(30s);
     station.stop();
-    printPasses("without the uplink", station.takeTimes());
+    control.stop();
+    printPasses("without the uplink", station, control);
 
     std::printf("Backlog: %lld rows\n", localRows);
     station.start();
+    control.start();
     const auto start = Clock::now();
     mirv::test::ChildProcess backlog({(folder / "mirv-uplink").string(), "--once"});
     const int status = backlog.waitForExit(30min);
     const double seconds = msSince(start) / 1000;
     station.stop();
+    control.stop();
     const long long forwarded = centralRows(central);
     std::printf("  forwarded %lld rows in %.1f s: %.0f rows/s   (exit %d; goal < 180 s)\n",
                 forwarded, seconds, forwarded / seconds, WEXITSTATUS(status));
-    printPasses("during the backlog", station.takeTimes());
+    printPasses("during the backlog", station, control);
 
     std::printf("Steady state, the uplink looking every 2 s:\n");
     mirv::test::ChildProcess steady({(folder / "mirv-uplink").string()});
     std::this_thread::sleep_for(3s);
     station.takeTimes();
+    control.start();
     std::vector<double> delays;
     for (int i = 0; i < 20; ++i) {
         const std::string stamp = station.pass();
@@ -194,7 +225,8 @@ int main(int argc, char** argv) {
     std::sort(delays.begin(), delays.end());
     std::printf("  pass to server: median %.0f ms, max %.0f ms   (goal < 10000)\n",
                 delays[delays.size() / 2], delays.back());
-    printPasses("in steady state", station.takeTimes());
+    control.stop();
+    printPasses("in steady state", station, control);
     steady.stop();
     return 0;
 }
