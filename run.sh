@@ -29,7 +29,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 build/tools/meter-sim --link "$demo/ports/com1" --meters 1-5 --fault 4:silent \
-    --alarm 2:excite+upper &
+    --alarm 2:excite+upper --pace &
 pids+=($!)
 for _ in $(seq 50); do [ -e "$demo/ports/com1" ] && break; sleep 0.1; done
 

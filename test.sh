@@ -10,9 +10,21 @@ cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+# Tests note here the PIDs of the programs they start outside their own process tree (the
+# offices an export starts), so that one a crashed test left behind can be ended by its PID.
+export MIRV_TEST_PIDS=$PWD/$build/started-pids
+: > "$MIRV_TEST_PIDS"
 cd "$build"
 status=0
 ctest --output-on-failure -j"$(nproc)" --timeout 300 || status=$?
-# An office left behind by a test that crashed before it could end it.
-pkill -f 'UserInstallation=file://.*/mirv-test-' 2>/dev/null || true
+end_tree() {
+    local pid=$1 child
+    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do end_tree "$child"; done
+    kill -KILL "$pid" 2>/dev/null || true
+}
+while read -r pid; do
+    # A PID that was ended and taken by some other program since is left alone.
+    [ -n "$pid" ] && [ -r /proc/"$pid"/cmdline ] &&
+        tr '\0' ' ' < /proc/"$pid"/cmdline 2>/dev/null | grep -q office && end_tree "$pid"
+done < "$MIRV_TEST_PIDS"
 exit $status

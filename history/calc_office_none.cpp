@@ -10,14 +10,21 @@ CalcOffice::~CalcOffice() = default;
 bool CalcOffice::supported() {
     return false;
 }
-bool CalcOffice::connect(const std::string&) {
+bool CalcOffice::connect(const std::string&, std::chrono::milliseconds) {
     return false;
 }
 bool CalcOffice::openTemplate(const std::string&) {
     return false;
 }
-bool CalcOffice::writeRows(const HistoryRows&) {
+ReportTyping CalcOffice::typing() {
+    return ReportTyping();
+}
+bool CalcOffice::writeRows(int, const std::vector<ReportRow>&) {
     return false;
 }
+bool CalcOffice::formatColumns(int, int) {
+    return false;
+}
+void CalcOffice::abort() {}
 
 } // namespace mirv

@@ -5,8 +5,10 @@
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
-#include <com/sun/star/bridge/UnoUrlResolver.hpp>
-#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
@@ -24,6 +26,10 @@
 #include <osl/file.hxx>
 #include <rtl/uri.hxx>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace mirv {
 
 using namespace com::sun::star;
@@ -39,37 +45,86 @@ rtl::OUString toOUString(const std::string& s) {
     return rtl::OUString(s.data(), static_cast<sal_Int32>(s.size()), RTL_TEXTENCODING_UTF8);
 }
 
-constexpr int kFirstDataRow = 2; // row 3, counted from 0
 constexpr int kDateTimeColumn = 11;
 
 } // namespace
 
 struct CalcOffice::Impl {
+    std::mutex mutex; // guards `connection` against abort() from another thread
+    Reference<connection::XConnection> connection;
+    Reference<bridge::XBridge> bridge;
     Reference<frame::XDesktop2> desktop;
     Reference<lang::XComponent> document;
     Reference<sheet::XSpreadsheet> sheet;
+
+    void closeConnection() {
+        std::lock_guard lock(mutex);
+        if (connection.is()) {
+            try {
+                connection->close();
+            } catch (const uno::Exception&) {
+            }
+        }
+    }
 };
 
 CalcOffice::CalcOffice() : impl_(std::make_unique<Impl>()) {}
-CalcOffice::~CalcOffice() = default;
+
+CalcOffice::~CalcOffice() {
+    // The documents stay open in the office; only the bridge goes.
+    if (impl_->bridge.is()) {
+        try {
+            Reference<lang::XComponent>(impl_->bridge, UNO_QUERY_THROW)->dispose();
+        } catch (const uno::Exception&) {
+        }
+    }
+}
 
 bool CalcOffice::supported() {
     return true;
 }
 
-bool CalcOffice::connect(const std::string& pipeName) {
+bool CalcOffice::connect(const std::string& pipeName, std::chrono::milliseconds bound) {
+    const Reference<uno::XComponentContext> local = unoLocalContext();
+    Reference<connection::XConnection> connection;
     try {
-        Reference<bridge::XUnoUrlResolver> resolver =
-            bridge::UnoUrlResolver::create(unoLocalContext());
+        connection = connection::Connector::create(local)->connect(
+            toOUString("pipe,name=" + pipeName));
+    } catch (const uno::Exception&) {
+        return false; // nobody accepts on the pipe yet
+    }
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->connection = connection;
+    }
+    // The pipe may accept and then never answer: closing the connection after `bound` ends
+    // the wait for the office's first answer.
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        if (!answered.wait_for(lock, bound, [&] { return done; }))
+            impl_->closeConnection();
+    });
+    bool reached = false;
+    try {
+        impl_->bridge = bridge::BridgeFactory::create(local)->createBridge(
+            rtl::OUString(), rtl::OUString("urp"), connection, nullptr);
         Reference<uno::XComponentContext> remote(
-            resolver->resolve(
-                toOUString("uno:pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext")),
+            impl_->bridge->getInstance(rtl::OUString("StarOffice.ComponentContext")),
             UNO_QUERY_THROW);
         impl_->desktop = frame::Desktop::create(remote);
-        return true;
+        reached = true;
     } catch (const uno::Exception&) {
-        return false;
     }
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    answered.notify_all();
+    watchdog.join();
+    return reached;
 }
 
 bool CalcOffice::openTemplate(const std::string& templatePath) {
@@ -102,24 +157,28 @@ bool CalcOffice::openTemplate(const std::string& templatePath) {
     }
 }
 
-bool CalcOffice::writeRows(const HistoryRows& rows) {
+ReportTyping CalcOffice::typing() {
+    util::Date nullDate{30, 12, 1899};
+    try {
+        Reference<beans::XPropertySet> docProps(impl_->document, UNO_QUERY_THROW);
+        docProps->getPropertyValue(rtl::OUString("NullDate")) >>= nullDate;
+    } catch (const uno::Exception&) {
+    }
+    return ReportTyping(nullDate.Year, nullDate.Month, nullDate.Day);
+}
+
+bool CalcOffice::writeRows(int firstRow, const std::vector<ReportRow>& rows) {
     if (!impl_->sheet.is() || rows.empty())
         return false;
     try {
-        Reference<beans::XPropertySet> docProps(impl_->document, UNO_QUERY_THROW);
-        util::Date nullDate{30, 12, 1899};
-        docProps->getPropertyValue(rtl::OUString("NullDate")) >>= nullDate;
-        const std::vector<ReportRow> report =
-            reportRows(rows, nullDate.Year, nullDate.Month, nullDate.Day);
-
-        const auto count = static_cast<sal_Int32>(report.size());
+        const auto count = static_cast<sal_Int32>(rows.size());
         Sequence<Sequence<Any>> block(count);
         auto* out = block.getArray();
         for (sal_Int32 r = 0; r < count; ++r) {
             Sequence<Any> line(kReportColumns);
             auto* cells = line.getArray();
             for (int c = 0; c < kReportColumns; ++c) {
-                const ReportCell& cell = report[static_cast<std::size_t>(r)][c];
+                const ReportCell& cell = rows[static_cast<std::size_t>(r)][c];
                 // An empty text, not a void Any (which the office shows as #N/A).
                 if (cell.kind == ReportCell::Number || cell.kind == ReportCell::DateTime)
                     cells[c] <<= cell.number;
@@ -129,26 +188,47 @@ bool CalcOffice::writeRows(const HistoryRows& rows) {
             out[r] = line;
         }
         Reference<table::XCellRange> range = impl_->sheet->getCellRangeByPosition(
-            0, kFirstDataRow, kReportColumns - 1, kFirstDataRow + count - 1);
+            0, firstRow, kReportColumns - 1, firstRow + count - 1);
         Reference<sheet::XCellRangeData>(range, UNO_QUERY_THROW)->setDataArray(block);
-
-        // The time stamps show as yyyy-mm-dd hh:mm:ss.
-        Reference<util::XNumberFormatsSupplier> supplier(impl_->document, UNO_QUERY_THROW);
-        Reference<util::XNumberFormats> formats = supplier->getNumberFormats();
-        const rtl::OUString pattern = rtl::OUString("YYYY-MM-DD HH:MM:SS");
-        const lang::Locale locale;
-        sal_Int32 key = formats->queryKey(pattern, locale, false);
-        if (key < 0)
-            key = formats->addNew(pattern, locale);
-        Reference<beans::XPropertySet> times(
-            impl_->sheet->getCellRangeByPosition(kDateTimeColumn, kFirstDataRow, kDateTimeColumn,
-                                                 kFirstDataRow + count - 1),
-            UNO_QUERY_THROW);
-        times->setPropertyValue(rtl::OUString("NumberFormat"), Any(key));
         return true;
     } catch (const uno::Exception&) {
         return false;
     }
+}
+
+bool CalcOffice::formatColumns(int firstRow, int lastRow) {
+    if (!impl_->sheet.is())
+        return false;
+    // Columns B .. L by their number format; A (the meter) and K (the status) keep theirs.
+    static const struct {
+        int first, last;
+        const char* pattern;
+    } kFormats[] = {
+        {1, 1, "0.0000"}, {2, 5, "0.00"}, {6, 7, "0.0000"}, {8, 9, "0.00"},
+        {kDateTimeColumn, kDateTimeColumn, "YYYY-MM-DD HH:MM:SS"},
+    };
+    try {
+        Reference<util::XNumberFormatsSupplier> supplier(impl_->document, UNO_QUERY_THROW);
+        Reference<util::XNumberFormats> formats = supplier->getNumberFormats();
+        const lang::Locale locale;
+        for (const auto& f : kFormats) {
+            const rtl::OUString pattern = rtl::OUString::createFromAscii(f.pattern);
+            sal_Int32 key = formats->queryKey(pattern, locale, false);
+            if (key < 0)
+                key = formats->addNew(pattern, locale);
+            Reference<beans::XPropertySet> cells(
+                impl_->sheet->getCellRangeByPosition(f.first, firstRow, f.last, lastRow),
+                UNO_QUERY_THROW);
+            cells->setPropertyValue(rtl::OUString("NumberFormat"), Any(key));
+        }
+        return true;
+    } catch (const uno::Exception&) {
+        return false;
+    }
+}
+
+void CalcOffice::abort() {
+    impl_->closeConnection();
 }
 
 } // namespace mirv

@@ -30,14 +30,39 @@ std::optional<std::string> createDatabase(const std::string& path, const std::st
     return error;
 }
 
-std::optional<std::string> upgradeDatabase(const std::string& path) {
-    Database db(path, 10000);
+std::optional<std::string> upgradeDatabase(const std::string& path, const std::atomic<bool>* cancel,
+                                           int busyTimeoutMs) {
+    Database db(path, busyTimeoutMs);
     if (!db.isOpen())
         return db.error();
-    if (!db.exec("PRAGMA journal_mode = WAL;"
-                 "CREATE INDEX IF NOT EXISTS Historydata_CreateTime ON Historydata (CreateTime);"
+    struct Waiting {
+        const std::atomic<bool>* cancel;
+        int timeoutMs;
+    } waiting{cancel, busyTimeoutMs};
+    if (cancel) {
+        // Both a long index build and a wait for another connection end when cancelled.
+        sqlite3_progress_handler(
+            db.handle(), 10000,
+            [](void* flag) { return static_cast<std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+            const_cast<std::atomic<bool>*>(cancel));
+        sqlite3_busy_handler(
+            db.handle(),
+            [](void* w, int tries) {
+                const auto* waiting = static_cast<Waiting*>(w);
+                if (waiting->cancel->load() || tries * 10 >= waiting->timeoutMs)
+                    return 0;
+                sqlite3_sleep(10);
+                return 1;
+            },
+            &waiting);
+    }
+    // WAL needs the file to itself; when another connection has it open, it is set next time.
+    db.exec("PRAGMA journal_mode = WAL");
+    if (!db.exec("CREATE INDEX IF NOT EXISTS Historydata_CreateTime ON Historydata (CreateTime);"
                  "CREATE INDEX IF NOT EXISTS Historydata_MeterID_CreateTime "
-                 "ON Historydata (MeterID, CreateTime);"))
+                 "ON Historydata (MeterID, CreateTime);"
+                 "CREATE INDEX IF NOT EXISTS Historydata_Minute_CreateTime "
+                 "ON Historydata (CAST(substr(CreateTime, 15, 2) AS INTEGER), CreateTime);"))
         return db.error();
     return std::nullopt;
 }

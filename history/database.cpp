@@ -17,10 +17,12 @@ Database::Database(const std::string& path, int busyTimeoutMs, Access access) {
         return;
     }
     db_ = db;
-    sqlite3_busy_timeout(db_, busyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
-    // A committed row must survive a power cut.
+    // A committed row must survive a power cut. Setting it reads the schema, which must not
+    // wait for another connection on its own: the statements after it do.
     exec("PRAGMA synchronous = FULL");
+    error_.clear();
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
 }
 
 Database::~Database() {

@@ -4,9 +4,12 @@
 #include "query_criteria.h"
 
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mirv {
 
@@ -21,6 +24,13 @@ using HistoryRowView = std::array<std::string_view, HistoryRows::kColumns>;
 // is kept. Returns false when the selection could not be run or failed part way.
 bool streamHistory(Database& conn, const HistorySelection& selection,
                    const std::function<bool(const HistoryRowView&)>& onRow);
+
+// The IDs of the selected rows in the same order; nothing when the selection failed.
+std::optional<std::vector<std::int64_t>> selectHistoryIds(Database& conn,
+                                                          const HistorySelection& selection);
+
+// The statement that reads one row's 13 columns by its ID (parameter 1).
+std::string historyRowSql();
 
 // The whole selection in memory. A failure gives no rows and no error.
 HistoryRows selectHistory(const HistorySelection& selection, Database& conn);

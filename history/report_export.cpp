@@ -1,14 +1,22 @@
 #include "report_export.h"
 
 #include "calc_office.h"
+#include "database.h"
 #include "history_query.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace mirv {
+
+namespace {
+
+constexpr int kFirstDataRow = 2; // row 3, counted from 0
+
+} // namespace
 
 ReportExport::ReportExport(QString templatePath, std::string databasePath, QueryCriteria criteria,
                            Office office, QObject* parent)
@@ -18,11 +26,14 @@ ReportExport::ReportExport(QString templatePath, std::string databasePath, Query
     pipeName_ = QStringLiteral("mirv-%1-%2")
                     .arg(QCoreApplication::applicationPid())
                     .arg(QRandomGenerator::global()->generate64(), 0, 16);
-    retry_.setInterval(office_.retryEvery);
-    connect(&retry_, &QTimer::timeout, this, &ReportExport::attempt);
 }
 
-ReportExport::~ReportExport() = default;
+ReportExport::~ReportExport() {
+    cancelled_ = true;
+    calc_->abort();
+    if (worker_.joinable())
+        worker_.join();
+}
 
 void ReportExport::start() {
     const QString program = QStandardPaths::findExecutable(office_.program);
@@ -34,32 +45,78 @@ void ReportExport::start() {
                         QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipeName_)} +
                 office_.extraArguments,
             QString(), &officePid_)) {
-        QTimer::singleShot(0, this, [this] { finish(-1); });
+        QTimer::singleShot(0, this, [this] { emit finished(-1, false); });
         return;
     }
-    deadline_ = std::chrono::steady_clock::now() + office_.connectFor;
-    retry_.start();
+    worker_ = std::thread([this] {
+        const Outcome outcome = run();
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { emit finished(outcome.rows, outcome.moreThanFit); },
+            Qt::QueuedConnection);
+    });
 }
 
-void ReportExport::attempt() {
-    if (!calc_->connect(pipeName_.toStdString())) {
-        if (std::chrono::steady_clock::now() > deadline_)
-            finish(-1);
-        return;
-    }
-    retry_.stop();
-    if (!calc_->openTemplate(templatePath_.toStdString())) {
-        finish(-1);
-        return;
-    }
-    const HistoryRows rows = queryHistory(databasePath_, selectionFrom(criteria_));
-    finish(rows.empty() ? 0 : calc_->writeRows(rows) ? static_cast<int>(rows.size()) : -1);
+ReportExport::Outcome ReportExport::run() {
+    if (!reachOffice() || cancelled_ || !calc_->openTemplate(templatePath_.toStdString()))
+        return {};
+    return writeSelection();
 }
 
-void ReportExport::finish(int rows) {
-    retry_.stop();
-    calc_.reset(); // lets go of the office; the document stays open in it
-    emit finished(rows);
+bool ReportExport::reachOffice() {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + office_.connectFor;
+    while (!cancelled_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        if (calc_->connect(pipeName_.toStdString(), std::min(office_.attemptFor, left)))
+            return true;
+        std::this_thread::sleep_for(office_.retryEvery);
+    }
+    return false;
+}
+
+// The selection's IDs come first in one short query; the rows follow a block at a time, so
+// neither the station's memory nor a read transaction grows with the size of the selection.
+ReportExport::Outcome ReportExport::writeSelection() {
+    Database db(databasePath_);
+    const auto ids = selectHistoryIds(db, selectionFrom(criteria_));
+    if (!ids || ids->empty())
+        return {0, false};
+    const ReportTyping typing = calc_->typing();
+    Statement readRow(db, historyRowSql());
+    const auto limit = static_cast<std::size_t>(office_.maxRecords);
+    Outcome outcome{0, ids->size() > limit};
+    const std::size_t wanted = std::min(ids->size(), limit);
+    std::vector<ReportRow> block;
+    HistoryRowView view;
+    auto flush = [&] {
+        if (block.empty())
+            return true;
+        if (!calc_->writeRows(kFirstDataRow + outcome.rows, block))
+            return false;
+        outcome.rows += static_cast<int>(block.size());
+        block.clear();
+        return true;
+    };
+    for (std::size_t i = 0; i < wanted && !cancelled_; ++i) {
+        readRow.reset();
+        readRow.bind(1, (*ids)[i]);
+        if (!readRow.step())
+            continue; // deleted since the selection was made
+        for (int c = 0; c < HistoryRows::kColumns; ++c)
+            view[c] = readRow.textView(c);
+        block.push_back(typing.row(view));
+        if (block.size() == static_cast<std::size_t>(office_.rowsPerBlock) && !flush())
+            return {outcome.rows > 0 ? outcome.rows : -1, false};
+    }
+    readRow.reset();
+    if (!flush() && outcome.rows == 0)
+        return {};
+    if (outcome.rows > 0)
+        calc_->formatColumns(kFirstDataRow, kFirstDataRow + outcome.rows - 1);
+    return outcome;
 }
 
 } // namespace mirv

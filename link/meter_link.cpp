@@ -31,7 +31,20 @@ constexpr double kHighestAddress = 255;
 
 } // namespace
 
+void MeterLink::stop() {
+    stopped_ = true;
+    receivedHex.clear();
+    receivedFrame.clear();
+    awaitingReply = false;
+    for (int n = 1; n <= kMeters; ++n) {
+        board_.clearRow(n);
+        board_.setAnswered(n, false);
+    }
+}
+
 void MeterLink::onPollTick() {
+    if (stopped_)
+        return;
     port_.recover();
     port_.flushOutput();
     port_.flushInput();
@@ -59,9 +72,13 @@ void MeterLink::sendNextRequest() {
 
 void MeterLink::onBytesArrived() {
     const std::vector<std::uint8_t> bytes = port_.readAll();
-    if (bytes.empty())
+    if (bytes.empty() || stopped_)
         return;
     for (std::uint8_t b : bytes) {
+        // A text longer than a whole answer can never be decoded before the next request
+        // empties it; letting it grow would only cost memory and time on every event.
+        if (receivedHex.size() > kAnswerHexChars)
+            break;
         receivedHex += kHexDigits[b >> 4];
         receivedHex += kHexDigits[b & 0x0F];
     }

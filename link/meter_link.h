@@ -17,6 +17,9 @@ class MeterLink {
 
     void onPollTick();
     void onBytesArrived();
+    // Polling ends for good: no request goes out and no answer is decoded any more (bytes that
+    // arrive are read and dropped), and every row is empty and unanswered.
+    void stop();
 
     // Link state. meterCount is the meter count as the operator gave it; only its leading
     // number counts.
@@ -34,6 +37,7 @@ class MeterLink {
 
     SerialPort& port_;
     ReadingsBoard& board_;
+    bool stopped_ = false;
 };
 
 } // namespace mirv

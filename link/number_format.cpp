@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace mirv {
 
@@ -45,11 +46,45 @@ std::string toDigits(unsigned __int128 v) {
     return s;
 }
 
+// The exact value of a float, |v| = m * 2^e, times 10^decimals, rounded half away from zero;
+// nothing when that does not fit the arithmetic here (values beyond 2^100).
+std::optional<unsigned __int128> scaledExactly(float magnitude, int decimals) {
+    int e = 0;
+    const float fraction = std::frexp(magnitude, &e); // magnitude = fraction * 2^e, 0.5 <= f < 1
+    const auto m = static_cast<unsigned __int128>(std::ldexp(fraction, 24)); // exact: 24 bits
+    e -= 24;
+    unsigned __int128 p = m;
+    for (int i = 0; i < decimals; ++i)
+        p *= 10;
+    if (e >= 0)
+        return e <= 60 ? std::optional(p << e) : std::nullopt;
+    const int k = -e;
+    if (k >= 120)
+        return 0; // far below half a unit of the last decimal
+    const unsigned __int128 one = 1;
+    const unsigned __int128 q = p >> k;
+    const unsigned __int128 r = p - (q << k);
+    return q + (r >= (one << (k - 1)) ? 1 : 0);
+}
+
+std::string withDecimals(unsigned __int128 n, int decimals) {
+    std::string digits = toDigits(n);
+    if (static_cast<int>(digits.size()) <= decimals)
+        digits.insert(0, static_cast<std::size_t>(decimals) + 1 - digits.size(), '0');
+    if (decimals > 0)
+        digits.insert(digits.size() - static_cast<std::size_t>(decimals), ".");
+    return digits;
+}
+
 } // namespace
 
 std::string formatDecimal(float value, int decimals) {
     if (!std::isfinite(value))
         return {};
+    if (const auto scaled = scaledExactly(std::fabs(value), decimals)) {
+        const std::string body = withDecimals(*scaled, decimals);
+        return value < 0 ? "-" + body : body;
+    }
     // glibc prints the exact binary value when asked for enough digits: a float's expansion
     // ends within 149 decimals, and its integer part has at most 39 digits.
     char buf[200];

@@ -2,6 +2,8 @@
 
 #include "line_settings.h"
 
+#include <unistd.h>
+
 namespace mirv {
 
 namespace {
@@ -85,9 +87,14 @@ void QtSerialPort::flushInput() {
 bool QtSerialPort::write(std::span<const std::uint8_t> bytes) {
     if (!port_.isOpen())
         return false;
-    const auto n =
-        port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    return n == static_cast<qint64>(bytes.size());
+    // A request is a few bytes and the output was just flushed: the driver takes it at once.
+    // Writing it straight to the device saves QSerialPort's round trip through the event loop.
+    const ssize_t n = ::write(static_cast<int>(port_.handle()), bytes.data(), bytes.size());
+    if (n == static_cast<ssize_t>(bytes.size()))
+        return true;
+    const std::size_t done = n > 0 ? static_cast<std::size_t>(n) : 0;
+    const auto rest = static_cast<qint64>(bytes.size() - done);
+    return port_.write(reinterpret_cast<const char*>(bytes.data() + done), rest) == rest;
 }
 
 std::vector<std::uint8_t> QtSerialPort::readAll() {

@@ -16,7 +16,7 @@ QueryCriteria MainWindow::criteria() const {
 }
 
 void MainWindow::onQueryClicked() {
-    historyModel.setRows(queryHistory(databasePath().toStdString(), selectionFrom(criteria())));
+    historyModel.select(databasePath().toStdString(), selectionFrom(criteria()));
     showGridColumns();
 }
 
@@ -24,7 +24,12 @@ void MainWindow::onExportClicked() {
     // The selection is the one the criteria give now, whatever the grid shows.
     auto* report = new ReportExport(programDir_ + QStringLiteral("/MirvReport.xls"),
                                     databasePath().toStdString(), criteria(), office, this);
-    connect(report, &ReportExport::finished, report, &QObject::deleteLater);
+    connect(report, &ReportExport::finished, this, [this, report](int rows, bool moreThanFit) {
+        report->deleteLater();
+        if (moreThanFit)
+            dialogs_.message(QStringLiteral("记录数超过表格最大行数,只导出了前") +
+                             QString::number(rows) + QStringLiteral("条记录!"));
+    });
     lastExport = report;
     report->start();
 }
@@ -41,7 +46,7 @@ void MainWindow::onPurgeClicked() {
                          QString::fromStdString(*result.failure));
         return;
     }
-    historyModel.setRows({});
+    historyModel.clear();
     showGridColumns();
 }
 

@@ -1,9 +1,10 @@
-#include "create_database.h"
+#include "background_upgrade.h"
 #include "dialogs.h"
 #include "fonts.h"
 #include "main_window.h"
 #include "quit_on_signal.h"
 #include "single_instance.h"
+#include "translations.h"
 
 #include <QApplication>
 
@@ -11,23 +12,34 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirv-station"));
     const QString programDir = QCoreApplication::applicationDirPath();
+    mirv::installChineseStandardButtons(app);
+    mirv::quitOnTerminationSignals();
+    mirv::QtDialogs dialogs;
 
-    // A second copy in the same folder ends at once, before it touches the port or the database.
+    // A second copy in the same folder ends at once, before it touches the port or the
+    // database. A folder where the lock cannot even be made is not a second copy.
     mirv::SingleInstance instance(programDir);
-    if (!instance.acquired())
+    if (instance.outcome() == mirv::SingleInstance::OtherCopyRunning)
         return 0;
+    if (instance.outcome() == mirv::SingleInstance::FolderNotWritable) {
+        dialogs.message(mirv::folderNotWritableMessage(programDir, instance.failure()));
+        return 1;
+    }
 
     mirv::installFontSubstitutions();
-    mirv::quitOnTerminationSignals();
-    // A database made by an older build gets its indexes now; a failure here is not a start-up
-    // failure.
-    mirv::upgradeDatabase((programDir + QStringLiteral("/mirv.mdb")).toStdString());
+    // A database made by an older build gets its indexes while the station already runs; a
+    // failure there is not a start-up failure.
+    mirv::BackgroundUpgrade upgrade((programDir + QStringLiteral("/mirv.mdb")).toStdString());
 
-    mirv::QtDialogs dialogs;
     mirv::MainWindow window(programDir, dialogs);
     dialogs.setParent(&window);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &mirv::MainWindow::unload);
     window.startUp();
+    // A signal that closed start-up's own box ends the program before it shows.
+    if (mirv::terminationRequested()) {
+        window.unload();
+        return 0;
+    }
     window.show();
     return app.exec();
 }

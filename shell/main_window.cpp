@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 
 namespace mirv {
 
@@ -27,6 +28,7 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     recordTick.recordAll = [this] { logger->recordAll(); };
 
     board.rowChanged = [this](int n) { showRow(n); };
+    connect(tabs, &QTabWidget::currentChanged, this, &MainWindow::showStaleRows);
     connect(exitButton, &QPushButton::clicked, this, &MainWindow::onExitClicked);
     connect(saveButton, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
     connect(queryButton, &QPushButton::clicked, this, &MainWindow::onQueryClicked);
@@ -41,15 +43,6 @@ MainWindow::~MainWindow() {
 
 QString MainWindow::databasePath() const {
     return programDir_ + QStringLiteral("/mirv.mdb");
-}
-
-void MainWindow::showRow(int n) {
-    const BoardRow& row = board.row(n);
-    for (int i = 0; i < kCells; ++i) {
-        QLineEdit* cell = boardCells[n - 1][i];
-        cell->setText(QString::fromStdString(row[i]));
-        cell->setCursorPosition(0); // long status texts show their start
-    }
 }
 
 void MainWindow::onPollTick() {
@@ -68,6 +61,12 @@ void MainWindow::showHistoryBacklog(bool backlog) {
     } else if (!backlog && messageLine->text() == waiting) {
         messageLine->setText(messageBeforeBacklog_);
     }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        showStaleRows(); // back from minimized
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -26,6 +26,7 @@ class QTableView;
 
 namespace mirv {
 
+class BoardCell;
 class Dialogs;
 
 // The station's one window. It owns the link, the board and the timers for the program's
@@ -53,7 +54,7 @@ class MainWindow : public QWidget {
     QTabWidget* tabs = nullptr;
     QLabel* messageLine = nullptr;
     QPushButton* exitButton = nullptr;
-    std::array<std::array<QLineEdit*, kCells>, kMeters> boardCells{};
+    std::array<std::array<BoardCell*, kCells>, kMeters> boardCells{};
     QLineEdit* pollIntervalField = nullptr;
     QLineEdit* recordIntervalField = nullptr;
     QComboBox* meterCountBox = nullptr;
@@ -92,6 +93,7 @@ class MainWindow : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void buildWindow();
@@ -99,6 +101,8 @@ class MainWindow : public QWidget {
     void buildQueryTab();
     void buildSettingsTab();
     void showRow(int n);
+    void showStaleRows();
+    bool rowVisible(int n) const;
     void showGridColumns();
     void onPollTick();
     void onRecordTick();
@@ -107,6 +111,9 @@ class MainWindow : public QWidget {
     QString programDir_;
     Dialogs& dialogs_;
     QString messageBeforeBacklog_;
+    // The texts the board's cells show, and the rows whose tab was hidden when they changed.
+    std::array<BoardRow, kMeters> shownRows_{};
+    std::array<bool, kMeters> staleRows_{};
 };
 
 } // namespace mirv

@@ -1,7 +1,8 @@
 #include "quit_on_signal.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QSocketNotifier>
+#include <QWidget>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,10 +12,25 @@ namespace mirv {
 namespace {
 
 int signalPipe[2] = {-1, -1};
+bool terminating = false;
 
 void onSignal(int) {
     const char c = 1;
     [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+}
+
+void terminate() {
+    terminating = true;
+    // A modal box runs an event loop of its own: close it, so that no answer is taken from it,
+    // and end every loop.
+    for (int i = 0; i < 16; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            break;
+        if (!modal->close())
+            modal->hide();
+    }
+    QCoreApplication::exit(0);
 }
 
 } // namespace
@@ -26,13 +42,17 @@ void quitOnTerminationSignals() {
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         char c;
         [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
-        QCoreApplication::exit(0);
+        terminate();
     });
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sa.sa_flags = SA_RESTART;
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(s, &sa, nullptr);
+}
+
+bool terminationRequested() {
+    return terminating;
 }
 
 } // namespace mirv

@@ -28,7 +28,8 @@ SettingsField fieldOf(const Statement& row, const std::string& name) {
 
 SettingsRow readSettingsRow(const std::string& databasePath) {
     SettingsRow out;
-    Database db(databasePath);
+    // Start-up waits at most a second for a database another process holds.
+    Database db(databasePath, 1000);
     Statement query(db, "select  * from mirve");
     if (!db.isOpen() || !query.ok()) {
         out.error = db.error();

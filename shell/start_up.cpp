@@ -3,6 +3,7 @@
 #include "dialogs.h"
 #include "line_settings.h"
 #include "main_window.h"
+#include "poll_pace.h"
 #include "port_device.h"
 
 #include <QComboBox>
@@ -81,7 +82,8 @@ void MainWindow::startUp() {
         fail("The poll interval \"" + pollIntervalText.toStdString() +
              "\" is not a whole number of milliseconds.");
     } else if (*interval > 0) {
-        pollTimer.setInterval(static_cast<int>(*interval));
+        pollTimer.setInterval(pollIntervalFor(static_cast<int>(*interval),
+                                              lineSettingsForBaud(baudText.toStdString())));
         pollTimer.start();
     }
 
@@ -109,13 +111,15 @@ void MainWindow::startUp() {
     serialPort.bytesArrived = [this] { link.onBytesArrived(); };
 
     if (failed) {
+        // Nothing is polled or decoded from here on, also while the box is open.
+        pollTimer.stop();
+        pollTimer.setInterval(0);
+        link.stop();
         dialogs_.message(QStringLiteral("Com") + QString::number(portNumber) +
                          QStringLiteral(" is not available.") + QStringLiteral("\r\n") +
                          lastFailure);
         lastFailure.clear();
         messageLine->setText(QStringLiteral("串口已被占用,请更改串口,通讯停止!"));
-        pollTimer.stop();
-        pollTimer.setInterval(0);
     }
 
     // Digits only, typed by the operator; what start-up put there stays as it is.

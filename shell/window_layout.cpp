@@ -1,4 +1,5 @@
 // The window's controls, their texts and their places.
+#include "board_cell.h"
 #include "main_window.h"
 #include "twips.h"
 #include "window_icon.h"
@@ -114,8 +115,8 @@ void MainWindow::buildBoardTab(int tab) {
         label(page, QString::number(n), 960, top + 60, 330)
             ->setObjectName(QStringLiteral("meterNumber%1").arg(n - 1));
         for (const Column& c : kColumns) {
-            QLineEdit* cell = textBox(page, QString(), c.left, top, c.width);
-            cell->setReadOnly(true);
+            auto* cell = new BoardCell(page);
+            placeTwips(cell, c.left, top - kTabBarTwips, c.width, kCellHeight);
             cell->setObjectName(QStringLiteral("cell%1_%2").arg(n).arg(c.index));
             boardCells[n - 1][c.index] = cell;
         }

@@ -2,6 +2,7 @@
 
 #include "uno_context.h"
 
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
@@ -12,6 +13,7 @@
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 
@@ -105,6 +107,30 @@ std::vector<OpenSpreadsheet> CalcInspector::spreadsheets(int rows, int columns) 
         out.push_back(std::move(s));
     }
     return out;
+}
+
+std::vector<int> CalcInspector::columnWidths(int columns, bool optimal) {
+    std::vector<int> widths;
+    if (!connected())
+        return widths;
+    for (const auto& component : impl_->components()) {
+        Reference<sheet::XSpreadsheetDocument> doc(component, UNO_QUERY);
+        if (!doc.is())
+            continue;
+        Reference<container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY);
+        Reference<table::XColumnRowRange> sheet(sheets->getByIndex(0), UNO_QUERY);
+        Reference<container::XIndexAccess> all(sheet->getColumns(), UNO_QUERY);
+        for (int c = 0; c < columns; ++c) {
+            Reference<beans::XPropertySet> column(all->getByIndex(c), UNO_QUERY);
+            if (optimal)
+                column->setPropertyValue("OptimalWidth", uno::Any(true));
+            sal_Int32 width = 0;
+            column->getPropertyValue("Width") >>= width;
+            widths.push_back(width);
+        }
+        break;
+    }
+    return widths;
 }
 
 void CalcInspector::terminate() {

@@ -26,6 +26,9 @@ class CalcInspector {
     bool connected() const;
     // Every spreadsheet open in the office, its first sheet's top-left rows x columns.
     std::vector<OpenSpreadsheet> spreadsheets(int rows, int columns);
+    // The widths of the first spreadsheet's first `columns` columns (1/100 mm): as they are, or
+    // as wide as their contents need (which sets them so).
+    std::vector<int> columnWidths(int columns, bool optimal);
     // Marks every document unmodified (so no save dialog can block) and ends the office.
     void terminate();
 

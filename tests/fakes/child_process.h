@@ -68,6 +68,7 @@ class ChildProcess {
     }
 
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
     // Waits up to `timeout` for it to end by itself; its exit status, or -1 if still running.
     int waitForExit(std::chrono::milliseconds timeout) {

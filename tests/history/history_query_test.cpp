@@ -164,18 +164,115 @@ namespace {
 TEST(UpgradeDatabase, AddsTheIndexesToAnOlderDatabase) {
     test::ProgramFolder folder;
     folder.exec("DROP INDEX Historydata_CreateTime; DROP INDEX Historydata_MeterID_CreateTime;"
-                "PRAGMA journal_mode = DELETE;");
+                "DROP INDEX Historydata_Minute_CreateTime; PRAGMA journal_mode = DELETE;");
     EXPECT_EQ(upgradeDatabase(folder.databasePath()), std::nullopt);
     Database db(folder.databasePath());
     Statement q(db, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN "
-                    "('Historydata_CreateTime', 'Historydata_MeterID_CreateTime')");
+                    "('Historydata_CreateTime', 'Historydata_MeterID_CreateTime', "
+                    "'Historydata_Minute_CreateTime')");
     ASSERT_TRUE(q.step());
-    EXPECT_EQ(q.integer(0), 2);
+    EXPECT_EQ(q.integer(0), 3);
     Statement mode(db, "PRAGMA journal_mode");
     ASSERT_TRUE(mode.step());
     EXPECT_EQ(mode.text(0), "wal");
     EXPECT_NE(upgradeDatabase(folder.path() + "/missing.mdb"), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(folder.path() + "/missing.mdb"));
+}
+
+} // namespace
+} // namespace mirv
+
+namespace mirv {
+namespace {
+
+std::vector<std::int64_t> idsOf(const HistoryRows& rows) {
+    std::vector<std::int64_t> ids;
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        ids.push_back(std::stoll(std::string(rows.cell(r, 0))));
+    return ids;
+}
+
+// The minute filter as the station has always meant it, written as the plain condition on
+// every row: the selection must find exactly these rows in this order, however it finds them.
+std::vector<std::int64_t> byDefinition(const test::ProgramFolder& folder, int step,
+                                       const char* from, const char* to, const char* meter) {
+    Database db(folder.databasePath());
+    Statement q(db, std::string("SELECT ID FROM Historydata WHERE "
+                                "CAST(substr(CreateTime, 15, 2) AS INTEGER) % ?1 = 0 "
+                                "AND CreateTime BETWEEN ?2 AND ?3 ") +
+                        (meter ? "AND MeterID = ?4 " : "") + "ORDER BY CreateTime, ID");
+    q.bind(1, std::int64_t{step});
+    q.bind(2, *parseDateTimeText(from));
+    q.bind(3, *parseDateTimeText(to));
+    if (meter)
+        q.bind(4, std::string_view(meter));
+    std::vector<std::int64_t> ids;
+    while (q.step())
+        ids.push_back(q.integer(0));
+    return ids;
+}
+
+// Rows every minute across a year's end for two meters, written newest first, with rows whose
+// time is not in the stored form among them.
+TEST(HistoryQuery, MinuteStepsSelectTheSameRowsInTheSameOrder) {
+    test::ProgramFolder folder;
+    std::string sql = "BEGIN;";
+    auto add = [&](const char* meter, const std::string& time) {
+        sql += std::string("INSERT INTO Historydata (MeterID, CreateTime) VALUES ('") + meter +
+               "', '" + time + "');";
+    };
+    for (int m = 3 * 60 - 1; m >= 0; --m) { // 2025-12-31 22:00 .. 2026-01-01 00:59
+        const int day = m < 120 ? 31 : 1, hour = (22 + m / 60) % 24, minute = m % 60;
+        char t[32];
+        std::snprintf(t, sizeof t, "%s-%02d %02d:%02d:%02d", day == 31 ? "2025-12" : "2026-01", day,
+                      hour, minute, m % 7 == 0 ? 30 : 0);
+        add(m % 3 == 0 ? "2" : "1", t);
+    }
+    for (const char* odd : {"2025-12-31 23:5:00", "2025-12-31 23:-5:00", "2025-12-31 23:", "x"})
+        add("1", odd);
+    folder.exec(sql + "COMMIT;");
+
+    const struct {
+        const char* from;
+        const char* to;
+        const char* meter;
+    } ranges[] = {
+        {"2025-12-31 22:30", "2025-12-31 23:29", nullptr}, // across an hour
+        {"2025-12-31", "2026-01-02", nullptr},             // across the day and the year
+        {"2025-12-31 23:00", "2026-01-01 00:30", "1"},     // one meter, across the year
+        {"2026-01-01", "2026-01-01 00:00:30", nullptr},    // one minute
+    };
+    std::vector<int> steps{-7};
+    for (int step = 1; step <= 60; ++step)
+        steps.push_back(step);
+    for (const auto& r : ranges) {
+        for (int step : steps) {
+            const auto rows = queryHistory(
+                folder.databasePath(),
+                selectionFrom({r.meter ? r.meter : "全部", r.from, r.to, std::to_string(step)}));
+            EXPECT_EQ(idsOf(rows), byDefinition(folder, step, r.from, r.to, r.meter))
+                << r.from << " .. " << r.to << " step " << step;
+        }
+    }
+    EXPECT_EQ(idsOf(queryHistory(folder.databasePath(),
+                                 selectionFrom({"全部", "2025-12-31", "2026-01-02", "1"})))
+                  .size(),
+              183u);
+}
+
+TEST(Schema, ShipsOneDefaultSettingsRow) {
+    test::ProgramFolder folder;
+    Database db(folder.databasePath());
+    Statement q(db, R"(SELECT "timer", "minute", "com", typeof("com"), "Settings", "num",
+                              (SELECT count(*) FROM mirve) FROM mirve)");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.text(0), "2000");
+    EXPECT_EQ(q.text(1), "1");
+    EXPECT_EQ(q.integer(2), 1);
+    EXPECT_EQ(q.text(3), "integer");
+    EXPECT_EQ(q.text(4), "9600");
+    EXPECT_EQ(q.text(5), "1");
+    EXPECT_EQ(q.integer(6), 1);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "crc16.h"
+#include "hand_made_answer.h"
 #include "read_answer.h"
 #include "read_request.h"
 
@@ -17,10 +18,10 @@ TEST(Crc16, ReturnsHighThenLowByte) {
 }
 
 TEST(Crc16, OverAnAnswerGivesItsCrcBytesReversed) {
-    ReadAnswer answer = buildAnswer(7, RegisterMap{.flowRate = 3.25f, .forwardInt = 99});
+    const std::vector<std::uint8_t> answer = test::handMadeAnswer();
     const auto crc = crc16(std::span(answer).first(185));
-    EXPECT_EQ(crc[0], answer[186]);
-    EXPECT_EQ(crc[1], answer[185]);
+    EXPECT_EQ(crc[0], 0xE0);
+    EXPECT_EQ(crc[1], 0x18);
 }
 
 TEST(ReadRequest, FramesOfKnownAddresses) {

@@ -1,5 +1,6 @@
 #include "compose_row.h"
 #include "fake_serial_port.h"
+#include "hand_made_answer.h"
 #include "meter_link.h"
 #include "number_format.h"
 
@@ -73,8 +74,10 @@ TEST(Decode, Totals) {
          "4294967295.00",
          "4294967299294967295.00",
          "4294967295999999999.99"},
-        // The fraction is rounded to ten-thousandths before the total is shown.
+        // The fraction is rounded to ten-thousandths before the total is shown: 0.005f is
+        // 0.0049999998..., 50 ten-thousandths, shown as 0.01.
         {{.forwardFrac = 0.125f}, "0.13", "0.00", "0.00"},
+        {{.forwardFrac = 0.005f}, "0.01", "0.00", "0.00"},
         {{.forwardInt = 10, .forwardFrac = -0.25f}, "9.75", "0.00", "0.00"},
         {{.forwardFrac = -0.5f}, "-0.50", "0.00", "0.00"},
         // Fractions that cannot be counted in ten-thousandths leave the cell empty.
@@ -161,42 +164,44 @@ TEST(Decode, NonFiniteReadingsLeaveTheirCellsEmpty) {
     EXPECT_EQ(row[StatusCell], "通讯正常");
 }
 
-TEST(Decode, RegisterMapRoundTripsThroughAnAnswer) {
-    const RegisterMap m{.flowRate = 1.5f,
-                        .forwardInt = 0x01020304,
-                        .forwardFrac = 0.25f,
-                        .reverseInt = 0xA0B0C0D0,
-                        .reverseFrac = 0.5f,
-                        .exciteAlarm = 1,
-                        .electrodeAlarm = 2,
-                        .emptyPipeAlarm = 3,
-                        .upperAlarm = 4,
-                        .lowerAlarm = 0xFFFF,
-                        .flowSpeed = -2.5f,
-                        .inletTemp = 60.25f,
-                        .outletTemp = 40.75f,
-                        .heatPower = 123.5f,
-                        .coldPower = 7.0f,
-                        .heatTotalLow = 11,
-                        .heatTotalHigh = 12,
-                        .heatTotalFrac = 0.125f,
-                        .coldTotalLow = 13,
-                        .coldTotalHigh = 14,
-                        .coldTotalFrac = 0.0625f};
-    const ReadAnswer a = buildAnswer(9, m);
-    EXPECT_TRUE(answerCrcMatches(a));
-    // Spot-check the wire layout: flow 1.5 = 3F C0 00 00 at offsets 3..6, the forward
-    // integer high word first at 9..12, the excitation flag at 29..30.
-    EXPECT_EQ(std::vector<int>(a.begin() + 3, a.begin() + 7), (std::vector<int>{0x3F, 0xC0, 0, 0}));
-    EXPECT_EQ(std::vector<int>(a.begin() + 9, a.begin() + 13), (std::vector<int>{1, 2, 3, 4}));
-    EXPECT_EQ(a[29], 0);
-    EXPECT_EQ(a[30], 1);
-    const RegisterMap back = readRegisterMap(a);
-    EXPECT_EQ(back.reverseInt, m.reverseInt);
-    EXPECT_EQ(back.lowerAlarm, m.lowerAlarm);
-    EXPECT_EQ(back.flowSpeed, m.flowSpeed);
-    EXPECT_EQ(back.coldTotalHigh, m.coldTotalHigh);
-    EXPECT_EQ(back.coldTotalFrac, m.coldTotalFrac);
+// Every register of the map read from its own place: a swapped, shifted or misread register
+// changes one of the eleven cells.
+TEST(Decode, HandMadeAnswerFillsEveryCellFromItsOwnRegister) {
+    test::FakeSerialPort port;
+    ReadingsBoard board;
+    MeterLink link(port, board);
+    port.bytesArrived = [&] { link.onBytesArrived(); };
+    link.meterCount = "20";
+    for (int i = 0; i < 7; ++i)
+        link.onPollTick();
+    port.receive(test::handMadeAnswer());
+    const BoardRow expected{
+        "12.5000",   "1.5000",        "61.25",        "40.50",
+        "123456.75", "1000.25",       "-3.5000",      "通讯正常,励磁报警,上限报警",
+        "7.0000",    "2000000005.50", "3001000000.13"};
+    EXPECT_EQ(board.row(7), expected);
+    EXPECT_TRUE(board.answered(7));
+    EXPECT_FALSE(link.awaitingReply);
+}
+
+// The completeness test reads one hex digit of the function code: 0x13 and 0x83 pass it.
+TEST(Decode, FunctionDigitDecidesWhetherAWholeFrameIsDecoded) {
+    const struct {
+        std::uint8_t function;
+        bool decoded;
+    } cases[] = {{0x03, true}, {0x04, false}, {0x13, true}, {0x83, true}};
+    for (const auto& c : cases) {
+        test::FakeSerialPort port;
+        ReadingsBoard board;
+        MeterLink link(port, board);
+        port.bytesArrived = [&] { link.onBytesArrived(); };
+        link.meterCount = "7";
+        for (int i = 0; i < 7; ++i)
+            link.onPollTick();
+        port.receive(test::handMadeAnswer(c.function));
+        EXPECT_EQ(board.answered(7), c.decoded) << int(c.function);
+        EXPECT_EQ(board.row(7)[FlowRateCell], c.decoded ? "12.5000" : "") << int(c.function);
+    }
 }
 
 } // namespace

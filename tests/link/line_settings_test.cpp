@@ -1,4 +1,5 @@
 #include "line_settings.h"
+#include "poll_pace.h"
 #include "port_device.h"
 #include "temp_dir.h"
 
@@ -34,6 +35,21 @@ TEST(LineSettings, ParsesTheSettingsString) {
     for (const char* bad : {"", "9600", "9600,n,8", "abc,n,8,1", "9600,x,8,1", "9600,n,9,1",
                             "9600,n,8,3", "-1,n,8,1"})
         EXPECT_FALSE(parseLineSettings(bad)) << bad;
+}
+
+// 195 bytes at 10 bits each, rounded up to whole milliseconds, plus 40 ms for the meter.
+TEST(PollPace, IntervalNeverFasterThanOnePollOnTheWire) {
+    const struct {
+        int stored;
+        const char* line;
+        int interval;
+    } cases[] = {
+        {200, "9600,n,8,1", 244},  {250, "9600,n,8,1", 250},  {2000, "600,n,8,1", 3290},
+        {200, "19200,n,8,1", 200}, {100, "19200,n,8,1", 142}, {100, "14400,n,8,1", 176},
+        {100, "1200,n,8,1", 1665}, {200, "nonsense", 244},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(pollIntervalFor(c.stored, c.line), c.interval) << c.stored << " " << c.line;
 }
 
 TEST(PortDevice, MappedFileElseTtyS) {

@@ -99,6 +99,23 @@ TEST(MeterSim, TotalsGrowAndAlarmsShow) {
     EXPECT_EQ(later.upperAlarm, 0);
 }
 
+// At 9600 baud the 187 bytes take 194.8 ms; with a 20 ms turnaround the last byte is through
+// 214.8 ms after the request, and the bytes go out in small groups along the way.
+TEST(MeterSim, PacedAnswerTakesItsWireTime) {
+    Options options;
+    options.link = "unused";
+    options.pace = true;
+    options.turnaroundMs = 20;
+    Responder responder(options);
+    const auto chunks = responder.feed(makeReadRequest(1), 10.0);
+    EXPECT_EQ(joined(chunks).size(), 187u);
+    ASSERT_GE(chunks.size(), 30u);
+    EXPECT_NEAR(chunks.front().dueSeconds, 10.020, 0.006);
+    EXPECT_NEAR(chunks.back().dueSeconds, 10.2148, 0.0001);
+    for (std::size_t i = 1; i < chunks.size(); ++i)
+        EXPECT_GT(chunks[i].dueSeconds, chunks[i - 1].dueSeconds);
+}
+
 TEST(MeterSim, CommandLine) {
     const struct {
         std::vector<const char*> args;
@@ -111,6 +128,11 @@ TEST(MeterSim, CommandLine) {
         {{"--link", "/x", "--fault", "2:sometimes"}, false},
         {{"--link", "/x", "--meters", "0"}, false},
         {{"--link", "/x", "--alarm", "1:fire"}, false},
+        {{"--link", "/x", "--baud", "14400", "--pace", "--turnaround", "20"}, true},
+        {{"--port", "/dev/ttyUSB0", "--baud", "600"}, true},
+        {{"--link", "/x", "--baud", "38400"}, false},
+        {{"--link", "/x", "--baud", "9600x"}, false},
+        {{"--link", "/x", "--turnaround", "-1"}, false},
     };
     for (const auto& c : cases) {
         std::vector<char*> argv{const_cast<char*>("meter-sim")};

@@ -57,6 +57,57 @@ TEST(PollCycle, AddressSequence) {
     }
 }
 
+// An address is one byte: a count above 255 polls 1..255 and starts again, and the board's
+// meters still show their answers.
+TEST(PollCycle, MeterCountAboveTheLastAddressWrapsAt255) {
+    Station s("300");
+    std::vector<int> seen;
+    for (int i = 0; i < 257; ++i) {
+        s.link.onPollTick();
+        seen.push_back(s.polled());
+        if (s.polled() == 20)
+            s.port.receive(answerFrom(20, 20.0f));
+    }
+    EXPECT_EQ(seen[19], 20);
+    EXPECT_EQ(seen[254], 255);
+    EXPECT_EQ(seen[255], 1);
+    EXPECT_EQ(seen[256], 2);
+    EXPECT_EQ(s.board.row(20)[FlowRateCell], "20.0000");
+    EXPECT_TRUE(s.board.answered(20));
+}
+
+// Traffic of another device with no request to empty the text: it never decodes and never
+// grows past one answer's length, and the next request starts clean.
+TEST(PollCycle, ForeignTrafficKeepsTheReceiveTextShort) {
+    Station s("1");
+    s.link.onPollTick();
+    const Bytes noise(4096, 0x5A);
+    for (int i = 0; i < 256; ++i) // 1 MiB
+        s.port.receive(noise);
+    EXPECT_LE(s.link.receivedHex.size(), 376u);
+    EXPECT_EQ(s.decodedRows, 0);
+    s.link.onPollTick();
+    s.port.receive(answerFrom(1, 3.0f));
+    EXPECT_EQ(s.board.row(1)[FlowRateCell], "3.0000");
+}
+
+// Once stopped, nothing goes out and nothing that arrives is shown.
+TEST(PollCycle, StoppedLinkNeitherPollsNorDecodes) {
+    Station s("2");
+    s.link.onPollTick();
+    s.port.receive(answerFrom(1));
+    ASSERT_TRUE(s.board.answered(1));
+    s.link.stop();
+    EXPECT_EQ(s.board.row(1), BoardRow{});
+    EXPECT_FALSE(s.board.answered(1));
+    const std::size_t written = s.port.written.size();
+    s.link.onPollTick();
+    s.port.receive(answerFrom(2));
+    EXPECT_EQ(s.port.written.size(), written);
+    EXPECT_FALSE(s.board.answered(2));
+    EXPECT_TRUE(s.port.inbox.empty()) << "arriving bytes are read and dropped";
+}
+
 TEST(PollCycle, TickFlushesBothBuffersThenSendsAndArmsTheReceiveSide) {
     Station s("2");
     s.port.writeSucceeds = false;

@@ -1,6 +1,7 @@
 // The report export against a real headless LibreOffice.
 #include "calc_inspector.h"
 #include "main_window.h"
+#include "process_tree.h"
 #include "program_folder.h"
 #include "pty_pair.h"
 #include "qt_test_main.h"
@@ -12,9 +13,13 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <QTimer>
 #include <csignal>
 #include <fstream>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace mirv {
 namespace {
@@ -66,7 +71,7 @@ class Export : public testing::Test {
         for (int i = 0; i < 100 && processAlive(officePid); ++i)
             QTest::qWait(100);
         if (processAlive(officePid))
-            ::kill(static_cast<pid_t>(officePid), SIGKILL);
+            test::endProcessTree(static_cast<pid_t>(officePid));
         EXPECT_EQ(bytesOf(templatePath()), templateBytes_) << "the template file changed";
         EXPECT_FALSE(fs::exists(fs::path(folder.path()) / ".~lock.MirvReport.xls#"));
     }
@@ -85,13 +90,16 @@ class Export : public testing::Test {
         if (!report)
             return -2;
         officePid = report->officePid();
+        test::noteStartedProcess(officePid);
         const std::string pipe = report->pipeName().toStdString();
         QSignalSpy done(report, &ReportExport::finished);
         if (!done.wait(60000))
             return -3;
         if (officePid > 0)
             inspector = std::make_unique<test::CalcInspector>(pipe);
-        return done.takeFirst().at(0).toInt();
+        const auto outcome = done.takeFirst();
+        moreThanFit = outcome.at(1).toBool();
+        return outcome.at(0).toInt();
     }
 
     std::vector<test::OpenSpreadsheet> sheets(int rows) {
@@ -110,6 +118,7 @@ class Export : public testing::Test {
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<test::CalcInspector> inspector;
     qint64 officePid = -1;
+    bool moreThanFit = false;
 
   private:
     static inline test::TempDir* profile_ = nullptr;
@@ -125,6 +134,10 @@ TEST_F(Export, RecordsFillRowsFromThreeWithTypedCells) {
     expectTemplateHeadings(s);
     using K = test::SheetCell;
     const auto& first = s.cells[2];
+    const K::Kind kinds[12] = {K::Value, K::Value, K::Value, K::Value, K::Value, K::Empty,
+                               K::Value, K::Value, K::Value, K::Value, K::Text,  K::Value};
+    for (int c = 0; c < 12; ++c)
+        EXPECT_EQ(first[c].kind, kinds[c]) << "column " << char('A' + c);
     EXPECT_EQ(first[0].kind, K::Value);
     EXPECT_EQ(first[0].value, 1);
     EXPECT_EQ(first[1].kind, K::Value);
@@ -185,6 +198,85 @@ TEST_F(Export, NoOfficeOrNoTemplateWritesNothingAndSaysNothing) {
     EXPECT_TRUE(sheets(3).empty());
     EXPECT_TRUE(dialogs.messages.isEmpty());
     std::ofstream(templatePath(), std::ios::binary) << saved;
+}
+
+// The template shows numbers the way the board does, in columns as wide relative to each other
+// as the grid's, wide enough for a large heat total, a two-alarm status and a time stamp.
+TEST_F(Export, TemplateColumnsShowTheBoardsFormatsInTheGridsWidths) {
+    folder.exec("UPDATE Historydata SET Alarmstatus = '通讯正常,励磁报警,上限报警' WHERE ID = 1");
+    ASSERT_EQ(exportWith("全部", "2026-05-06", "2026-05-07", "1"), 3);
+    const auto docs = sheets(5);
+    ASSERT_EQ(docs.size(), 1u);
+    const auto& first = docs[0].cells[2];
+    EXPECT_EQ(first[1].shown, "12.5000");
+    EXPECT_EQ(first[2].shown, "123456.75");
+    EXPECT_EQ(first[4].shown, "61.25");
+    EXPECT_EQ(first[6].shown, "-3.5000");
+    EXPECT_EQ(first[7].shown, "0.0000");
+    EXPECT_EQ(first[8].shown, "2000000005.50");
+    EXPECT_EQ(docs[0].cells[4][2].shown, "1.00");
+    EXPECT_EQ(docs[0].cells[4][5].shown, "4.00");
+
+    const int grid[12] = {1000, 1200, 1400, 1300, 1000, 1000, 1000, 1000, 1300, 1300, 2000, 2000};
+    const std::vector<int> widths = inspector->columnWidths(12, false);
+    ASSERT_EQ(widths.size(), 12u);
+    for (int a = 0; a < 12; ++a)
+        for (int b = 0; b < 12; ++b) {
+            if (grid[a] < grid[b])
+                EXPECT_LT(widths[a], widths[b]) << char('A' + a) << " " << char('A' + b);
+            if (grid[a] == grid[b])
+                EXPECT_NEAR(widths[a], widths[b], 10) << char('A' + a) << " " << char('A' + b);
+        }
+    const std::vector<int> needed = inspector->columnWidths(12, true);
+    for (int c : {2, 8, 10, 11})
+        EXPECT_GE(widths[c], needed[c]) << "column " << char('A' + c) << " cuts its text";
+}
+
+// More records than the sheet has rows: the ones that fit are written, a block at a time, and
+// the operator is told how many.
+TEST_F(Export, MoreRecordsThanTheSheetHoldsWritesWhatFitsAndSaysSo) {
+    window->office.maxRecords = 2;
+    window->office.rowsPerBlock = 1;
+    ASSERT_EQ(exportWith("全部", "2026-05-06", "2026-05-07", "1"), 2);
+    EXPECT_TRUE(moreThanFit);
+    EXPECT_EQ(dialogs.messages, QStringList{"记录数超过表格最大行数,只导出了前2条记录!"});
+    const auto docs = sheets(5);
+    ASSERT_EQ(docs.size(), 1u);
+    EXPECT_EQ(docs[0].cells[2][11].shown, "2026-05-06 10:20:00");
+    EXPECT_EQ(docs[0].cells[3][11].shown, "2026-05-06 10:25:00");
+    for (const auto& cell : docs[0].cells[4])
+        EXPECT_EQ(cell.kind, test::SheetCell::Empty);
+}
+
+// An office whose pipe takes the connection and never answers: the export gives up within its
+// bound while the window goes on.
+TEST_F(Export, AnOfficeThatNeverAnswersIsGivenUpWhileTheWindowGoesOn) {
+    window->office.program = QStringLiteral("true"); // starts and leaves the pipe to us
+    window->office.connectFor = std::chrono::milliseconds(3000);
+    window->office.attemptFor = std::chrono::milliseconds(1000);
+    QTest::mouseClick(window->exportButton, Qt::LeftButton);
+    ReportExport* report = window->lastExport;
+    ASSERT_TRUE(report);
+    const std::string path =
+        "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + report->pipeName().toStdString();
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 16), 0); // accepted by the kernel, never answered
+    int ticks = 0;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&] { ++ticks; });
+    beat.start(20);
+    QSignalSpy done(report, &ReportExport::finished);
+    const bool ended = done.wait(15000);
+    ::close(listener);
+    ::unlink(path.c_str());
+    ASSERT_TRUE(ended) << "still waiting for the office";
+    EXPECT_EQ(done.first().at(0).toInt(), -1);
+    EXPECT_GT(ticks, 50) << "the event loop stood still";
+    EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
 } // namespace

@@ -69,6 +69,7 @@ TEST(QueryTab, ClickShowsCaptionedReadOnlyColumnsAndRows) {
     for (int c = 0; c < 13; ++c) {
         const QModelIndex index = grid->index(0, c);
         EXPECT_EQ(grid->data(index).toString(), first[c]) << c;
+        EXPECT_EQ(grid->data(index, Qt::ToolTipRole).toString(), first[c]) << c;
         EXPECT_FALSE(grid->flags(index) & Qt::ItemIsEditable) << c;
     }
     EXPECT_EQ(grid->data(grid->index(1, 12)).toString(), "2026-05-06 10:30:00");

@@ -1,11 +1,16 @@
+#include "board_cell.h"
 #include "database.h"
 #include "main_window.h"
 #include "single_instance.h"
 #include "station_window.h"
+#include "translations.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -84,6 +89,14 @@ TEST(Save, PortNameInCapitalsKeepsTheStoredPort) {
     }
 }
 
+TEST(Save, PortTenIsStoredAsTen) {
+    Station s;
+    s.dialogs.answers = {true};
+    s.w().portBox->setCurrentText("com10");
+    QTest::mouseClick(s.w().saveButton, Qt::LeftButton);
+    EXPECT_EQ(storedRow(s.folder).com, "10");
+}
+
 TEST(Save, OnlyTheFirstRowChanges) {
     Station s;
     s.folder.exec(R"(INSERT INTO mirve VALUES ('3000', '2', 2, '600', '2'))");
@@ -154,6 +167,39 @@ TEST(Window, IntervalFieldsTakeDigitsOnly) {
     EXPECT_EQ(s.w().recordIntervalField->text(), "1440");
 }
 
+// While rows wait for the database the message line says so in red, and goes back to what it
+// showed once they are written.
+TEST(Window, MessageLineTellsOfRowsWaitingForTheDatabase) {
+    Station s;
+    s.w().board.setRow(1, BoardRow{"1.0000"});
+    s.w().board.setAnswered(1, true);
+    const std::string away = s.folder.databasePath() + ".away";
+    std::filesystem::rename(s.folder.databasePath(), away);
+    s.w().logger->recordAll();
+    ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
+    QTest::qWait(50);
+    EXPECT_EQ(s.w().messageLine->text(), "历史数据写入失败,等待重试");
+    EXPECT_EQ(s.w().messageLine->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    std::filesystem::rename(away, s.folder.databasePath());
+    s.w().logger->recordAll();
+    ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
+    QTest::qWait(50);
+    EXPECT_EQ(s.w().messageLine->text(), "");
+    Database db(s.folder.databasePath());
+    Statement q(db, "SELECT count(*) FROM Historydata");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.integer(0), 2);
+}
+
+TEST(Window, StandardButtonsSpeakChinese) {
+    installChineseStandardButtons(*QCoreApplication::instance());
+    QMessageBox box(QMessageBox::NoIcon, "mirv-station", "?",
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), "是(&Y)");
+    EXPECT_EQ(box.button(QMessageBox::No)->text(), "否(&N)");
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), "确定");
+}
+
 TEST(Window, ComboBoxesNeverAddWhatIsTyped) {
     Station s;
     for (QComboBox* box : {s.w().meterCountBox, s.w().baudBox, s.w().portBox}) {
@@ -166,18 +212,45 @@ TEST(Window, ComboBoxesNeverAddWhatIsTyped) {
     }
 }
 
+// Rows on the tab in view change at once; rows on the other tab show their latest texts when
+// it is opened. A cell's tool tip is its whole text.
 TEST(Window, BoardShowsRowsAndBlanksThem) {
     Station s;
-    BoardRow row;
+    BoardRow first, second;
+    for (int i = 0; i < kCells; ++i) {
+        first[i] = "v" + std::to_string(i);
+        second[i] = "w" + std::to_string(i);
+    }
+    second[StatusCell] = "通讯正常,励磁报警,电极报警,空管报警,上限报警,下限报警";
+    s.w().board.setRow(3, first);
+    s.w().board.setRow(13, first);
+    s.w().board.setRow(13, second);
     for (int i = 0; i < kCells; ++i)
-        row[i] = "v" + std::to_string(i);
-    s.w().board.setRow(13, row);
-    for (int i = 0; i < kCells; ++i)
-        EXPECT_EQ(s.w().boardCells[12][i]->text().toStdString(), row[i]);
-    EXPECT_TRUE(s.w().boardCells[12][7]->isReadOnly());
+        EXPECT_EQ(s.w().boardCells[2][i]->text().toStdString(), first[i]);
+    s.w().tabs->setCurrentIndex(1);
+    for (int i = 0; i < kCells; ++i) {
+        EXPECT_EQ(s.w().boardCells[12][i]->text().toStdString(), second[i]);
+        EXPECT_EQ(s.w().boardCells[12][i]->toolTip().toStdString(), second[i]);
+    }
     s.w().board.clearRow(13);
     for (int i = 0; i < kCells; ++i)
         EXPECT_EQ(s.w().boardCells[12][i]->text(), "");
+    s.w().board.clearRow(3);
+    s.w().tabs->setCurrentIndex(0);
+    EXPECT_EQ(s.w().boardCells[2][0]->text(), "");
+}
+
+// A folder where the lock file cannot be made at all is no second copy: the operator is told
+// which folder and why.
+TEST(SingleCopy, FolderWhereNoLockCanBeMadeIsNotASecondCopy) {
+    test::TempDir dir;
+    std::ofstream(dir.path() / "file") << "not a folder";
+    const QString folder = QString::fromStdString((dir.path() / "file" / "station").string());
+    SingleInstance instance(folder);
+    EXPECT_EQ(instance.outcome(), SingleInstance::FolderNotWritable);
+    EXPECT_EQ(folderNotWritableMessage(folder, instance.failure()),
+              QStringLiteral("程序目录不可写,无法启动!\r\n") + folder +
+                  QStringLiteral("\r\nNot a directory"));
 }
 
 TEST(SingleCopy, SecondCopyInTheSameFolderIsRefusedAndAStaleLockIsNot) {
@@ -187,7 +260,7 @@ TEST(SingleCopy, SecondCopyInTheSameFolderIsRefusedAndAStaleLockIsNot) {
         SingleInstance first(folder);
         EXPECT_TRUE(first.acquired());
         SingleInstance second(folder);
-        EXPECT_FALSE(second.acquired());
+        EXPECT_EQ(second.outcome(), SingleInstance::OtherCopyRunning);
     }
     // A lock left by a copy that crashed: its process is gone.
     pid_t dead = ::fork();

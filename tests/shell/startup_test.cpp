@@ -1,3 +1,6 @@
+#include "background_upgrade.h"
+#include "child_process.h"
+#include "database.h"
 #include "main_window.h"
 #include "program_folder.h"
 #include "pty_pair.h"
@@ -8,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace mirv {
@@ -158,6 +162,94 @@ TEST(Startup, PollIntervalOfZeroLeavesTheTimerStopped) {
         EXPECT_TRUE(s.dialogs.messages.isEmpty()) << timer;
         EXPECT_FALSE(s.w().pollTimer.isActive()) << timer;
     }
+}
+
+} // namespace
+} // namespace mirv
+
+namespace mirv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The simulator serving the folder's port 1.
+std::unique_ptr<test::ChildProcess> simulatorOnPortOne(const test::ProgramFolder& folder,
+                                                       std::vector<std::string> options) {
+    const std::string link = folder.path() + "/ports/com1";
+    std::vector<std::string> argv{MIRV_METER_SIM, "--link", link};
+    argv.insert(argv.end(), options.begin(), options.end());
+    auto sim = std::make_unique<test::ChildProcess>(argv);
+    EXPECT_TRUE(test::waitForPath(link));
+    return sim;
+}
+
+long long historyRows(const test::ProgramFolder& folder) {
+    Database db(folder.databasePath());
+    Statement q(db, "SELECT count(*) FROM Historydata");
+    return q.step() ? q.integer(0) : -1;
+}
+
+// Start-up knows it failed before its box opens: from then on nothing is polled, also while
+// the operator leaves the box open, the board stays empty and nothing is logged.
+TEST(Startup, FailureStopsPollingBeforeItsBoxOpens) {
+    test::ProgramFolder folder;
+    setRow(folder, "'300', '1', 0, '9600', '1'"); // port number 0 is refused; port 1 opens
+    const auto sim = simulatorOnPortOne(folder, {"--meters", "1"});
+    test::ScriptedDialogs dialogs;
+    dialogs.whileOpen = [] { QTest::qWait(1500); };
+    MainWindow w(QString::fromStdString(folder.path()), dialogs);
+    w.startUp();
+    dialogs.whileOpen = nullptr;
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].startsWith("Com1 is not available.\r\nInvalid port number"));
+    QTest::qWait(700);
+    for (int n = 1; n <= kMeters; ++n) {
+        EXPECT_FALSE(w.board.answered(n)) << n;
+        EXPECT_EQ(w.board.row(n), BoardRow{}) << n;
+    }
+    EXPECT_FALSE(w.pollTimer.isActive());
+    EXPECT_EQ(w.messageLine->text(), "串口已被占用,请更改串口,通讯停止!");
+    w.logger->recordAll();
+    ASSERT_TRUE(w.historyWriter->waitIdle(5s));
+    EXPECT_EQ(historyRows(folder), 0);
+}
+
+// One poll at 9600 baud is 195 bytes, 203 ms of wire, and the meter's turnaround: a stored
+// 200 ms polls every 244 ms, so meters answering at the line's own pace are read.
+TEST(Startup, PollIntervalNeverFasterThanTheLine) {
+    test::ProgramFolder folder;
+    setRow(folder, "'200', '1', 1, '9600', '2'");
+    const auto sim = simulatorOnPortOne(folder, {"--meters", "1-2", "--pace", "--turnaround", "5"});
+    Started s(folder);
+    ASSERT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join("|").toStdString();
+    EXPECT_EQ(s.w().pollTimer.interval(), 244);
+    std::array<int, 3> decoded{};
+    const auto show = s.w().board.rowChanged;
+    s.w().board.rowChanged = [&](int n) {
+        show(n);
+        if (n <= 2 && !s.w().board.row(n)[StatusCell].empty())
+            ++decoded[n];
+    };
+    QTest::qWait(3000);
+    EXPECT_GE(decoded[1], 2);
+    EXPECT_GE(decoded[2], 2);
+}
+
+TEST(Startup, WaitsAboutASecondForADatabaseAnotherProcessHolds) {
+    test::ProgramFolder folder;
+    folder.exec("PRAGMA journal_mode = DELETE; DROP INDEX Historydata_Minute_CreateTime;");
+    Database holder(folder.databasePath());
+    ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; SELECT count(*) FROM mirve;"));
+    auto start = std::chrono::steady_clock::now();
+    auto upgrade = std::make_unique<BackgroundUpgrade>(folder.databasePath());
+    Started s(folder);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1800ms) << "start-up";
+    ASSERT_EQ(s.dialogs.messages.size(), 1);
+    EXPECT_TRUE(s.dialogs.messages[0].startsWith("Com1 is not available.\r\n"));
+    EXPECT_TRUE(s.dialogs.messages[0].contains("locked")) << s.dialogs.messages[0].toStdString();
+    start = std::chrono::steady_clock::now();
+    upgrade.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms) << "the upgrade lets the end go";
 }
 
 } // namespace

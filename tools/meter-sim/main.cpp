@@ -1,4 +1,5 @@
 // meter-sim: a Modbus-RTU slave simulating flow and energy meters on a serial line.
+#include "line_speed.h"
 #include "options.h"
 #include "responder.h"
 
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace mirv::sim;
@@ -22,40 +22,6 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 void onSignal(int) {
     stopRequested = 1;
-}
-
-speed_t toSpeed(int baud) {
-    switch (baud) {
-    case 600:
-        return B600;
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B9600;
-    }
-}
-
-bool makeRaw(int fd, int baud) {
-    termios t{};
-    if (tcgetattr(fd, &t) != 0)
-        return false;
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    cfsetispeed(&t, toSpeed(baud));
-    cfsetospeed(&t, toSpeed(baud));
-    return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
 } // namespace
@@ -81,7 +47,7 @@ int main(int argc, char** argv) {
             std::perror("meter-sim: openpty");
             return 1;
         }
-        makeRaw(keepSlave, options->baud);
+        setRawLine(keepSlave, options->baud);
         std::error_code ec;
         std::filesystem::remove(options->link, ec);
         std::filesystem::create_symlink(name, options->link, ec);
@@ -94,7 +60,7 @@ int main(int argc, char** argv) {
                      options->link.c_str());
     } else {
         fd = ::open(options->port.c_str(), O_RDWR | O_NOCTTY);
-        if (fd < 0 || !makeRaw(fd, options->baud)) {
+        if (fd < 0 || !setRawLine(fd, options->baud)) {
             std::fprintf(stderr, "meter-sim: cannot open %s: %s\n", options->port.c_str(),
                          std::strerror(errno));
             return 1;

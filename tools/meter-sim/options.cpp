@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "line_speed.h"
 #include "meter_model.h"
 
 #include <sstream>
@@ -15,7 +16,11 @@ energy meter, with readings that change over time and totals that grow.
   --port DEVICE         serve on an existing serial device (e.g. /dev/ttyUSB0)
   --link PATH           create a pseudo-terminal and make PATH a symbolic link to it;
                         the link is removed on exit
-  --baud N              line speed for --port (default 9600; 8 data bits, no parity, 1 stop)
+  --baud N              line speed: 600, 1200, 2400, 4800, 9600, 14400 or 19200
+                        (default 9600; 8 data bits, no parity, 1 stop bit)
+  --pace                send each answer at the pace of a real line: its bytes spread over
+                        their wire time at the baud rate (10 bits a byte), after the turnaround
+  --turnaround MS       with --pace, the meter's pause before it answers (default 5)
   --meters LIST         addresses to answer for, e.g. 1,2,5 or 1-20 (default 1)
   --alarm M:NAMES       alarm flags of meter M, NAMES from excite, electrode, empty-pipe,
                         upper, lower joined by '+', e.g. 3:excite+upper
@@ -138,8 +143,10 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
         bool ok = true;
         if (arg == "--verbose") {
             o.verbose = true;
+        } else if (arg == "--pace") {
+            o.pace = true;
         } else if (arg == "--port" || arg == "--link" || arg == "--baud" || arg == "--meters" ||
-                   arg == "--alarm" || arg == "--fault") {
+                   arg == "--alarm" || arg == "--fault" || arg == "--turnaround") {
             const auto v = value();
             if (!v)
                 ok = false;
@@ -148,7 +155,9 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
             else if (arg == "--link")
                 o.link = *v;
             else if (arg == "--baud")
-                ok = toInt(*v, o.baud) && o.baud > 0;
+                ok = toInt(*v, o.baud) && isStationBaud(o.baud);
+            else if (arg == "--turnaround")
+                ok = toInt(*v, o.turnaroundMs) && o.turnaroundMs >= 0;
             else if (arg == "--meters")
                 ok = parseMeters(*v, o.meters);
             else if (arg == "--alarm")

@@ -19,6 +19,8 @@ struct Options {
     std::string port; // serve on this existing device
     std::string link; // or create a pseudo-terminal and link this path to it
     int baud = 9600;
+    bool pace = false;    // answer bytes spread over their wire time at `baud`
+    int turnaroundMs = 5; // with pace: the pause before an answer starts
     std::set<int> meters{1};
     std::map<int, Fault> faults;
     std::map<int, unsigned> alarms;

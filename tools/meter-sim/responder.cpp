@@ -55,6 +55,34 @@ std::vector<Chunk> Responder::feed(std::span<const std::uint8_t> received, doubl
 }
 
 std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now) {
+    std::vector<Chunk> chunks = misbehave(request, now);
+    return options_.pace ? paced(chunks) : chunks;
+}
+
+// Each chunk starts after the turnaround and goes out as the line would carry it: byte i is
+// through after i + 1 character times. The bytes are written in groups of about 5 ms.
+std::vector<Chunk> Responder::paced(const std::vector<Chunk>& chunks) const {
+    const double character = 10.0 / options_.baud;
+    const double group = 0.005;
+    std::vector<Chunk> out;
+    for (const Chunk& c : chunks) {
+        const double start = c.dueSeconds + options_.turnaroundMs / 1000.0;
+        const std::size_t first = out.size();
+        double groupStart = start;
+        for (std::size_t i = 0; i < c.bytes.size(); ++i) {
+            const double through = start + static_cast<double>(i + 1) * character;
+            if (out.size() == first || through - groupStart >= group) {
+                out.push_back({through, {}});
+                groupStart = through;
+            }
+            out.back().dueSeconds = through;
+            out.back().bytes.push_back(c.bytes[i]);
+        }
+    }
+    return out;
+}
+
+std::vector<Chunk> Responder::misbehave(const std::uint8_t* request, double now) {
     const int address = request[0];
     const auto meter = meters_.find(address);
     if (options_.verbose)

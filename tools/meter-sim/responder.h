@@ -26,6 +26,8 @@ class Responder {
 
   private:
     std::vector<Chunk> answer(const std::uint8_t* request, double now);
+    std::vector<Chunk> misbehave(const std::uint8_t* request, double now);
+    std::vector<Chunk> paced(const std::vector<Chunk>& chunks) const;
 
     const Options& options_;
     std::map<int, MeterModel> meters_;

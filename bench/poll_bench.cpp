@@ -1,0 +1,144 @@
+// poll_bench [SECONDS]: the station's CPU time per poll with its window showing the board,
+// polling 20 simulated meters on a pseudo-terminal every 20 ms, and its resident memory.
+// POLL_BENCH_SHOT=FILE.png saves a picture of the window at the end.
+#include "create_database.h"
+#include "database.h"
+#include "dialogs.h"
+#include "main_window.h"
+
+#include <QApplication>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double cpuSeconds(bool system = false) {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    const timeval& t = system ? u.ru_stime : u.ru_utime;
+    return t.tv_sec + t.tv_usec / 1e6;
+}
+
+long residentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct NoDialogs : mirv::Dialogs {
+    void message(const QString& text) override {
+        std::fprintf(stderr, "message: %s\n", text.toStdString().c_str());
+    }
+    bool askYesNo(const QString&, const QString&) override { return false; }
+    void endProgram() override {}
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
+    char dirTemplate[] = "/tmp/mirv-poll-bench-XXXXXX";
+    const fs::path dir = ::mkdtemp(dirTemplate);
+    fs::create_directories(dir / "ports");
+    const std::string db = (dir / "mirv.mdb").string();
+    mirv::createDatabase(db, readFile(MIRV_SCHEMA));
+    mirv::Database(db).exec(
+        "UPDATE mirve SET timer = '20', minute = '1', com = 1, Settings = '19200', num = '20'");
+
+    const std::string link = (dir / "ports" / "com1").string();
+    const pid_t sim = ::fork();
+    if (sim == 0) {
+        ::execl(MIRV_METER_SIM, MIRV_METER_SIM, "--link", link.c_str(), "--meters", "1-20",
+                "--baud", "19200", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    while (!fs::exists(link))
+        QTest::qWait(10);
+
+    NoDialogs dialogs;
+    {
+        mirv::MainWindow window(QString::fromStdString(dir.string()), dialogs);
+        window.show();
+        window.startUp();
+        // The measurement wants many polls: run faster than the line would allow.
+        window.pollTimer.setInterval(20);
+        int polls = 0;
+        QObject::connect(&window.pollTimer, &QTimer::timeout, [&] { ++polls; });
+        QTest::qWait(1000);
+        polls = 0;
+        const double user0 = cpuSeconds(), system0 = cpuSeconds(true);
+        QTest::qWait(seconds * 1000);
+        const double user = cpuSeconds() - user0, system = cpuSeconds(true) - system0;
+        const double cpu = user + system;
+        if (const char* shot = std::getenv("POLL_BENCH_SHOT"))
+            window.grab().save(QString::fromLocal8Bit(shot));
+        int answered = 0;
+        for (int n = 1; n <= 20; ++n)
+            answered += window.board.answered(n);
+        std::printf("polls: %d in %d s, meters answering at the end: %d of 20\n", polls, seconds,
+                    answered);
+        std::printf("station CPU per poll: %.1f us (goal < 200): user %.1f, system %.1f\n",
+                    cpu / polls * 1e6, user / polls * 1e6, system / polls * 1e6);
+        std::printf("station RSS while polling: %.1f MB (goal < 40)\n", residentKb() / 1024.0);
+
+        // A record pass while another program holds the database for 10 s, then one after.
+        using Clock = std::chrono::steady_clock;
+        double longestStallMs = 0;
+        auto last = Clock::now();
+        QTimer beat;
+        QObject::connect(&beat, &QTimer::timeout, [&] {
+            const auto now = Clock::now();
+            longestStallMs = std::max(
+                longestStallMs, std::chrono::duration<double, std::milli>(now - last).count());
+            last = now;
+        });
+        window.pollTimer.setInterval(window.pollTimer.interval()); // keeps polling meanwhile
+        beat.start(10);
+        {
+            mirv::Database holder(db);
+            holder.exec("BEGIN IMMEDIATE");
+            window.logger->recordAll();
+            QTest::qWait(10000);
+            holder.exec("COMMIT");
+        }
+        window.logger->recordAll();
+        while (!window.historyWriter->waitIdle(std::chrono::milliseconds(0)))
+            QTest::qWait(10);
+        QTest::qWait(100);
+        beat.stop();
+        mirv::Database reader(db);
+        mirv::Statement count(reader, "SELECT count(*) FROM Historydata");
+        const long long rows = count.step() ? count.integer(0) : -1;
+        std::printf("10 s lock across a record pass: longest event-loop stall %.1f ms "
+                    "(goal < 250), rows written %lld of 40, lost %lld\n",
+                    longestStallMs, rows, 40 - rows);
+    }
+    ::kill(sim, SIGTERM);
+    ::waitpid(sim, nullptr, 0);
+    fs::remove_all(dir);
+    return 0;
+}

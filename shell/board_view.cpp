@@ -1,0 +1,38 @@
+// The readings board's cells. A poll changes one row and mostly a few of its cells: only the
+// cells whose text changed are touched, and rows on the board tab the operator does not see
+// wait until it is shown, since setting a line edit's text lays it out even when hidden.
+#include "board_cell.h"
+#include "main_window.h"
+
+#include <QTabWidget>
+
+namespace mirv {
+
+bool MainWindow::rowVisible(int n) const {
+    const int tab = n <= 10 ? 0 : 1;
+    return tabs->currentIndex() == tab && !isMinimized();
+}
+
+void MainWindow::showRow(int n) {
+    if (!rowVisible(n)) {
+        staleRows_[n - 1] = true;
+        return;
+    }
+    staleRows_[n - 1] = false;
+    const BoardRow& row = board.row(n);
+    BoardRow& shown = shownRows_[n - 1];
+    for (int i = 0; i < kCells; ++i) {
+        if (shown[i] == row[i])
+            continue;
+        shown[i] = row[i];
+        boardCells[n - 1][i]->setText(QString::fromStdString(row[i]));
+    }
+}
+
+void MainWindow::showStaleRows() {
+    for (int n = 1; n <= kMeters; ++n)
+        if (staleRows_[n - 1])
+            showRow(n);
+}
+
+} // namespace mirv
