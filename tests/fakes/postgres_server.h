@@ -55,7 +55,10 @@ class PostgresServer {
         std::vector<std::string> argv{MIRV_PG_BIN "/postgres",     "-D", dataDir(),  "-p",
                                       std::to_string(port_),       "-k", dir_.str(), "-c",
                                       "listen_addresses=127.0.0.1"};
-        for (const auto& s : settings_) {
+        // Shared memory in files of the cluster, so that a killed server leaves none behind.
+        std::vector<std::string> settings{"dynamic_shared_memory_type=mmap"};
+        settings.insert(settings.end(), settings_.begin(), settings_.end());
+        for (const auto& s : settings) {
             argv.push_back("-c");
             argv.push_back(s);
         }
@@ -69,8 +72,15 @@ class PostgresServer {
     }
     // Ends it at once, as a crash would: every connection drops, nothing is checkpointed.
     void kill() { server_.stop(SIGQUIT); }
-    // A fast, clean shutdown.
-    void stop() { server_.stop(SIGINT); }
+    // A fast, clean shutdown; its checkpoint may take a while after a bulk load. Every server
+    // process has ended when it returns, so the folder can go.
+    void stop() {
+        if (!server_.running())
+            return;
+        ::kill(server_.pid(), SIGINT);
+        if (server_.waitForExit(std::chrono::minutes(2)) == -1)
+            server_.stop(SIGQUIT);
+    }
 
     int port() const { return port_; }
     std::string conninfo(const std::string& database = "postgres") const {
