@@ -5,10 +5,10 @@
 
 namespace mirv {
 
-Database::Database(const std::string& path, int busyTimeoutMs, Locking locking) {
+Database::Database(const std::string& path, int busyTimeoutMs, Locking locking, Access access) {
     sqlite3* db = nullptr;
-    const int flags =
-        SQLITE_OPEN_READWRITE | (locking == Locking::OneThread ? SQLITE_OPEN_NOMUTEX : 0);
+    const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      (locking == Locking::OneThread ? SQLITE_OPEN_NOMUTEX : 0);
     const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         error_ = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);

@@ -17,11 +17,14 @@ class Database {
     // Whether SQLite locks around every call: a connection only ever used by the thread that
     // opened it can do without, which makes long reads faster.
     enum class Locking { Serialized, OneThread };
+    enum class Access { ReadWrite, ReadOnly };
 
-    // Opens an existing file for reading and writing; on failure isOpen() is false and
-    // error() tells why.
+    // Opens an existing file for reading and writing (or only reading); on failure isOpen() is
+    // false and error() tells why.
     explicit Database(const std::string& path, int busyTimeoutMs = 2000,
-                      Locking locking = Locking::Serialized);
+                      Locking locking = Locking::Serialized, Access access = Access::ReadWrite);
+    Database(const std::string& path, int busyTimeoutMs, Access access)
+        : Database(path, busyTimeoutMs, Locking::Serialized, access) {}
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;

@@ -11,6 +11,7 @@ packages=(
     libmodbus-dev socat
     xvfb xauth imagemagick fonts-wqy-zenhei
     libreoffice-calc libreoffice-dev
+    postgresql libpq-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -88,6 +88,17 @@ class ChildProcess {
     pid_t pid_ = -1;
 };
 
+// `argv` through the shell, its standard error (and with `output` its standard output too)
+// appended to the file `log`. The shell execs the program, so the PID is the program's own.
+inline std::vector<std::string> withLog(const std::vector<std::string>& argv,
+                                        const std::string& log, bool output = false) {
+    std::vector<std::string> shell{
+        "/bin/sh", "-c",
+        "exec \"$@\" " + std::string(output ? ">>'" + log + "' " : "") + "2>>'" + log + "'", "sh"};
+    shell.insert(shell.end(), argv.begin(), argv.end());
+    return shell;
+}
+
 // Waits up to `timeout` for a path (or a link) to appear.
 inline bool waitForPath(const std::filesystem::path& p,
                         std::chrono::milliseconds timeout = std::chrono::seconds(5)) {

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mirv {
+
+// Fields of PostgreSQL's COPY text format.
+
+// Appends `text` as one field: backslash, tab, newline and carriage return escaped, bytes that
+// are not UTF-8 replaced by U+FFFD and NUL bytes dropped, so that the server always takes it.
+void appendCopyText(std::string& out, std::string_view text);
+
+// Appends the field for NULL.
+void appendCopyNull(std::string& out);
+
+} // namespace mirv

@@ -1,0 +1,166 @@
+#include "local_history.h"
+
+#include "copy_text.h"
+#include "database.h"
+#include "date_time_text.h"
+#include "reading_text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <sqlite3.h>
+
+namespace mirv {
+
+namespace {
+
+// ID, then the 12 texts the fingerprint covers, then the count of earlier rows of the meter
+// with the same CreateTime.
+constexpr const char* kRowColumns =
+    "SELECT ID, MeterID, MinuteAverage, Foward, Reverse, TXTctemperature1, TXTctemperature2, "
+    "TXTreliang, TXTlengliang, TXTleijire_z, TXTleijileng_z, Alarmstatus, CreateTime";
+constexpr int kMeterColumn = 1;
+constexpr int kFirstReading = 2;
+constexpr int kReadings = 9;
+constexpr int kAlarmColumn = 11;
+constexpr int kTimeColumn = 12;
+constexpr int kRepeatColumn = 13;
+
+// Counting earlier rows of the same second needs an index that starts with MeterID or
+// CreateTime; the station creates both at start-up. Without one the count would scan the
+// table per row, so rows are then taken as the first of their second.
+constexpr const char* kRepeatCount =
+    ", (SELECT count(*) FROM Historydata d WHERE d.MeterID = h.MeterID "
+    "AND d.CreateTime = h.CreateTime AND d.ID < h.ID) FROM Historydata h";
+constexpr const char* kNoRepeatCount = ", 0 FROM Historydata h";
+
+bool hasTimeIndex(Database& db) {
+    Statement q(db, "SELECT 1 FROM pragma_index_list('Historydata') l, pragma_index_info(l.name) i "
+                    "WHERE i.seqno = 0 AND i.name IN ('MeterID', 'CreateTime')");
+    return q.step();
+}
+
+// FNV-1a over the texts of columns 1..12 (MeterID .. CreateTime), NULL told from empty.
+std::uint64_t rowHash(const Statement& row) {
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    const auto mix = [&h](unsigned char byte) {
+        h ^= byte;
+        h *= 0x100000001b3ULL;
+    };
+    for (int c = kMeterColumn; c <= kTimeColumn; ++c) {
+        if (row.isNull(c)) {
+            mix(0xFE);
+        } else {
+            for (const char ch : row.textView(c))
+                mix(static_cast<unsigned char>(ch));
+        }
+        mix(0xFF);
+    }
+    return h;
+}
+
+void appendNumber(std::string& out, long long n) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out.append(digits, end);
+}
+
+LocalBatch failure(LocalBatch::Outcome outcome, std::string error) {
+    LocalBatch batch;
+    batch.outcome = outcome;
+    batch.error = std::move(error);
+    return batch;
+}
+
+LocalBatch failureOf(Database& db) {
+    const int code = db.handle() ? sqlite3_errcode(db.handle()) : SQLITE_CANTOPEN;
+    const bool locked = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+    return failure(locked ? LocalBatch::Outcome::Locked : LocalBatch::Outcome::Unreadable,
+                   db.error());
+}
+
+// Appends the row's COPY line, or counts it as unforwardable.
+void takeRow(const Statement& row, LocalBatch& batch) {
+    ++batch.rowsRead;
+    const std::int64_t id = row.integer(0);
+    const auto meter = meterNumber(row.textView(kMeterColumn));
+    const auto time = parseDateTimeText(row.textView(kTimeColumn));
+    if (!meter || !time) {
+        if (batch.unforwardableRows++ == 0)
+            batch.firstUnforwardable =
+                "ID " + std::to_string(id) + ": " +
+                (!meter ? "MeterID '" + row.text(kMeterColumn) + "' is not a meter number"
+                        : "CreateTime '" + row.text(kTimeColumn) + "' is not a date and time");
+        return;
+    }
+    std::string& out = batch.copyRows;
+    appendNumber(out, id);
+    out += '\t';
+    appendNumber(out, *meter);
+    for (int c = kFirstReading; c < kFirstReading + kReadings; ++c) {
+        out += '\t';
+        if (const auto number = numericReading(row.textView(c)))
+            out += *number;
+        else
+            appendCopyNull(out);
+    }
+    out += '\t';
+    if (row.isNull(kAlarmColumn))
+        appendCopyNull(out);
+    else
+        appendCopyText(out, row.textView(kAlarmColumn));
+    out += '\t';
+    out += *time;
+    out += '\t';
+    appendNumber(out, std::min<std::int64_t>(row.integer(kRepeatColumn), 32767));
+    out += '\n';
+    ++batch.rowsForwardable;
+}
+
+} // namespace
+
+LocalHistory::LocalHistory(std::string databasePath, int busyTimeoutMs)
+    : databasePath_(std::move(databasePath)), busyTimeoutMs_(busyTimeoutMs) {}
+
+LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
+    std::error_code ec;
+    if (!std::filesystem::exists(databasePath_, ec))
+        return failure(LocalBatch::Outcome::Missing, "no file " + databasePath_);
+    Database db(databasePath_, busyTimeoutMs_, Database::Access::ReadOnly);
+    if (!db.isOpen())
+        return failureOf(db);
+    // Closing as the last connection would otherwise take the file's exclusive lock for a
+    // checkpoint, which only the station should run.
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    const bool indexed = hasTimeIndex(db);
+    if (!db.exec("BEGIN"))
+        return failureOf(db);
+    LocalBatch batch;
+    if (mark.localId > 0) {
+        Statement markRow(db, std::string(kRowColumns) + " FROM Historydata WHERE ID = ?1");
+        markRow.bind(1, mark.localId);
+        const bool found = markRow.step();
+        if (markRow.failed())
+            return failureOf(db);
+        if (!found || rowHash(markRow) != mark.rowHash) {
+            batch.outcome = LocalBatch::Outcome::HistoryChanged;
+            return batch;
+        }
+    }
+    Statement rows(db, std::string(kRowColumns) + (indexed ? kRepeatCount : kNoRepeatCount) +
+                           " WHERE h.ID > ?1 ORDER BY h.ID LIMIT ?2");
+    rows.bind(1, mark.localId);
+    rows.bind(2, std::int64_t{maxRows});
+    batch.copyRows.reserve(static_cast<std::size_t>(maxRows) * 160);
+    while (rows.step()) {
+        takeRow(rows, batch);
+        batch.end = {rows.integer(0), rowHash(rows)};
+    }
+    if (rows.failed())
+        return failureOf(db);
+    db.exec("COMMIT");
+    batch.outcome = batch.rowsRead > 0 ? LocalBatch::Outcome::Rows : LocalBatch::Outcome::UpToDate;
+    return batch;
+}
+
+} // namespace mirv

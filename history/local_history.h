@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mirv {
+
+// The last local row forwarded: its ID and a fingerprint of its texts; {0, 0} before the first.
+struct ForwardMark {
+    std::int64_t localId = 0;
+    std::uint64_t rowHash = 0;
+    bool operator==(const ForwardMark&) const = default;
+};
+
+// Rows of Historydata read for forwarding, already in the form the server copies in.
+struct LocalBatch {
+    enum class Outcome {
+        Rows,           // rows were read (possibly none forwardable)
+        UpToDate,       // nothing after the mark
+        HistoryChanged, // the mark's row is gone or another: purged, restored or replaced
+        Missing,        // no database file
+        Locked,         // another connection holds it too long
+        Unreadable,     // not a station database, or damaged
+    };
+    Outcome outcome = Outcome::UpToDate;
+    std::string error; // why, for Missing, Locked and Unreadable
+
+    // One line per forwardable row in COPY text format, in ID order: local_id, meter_id, the
+    // nine readings, alarm_status, create_time, time_repeat.
+    std::string copyRows;
+    int rowsRead = 0;
+    int rowsForwardable = 0;
+    ForwardMark end; // the last row read
+
+    // Rows read whose MeterID or CreateTime has no central form; the first one described.
+    int unforwardableRows = 0;
+    std::string firstUnforwardable;
+};
+
+// The station's history file as the uplink sees it: only read, a connection per read, each
+// read one short transaction so the station's checkpoints are never held up for long.
+class LocalHistory {
+  public:
+    explicit LocalHistory(std::string databasePath, int busyTimeoutMs = 1000);
+
+    const std::string& databasePath() const { return databasePath_; }
+
+    // Up to `maxRows` rows after `mark`, in ID order. When `mark`'s row is no longer the row
+    // that was forwarded, reads nothing and says HistoryChanged: the caller starts again from
+    // the first row and lets the server drop what it has already.
+    LocalBatch readAfter(const ForwardMark& mark, int maxRows) const;
+
+  private:
+    std::string databasePath_;
+    int busyTimeoutMs_;
+};
+
+} // namespace mirv

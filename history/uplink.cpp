@@ -1,0 +1,147 @@
+#include "uplink.h"
+
+#include <thread>
+
+namespace mirv {
+
+namespace {
+
+UplinkState stateOf(CentralFailure::Kind kind) {
+    switch (kind) {
+    case CentralFailure::Kind::Unreachable:
+        return UplinkState::ServerUnreachable;
+    case CentralFailure::Kind::Refused:
+        return UplinkState::ServerRefused;
+    case CentralFailure::Kind::Rejected:
+        return UplinkState::ServerRejected;
+    case CentralFailure::Kind::StationBusy:
+        return UplinkState::StationBusy;
+    }
+    return UplinkState::ServerRejected;
+}
+
+std::string describe(const CentralFailure& f) {
+    switch (f.kind) {
+    case CentralFailure::Kind::Unreachable:
+        return "server unreachable: " + f.message;
+    case CentralFailure::Kind::Refused:
+        return "server refused the connection: " + f.message;
+    case CentralFailure::Kind::Rejected:
+        return "server error: " + f.message;
+    case CentralFailure::Kind::StationBusy:
+        return f.message;
+    }
+    return f.message;
+}
+
+} // namespace
+
+Uplink::Uplink(const UplinkConfig& config, std::string databasePath, UplinkOptions options,
+               std::function<void(const std::string&)> say)
+    : station_(config.station), local_(std::move(databasePath)),
+      central_(config.conninfo, config.station), options_(options), say_(std::move(say)),
+      status_(say_), retryDelay_(options.firstRetry, options.maxRetry) {}
+
+Uplink::~Uplink() {
+    discardReadAhead();
+}
+
+int Uplink::run(const std::atomic<bool>& stop) {
+    while (!stop) {
+        switch (forwardOnce()) {
+        case Step::Continue:
+            break;
+        case Step::Idle:
+            pause(options_.interval, stop);
+            break;
+        case Step::Done:
+            say_("up to date: " + std::to_string(rowsRead_) + " rows read, " +
+                 std::to_string(rowsAdded_) + " new on the server");
+            return 0;
+        case Step::Failed:
+            if (options_.once)
+                return 1;
+            pause(retryDelay_.next(), stop);
+            break;
+        }
+    }
+    discardReadAhead();
+    return 0;
+}
+
+Uplink::Step Uplink::forwardOnce() {
+    if (!central_.isOpen()) {
+        discardReadAhead();
+        if (auto failure = central_.open())
+            return failed(stateOf(failure->kind), describe(*failure));
+        from_ = central_.mark();
+    }
+    LocalBatch batch =
+        readAhead_.valid() ? readAhead_.get() : local_.readAfter(from_, options_.batchRows);
+    switch (batch.outcome) {
+    case LocalBatch::Outcome::Missing:
+        return failed(UplinkState::LocalMissing, "local history missing: " + batch.error);
+    case LocalBatch::Outcome::Locked:
+        return failed(UplinkState::LocalLocked, "local history locked: " + batch.error);
+    case LocalBatch::Outcome::Unreadable:
+        return failed(UplinkState::LocalUnreadable, "local history unreadable: " + batch.error);
+    case LocalBatch::Outcome::HistoryChanged:
+        say_("local history purged, restored or replaced: forwarding it again from its first "
+             "row; rows the server holds already are left out");
+        // The mark goes back to the start on the server too, so a restart does not repeat this.
+        batch.end = {};
+        return storeBatch(batch);
+    case LocalBatch::Outcome::UpToDate:
+        sayForwarding();
+        return options_.once ? Step::Done : Step::Idle;
+    case LocalBatch::Outcome::Rows:
+        if (batch.rowsRead == options_.batchRows)
+            readAhead_ = std::async(std::launch::async, [this, end = batch.end] {
+                return local_.readAfter(end, options_.batchRows);
+            });
+        return storeBatch(batch);
+    }
+    return Step::Continue;
+}
+
+Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
+    if (auto failure = central_.store(batch)) {
+        discardReadAhead();
+        return failed(stateOf(failure->kind), describe(*failure));
+    }
+    from_ = batch.end;
+    rowsRead_ += batch.rowsRead;
+    rowsAdded_ += central_.lastAdded();
+    if (batch.unforwardableRows > 0)
+        say_(std::to_string(batch.unforwardableRows) +
+             " local rows not forwarded, having no central form; first: " +
+             batch.firstUnforwardable);
+    sayForwarding();
+    return Step::Continue;
+}
+
+Uplink::Step Uplink::failed(UplinkState state, const std::string& text) {
+    status_.report(state, options_.once ? text : text + "; retrying");
+    return Step::Failed;
+}
+
+void Uplink::sayForwarding() {
+    retryDelay_.reset();
+    status_.report(UplinkState::Forwarding, "forwarding station '" + station_ + "' from " +
+                                                local_.databasePath() + " to " +
+                                                central_.serverName());
+}
+
+void Uplink::discardReadAhead() {
+    if (readAhead_.valid())
+        readAhead_.get();
+}
+
+void Uplink::pause(std::chrono::milliseconds time, const std::atomic<bool>& stop) const {
+    using namespace std::chrono;
+    const auto end = steady_clock::now() + time;
+    for (auto now = steady_clock::now(); !stop && now < end; now = steady_clock::now())
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(milliseconds(50), end - now));
+}
+
+} // namespace mirv

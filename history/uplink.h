@@ -1,0 +1,62 @@
+#pragma once
+
+#include "central_store.h"
+#include "local_history.h"
+#include "uplink_config.h"
+#include "uplink_status.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+
+namespace mirv {
+
+struct UplinkOptions {
+    bool once = false;                        // forward what is there, then end
+    std::chrono::milliseconds interval{2000}; // between looks for new rows when up to date
+    int batchRows = 20000;                    // rows per read and per server transaction
+    std::chrono::milliseconds firstRetry{1000};
+    std::chrono::milliseconds maxRetry{30000};
+};
+
+// Forwards every row of the station's Historydata to the central server, in ID order, each
+// batch read in one short read transaction and stored in one server transaction. Where it
+// stands lives on the server (the station's mark), never in the station's database. The next
+// batch is read while the current one is stored.
+class Uplink {
+  public:
+    // `say` receives each line for the operator.
+    Uplink(const UplinkConfig& config, std::string databasePath, UplinkOptions options,
+           std::function<void(const std::string&)> say);
+    ~Uplink();
+
+    // Forwards until `stop` is set, or with `once` until nothing is left. 0 when done or
+    // stopped; 1 when `once` met a failure (said already).
+    int run(const std::atomic<bool>& stop);
+
+  private:
+    enum class Step { Continue, Idle, Done, Failed };
+
+    Step forwardOnce();
+    Step storeBatch(LocalBatch& batch);
+    Step failed(UplinkState state, const std::string& text);
+    void sayForwarding();
+    void discardReadAhead();
+    void pause(std::chrono::milliseconds time, const std::atomic<bool>& stop) const;
+
+    std::string station_;
+    LocalHistory local_;
+    CentralStore central_;
+    UplinkOptions options_;
+    std::function<void(const std::string&)> say_;
+    StatusLine status_;
+    RetryDelay retryDelay_;
+    ForwardMark from_;
+    std::future<LocalBatch> readAhead_;
+    long long rowsRead_ = 0;
+    long long rowsAdded_ = 0;
+};
+
+} // namespace mirv

@@ -1,0 +1,104 @@
+// The uplink's texts: what uplink.conf may say, which stored readings are numbers, and how
+// a field reaches the server's COPY.
+#include "copy_text.h"
+#include "reading_text.h"
+#include "uplink_config.h"
+
+#include <gtest/gtest.h>
+
+namespace mirv {
+namespace {
+
+struct ConfigCase {
+    const char* text;
+    const char* station;  // expected, or nullptr for an error
+    const char* conninfo; // expected; for an error, a part of the message
+};
+
+TEST(UplinkConfig, ReadsSettingsAndRejectsWhatCannotWork) {
+    const ConfigCase cases[] = {
+        {"station = Line 2\nconninfo = host=db.plant dbname=plant user=uplink\n", "Line 2",
+         "host=db.plant dbname=plant user=uplink"},
+        {"# central server\n\n  station=A   # the hall\r\nconninfo =host=h # not in the value\n",
+         "A", "host=h"},
+        {"station = B\nconninfo = host=h options='-c search_path=a#b'\n", "B",
+         "host=h options='-c search_path=a#b'"},
+        {"station = C\nconninfo = postgresql://uplink@db.plant/plant\n", "C",
+         "postgresql://uplink@db.plant/plant"},
+        {"station = D\nconninfo =\n", "D", ""},
+        {"conninfo = host=h\n", nullptr, "no station name"},
+        {"station =   # none\nconninfo = host=h\n", nullptr, "no station name"},
+        {"station = E\n", nullptr, "no server"},
+        {"station = F\nconninfo = host=h\nstation = G\n", nullptr,
+         "line 3: 'station' is set twice"},
+        {"station = H\nconinfo = host=h\n", nullptr, "line 2: unknown setting 'coninfo'"},
+        {"station H\n", nullptr, "line 1: expected `name = value`"},
+        {"station = I\nconninfo = host=h password=secret\n", nullptr, "must not hold a password"},
+        {"station = J\nconninfo = postgresql://u:secret@h/db\n", nullptr,
+         "must not hold a password"},
+        {"station = K\nconninfo = host='h\n", nullptr, "conninfo cannot be read"},
+    };
+    for (const ConfigCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        const ConfigResult result = parseUplinkConfig(c.text);
+        if (c.station) {
+            const auto* config = std::get_if<UplinkConfig>(&result);
+            ASSERT_NE(config, nullptr) << std::get<ConfigError>(result).message;
+            EXPECT_EQ(config->station, c.station);
+            EXPECT_EQ(config->conninfo, c.conninfo);
+        } else {
+            const auto* error = std::get_if<ConfigError>(&result);
+            ASSERT_NE(error, nullptr);
+            EXPECT_NE(error->message.find(c.conninfo), std::string::npos) << error->message;
+        }
+    }
+}
+
+TEST(ReadingText, DecimalNumbersOnly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"12.3400", "12.3400"}, {"-0.50", "-0.50"}, {" 7 ", "7"},        {"+3.", "+3."},
+        {".25", ".25"},         {"1.5e3", "1.5e3"}, {"2E-07", "2E-07"},  {"", nullptr},
+        {"   ", nullptr},       {"NaN", nullptr},   {"inf", nullptr},    {"-", nullptr},
+        {".", nullptr},         {"1.2.3", nullptr}, {"12 m3", nullptr},  {"1,5", nullptr},
+        {"0x1F", nullptr},      {"1e", nullptr},    {"1e1000", nullptr}, {"--1", nullptr},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        const auto number = numericReading(text);
+        if (expected) {
+            ASSERT_TRUE(number);
+            EXPECT_EQ(*number, expected);
+        } else {
+            EXPECT_FALSE(number) << *number;
+        }
+    }
+    EXPECT_FALSE(numericReading(std::string(401, '9')));
+    EXPECT_EQ(meterNumber(" 17"), 17);
+    EXPECT_EQ(meterNumber("2147483647"), 2147483647);
+    for (const char* text : {"", "x", "1.0", "-1", "2147483648", "3 4"})
+        EXPECT_FALSE(meterNumber(text)) << text;
+}
+
+TEST(CopyText, EscapesAndKeepsTheServerTakingIt) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"通讯正常,励磁报警", "通讯正常,励磁报警"},
+        {"a\tb\nc\rd\\e", "a\\tb\\nc\\rd\\\\e"},
+        {std::string("x\0y", 3), "xy"},
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                 // overlong '/'
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // a surrogate
+        {"\xE9\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},                 // cut short
+        {"\xF0\x9F\x94\xA5!", "\xF0\x9F\x94\xA5!"},
+        {"\xB5", "\xEF\xBF\xBD"}, // Latin-1
+    };
+    for (const auto& [text, expected] : cases) {
+        std::string out;
+        appendCopyText(out, text);
+        EXPECT_EQ(out, expected) << text;
+    }
+    std::string null;
+    appendCopyNull(null);
+    EXPECT_EQ(null, "\\N");
+}
+
+} // namespace
+} // namespace mirv
