@@ -34,6 +34,7 @@ struct CommandEntry {
 CommandRun setUpExport(CLI::App& command, const ToolSettings& settings);
 CommandRun setUpBackup(CLI::App& command, const ToolSettings& settings);
 CommandRun setUpPrune(CLI::App& command, const ToolSettings& settings);
+CommandRun setUpEnergy(CLI::App& command, const ToolSettings& settings);
 
 // The commands in the order --help lists them. A new command is a set-up function in a file
 // of its own and a line here.
@@ -41,6 +42,7 @@ inline constexpr CommandEntry kCommands[] = {
     {"export", "write the history selected by meter, dates and step as CSV or XLSX", setUpExport},
     {"backup", "copy the database into FILE while the station runs, then check the copy",
      setUpBackup},
+    {"energy", "write the energy used per meter between two dates as CSV or XLSX", setUpEnergy},
     {"prune", "delete the history rows stamped before a date", setUpPrune},
 };
 

@@ -1,6 +1,7 @@
 #include "export_output.h"
 
 #include "csv_history_sheet.h"
+#include "tool_support.h"
 #include "xlsx_history_sheet.h"
 
 #include <cerrno>
@@ -12,25 +13,6 @@ namespace mirv::tool {
 
 namespace {
 
-std::string temporaryWorkbook() {
-    std::error_code ec;
-    const auto folder = std::filesystem::temp_directory_path(ec);
-    return (ec ? std::string("/tmp") : folder.string()) + "/mirv-history-" +
-           std::to_string(::getpid()) + ".xlsx";
-}
-
-bool copyToStandardOutput(const std::string& path) {
-    std::FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in)
-        return false;
-    char buffer[1 << 16];
-    bool ok = true;
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, in))
-        ok = ok && std::fwrite(buffer, 1, n, stdout) == n;
-    std::fclose(in);
-    return std::fflush(stdout) == 0 && ok;
-}
-
 std::string lastError() {
     return std::strerror(errno ? errno : EIO);
 }
@@ -40,7 +22,8 @@ std::string lastError() {
 ExportOutput::ExportOutput(const std::string& output, bool xlsx)
     : toStandardOutput_(output == "-"), name_(toStandardOutput_ ? "standard output" : output) {
     if (!toStandardOutput_ || xlsx) {
-        file_ = std::make_unique<ReplacingFile>(toStandardOutput_ ? temporaryWorkbook() : output);
+        file_ =
+            std::make_unique<ReplacingFile>(toStandardOutput_ ? temporaryFile(".xlsx") : output);
         if (!file_->ok()) {
             failure_ = file_->error();
             return;
@@ -77,7 +60,7 @@ std::optional<std::string> ExportOutput::complete() {
     if (!file_)
         return std::nullopt;
     if (toStandardOutput_)
-        return copyToStandardOutput(file_->path())
+        return copyFileToStandardOutput(file_->path())
                    ? std::nullopt
                    : std::optional<std::string>("cannot write standard output: " + lastError());
     return file_->commit();

@@ -53,6 +53,25 @@ std::optional<std::string> readDateOption(const std::string& option, const std::
     return stored;
 }
 
+std::string temporaryFile(const std::string& suffix) {
+    std::error_code ec;
+    const auto folder = std::filesystem::temp_directory_path(ec);
+    return (ec ? std::string("/tmp") : folder.string()) + "/mirv-history-" +
+           std::to_string(::getpid()) + suffix;
+}
+
+bool copyFileToStandardOutput(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in)
+        return false;
+    char buffer[1 << 16];
+    bool ok = true;
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, in))
+        ok = ok && std::fwrite(buffer, 1, n, stdout) == n;
+    std::fclose(in);
+    return std::fflush(stdout) == 0 && ok;
+}
+
 OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs) {
     OpenedDatabase opened = openStationDatabase(path, busyTimeoutMs);
     if (opened.failure)

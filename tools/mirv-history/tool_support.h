@@ -20,6 +20,11 @@ std::optional<std::string> readDateOption(const std::string& option, const std::
 // Opens the station database for a command; on failure reports it (status kDataError).
 OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs);
 
+// A name for a file of this run's own in the temporary folder, ending in `suffix`.
+std::string temporaryFile(const std::string& suffix);
+// Copies a file to standard output; false when it could not.
+bool copyFileToStandardOutput(const std::string& path);
+
 // A progress line on standard error, rewritten in place at most a few times a second; silent
 // unless standard error is a terminal.
 class ProgressLine {
