@@ -197,8 +197,8 @@ int screenshot(const QString& out, const std::string& folder, int argc, char** a
     mirv::MainWindow window(QString::fromStdString(folder), dialogs);
     window.recordTimer.stop();
     window.show();
-    window.tabs->setCurrentWidget(window.energyTab);
-    mirv::EnergyTab& tab = *window.energyTab;
+    window.tabs->setCurrentIndex(4);
+    mirv::EnergyTab& tab = window.energyTab();
     setCriteria(tab, "全部", "2025-03-01", "2025-04-01");
     clickAndDraw(tab, tab.computeButton);
     tab.energyTable->selectRow(6);

@@ -1,14 +1,22 @@
 #include "main_window.h"
 
 #include "dialogs.h"
+#include "energy_tab.h"
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 
 namespace mirv {
+
+namespace {
+
+constexpr int kEnergyTabIndex = 4;
+
+} // namespace
 
 MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* parent)
     : QWidget(parent), programDir_(programDir), dialogs_(dialogs) {
@@ -28,7 +36,7 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     recordTick.recordAll = [this] { logger->recordAll(); };
 
     board.rowChanged = [this](int n) { showRow(n); };
-    connect(tabs, &QTabWidget::currentChanged, this, &MainWindow::showStaleRows);
+    connect(tabs, &QTabWidget::currentChanged, this, &MainWindow::onTabShown);
     connect(exitButton, &QPushButton::clicked, this, &MainWindow::onExitClicked);
     connect(saveButton, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
     connect(queryButton, &QPushButton::clicked, this, &MainWindow::onQueryClicked);
@@ -43,6 +51,23 @@ MainWindow::~MainWindow() {
 
 QString MainWindow::databasePath() const {
     return programDir_ + QStringLiteral("/mirv.mdb");
+}
+
+void MainWindow::onTabShown(int index) {
+    if (index == kEnergyTabIndex)
+        energyTab();
+    else
+        showStaleRows();
+}
+
+EnergyTab& MainWindow::energyTab() {
+    if (!energyTab_) {
+        QWidget* page = tabs->widget(kEnergyTabIndex);
+        energyTab_ = new EnergyTab(databasePath(), dialogs_, page);
+        page->layout()->addWidget(energyTab_);
+        page->layout()->activate();
+    }
+    return *energyTab_;
 }
 
 void MainWindow::onPollTick() {

@@ -70,7 +70,8 @@ class MainWindow : public QWidget {
     QPushButton* exportButton = nullptr;
     QPushButton* purgeButton = nullptr;
     QTableView* historyGrid = nullptr;
-    EnergyTab* energyTab = nullptr;
+    // The 能耗与趋势 tab's contents, made on first use.
+    EnergyTab& energyTab();
 
     QTimer pollTimer;
     QTimer recordTimer;
@@ -104,6 +105,7 @@ class MainWindow : public QWidget {
     void buildSettingsTab();
     void showRow(int n);
     void showStaleRows();
+    void onTabShown(int index);
     bool rowVisible(int n) const;
     void showGridColumns();
     void onPollTick();
@@ -116,6 +118,7 @@ class MainWindow : public QWidget {
     // The texts the board's cells show, and the rows whose tab was hidden when they changed.
     std::array<BoardRow, kMeters> shownRows_{};
     std::array<bool, kMeters> staleRows_{};
+    EnergyTab* energyTab_ = nullptr;
 };
 
 } // namespace mirv

@@ -13,6 +13,7 @@
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QTableView>
+#include <QVBoxLayout>
 
 namespace mirv {
 
@@ -91,8 +92,12 @@ void MainWindow::buildWindow() {
     buildBoardTab(1);
     buildQueryTab();
     buildSettingsTab();
-    energyTab = new EnergyTab(databasePath(), dialogs_);
-    tabs->addTab(energyTab, QStringLiteral("能耗与趋势"));
+    // The energy tab and its chart are made when the operator first opens the tab: a station
+    // that only polls does not carry them.
+    auto* energyPage = new QWidget;
+    auto* energyLayout = new QVBoxLayout(energyPage);
+    energyLayout->setContentsMargins(0, 0, 0, 0);
+    tabs->addTab(energyPage, QStringLiteral("能耗与趋势"));
 
     messageLine = new QLabel(this);
     placeTwips(messageLine, 3840, 7080, 3975, 255);

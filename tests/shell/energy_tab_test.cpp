@@ -49,7 +49,7 @@ struct EnergyStation : test::StationWindow {
     EnergyStation() : StationWindow(kHistory) {
         tab().resize(1100, 420);
         w().show();
-        w().tabs->setCurrentWidget(&tab());
+        w().tabs->setCurrentIndex(4);
         tab().fromField->setText("2025-05-01 08:00");
         tab().toField->setText("2025-05-01 09:00");
         tab().askSavePath = [this](const QString&, const QString& suggested, const QString&) {
@@ -57,7 +57,7 @@ struct EnergyStation : test::StationWindow {
             return answer;
         };
     }
-    EnergyTab& tab() { return *w().energyTab; }
+    EnergyTab& tab() { return w().energyTab(); }
     TrendChart& chart() { return *tab().chart; }
     // Clicks and waits for the worker to hand back its result.
     bool clickAndWait(QPushButton* button) {
@@ -133,7 +133,9 @@ TEST(EnergyTab, FollowsTheFourUnchangedTabs) {
                                   "能耗与趋势"};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(tabs->tabText(i), captions[i]);
-    EXPECT_EQ(tabs->widget(4), s.w().energyTab);
+    tabs->setCurrentIndex(4); // the tab's contents are made when it is first shown
+    EXPECT_EQ(s.w().energyTab().parentWidget(), tabs->widget(4));
+    EXPECT_EQ(s.w().energyTab().geometry(), tabs->widget(4)->rect());
     EXPECT_EQ(s.w().size(), QSize(1114, 512));
     EXPECT_EQ(tabs->geometry(), QRect(px(0), px(0), px(16695), px(6735)));
     // Controls of each of the four tabs, in twips from the tab control's top.
