@@ -79,13 +79,13 @@ BoardCell::BoardCell(QWidget* parent) : QWidget(parent) {
     shown_.setPerformanceHint(QStaticText::AggressiveCaching);
 }
 
-void BoardCell::setText(const QString& text) {
+bool BoardCell::setText(const QString& text) {
     if (text == text_)
-        return;
+        return false;
     text_ = text;
     shown_.setText(text);
     setToolTip(text);
-    update();
+    return true;
 }
 
 void BoardCell::paintEvent(QPaintEvent*) {

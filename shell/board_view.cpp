@@ -21,12 +21,19 @@ void MainWindow::showRow(int n) {
     staleRows_[n - 1] = false;
     const BoardRow& row = board.row(n);
     BoardRow& shown = shownRows_[n - 1];
+    QRegion changed;
     for (int i = 0; i < kCells; ++i) {
         if (shown[i] == row[i])
             continue;
         shown[i] = row[i];
-        boardCells[n - 1][i]->setText(QString::fromStdString(row[i]));
+        BoardCell* cell = boardCells[n - 1][i];
+        if (cell->setText(QString::fromStdString(row[i])))
+            changed += cell->geometry();
     }
+    // Painted at once, in one pass over the row: a poll's answer or silence then costs no
+    // extra turn of the event loop.
+    if (!changed.isEmpty() && isVisible())
+        tabs->widget(n <= 10 ? 0 : 1)->repaint(changed);
 }
 
 void MainWindow::showStaleRows() {
