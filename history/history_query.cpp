@@ -32,18 +32,25 @@ std::string minuteCondition(int step) {
     return std::string("AND ") + kMinute + " IN (" + list + ") ";
 }
 
-std::string selectionSql(const HistorySelection& selection, const char* columns) {
-    return std::string("SELECT ") + columns +
-           " FROM Historydata WHERE CreateTime BETWEEN ?1 AND ?2 " +
-           (selection.allMeters ? "" : "AND MeterID = ?3 ") + minuteCondition(selection.step) +
-           "ORDER BY CreateTime, ID";
+} // namespace
+
+std::string selectionRange(const HistorySelection& selection) {
+    return std::string(" FROM Historydata WHERE CreateTime BETWEEN ?1 AND ?2") +
+           (selection.allMeters ? "" : " AND MeterID = ?3");
 }
 
-void bindSelection(Statement& query, const HistorySelection& selection) {
+void bindSelectionRange(Statement& query, const HistorySelection& selection) {
     query.bind(1, *selection.from);
     query.bind(2, *selection.to);
     if (!selection.allMeters)
         query.bind(3, selection.meterText);
+}
+
+namespace {
+
+std::string selectionSql(const HistorySelection& selection, const char* columns) {
+    return std::string("SELECT ") + columns + selectionRange(selection) + " " +
+           minuteCondition(selection.step) + "ORDER BY CreateTime, ID";
 }
 
 } // namespace
@@ -55,7 +62,7 @@ bool streamHistory(Database& conn, const HistorySelection& selection,
     if (selection.selectsNothing())
         return true;
     Statement query(conn, selectionSql(selection, kAllColumns));
-    bindSelection(query, selection);
+    bindSelectionRange(query, selection);
     HistoryRowView row;
     while (query.step()) {
         for (int c = 0; c < HistoryRows::kColumns; ++c)
@@ -74,7 +81,7 @@ std::optional<std::vector<std::int64_t>> selectHistoryIds(Database& conn,
     if (selection.selectsNothing())
         return ids;
     Statement query(conn, selectionSql(selection, "ID"));
-    bindSelection(query, selection);
+    bindSelectionRange(query, selection);
     while (query.step())
         ids.push_back(query.integer(0));
     if (query.failed())

@@ -14,6 +14,7 @@
 namespace mirv {
 
 class Database;
+class Statement;
 
 // The 13 column texts of one Historydata row in table order (ID .. CreateTime); valid only
 // while the callback that receives it runs.
@@ -28,6 +29,11 @@ bool streamHistory(Database& conn, const HistorySelection& selection,
 // The IDs of the selected rows in the same order; nothing when the selection failed.
 std::optional<std::vector<std::int64_t>> selectHistoryIds(Database& conn,
                                                           const HistorySelection& selection);
+
+// " FROM Historydata WHERE ..." for the rows of the selection's meter(s) between its bounds,
+// whatever their minute, with parameters 1 .. 3 that bindSelectionRange() sets.
+std::string selectionRange(const HistorySelection& selection);
+void bindSelectionRange(Statement& query, const HistorySelection& selection);
 
 // The statement that reads one row's 13 columns by its ID (parameter 1).
 std::string historyRowSql();

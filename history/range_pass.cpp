@@ -1,6 +1,7 @@
 #include "range_pass.h"
 
 #include "database.h"
+#include "history_query.h"
 #include "local_seconds.h"
 
 #include <optional>
@@ -11,24 +12,12 @@ namespace {
 
 constexpr int kRowsBetweenChecks = 4096;
 
-std::string rangeCondition(const HistorySelection& s) {
-    return std::string(" FROM Historydata WHERE ") + (s.allMeters ? "" : "MeterID = ?3 AND ") +
-           "CreateTime BETWEEN ?1 AND ?2";
-}
-
-void bindRange(Statement& q, const HistorySelection& s) {
-    q.bind(1, *s.from);
-    q.bind(2, *s.to);
-    if (!s.allMeters)
-        q.bind(3, s.meterText);
-}
-
 // The first or last CreateTime selected, read through the index.
 std::optional<std::int64_t> endOfRange(Database& conn, const HistorySelection& s,
                                        LocalSeconds& clock, bool last) {
-    Statement q(conn, "SELECT CreateTime" + rangeCondition(s) + " ORDER BY CreateTime" +
+    Statement q(conn, "SELECT CreateTime" + selectionRange(s) + " ORDER BY CreateTime" +
                           (last ? " DESC" : "") + " LIMIT 1");
-    bindRange(q, s);
+    bindSelectionRange(q, s);
     return q.step() ? clock.of(q.textView(0)) : std::nullopt;
 }
 
@@ -48,8 +37,8 @@ PassOutcome readRange(Database& conn, const HistorySelection& s, std::string_vie
     const auto first = endOfRange(conn, s, clock, false);
     const auto last = endOfRange(conn, s, clock, true);
     Statement q(conn,
-                "SELECT " + std::string(columns) + rangeCondition(s) + " ORDER BY CreateTime, ID");
-    bindRange(q, s);
+                "SELECT " + std::string(columns) + selectionRange(s) + " ORDER BY CreateTime, ID");
+    bindSelectionRange(q, s);
     if (cancelled(cancel))
         return {PassStatus::Cancelled, {}};
     for (long long row = 1; q.step(); ++row) {

@@ -93,21 +93,8 @@ int runEnergy(const EnergyOptions& o, const ToolSettings& settings) {
 
 CommandRun setUpEnergy(CLI::App& command, const ToolSettings& settings) {
     auto o = std::make_shared<EnergyOptions>();
-    command.add_option("--from", o->from, "first date-time included: YYYY-MM-DD [HH:MM[:SS]]")
-        ->required()
-        ->type_name("DATE");
-    command.add_option("--to", o->to, "last date-time included (a date alone is its midnight)")
-        ->required()
-        ->type_name("DATE");
-    command.add_option("--meter", o->meter,
-                       "a meter number as logged; empty or 全部 for all meters (default)");
-    command.add_option("--format", o->format, "csv (UTF-8 with a byte-order mark) or xlsx")
-        ->required()
-        ->check(CLI::IsMember({"csv", "xlsx"}))
-        ->type_name("csv|xlsx");
-    command.add_option("--output", o->output, "the file to write, or - for standard output")
-        ->required()
-        ->type_name("FILE|-");
+    addRangeOptions(command, o->from, o->to, o->meter);
+    addOutputOptions(command, o->format, o->output);
     command.footer("One row per meter with records in the range and a 合计 row: the energy and "
                    "volume each used (rises of its totals; a total that went down counts as a "
                    "step back), its first and last record, the longest gap. The CSV is the "

@@ -56,26 +56,13 @@ int runExport(const ExportOptions& o, const ToolSettings& settings) {
 
 CommandRun setUpExport(CLI::App& command, const ToolSettings& settings) {
     auto o = std::make_shared<ExportOptions>();
-    command.add_option("--from", o->from, "first date-time included: YYYY-MM-DD [HH:MM[:SS]]")
-        ->required()
-        ->type_name("DATE");
-    command.add_option("--to", o->to, "last date-time included (a date alone is its midnight)")
-        ->required()
-        ->type_name("DATE");
-    command.add_option("--meter", o->meter,
-                       "a meter number as logged; empty or 全部 for all meters (default)");
+    addRangeOptions(command, o->from, o->to, o->meter);
     command
         .add_option("--step", o->step,
                     "minutes: rows whose minute of the hour is a multiple of N (default 1: "
                     "every row)")
         ->type_name("N");
-    command.add_option("--format", o->format, "csv (UTF-8 with a byte-order mark) or xlsx")
-        ->required()
-        ->check(CLI::IsMember({"csv", "xlsx"}))
-        ->type_name("csv|xlsx");
-    command.add_option("--output", o->output, "the file to write, or - for standard output")
-        ->required()
-        ->type_name("FILE|-");
+    addOutputOptions(command, o->format, o->output);
     command.footer("The rows, columns and captions are the query tab's for the same criteria, "
                    "ordered by time. A CSV holds the stored texts as they are; an XLSX holds "
                    "numbers as numbers and 日期时间 as a date-time.");

@@ -72,6 +72,27 @@ bool copyFileToStandardOutput(const std::string& path) {
     return std::fflush(stdout) == 0 && ok;
 }
 
+void addRangeOptions(CLI::App& command, std::string& from, std::string& to, std::string& meter) {
+    command.add_option("--from", from, "first date-time included: YYYY-MM-DD [HH:MM[:SS]]")
+        ->required()
+        ->type_name("DATE");
+    command.add_option("--to", to, "last date-time included (a date alone is its midnight)")
+        ->required()
+        ->type_name("DATE");
+    command.add_option("--meter", meter,
+                       "a meter number as logged; empty or 全部 for all meters (default)");
+}
+
+void addOutputOptions(CLI::App& command, std::string& format, std::string& output) {
+    command.add_option("--format", format, "csv (UTF-8 with a byte-order mark) or xlsx")
+        ->required()
+        ->check(CLI::IsMember({"csv", "xlsx"}))
+        ->type_name("csv|xlsx");
+    command.add_option("--output", output, "the file to write, or - for standard output")
+        ->required()
+        ->type_name("FILE|-");
+}
+
 OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs) {
     OpenedDatabase opened = openStationDatabase(path, busyTimeoutMs);
     if (opened.failure)

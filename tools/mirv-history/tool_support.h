@@ -2,6 +2,8 @@
 
 #include "station_database.h"
 
+#include <CLI/CLI.hpp>
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -16,6 +18,11 @@ int reportFailure(const DatabaseFailure& failure);
 // cannot be read.
 std::optional<std::string> readDateOption(const std::string& option, const std::string& text,
                                           std::string& usage);
+
+// The options that choose history as the query tab does: --from, --to (required), --meter.
+void addRangeOptions(CLI::App& command, std::string& from, std::string& to, std::string& meter);
+// --format csv|xlsx and --output FILE|-, both required.
+void addOutputOptions(CLI::App& command, std::string& format, std::string& output);
 
 // Opens the station database for a command; on failure reports it (status kDataError).
 OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs);
