@@ -2,6 +2,7 @@
 // First 10,000 records from the click to the last cell written, with the office started cold
 // and with one already up; then RECORDS records (default 1,048,575, one more than a sheet
 // holds) while the event loop's longest stall and the station's resident memory are watched.
+#include "bench_support.h"
 #include "create_database.h"
 #include "database.h"
 #include "dialogs.h"
@@ -22,6 +23,9 @@
 
 namespace {
 
+using mirv::bench::readFile;
+using mirv::bench::residentKb;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -31,22 +35,6 @@ struct Dialogs : mirv::Dialogs {
     void endProgram() override {}
     QString said;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-long residentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 void fill(const std::string& db, int records) {
     mirv::Database d(db);

@@ -3,6 +3,7 @@
 // build/bench-data), then reports medians: a logging pass, the operator's queries from the click to
 // rows in the grid, the grid model's memory, the same queries without indexes, the time to build
 // the indexes, and the database size per million rows.
+#include "bench_support.h"
 #include "compose_row.h"
 #include "create_database.h"
 #include "database.h"
@@ -27,6 +28,8 @@
 
 namespace {
 
+using mirv::bench::readFile;
+
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -42,13 +45,6 @@ double median(int runs, const std::function<void()>& work) {
         t.push_back(millisecondsOf(work));
     std::sort(t.begin(), t.end());
     return t[t.size() / 2];
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // One row per meter per minute of 2025, values in the board's formats.
@@ -112,12 +108,18 @@ struct Query {
 
 // Ten logging passes of 20 rows and nothing else, for counting their system calls:
 // strace -f -c -e trace=openat,fsync,fdatasync history_bench --passes FOLDER
-int passesOnly(const std::string& path) {
+// Every meter answered with the same readings.
+mirv::ReadingsBoard answeringBoard() {
     mirv::ReadingsBoard board;
     for (int n = 1; n <= 20; ++n) {
         board.setRow(n, mirv::composeRow({.flowRate = 1.5f, .inletTemp = 60}));
         board.setAnswered(n, true);
     }
+    return board;
+}
+
+int passesOnly(const std::string& path) {
+    const mirv::ReadingsBoard board = answeringBoard();
     mirv::HistoryWriter writer(path);
     mirv::RecordLogger logger(board, writer);
     for (int i = 0; i < 10; ++i) {
@@ -154,11 +156,7 @@ int main(int argc, char** argv) {
                 mb / (rows / 1e6));
 
     // A logging pass: 20 meters answering, written in one transaction by the writer's thread.
-    mirv::ReadingsBoard board;
-    for (int n = 1; n <= 20; ++n) {
-        board.setRow(n, mirv::composeRow({.flowRate = 1.5f, .inletTemp = 60}));
-        board.setAnswered(n, true);
-    }
+    const mirv::ReadingsBoard board = answeringBoard();
     {
         mirv::HistoryWriter writer(path);
         mirv::RecordLogger logger(board, writer);

@@ -1,6 +1,7 @@
 // poll_bench [SECONDS]: the station's CPU time per poll with its window showing the board,
 // polling 20 simulated meters on a pseudo-terminal every 20 ms, and its resident memory.
 // POLL_BENCH_SHOT=FILE.png saves a picture of the window at the end.
+#include "bench_support.h"
 #include "create_database.h"
 #include "database.h"
 #include "dialogs.h"
@@ -22,6 +23,9 @@
 
 namespace {
 
+using mirv::bench::readFile;
+using mirv::bench::residentKb;
+
 namespace fs = std::filesystem;
 
 // The time the scheduler counted this process's threads on a CPU, in seconds: exact to the
@@ -36,22 +40,6 @@ double cpuSeconds() {
             total += onCpu / 1e9;
     }
     return total;
-}
-
-long residentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // Runs the event loop as the station's own does for `ms`: QTest::qWait would sleep between its

@@ -8,6 +8,7 @@
 // own on the same disk: what slows it too comes from the machine, not from the uplink.
 // --server-in-memory keeps the server's cluster in /dev/shm, so that its writes do not share
 // the station's disk, as with a server on another machine.
+#include "bench_support.h"
 #include "child_process.h"
 #include "create_database.h"
 #include "database.h"
@@ -25,6 +26,8 @@
 #include <vector>
 
 namespace {
+
+using mirv::bench::readFile;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -121,13 +124,6 @@ void printPasses(const char* when, StationPasses& station, StationPasses& contro
     std::printf("  logging passes %s (goal: the station's max < 50 ms)\n", when);
     printPasses("station", station.takeTimes());
     printPasses("control", control.takeTimes());
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 long long centralRows(mirv::test::PgConnection& c) {
