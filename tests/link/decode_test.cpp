@@ -30,24 +30,33 @@ std::vector<std::uint8_t> handMadeAnswer(bool withFlow) {
     return a;
 }
 
+// A link on a fake port that has just polled `address` (of `meters` meters).
+struct PolledLink {
+    test::FakeSerialPort port;
+    ReadingsBoard board;
+    MeterLink link{port, board};
+
+    PolledLink(const char* meters, int address) {
+        port.bytesArrived = [this] { link.onBytesArrived(); };
+        link.meterCount = meters;
+        for (int i = 0; i < address; ++i)
+            link.onPollTick();
+    }
+};
+
 TEST(Decode, WholeAnswerFillsRowOne) {
     const struct {
         bool withFlow;
         const char* flow;
     } cases[] = {{true, "12.5000"}, {false, "0.0000"}};
     for (const auto& c : cases) {
-        test::FakeSerialPort port;
-        ReadingsBoard board;
-        MeterLink link(port, board);
-        port.bytesArrived = [&] { link.onBytesArrived(); };
-        link.meterCount = "1";
-        link.onPollTick();
-        port.receive(handMadeAnswer(c.withFlow));
+        PolledLink p("1", 1);
+        p.port.receive(handMadeAnswer(c.withFlow));
         const BoardRow expected{c.flow,   "0.0000",   "0.00",   "0.00", "0.00", "0.00",
                                 "0.0000", "通讯正常", "0.0000", "0.00", "0.00"};
-        EXPECT_EQ(board.row(1), expected);
-        EXPECT_FALSE(link.awaitingReply);
-        EXPECT_TRUE(board.answered(1));
+        EXPECT_EQ(p.board.row(1), expected);
+        EXPECT_FALSE(p.link.awaitingReply);
+        EXPECT_TRUE(p.board.answered(1));
     }
 }
 
@@ -167,21 +176,15 @@ TEST(Decode, NonFiniteReadingsLeaveTheirCellsEmpty) {
 // Every register of the map read from its own place: a swapped, shifted or misread register
 // changes one of the eleven cells.
 TEST(Decode, HandMadeAnswerFillsEveryCellFromItsOwnRegister) {
-    test::FakeSerialPort port;
-    ReadingsBoard board;
-    MeterLink link(port, board);
-    port.bytesArrived = [&] { link.onBytesArrived(); };
-    link.meterCount = "20";
-    for (int i = 0; i < 7; ++i)
-        link.onPollTick();
-    port.receive(test::handMadeAnswer());
+    PolledLink p("20", 7);
+    p.port.receive(test::handMadeAnswer());
     const BoardRow expected{
         "12.5000",   "1.5000",        "61.25",        "40.50",
         "123456.75", "1000.25",       "-3.5000",      "通讯正常,励磁报警,上限报警",
         "7.0000",    "2000000005.50", "3001000000.13"};
-    EXPECT_EQ(board.row(7), expected);
-    EXPECT_TRUE(board.answered(7));
-    EXPECT_FALSE(link.awaitingReply);
+    EXPECT_EQ(p.board.row(7), expected);
+    EXPECT_TRUE(p.board.answered(7));
+    EXPECT_FALSE(p.link.awaitingReply);
 }
 
 // The completeness test reads one hex digit of the function code: 0x13 and 0x83 pass it.
@@ -191,16 +194,10 @@ TEST(Decode, FunctionDigitDecidesWhetherAWholeFrameIsDecoded) {
         bool decoded;
     } cases[] = {{0x03, true}, {0x04, false}, {0x13, true}, {0x83, true}};
     for (const auto& c : cases) {
-        test::FakeSerialPort port;
-        ReadingsBoard board;
-        MeterLink link(port, board);
-        port.bytesArrived = [&] { link.onBytesArrived(); };
-        link.meterCount = "7";
-        for (int i = 0; i < 7; ++i)
-            link.onPollTick();
-        port.receive(test::handMadeAnswer(c.function));
-        EXPECT_EQ(board.answered(7), c.decoded) << int(c.function);
-        EXPECT_EQ(board.row(7)[FlowRateCell], c.decoded ? "12.5000" : "") << int(c.function);
+        PolledLink p("7", 7);
+        p.port.receive(test::handMadeAnswer(c.function));
+        EXPECT_EQ(p.board.answered(7), c.decoded) << int(c.function);
+        EXPECT_EQ(p.board.row(7)[FlowRateCell], c.decoded ? "12.5000" : "") << int(c.function);
     }
 }
 
