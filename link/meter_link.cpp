@@ -6,6 +6,7 @@
 #include "read_request.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace mirv {
 
@@ -31,8 +32,14 @@ constexpr double kHighestAddress = 255;
 
 } // namespace
 
+std::int64_t MeterLink::steadyMicroseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 void MeterLink::stop() {
     stopped_ = true;
+    stats.endSlot();
     receivedHex.clear();
     receivedFrame.clear();
     awaitingReply = false;
@@ -45,6 +52,7 @@ void MeterLink::stop() {
 void MeterLink::onPollTick() {
     if (stopped_)
         return;
+    stats.tick(clockUs());
     port_.recover();
     port_.flushOutput();
     port_.flushInput();
@@ -65,6 +73,7 @@ void MeterLink::sendNextRequest() {
     }
     const ReadRequest frame = makeReadRequest(polledAddress);
     port_.write(frame);
+    stats.requestSent(polledAddress, frame, clockUs());
     awaitingReply = true;
     receivedHex.clear();
     receivedFrame.clear();
@@ -74,6 +83,7 @@ void MeterLink::onBytesArrived() {
     const std::vector<std::uint8_t> bytes = port_.readAll();
     if (bytes.empty() || stopped_)
         return;
+    stats.bytesReceived(bytes, clockUs());
     for (std::uint8_t b : bytes) {
         // A text longer than a whole answer can never be decoded before the next request
         // empties it; letting it grow would only cost memory and time on every event.
@@ -95,7 +105,9 @@ void MeterLink::handleAnswer() {
     ReadAnswer answer;
     for (std::size_t i = 0; i < kAnswerBytes; ++i)
         answer[i] = hexByte(receivedFrame, i);
-    if (!answerCrcMatches(answer))
+    const bool crcOk = answerCrcMatches(answer);
+    stats.answerTaken(answer[0], crcOk, clockUs());
+    if (!crcOk)
         return;
     const RegisterMap registers = readRegisterMap(answer);
     const int n = answer[0];

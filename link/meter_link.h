@@ -1,9 +1,11 @@
 #pragma once
 
+#include "line_stats.h"
 #include "readings_board.h"
 #include "serial_port.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace mirv {
@@ -29,6 +31,12 @@ class MeterLink {
     bool awaitingReply = false;
     std::string receivedHex;
     std::string receivedFrame;
+
+    // What the line did, meter by meter, and the monitor's frames.
+    LineStats stats;
+    // Monotonic microseconds; the tests may set another clock.
+    std::function<std::int64_t()> clockUs = steadyMicroseconds;
+    static std::int64_t steadyMicroseconds();
 
   private:
     void sendNextRequest();

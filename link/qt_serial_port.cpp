@@ -47,8 +47,11 @@ Failure QtSerialPort::open(const std::string& device) {
     lost_ = false;
     device_ = device;
     port_.setPortName(QString::fromStdString(device));
-    if (!port_.open(QIODevice::ReadWrite))
+    if (!port_.open(QIODevice::ReadWrite)) {
+        ++openFailures;
         return port_.errorString().toStdString();
+    }
+    ++opens;
     port_.setFlowControl(QSerialPort::NoFlowControl);
     return std::nullopt;
 }

@@ -31,6 +31,11 @@ class SerialPort {
 
     // Raised on the event thread whenever received bytes are waiting.
     std::function<void()> bytesArrived;
+
+    // Opens of the device that worked and that failed, also those of a lost device coming
+    // back; the implementations count them.
+    std::uint64_t opens = 0;
+    std::uint64_t openFailures = 0;
 };
 
 } // namespace mirv

@@ -86,6 +86,9 @@ void MainWindow::startUp() {
                                               lineSettingsForBaud(baudText.toStdString())));
         pollTimer.start();
     }
+    if (const auto settings = parseLineSettings(lineSettingsForBaud(baudText.toStdString())))
+        link.stats.setBaud(settings->baud);
+    link.stats.setIntervalMs = pollTimer.interval();
 
     link.currentAddress = 0;
 

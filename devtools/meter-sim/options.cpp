@@ -32,6 +32,8 @@ energy meter, with readings that change over time and totals that grow.
                           pieces:N:GAP    answer in N parts, GAP milliseconds apart
                           trailing        answer followed by one extra byte
                           exception       answer with exception 04 (5 bytes)
+                          address:A       answer as if it were meter A
+                          corrupt:N       every N-th answer with a wrong CRC
   --verbose             log every request and answer on standard error
   --help                show this text
 
@@ -120,6 +122,11 @@ bool parseFault(const std::string& text, std::map<int, Fault>& faults) {
         f.kind = Fault::Exception;
     else if (kind == "delay" && args == 1 && toInt(parts[2], f.delayMs) && f.delayMs >= 0)
         f.kind = Fault::Delay;
+    else if (kind == "address" && args == 1 && toInt(parts[2], f.address) && f.address >= 0 &&
+             f.address <= 255)
+        f.kind = Fault::Address;
+    else if (kind == "corrupt" && args == 1 && toInt(parts[2], f.every) && f.every >= 1)
+        f.kind = Fault::CorruptEvery;
     else if (kind == "pieces" && args == 2 && toInt(parts[2], f.pieces) &&
              toInt(parts[3], f.gapMs) && f.pieces >= 1 && f.gapMs >= 0)
         f.kind = Fault::Pieces;

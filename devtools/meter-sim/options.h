@@ -9,8 +9,21 @@ namespace mirv::sim {
 
 // How a meter misbehaves on request.
 struct Fault {
-    enum Kind { None, Silent, BadCrc, Short, Delay, Pieces, Trailing, Exception } kind = None;
+    enum Kind {
+        None,
+        Silent,
+        BadCrc,
+        Short,
+        Delay,
+        Pieces,
+        Trailing,
+        Exception,
+        Address,
+        CorruptEvery
+    } kind = None;
     int delayMs = 0; // Delay: before answering
+    int address = 0; // Address: the address the answers carry
+    int every = 1;   // CorruptEvery: every N-th answer has a wrong CRC
     int pieces = 1;  // Pieces: how many parts
     int gapMs = 0;   // Pieces: pause between parts
 };

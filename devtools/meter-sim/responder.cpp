@@ -56,6 +56,12 @@ std::vector<Chunk> Responder::feed(std::span<const std::uint8_t> received, doubl
 
 std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now) {
     std::vector<Chunk> chunks = misbehave(request, now);
+    if (options_.verbose && !chunks.empty()) {
+        std::vector<std::uint8_t> all;
+        for (const Chunk& c : chunks)
+            all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+        logBytes("answer", all);
+    }
     return options_.pace ? paced(chunks) : chunks;
 }
 
@@ -94,17 +100,24 @@ std::vector<Chunk> Responder::misbehave(const std::uint8_t* request, double now)
     if (first != kFirstRegister || count != kRegisterCount)
         return {{now, exceptionAnswer(static_cast<std::uint8_t>(address), 0x02)}};
 
-    const auto answerBytes =
-        buildAnswer(static_cast<std::uint8_t>(address), meter->second.registersAt(now));
-    std::vector<std::uint8_t> bytes(answerBytes.begin(), answerBytes.end());
     const auto f = options_.faults.find(address);
     const Fault fault = f == options_.faults.end() ? Fault{} : f->second;
+    const int answerAs = fault.kind == Fault::Address ? fault.address : address;
+    const auto answerBytes =
+        buildAnswer(static_cast<std::uint8_t>(answerAs), meter->second.registersAt(now));
+    std::vector<std::uint8_t> bytes(answerBytes.begin(), answerBytes.end());
     std::vector<Chunk> out;
     switch (fault.kind) {
     case Fault::Silent:
         return {};
     case Fault::BadCrc:
         bytes.back() ^= 0x5A;
+        break;
+    case Fault::CorruptEvery:
+        if (++answered_[address] % static_cast<unsigned>(fault.every) == 0)
+            bytes.back() ^= 0x5A;
+        break;
+    case Fault::Address:
         break;
     case Fault::Short:
         bytes.resize(100);
@@ -132,8 +145,6 @@ std::vector<Chunk> Responder::misbehave(const std::uint8_t* request, double now)
     case Fault::None:
         break;
     }
-    if (options_.verbose)
-        logBytes("answer", bytes);
     out.push_back({now, bytes});
     return out;
 }

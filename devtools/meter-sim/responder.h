@@ -31,6 +31,7 @@ class Responder {
 
     const Options& options_;
     std::map<int, MeterModel> meters_;
+    std::map<int, unsigned> answered_; // answers made, by meter
     std::vector<std::uint8_t> pending_;
 };
 

@@ -1,0 +1,167 @@
+#include "line_stats.h"
+
+#include "read_answer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace mirv {
+
+namespace {
+
+// Bytes of a slot kept for judging it; more are only counted.
+constexpr std::size_t kRestKept = 1024;
+
+bool leadingAnswerCrcMatches(std::span<const std::uint8_t> bytes) {
+    ReadAnswer answer;
+    std::memcpy(answer.data(), bytes.data(), kAnswerBytes);
+    return answerCrcMatches(answer);
+}
+
+} // namespace
+
+LineStats::LineStats() {
+    using namespace std::chrono;
+    wallOffsetUs = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() -
+                   duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    rest_.reserve(kRestKept);
+}
+
+void LineStats::reset() {
+    meters_ = {};
+    line_ = {};
+}
+
+void LineStats::tick(std::int64_t nowUs) {
+    if (line_.ticks++ > 0) {
+        const std::int64_t cycle = nowUs - lastTickUs_;
+        line_.cycleLastUs = cycle;
+        line_.cycleMaxUs = std::max(line_.cycleMaxUs, cycle);
+        line_.cycleSumUs += cycle;
+    }
+    lastTickUs_ = nowUs;
+}
+
+void LineStats::requestSent(std::uint8_t address, std::span<const std::uint8_t> request,
+                            std::int64_t nowUs) {
+    if (slotOpen_) {
+        endSlot();
+        previous_ = polled_;
+    }
+    slotOpen_ = true;
+    polled_ = address;
+    answered_ = false;
+    rest_.clear();
+    restLength_ = 0;
+    requestOutUs_ = nowUs + requestWireUs;
+    ++meters_[address].requests;
+    line_.bytesOut += request.size();
+    record(address, FrameVerdict::Request, true, request, request.size(), requestOutUs_);
+}
+
+void LineStats::bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t nowUs) {
+    line_.bytesIn += bytes.size();
+    lastByteUs_ = nowUs;
+    if (!slotOpen_) {
+        meters_[0].strayBytes += bytes.size();
+        record(0, FrameVerdict::Foreign, false, bytes, bytes.size(), nowUs);
+        return;
+    }
+    const std::size_t room = kRestKept - rest_.size();
+    rest_.insert(rest_.end(), bytes.begin(), bytes.begin() + std::min(room, bytes.size()));
+    restLength_ += bytes.size();
+}
+
+void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs) {
+    if (!slotOpen_ || rest_.size() < kAnswerBytes)
+        return;
+    FrameVerdict verdict = FrameVerdict::Answer;
+    if (!crcOk) {
+        verdict = FrameVerdict::CrcWrong;
+        reject(polled_, RejectCause::Crc, nowUs);
+    } else if (address == polled_) {
+        MeterCounters& m = meters_[polled_];
+        const std::int64_t response = nowUs - requestOutUs_;
+        m.responseMinUs = m.answers == 0 ? response : std::min(m.responseMinUs, response);
+        m.responseMaxUs = m.answers == 0 ? response : std::max(m.responseMaxUs, response);
+        m.responseLastUs = response;
+        m.responseSumUs += response;
+        ++m.answers;
+        m.consecutiveMisses = 0;
+        m.lastAnswerUs = nowUs + wallOffsetUs;
+        answered_ = true;
+    } else if (address == previous_) {
+        verdict = FrameVerdict::Late;
+        ++meters_[previous_].late;
+    } else {
+        verdict = FrameVerdict::Foreign;
+        reject(polled_, RejectCause::Address, nowUs);
+    }
+    record(polled_, verdict, false, std::span(rest_).first(kAnswerBytes), kAnswerBytes, nowUs);
+    rest_.erase(rest_.begin(), rest_.begin() + kAnswerBytes);
+    restLength_ -= kAnswerBytes;
+}
+
+void LineStats::endSlot() {
+    if (!slotOpen_)
+        return;
+    judgeRest();
+    MeterCounters& m = meters_[polled_];
+    if (!answered_) {
+        ++m.missed;
+        ++m.consecutiveMisses;
+        m.lastTroubleUs = lastTickUs_ + wallOffsetUs;
+    }
+    slotOpen_ = false;
+}
+
+// The bytes of the slot the link did not take: the polled meter's answer gone wrong, or
+// bytes of no answer.
+void LineStats::judgeRest() {
+    if (restLength_ == 0)
+        return;
+    const std::span<const std::uint8_t> rest(rest_);
+    FrameVerdict verdict = FrameVerdict::LengthWrong;
+    if (answered_ || rest[0] != polled_) {
+        verdict = FrameVerdict::Foreign;
+        meters_[polled_].strayBytes += restLength_;
+    } else if (restLength_ >= 2 && rest[1] != 0x03) {
+        const bool exception = (rest[1] & 0x80) != 0;
+        verdict = exception ? FrameVerdict::Exception : FrameVerdict::Foreign;
+        if (exception && restLength_ >= 3)
+            meters_[polled_].lastException = rest[2];
+        reject(polled_, RejectCause::Function, lastByteUs_);
+    } else if (restLength_ < kAnswerBytes) {
+        reject(polled_, RejectCause::Short, lastByteUs_);
+    } else if (restLength_ > kAnswerBytes) {
+        reject(polled_,
+               leadingAnswerCrcMatches(rest) ? RejectCause::Trailing : RejectCause::Long,
+               lastByteUs_);
+    } else {
+        verdict = FrameVerdict::CrcWrong;
+        reject(polled_, RejectCause::Crc, lastByteUs_);
+    }
+    record(polled_, verdict, false, rest, restLength_, lastByteUs_);
+}
+
+void LineStats::reject(std::uint8_t address, RejectCause cause, std::int64_t nowUs) {
+    MeterCounters& m = meters_[address];
+    ++m.rejects[static_cast<int>(cause)];
+    m.lastTroubleUs = nowUs + wallOffsetUs;
+}
+
+void LineStats::record(std::uint8_t meter, FrameVerdict verdict, bool out,
+                       std::span<const std::uint8_t> bytes, std::size_t fullLength,
+                       std::int64_t nowUs) {
+    MonitorFrame& f = ring_.push();
+    f.wallUs = nowUs + wallOffsetUs;
+    f.length = static_cast<std::uint32_t>(fullLength);
+    f.meter = meter;
+    f.verdict = verdict;
+    f.out = out;
+    const std::size_t kept = std::min(bytes.size(), MonitorFrame::kKeptBytes);
+    std::memcpy(f.bytes.data(), bytes.data(), kept);
+}
+
+} // namespace mirv

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "frame_ring.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace mirv {
+
+// Why bytes that came in for a polled meter were not its answer.
+enum class RejectCause : std::uint8_t {
+    Crc,      // a whole answer whose CRC is wrong
+    Short,    // fewer bytes than an answer
+    Long,     // more bytes than an answer, and no answer in front of them
+    Trailing, // an answer followed by more bytes
+    Function, // a function other than 03; an exception answer counts here
+    Address,  // a whole answer from an address other than the polled one
+};
+constexpr int kRejectCauses = 6;
+
+struct MeterCounters {
+    std::uint64_t requests = 0;
+    std::uint64_t answers = 0;
+    std::uint64_t missed = 0;
+    // Its answers that came after the next meter had been asked.
+    std::uint64_t late = 0;
+    std::array<std::uint64_t, kRejectCauses> rejects{};
+    std::uint8_t lastException = 0; // 0 when none came
+    // Bytes in its time slot that were no answer and no rejected answer.
+    std::uint64_t strayBytes = 0;
+    // From the request's last byte on the wire to the answer's last byte in, microseconds.
+    std::int64_t responseLastUs = 0;
+    std::int64_t responseMinUs = 0;
+    std::int64_t responseMaxUs = 0;
+    std::int64_t responseSumUs = 0;
+    std::uint32_t consecutiveMisses = 0;
+    std::int64_t lastAnswerUs = 0;  // wall clock; 0 when none came
+    std::int64_t lastTroubleUs = 0; // wall clock of the last miss or reject; 0 when none
+
+    std::uint64_t rejected() const {
+        std::uint64_t sum = 0;
+        for (auto r : rejects)
+            sum += r;
+        return sum;
+    }
+    std::int64_t responseMeanUs() const {
+        return answers ? responseSumUs / static_cast<std::int64_t>(answers) : 0;
+    }
+};
+
+struct LineCounters {
+    std::uint64_t bytesOut = 0;
+    std::uint64_t bytesIn = 0;
+    std::uint64_t ticks = 0;
+    // Time between poll ticks as they actually came, microseconds.
+    std::int64_t cycleLastUs = 0;
+    std::int64_t cycleMaxUs = 0;
+    std::int64_t cycleSumUs = 0; // over ticks - 1 cycles
+    std::int64_t cycleMeanUs() const {
+        return ticks > 1 ? cycleSumUs / static_cast<std::int64_t>(ticks - 1) : 0;
+    }
+};
+
+// What the line does, meter by meter. The link reports each request, the bytes as they come
+// and each answer it takes; the bytes between one request and the next are that poll's time
+// slot, judged when the slot ends. Every frame also goes into the monitor's ring. Times are
+// microseconds; `wallOffsetUs` turns the link's monotonic clock into wall-clock time.
+class LineStats {
+  public:
+    static constexpr int kAddresses = 256;
+
+    LineStats();
+
+    // A request went out to `address` at `nowUs`; ends the previous poll's slot.
+    void requestSent(std::uint8_t address, std::span<const std::uint8_t> request,
+                     std::int64_t nowUs);
+    void bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t nowUs);
+    // The link took the slot's next kAnswerBytes bytes as an answer of `address`.
+    void answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs);
+    // Ends the open slot without a new request (polling stopped).
+    void endSlot();
+    void tick(std::int64_t nowUs);
+
+    // Resets the counters; the monitor keeps its frames.
+    void reset();
+
+    const MeterCounters& meter(int address) const { return meters_[address & 0xFF]; }
+    const LineCounters& line() const { return line_; }
+    const FrameRing& frames() const { return ring_; }
+    FrameRing& frames() { return ring_; }
+
+    // The request's last byte leaves a request's wire time after it was written: 8 bytes of
+    // 10 bits at the line's baud rate.
+    void setBaud(int baud) { requestWireUs = baud > 0 ? 80'000'000LL / baud : 0; }
+    std::int64_t requestWireUs = 0;
+    std::int64_t wallOffsetUs = 0;
+    // The poll interval as set, for comparison with the actual cycle.
+    int setIntervalMs = 0;
+
+  private:
+    void reject(std::uint8_t address, RejectCause cause, std::int64_t nowUs);
+    void record(std::uint8_t meter, FrameVerdict verdict, bool out,
+                std::span<const std::uint8_t> bytes, std::size_t fullLength, std::int64_t nowUs);
+    void judgeRest();
+
+    std::array<MeterCounters, kAddresses> meters_{};
+    LineCounters line_;
+    FrameRing ring_;
+
+    // The open slot.
+    bool slotOpen_ = false;
+    std::uint8_t polled_ = 0;
+    std::uint8_t previous_ = 0;
+    bool answered_ = false;
+    std::int64_t requestOutUs_ = 0;
+    std::int64_t lastByteUs_ = 0;
+    std::int64_t lastTickUs_ = 0;
+    // The slot's bytes from the first one the link has not taken; beyond the buffer only
+    // counted.
+    std::vector<std::uint8_t> rest_;
+    std::size_t restLength_ = 0;
+};
+
+} // namespace mirv

@@ -1,0 +1,151 @@
+// The line's counters against the simulator over a pseudo-terminal: each meter misbehaves in
+// one way, and what the counters say is checked against the simulator's own log.
+#include "child_process.h"
+#include "meter_link.h"
+#include "qt_serial_port.h"
+#include "temp_dir.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+
+namespace mirv {
+namespace {
+
+struct LinkOnPort {
+    QtSerialPort port;
+    ReadingsBoard board;
+    MeterLink link{port, board};
+
+    LinkOnPort(const std::string& device, const std::string& meters, int baud) {
+        link.meterCount = meters;
+        link.stats.setBaud(baud);
+        port.bytesArrived = [this] { link.onBytesArrived(); };
+        EXPECT_EQ(port.open(device), std::nullopt);
+        EXPECT_EQ(port.setSettings(std::to_string(baud) + ",n,8,1"), std::nullopt);
+    }
+    void tick(int waitMs) {
+        link.onPollTick();
+        QTest::qWait(waitMs);
+    }
+};
+
+// The simulator with its log on `log`, serving as `link`.
+test::ChildProcess simulator(const std::string& link, const std::string& log,
+                             const std::string& args) {
+    return test::ChildProcess({"/bin/sh", "-c",
+                               std::string("exec '") + MIRV_METER_SIM + "' --verbose --link '" +
+                                   link + "' " + args + " 2>'" + log + "'"});
+}
+
+// Requests and answers by address, as the simulator logged them.
+struct SimLog {
+    std::map<int, int> requests, answers;
+};
+
+SimLog readLog(const std::string& path) {
+    SimLog log;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string what, count, unit, first;
+        words >> what >> count >> unit >> first;
+        if (what == "request")
+            ++log.requests[std::stoi(first, nullptr, 16)];
+        else if (what == "answer")
+            ++log.answers[std::stoi(first, nullptr, 16)];
+    }
+    return log;
+}
+
+TEST(LineStats, EachFaultCountsAsItMust) {
+    test::TempDir dir;
+    const std::string com = dir.str() + "/com1", logPath = dir.str() + "/sim.log";
+    // Meter 7 answers after the next request has gone out; meter 9 answers as meter 99.
+    auto sim = simulator(com, logPath,
+                         "--meters 1-9 --fault 2:silent --fault 3:bad-crc --fault 4:short "
+                         "--fault 5:trailing --fault 6:exception --fault 7:delay:400 "
+                         "--fault 8:pieces:4:20 --fault 9:address:99");
+    ASSERT_TRUE(test::waitForPath(com));
+    LinkOnPort s(com, "9", 9600);
+    for (int i = 0; i < 3 * 9; ++i)
+        s.tick(250);
+    s.link.stop(); // the last poll's slot is judged
+    sim.stop();
+    const SimLog log = readLog(logPath);
+
+    enum Expect { Answered, Missed, Late };
+    struct Case {
+        int meter;
+        Expect outcome;
+        int cause; // the reject cause every answer of it gives, or -1
+    };
+    const Case cases[] = {
+        {1, Answered, -1},
+        {2, Missed, -1},
+        {3, Missed, static_cast<int>(RejectCause::Crc)},
+        {4, Missed, static_cast<int>(RejectCause::Short)},
+        {5, Missed, static_cast<int>(RejectCause::Trailing)},
+        {6, Missed, static_cast<int>(RejectCause::Function)},
+        {7, Late, -1},
+        {8, Answered, -1},
+        {9, Missed, static_cast<int>(RejectCause::Address)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("meter " + std::to_string(c.meter));
+        const MeterCounters& m = s.link.stats.meter(c.meter);
+        const int requests = log.requests.at(c.meter);
+        const int answeringAs = c.meter == 9 ? 99 : c.meter;
+        const int answers = log.answers.count(answeringAs) ? log.answers.at(answeringAs) : 0;
+        EXPECT_EQ(requests, 3);
+        EXPECT_EQ(m.requests, static_cast<std::uint64_t>(requests));
+        EXPECT_EQ(m.answers, c.outcome == Answered ? static_cast<std::uint64_t>(answers) : 0u);
+        EXPECT_EQ(m.missed, c.outcome == Answered ? 0u : static_cast<std::uint64_t>(requests));
+        EXPECT_EQ(m.consecutiveMisses, m.missed);
+        EXPECT_EQ(m.late, c.outcome == Late ? static_cast<std::uint64_t>(answers) : 0u);
+        for (int cause = 0; cause < kRejectCauses; ++cause)
+            EXPECT_EQ(m.rejects[cause], cause == c.cause ? static_cast<std::uint64_t>(answers) : 0u)
+                << "cause " << cause;
+        EXPECT_EQ(m.strayBytes, 0u);
+        EXPECT_EQ(m.lastException, c.meter == 6 ? 4 : 0);
+    }
+    EXPECT_EQ(s.link.stats.line().bytesOut, 27u * 8);
+    EXPECT_EQ(s.link.stats.line().ticks, 27u);
+}
+
+// The response time is the answer's wire time and the meter's turnaround. A pseudo-terminal
+// carries the request at once, so the simulator starts answering a request's wire time early.
+TEST(LineStats, ResponseTimeFollowsTheLinesPace) {
+    for (const int baud : {9600, 19200}) {
+        SCOPED_TRACE(baud);
+        test::TempDir dir;
+        const std::string com = dir.str() + "/com1";
+        auto sim = simulator(com, dir.str() + "/sim.log",
+                             "--meters 1 --pace --turnaround 20 --baud " + std::to_string(baud));
+        ASSERT_TRUE(test::waitForPath(com));
+        LinkOnPort s(com, "1", baud);
+        for (int i = 0; i < 6; ++i)
+            s.tick(400);
+        const MeterCounters& m = s.link.stats.meter(1);
+        ASSERT_GE(m.answers, 5u);
+        const double charUs = 10e6 / baud;
+        const double expectedUs = 20000 + (187 - 8) * charUs;
+        // The simulator writes in groups of 5 ms; the event loop adds its own latency.
+        EXPECT_NEAR(static_cast<double>(m.responseMinUs), expectedUs, 20000);
+        EXPECT_LE(m.responseMinUs, m.responseMeanUs());
+        EXPECT_LE(m.responseMeanUs(), m.responseMaxUs);
+    }
+}
+
+} // namespace
+} // namespace mirv
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
