@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "diagnostics_tab.h"
 #include "dialogs.h"
 #include "energy_tab.h"
 
@@ -15,6 +16,7 @@ namespace mirv {
 namespace {
 
 constexpr int kEnergyTabIndex = 4;
+constexpr int kDiagnosticsTabIndex = 5;
 
 } // namespace
 
@@ -56,6 +58,8 @@ QString MainWindow::databasePath() const {
 void MainWindow::onTabShown(int index) {
     if (index == kEnergyTabIndex)
         energyTab();
+    else if (index == kDiagnosticsTabIndex)
+        diagnosticsTab();
     else
         showStaleRows();
 }
@@ -68,6 +72,18 @@ EnergyTab& MainWindow::energyTab() {
         page->layout()->activate();
     }
     return *energyTab_;
+}
+
+DiagnosticsTab& MainWindow::diagnosticsTab() {
+    if (!diagnosticsTab_) {
+        QWidget* page = tabs->widget(kDiagnosticsTabIndex);
+        diagnosticsTab_ = new DiagnosticsTab(link, serialPort, dialogs_, page);
+        page->layout()->addWidget(diagnosticsTab_);
+        page->layout()->activate();
+        diagnosticsTab_->show(); // a layout shows its new widget only on a later turn
+
+    }
+    return *diagnosticsTab_;
 }
 
 void MainWindow::onPollTick() {

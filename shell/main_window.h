@@ -27,6 +27,7 @@ class QTableView;
 namespace mirv {
 
 class BoardCell;
+class DiagnosticsTab;
 class Dialogs;
 class EnergyTab;
 
@@ -72,6 +73,8 @@ class MainWindow : public QWidget {
     QTableView* historyGrid = nullptr;
     // The 能耗与趋势 tab's contents, made on first use.
     EnergyTab& energyTab();
+    // The 通讯诊断 tab's contents, made on first use.
+    DiagnosticsTab& diagnosticsTab();
 
     QTimer pollTimer;
     QTimer recordTimer;
@@ -119,6 +122,7 @@ class MainWindow : public QWidget {
     std::array<BoardRow, kMeters> shownRows_{};
     std::array<bool, kMeters> staleRows_{};
     EnergyTab* energyTab_ = nullptr;
+    DiagnosticsTab* diagnosticsTab_ = nullptr;
 };
 
 } // namespace mirv

@@ -100,6 +100,11 @@ void MainWindow::buildWindow() {
     auto* energyLayout = new QVBoxLayout(energyPage);
     energyLayout->setContentsMargins(0, 0, 0, 0);
     tabs->addTab(energyPage, QStringLiteral("能耗与趋势"));
+    // The line's diagnostics likewise, made when first opened.
+    auto* diagnosticsPage = new QWidget;
+    auto* diagnosticsLayout = new QVBoxLayout(diagnosticsPage);
+    diagnosticsLayout->setContentsMargins(0, 0, 0, 0);
+    tabs->addTab(diagnosticsPage, QStringLiteral("通讯诊断"));
 
     messageLine = new QLabel(this);
     placeTwips(messageLine, 3840, 7080, 3975, 255);

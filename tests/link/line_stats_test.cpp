@@ -3,6 +3,7 @@
 #include "child_process.h"
 #include "meter_link.h"
 #include "qt_serial_port.h"
+#include "read_request.h"
 #include "temp_dir.h"
 
 #include <QCoreApplication>
@@ -139,6 +140,28 @@ TEST(LineStats, ResponseTimeFollowsTheLinesPace) {
         EXPECT_LE(m.responseMinUs, m.responseMeanUs());
         EXPECT_LE(m.responseMeanUs(), m.responseMaxUs);
     }
+}
+
+// Ten minutes of another master's traffic at 9600 baud, polls going on: the monitor's ring
+// keeps its 2,000 newest frames in the memory it took at the start.
+TEST(LineStats, MonitorStaysBoundedUnderForeignTraffic) {
+    LineStats stats;
+    const std::size_t bytesAtStart = stats.frames().bytes();
+    const std::vector<std::uint8_t> noise(48, 0x55); // 50 ms of the line
+    std::int64_t nowUs = 0;
+    const ReadRequest request = makeReadRequest(1);
+    for (int i = 0; i < 10 * 60 * 20; ++i, nowUs += 50'000) {
+        if (i % 6 == 0)
+            stats.requestSent(1, request, nowUs);
+        stats.bytesReceived(noise, nowUs);
+    }
+    EXPECT_EQ(stats.frames().size(), FrameRing::kCapacity);
+    EXPECT_EQ(stats.frames().bytes(), bytesAtStart);
+    EXPECT_LT(bytesAtStart, 4u << 20);
+    EXPECT_EQ(stats.frames().at(FrameRing::kCapacity - 1).wallUs - stats.wallOffsetUs,
+              11994 * 50'000 + stats.requestWireUs); // the last request
+    EXPECT_EQ(stats.line().bytesIn, 10u * 60 * 20 * 48);
+    EXPECT_EQ(stats.meter(1).strayBytes, 10u * 60 * 20 * 48 - 6 * 48);
 }
 
 } // namespace

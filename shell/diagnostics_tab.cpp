@@ -1,0 +1,257 @@
+#include "diagnostics_tab.h"
+
+#include "dialogs.h"
+#include "frame_monitor_model.h"
+#include "leading_number.h"
+#include "meter_link.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTableView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace mirv {
+
+namespace {
+
+const char* const kCounterHeaders[] = {
+    "仪表",     "请求",   "应答",     "未应答",   "连续未应答", "CRC错误", "过短",
+    "过长",     "多余字节", "功能码错误", "地址错误", "迟到",       "无效字节",
+    "响应ms(最近/最小/平均/最大)", "最后应答"};
+constexpr int kCounterColumns = static_cast<int>(std::size(kCounterHeaders));
+
+// A meter with a miss or a reject this recently stands out.
+constexpr std::int64_t kRecentUs = 60'000'000;
+
+QString ms(std::int64_t us) {
+    return QString::number(static_cast<double>(us) / 1000.0, 'f', 1);
+}
+
+} // namespace
+
+DiagnosticsTab::DiagnosticsTab(MeterLink& link, const SerialPort& port, Dialogs& dialogs,
+                               QWidget* parent)
+    : QWidget(parent), link_(link), port_(port), dialogs_(dialogs) {
+    askSavePath = [this](const QString& caption, const QString& suggested, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, caption, suggested, filter);
+    };
+    buildControls();
+    refreshTimer_.setInterval(kRefreshMs);
+    connect(&refreshTimer_, &QTimer::timeout, this, &DiagnosticsTab::refresh);
+    connect(resetButton, &QPushButton::clicked, this, &DiagnosticsTab::onResetClicked);
+    connect(pauseButton, &QPushButton::clicked, this, &DiagnosticsTab::onPauseClicked);
+    connect(saveButton, &QPushButton::clicked, this, &DiagnosticsTab::onSaveClicked);
+    connect(meterFilter, &QComboBox::currentIndexChanged, this, [this] { showFrames(); });
+}
+
+void DiagnosticsTab::buildControls() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    lineSummary = new QLabel(this);
+    layout->addWidget(lineSummary);
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    layout->addWidget(splitter, 1);
+    meterTable = new QTableWidget(0, kCounterColumns, splitter);
+    QStringList headers;
+    for (const char* h : kCounterHeaders)
+        headers << QString::fromUtf8(h);
+    meterTable->setHorizontalHeaderLabels(headers);
+    meterTable->verticalHeader()->hide();
+    meterTable->verticalHeader()->setDefaultSectionSize(20);
+    meterTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    meterTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+
+    auto* lower = new QWidget(splitter);
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QHBoxLayout;
+    lowerLayout->addLayout(bar);
+    resetButton = new QPushButton(QStringLiteral("清零"), lower);
+    pauseButton = new QPushButton(QStringLiteral("暂停"), lower);
+    auto* filterLabel = new QLabel(QStringLiteral("仪表编号："), lower);
+    meterFilter = new QComboBox(lower);
+    meterFilter->addItem(QStringLiteral("全部"), 0);
+    filterLabel->setBuddy(meterFilter);
+    saveButton = new QPushButton(QStringLiteral("保存"), lower);
+    statusLine = new QLabel(lower);
+    for (QWidget* w : {static_cast<QWidget*>(resetButton), static_cast<QWidget*>(pauseButton),
+                       static_cast<QWidget*>(filterLabel), static_cast<QWidget*>(meterFilter),
+                       static_cast<QWidget*>(saveButton)})
+        bar->addWidget(w);
+    bar->addWidget(statusLine, 1);
+
+    monitor = new FrameMonitorModel(this);
+    monitorView = new QTableView(lower);
+    monitorView->setModel(monitor);
+    monitorView->verticalHeader()->hide();
+    monitorView->verticalHeader()->setDefaultSectionSize(20);
+    monitorView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    monitorView->setWordWrap(false);
+    monitorView->horizontalHeader()->setStretchLastSection(true);
+    monitorView->setColumnWidth(FrameMonitorModel::TimeColumn, 96);
+    for (int c : {FrameMonitorModel::MeterColumn, FrameMonitorModel::DirectionColumn,
+                  FrameMonitorModel::LengthColumn})
+        monitorView->setColumnWidth(c, 44);
+    monitorView->setColumnWidth(FrameMonitorModel::VerdictColumn, 72);
+    lowerLayout->addWidget(monitorView, 1);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
+}
+
+void DiagnosticsTab::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refresh();
+    refreshTimer_.start();
+}
+
+void DiagnosticsTab::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    refreshTimer_.stop();
+}
+
+// The meters the link polls: addresses 1 up to the meter count, and any other it has counted.
+int DiagnosticsTab::polledMeters() const {
+    const double count = std::min(leadingNumber(link_.meterCount), 255.0);
+    return count >= 1 ? static_cast<int>(std::ceil(count)) : 1;
+}
+
+void DiagnosticsTab::refresh() {
+    showCounters();
+    showFrames();
+}
+
+void DiagnosticsTab::showCounters() {
+    const LineStats& stats = link_.stats;
+    const LineCounters& line = stats.line();
+    lineSummary->setText(QStringLiteral("端口打开%1次,失败%2次   发送%3字节   接收%4字节   "
+                                        "轮询周期%5ms(平均%6ms,最长%7ms,设定%8ms)")
+                             .arg(port_.opens)
+                             .arg(port_.openFailures)
+                             .arg(line.bytesOut)
+                             .arg(line.bytesIn)
+                             .arg(ms(line.cycleLastUs), ms(line.cycleMeanUs()),
+                                  ms(line.cycleMaxUs))
+                             .arg(stats.setIntervalMs));
+
+    std::vector<int> meters;
+    const int polled = polledMeters();
+    for (int a = 1; a < LineStats::kAddresses; ++a)
+        if (a <= polled || stats.meter(a).requests > 0)
+            meters.push_back(a);
+    if (meterTable->rowCount() != static_cast<int>(meters.size()))
+        meterTable->setRowCount(static_cast<int>(meters.size()));
+    if (meterFilter->count() != polled + 1) {
+        const QSignalBlocker quiet(meterFilter);
+        const int chosen = meterFilter->currentData().toInt();
+        while (meterFilter->count() > 1)
+            meterFilter->removeItem(1);
+        for (int a = 1; a <= polled; ++a)
+            meterFilter->addItem(QString::number(a), a);
+        meterFilter->setCurrentIndex(std::max(0, meterFilter->findData(chosen)));
+    }
+
+    const std::int64_t nowUs = MeterLink::steadyMicroseconds() + stats.wallOffsetUs;
+    for (int r = 0; r < static_cast<int>(meters.size()); ++r) {
+        const MeterCounters& m = stats.meter(meters[static_cast<std::size_t>(r)]);
+        auto count = [&](RejectCause c) { return m.rejects[static_cast<int>(c)]; };
+        QString function = QString::number(count(RejectCause::Function));
+        if (m.lastException)
+            function += QStringLiteral("(异常%1)").arg(m.lastException, 2, 16, QLatin1Char('0'));
+        const QStringList texts{
+            QString::number(meters[static_cast<std::size_t>(r)]),
+            QString::number(m.requests),
+            QString::number(m.answers),
+            QString::number(m.missed),
+            QString::number(m.consecutiveMisses),
+            QString::number(count(RejectCause::Crc)),
+            QString::number(count(RejectCause::Short)),
+            QString::number(count(RejectCause::Long)),
+            QString::number(count(RejectCause::Trailing)),
+            function,
+            QString::number(count(RejectCause::Address)),
+            QString::number(m.late),
+            QString::number(m.strayBytes),
+            m.answers ? QStringLiteral("%1/%2/%3/%4")
+                            .arg(ms(m.responseLastUs), ms(m.responseMinUs),
+                                 ms(m.responseMeanUs()), ms(m.responseMaxUs))
+                      : QString(),
+            m.lastAnswerUs ? QDateTime::fromMSecsSinceEpoch(m.lastAnswerUs / 1000)
+                                 .toString(QStringLiteral("HH:mm:ss"))
+                           : QString()};
+        const bool troubled = m.lastTroubleUs != 0 && nowUs - m.lastTroubleUs < kRecentUs;
+        for (int c = 0; c < kCounterColumns; ++c) {
+            QTableWidgetItem* item = meterTable->item(r, c);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                meterTable->setItem(r, c, item);
+            }
+            if (item->text() != texts[c])
+                item->setText(texts[c]);
+            item->setBackground(troubled ? QColor(255, 210, 210) : QBrush());
+            item->setForeground(troubled ? QColor(200, 0, 0) : QBrush());
+        }
+    }
+}
+
+// While paused the frames shown stay as they were; the filter still applies to them.
+void DiagnosticsTab::showFrames() {
+    const FrameRing& ring = link_.stats.frames();
+    const int filter = meterFilter->currentData().toInt();
+    const bool fresh = !paused_ && ring.pushed() != shownPushed_;
+    if (!fresh && filter == shownFilter_)
+        return;
+    QScrollBar* scroll = monitorView->verticalScrollBar();
+    const bool atEnd = scroll->value() == scroll->maximum();
+    if (fresh) {
+        monitor->take(ring);
+        shownPushed_ = ring.pushed();
+    }
+    if (filter != shownFilter_) {
+        monitor->setMeter(filter);
+        shownFilter_ = filter;
+    }
+    if (atEnd)
+        monitorView->scrollToBottom();
+}
+
+void DiagnosticsTab::onResetClicked() {
+    link_.stats.reset();
+    showCounters();
+}
+
+void DiagnosticsTab::onPauseClicked() {
+    paused_ = !paused_;
+    pauseButton->setText(paused_ ? QStringLiteral("继续") : QStringLiteral("暂停"));
+    if (!paused_)
+        showFrames();
+}
+
+void DiagnosticsTab::onSaveClicked() {
+    QString path = askSavePath(QStringLiteral("保存报文"), QStringLiteral("通讯报文.txt"),
+                               QStringLiteral("文本文件 (*.txt)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".txt");
+    const QByteArray bytes = monitor->text().toUtf8();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        dialogs_.message(QStringLiteral("保存失败：%1\r\n%2").arg(path, file.errorString()));
+        return;
+    }
+    statusLine->setText(QStringLiteral("已保存：") + path);
+}
+
+} // namespace mirv

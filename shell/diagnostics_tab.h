@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTableView;
+class QTableWidget;
+
+namespace mirv {
+
+class Dialogs;
+class FrameMonitorModel;
+class MeterLink;
+class SerialPort;
+
+// The 通讯诊断 tab: the line's counters meter by meter and the frame monitor. It reads the
+// link's counters and frame ring on the event thread, at most twice a second and only while
+// it is shown.
+class DiagnosticsTab : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kRefreshMs = 500;
+
+    DiagnosticsTab(MeterLink& link, const SerialPort& port, Dialogs& dialogs,
+                   QWidget* parent = nullptr);
+
+    // The save dialog: caption, suggested file name and filter in, the chosen path out (empty
+    // when the operator cancelled). Tests answer it.
+    std::function<QString(const QString& caption, const QString& suggested, const QString& filter)>
+        askSavePath;
+
+    void refresh();
+    void onResetClicked();
+    void onPauseClicked();
+    void onSaveClicked();
+
+    QLabel* lineSummary = nullptr;
+    QTableWidget* meterTable = nullptr;
+    QPushButton* resetButton = nullptr;
+    QPushButton* pauseButton = nullptr;
+    QComboBox* meterFilter = nullptr;
+    QPushButton* saveButton = nullptr;
+    QLabel* statusLine = nullptr;
+    QTableView* monitorView = nullptr;
+    FrameMonitorModel* monitor = nullptr;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void buildControls();
+    void showCounters();
+    void showFrames();
+    int polledMeters() const;
+
+    MeterLink& link_;
+    const SerialPort& port_;
+    Dialogs& dialogs_;
+    QTimer refreshTimer_;
+    bool paused_ = false;
+    std::uint64_t shownPushed_ = ~0ULL;
+    int shownFilter_ = -1;
+};
+
+} // namespace mirv
