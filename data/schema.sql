@@ -32,3 +32,6 @@ CREATE INDEX IF NOT EXISTS Historydata_MeterID_CreateTime ON Historydata (MeterI
 -- rows of those minutes.
 CREATE INDEX IF NOT EXISTS Historydata_Minute_CreateTime
     ON Historydata (CAST(substr(CreateTime, 15, 2) AS INTEGER), CreateTime);
+-- The line's health: one row per polled meter and hour, written on the hour.
+CREATE TABLE IF NOT EXISTS Linkstats (MeterID INTEGER, Hour TEXT, Requests INTEGER, Answers INTEGER, Misses INTEGER, CrcWrong INTEGER, TooShort INTEGER, TooLong INTEGER, Trailing INTEGER, WrongFunction INTEGER, WrongAddress INTEGER, ResponseMeanUs INTEGER, ResponseMaxUs INTEGER);
+CREATE UNIQUE INDEX IF NOT EXISTS Linkstats_Hour_MeterID ON Linkstats (Hour, MeterID);

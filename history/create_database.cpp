@@ -1,6 +1,7 @@
 #include "create_database.h"
 
 #include "database.h"
+#include "linkstats.h"
 
 #include <filesystem>
 #include <sqlite3.h>
@@ -62,7 +63,8 @@ std::optional<std::string> upgradeDatabase(const std::string& path, const std::a
                  "CREATE INDEX IF NOT EXISTS Historydata_MeterID_CreateTime "
                  "ON Historydata (MeterID, CreateTime);"
                  "CREATE INDEX IF NOT EXISTS Historydata_Minute_CreateTime "
-                 "ON Historydata (CAST(substr(CreateTime, 15, 2) AS INTEGER), CreateTime);"))
+                 "ON Historydata (CAST(substr(CreateTime, 15, 2) AS INTEGER), CreateTime);") ||
+        !db.exec(kLinkstatsTableSql))
         return db.error();
     return std::nullopt;
 }

@@ -31,13 +31,29 @@ void HistoryWriter::write(std::vector<HistoryRecord> records) {
     wake_.notify_all();
 }
 
+void HistoryWriter::writeLinkstats(std::vector<LinkstatsRow> rows) {
+    constexpr std::size_t kMaxLinkQueued = 24 * 256;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& r : rows)
+            linkQueue_.push_back({nextSeq_++, std::move(r)});
+        while (linkQueue_.size() > kMaxLinkQueued) {
+            linkQueue_.pop_front();
+            ++dropped_;
+        }
+        due_ = true;
+    }
+    wake_.notify_all();
+}
+
 bool HistoryWriter::flush(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    if (queue_.empty())
+    if (queue_.empty() && linkQueue_.empty())
         return true;
     due_ = true;
     wake_.notify_all();
-    return idle_.wait_for(lock, timeout, [this] { return queue_.empty(); });
+    return idle_.wait_for(lock, timeout,
+                          [this] { return queue_.empty() && linkQueue_.empty(); });
 }
 
 bool HistoryWriter::waitIdle(std::chrono::milliseconds timeout) {
@@ -67,20 +83,24 @@ void HistoryWriter::run() {
         if (stopping_)
             return;
         due_ = false;
-        if (queue_.empty()) {
+        if (queue_.empty() && linkQueue_.empty()) {
             idle_.notify_all();
             continue;
         }
         busy_ = true;
         const std::vector<Entry> batch(queue_.begin(), queue_.end());
+        const std::vector<LinkEntry> linkBatch(linkQueue_.begin(), linkQueue_.end());
         lock.unlock();
-        const bool written = writeBatch(batch);
+        const bool written = writeBatch(batch, linkBatch);
         lock.lock();
         busy_ = false;
         if (written) {
             // Records dropped meanwhile are gone already; later ones stay queued.
-            while (!queue_.empty() && queue_.front().seq <= batch.back().seq)
+            while (!batch.empty() && !queue_.empty() && queue_.front().seq <= batch.back().seq)
                 queue_.pop_front();
+            while (!linkBatch.empty() && !linkQueue_.empty() &&
+                   linkQueue_.front().seq <= linkBatch.back().seq)
+                linkQueue_.pop_front();
         }
         const bool changed = backlog_ != !written;
         backlog_ = !written;
@@ -93,7 +113,8 @@ void HistoryWriter::run() {
     }
 }
 
-bool HistoryWriter::writeBatch(const std::vector<Entry>& batch) {
+bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
+                               const std::vector<LinkEntry>& linkBatch) {
     Database db(databasePath_, busyTimeoutMs_);
     if (!db.isOpen())
         return false;
@@ -118,6 +139,13 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch) {
             insert.bind(++i, *value);
         insert.step();
         ok = !insert.failed();
+    }
+    if (ok && !linkBatch.empty()) {
+        std::vector<LinkstatsRow> rows;
+        rows.reserve(linkBatch.size());
+        for (const LinkEntry& e : linkBatch)
+            rows.push_back(e.row);
+        ok = insertLinkstats(db, rows);
     }
     // A pass goes in whole or not at all.
     if (ok && db.exec("COMMIT"))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history_record.h"
+#include "linkstats.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -33,6 +34,9 @@ class HistoryWriter {
 
     // Queues the records and starts a write of everything queued.
     void write(std::vector<HistoryRecord> records);
+    // Queues an hour's Linkstats rows; they go in with the records, in the same transaction,
+    // and wait with them when the database cannot be written (up to a day of hours).
+    void writeLinkstats(std::vector<LinkstatsRow> rows);
     // Starts a write of what is queued and waits up to `timeout` until the queue is empty.
     bool flush(std::chrono::milliseconds timeout);
     // Waits up to `timeout` until no write runs or is due (the queue may still hold records).
@@ -54,8 +58,13 @@ class HistoryWriter {
         HistoryRecord record;
     };
 
+    struct LinkEntry {
+        std::uint64_t seq;
+        LinkstatsRow row;
+    };
+
     void run();
-    bool writeBatch(const std::vector<Entry>& batch);
+    bool writeBatch(const std::vector<Entry>& batch, const std::vector<LinkEntry>& linkBatch);
 
     const std::string databasePath_;
     const int busyTimeoutMs_;
@@ -63,6 +72,7 @@ class HistoryWriter {
     std::condition_variable wake_;
     std::condition_variable idle_;
     std::deque<Entry> queue_;
+    std::deque<LinkEntry> linkQueue_;
     std::uint64_t nextSeq_ = 1;
     std::uint64_t dropped_ = 0;
     bool due_ = false;

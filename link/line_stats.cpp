@@ -28,9 +28,54 @@ LineStats::LineStats() {
     rest_.reserve(kRestKept);
 }
 
+namespace {
+
+HourTally tallyOf(const MeterCounters& m) {
+    HourTally t;
+    t.requests = m.requests;
+    t.answers = m.answers;
+    t.missed = m.missed;
+    t.rejects = m.rejects;
+    t.responseSumUs = m.responseSumUs;
+    return t;
+}
+
+// a + b - c, field by field; the maximum is the hour's own.
+HourTally sinceHourStart(const HourTally& now, const HourTally& carry, const HourTally& start) {
+    HourTally t = carry;
+    t.requests += now.requests - start.requests;
+    t.answers += now.answers - start.answers;
+    t.missed += now.missed - start.missed;
+    for (int c = 0; c < kRejectCauses; ++c)
+        t.rejects[c] += now.rejects[c] - start.rejects[c];
+    t.responseSumUs += now.responseSumUs - start.responseSumUs;
+    return t;
+}
+
+} // namespace
+
 void LineStats::reset() {
+    for (int a = 0; a < kAddresses; ++a) {
+        hourCarry_[a] = sinceHourStart(tallyOf(meters_[a]), hourCarry_[a], hourStart_[a]);
+        hourStart_[a] = {};
+    }
     meters_ = {};
     line_ = {};
+}
+
+std::vector<HourTally> LineStats::takeHour() {
+    std::vector<HourTally> hour;
+    for (int a = 1; a < kAddresses; ++a) {
+        const HourTally now = tallyOf(meters_[a]);
+        HourTally t = sinceHourStart(now, hourCarry_[a], hourStart_[a]);
+        t.meter = a;
+        t.responseMaxUs = hourCarry_[a].responseMaxUs;
+        if (t.requests > 0)
+            hour.push_back(t);
+        hourStart_[a] = now;
+        hourCarry_[a] = {};
+    }
+    return hour;
 }
 
 void LineStats::tick(std::int64_t nowUs) {
@@ -87,6 +132,8 @@ void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs
         m.responseMaxUs = m.answers == 0 ? response : std::max(m.responseMaxUs, response);
         m.responseLastUs = response;
         m.responseSumUs += response;
+        // The hour's longest answer is kept with what the hour carries.
+        hourCarry_[polled_].responseMaxUs = std::max(hourCarry_[polled_].responseMaxUs, response);
         ++m.answers;
         m.consecutiveMisses = 0;
         m.lastAnswerUs = nowUs + wallOffsetUs;
@@ -98,7 +145,8 @@ void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs
         verdict = FrameVerdict::Foreign;
         reject(polled_, RejectCause::Address, nowUs);
     }
-    record(polled_, verdict, false, std::span(rest_).first(kAnswerBytes), kAnswerBytes, nowUs);
+    record(verdict == FrameVerdict::Late ? previous_ : polled_, verdict, false,
+           std::span(rest_).first(kAnswerBytes), kAnswerBytes, nowUs);
     rest_.erase(rest_.begin(), rest_.begin() + kAnswerBytes);
     restLength_ -= kAnswerBytes;
 }

@@ -63,6 +63,21 @@ struct LineCounters {
     }
 };
 
+// One meter's polls over an hour, for the Linkstats table.
+struct HourTally {
+    int meter = 0;
+    std::uint64_t requests = 0;
+    std::uint64_t answers = 0;
+    std::uint64_t missed = 0;
+    std::array<std::uint64_t, kRejectCauses> rejects{};
+    std::int64_t responseSumUs = 0;
+    std::int64_t responseMaxUs = 0;
+
+    std::int64_t responseMeanUs() const {
+        return answers ? responseSumUs / static_cast<std::int64_t>(answers) : 0;
+    }
+};
+
 // What the line does, meter by meter. The link reports each request, the bytes as they come
 // and each answer it takes; the bytes between one request and the next are that poll's time
 // slot, judged when the slot ends. Every frame also goes into the monitor's ring. Times are
@@ -83,8 +98,10 @@ class LineStats {
     void endSlot();
     void tick(std::int64_t nowUs);
 
-    // Resets the counters; the monitor keeps its frames.
+    // Resets the counters; the monitor keeps its frames and the hour its tallies.
     void reset();
+    // The tallies of every meter polled since the last call, and a new hour begins.
+    std::vector<HourTally> takeHour();
 
     const MeterCounters& meter(int address) const { return meters_[address & 0xFF]; }
     const LineCounters& line() const { return line_; }
@@ -106,6 +123,9 @@ class LineStats {
     void judgeRest();
 
     std::array<MeterCounters, kAddresses> meters_{};
+    // The counters when the hour began, and what 清零 took from the hour.
+    std::array<HourTally, kAddresses> hourStart_{};
+    std::array<HourTally, kAddresses> hourCarry_{};
     LineCounters line_;
     FrameRing ring_;
 

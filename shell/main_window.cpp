@@ -3,8 +3,10 @@
 #include "diagnostics_tab.h"
 #include "dialogs.h"
 #include "energy_tab.h"
+#include "local_time.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -36,6 +38,14 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     };
     logger = std::make_unique<RecordLogger>(board, *historyWriter);
     recordTick.recordAll = [this] { logger->recordAll(); };
+    linkstatsLogger = std::make_unique<LinkstatsLogger>(link.stats, *historyWriter);
+    linkstatsLogger->check(localTimeNow());
+    hourTimer.setSingleShot(true);
+    connect(&hourTimer, &QTimer::timeout, this, [this] {
+        linkstatsLogger->check(localTimeNow());
+        armHourTimer();
+    });
+    armHourTimer();
 
     board.rowChanged = [this](int n) { showRow(n); };
     connect(tabs, &QTabWidget::currentChanged, this, &MainWindow::onTabShown);
@@ -92,6 +102,14 @@ void MainWindow::onPollTick() {
 
 void MainWindow::onRecordTick() {
     recordTick.minutePassed(recordIntervalField->text().toStdString());
+}
+
+// Just past the next full hour of local time.
+void MainWindow::armHourTimer() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QTime t = now.time();
+    const int msIntoHour = (t.minute() * 60 + t.second()) * 1000 + t.msec();
+    hourTimer.start(3600 * 1000 - msIntoHour + 200);
 }
 
 void MainWindow::showHistoryBacklog(bool backlog) {

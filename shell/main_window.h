@@ -2,6 +2,7 @@
 
 #include "history_model.h"
 #include "history_writer.h"
+#include "linkstats_logger.h"
 #include "meter_link.h"
 #include "qt_serial_port.h"
 #include "query_criteria.h"
@@ -85,6 +86,9 @@ class MainWindow : public QWidget {
     RecordTick recordTick;
     std::unique_ptr<HistoryWriter> historyWriter;
     std::unique_ptr<RecordLogger> logger;
+    // The line's tallies into Linkstats on the hour.
+    std::unique_ptr<LinkstatsLogger> linkstatsLogger;
+    QTimer hourTimer;
     HistoryModel historyModel;
     // How exports start the spreadsheet application, and the latest export while it runs.
     ReportExport::Office office;
@@ -113,6 +117,7 @@ class MainWindow : public QWidget {
     void showGridColumns();
     void onPollTick();
     void onRecordTick();
+    void armHourTimer();
     void showHistoryBacklog(bool backlog);
 
     QString programDir_;
