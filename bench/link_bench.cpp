@@ -1,4 +1,5 @@
-// Cost of the link's hot paths: one complete answer from bytes to board row, one poll tick.
+// Cost of the link's hot paths: one complete answer from bytes to board row (counted on the
+// way), the counting alone, one poll tick.
 #include "meter_link.h"
 #include "read_answer.h"
 
@@ -38,6 +39,22 @@ void AnswerToBoardRow(benchmark::State& state) {
     }
 }
 BENCHMARK(AnswerToBoardRow);
+
+// The line counters' share of an answer: its request, its bytes and its judgement, with the
+// frames into the monitor's ring.
+void CountersPerAnswer(benchmark::State& state) {
+    mirv::LineStats stats;
+    const auto answer = mirv::buildAnswer(1, {.flowRate = 12.345f});
+    const auto request = mirv::makeReadRequest(1);
+    std::int64_t now = 0;
+    for (auto _ : state) {
+        stats.requestSent(1, request, now += 1000);
+        stats.bytesReceived(answer, now += 190000);
+        stats.answerTaken(1, true, now);
+    }
+    benchmark::DoNotOptimize(stats.meter(1));
+}
+BENCHMARK(CountersPerAnswer);
 
 void PollTick(benchmark::State& state) {
     NullPort port;
