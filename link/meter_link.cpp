@@ -52,7 +52,8 @@ void MeterLink::stop() {
 void MeterLink::onPollTick() {
     if (stopped_)
         return;
-    stats.tick(clockUs());
+    eventUs_ = clockUs();
+    stats.tick(eventUs_);
     port_.recover();
     port_.flushOutput();
     port_.flushInput();
@@ -73,7 +74,7 @@ void MeterLink::sendNextRequest() {
     }
     const ReadRequest frame = makeReadRequest(polledAddress);
     port_.write(frame);
-    stats.requestSent(polledAddress, frame, clockUs());
+    stats.requestSent(polledAddress, frame, eventUs_);
     awaitingReply = true;
     receivedHex.clear();
     receivedFrame.clear();
@@ -83,7 +84,8 @@ void MeterLink::onBytesArrived() {
     const std::vector<std::uint8_t> bytes = port_.readAll();
     if (bytes.empty() || stopped_)
         return;
-    stats.bytesReceived(bytes, clockUs());
+    eventUs_ = clockUs();
+    stats.bytesReceived(bytes, eventUs_);
     for (std::uint8_t b : bytes) {
         // A text longer than a whole answer can never be decoded before the next request
         // empties it; letting it grow would only cost memory and time on every event.
@@ -106,7 +108,7 @@ void MeterLink::handleAnswer() {
     for (std::size_t i = 0; i < kAnswerBytes; ++i)
         answer[i] = hexByte(receivedFrame, i);
     const bool crcOk = answerCrcMatches(answer);
-    stats.answerTaken(answer[0], crcOk, clockUs());
+    stats.answerTaken(answer[0], crcOk, eventUs_);
     if (!crcOk)
         return;
     const RegisterMap registers = readRegisterMap(answer);

@@ -46,6 +46,8 @@ class MeterLink {
     SerialPort& port_;
     ReadingsBoard& board_;
     bool stopped_ = false;
+    // The clock read once per event, for the counters.
+    std::int64_t eventUs_ = 0;
 };
 
 } // namespace mirv
