@@ -12,9 +12,8 @@
 namespace mirv {
 
 const std::array<std::string_view, kLinkstatsColumns> kLinkstatsCaptions = {
-    "仪表",     "小时",       "请求",       "应答",        "未应答",
-    "CRC错误",  "过短",       "过长",       "多余字节",    "功能码错误",
-    "地址错误", "平均响应ms", "最长响应ms"};
+    "仪表", "小时",     "请求",       "应答",     "未应答",     "CRC错误",   "过短",
+    "过长", "多余字节", "功能码错误", "地址错误", "平均响应ms", "最长响应ms"};
 
 namespace {
 
@@ -100,7 +99,8 @@ std::optional<std::string> writeLinkstatsXlsx(const std::string& path,
                 else
                     check(worksheet_write_string(sheet, row, col, texts[c].c_str(), nullptr));
             } else {
-                check(worksheet_write_number(sheet, row, col, std::strtod(texts[c].c_str(), nullptr),
+                check(worksheet_write_number(sheet, row, col,
+                                             std::strtod(texts[c].c_str(), nullptr),
                                              c >= 11 ? oneDecimal : nullptr));
             }
         }

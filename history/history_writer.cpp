@@ -52,8 +52,7 @@ bool HistoryWriter::flush(std::chrono::milliseconds timeout) {
         return true;
     due_ = true;
     wake_.notify_all();
-    return idle_.wait_for(lock, timeout,
-                          [this] { return queue_.empty() && linkQueue_.empty(); });
+    return idle_.wait_for(lock, timeout, [this] { return queue_.empty() && linkQueue_.empty(); });
 }
 
 bool HistoryWriter::waitIdle(std::chrono::milliseconds timeout) {

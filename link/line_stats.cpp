@@ -183,8 +183,7 @@ void LineStats::judgeRest() {
     } else if (restLength_ < kAnswerBytes) {
         reject(polled_, RejectCause::Short, lastByteUs_);
     } else if (restLength_ > kAnswerBytes) {
-        reject(polled_,
-               leadingAnswerCrcMatches(rest) ? RejectCause::Trailing : RejectCause::Long,
+        reject(polled_, leadingAnswerCrcMatches(rest) ? RejectCause::Trailing : RejectCause::Long,
                lastByteUs_);
     } else {
         verdict = FrameVerdict::CrcWrong;

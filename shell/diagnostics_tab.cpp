@@ -24,10 +24,14 @@ namespace mirv {
 
 namespace {
 
-const char* const kCounterHeaders[] = {
-    "仪表",     "请求",   "应答",     "未应答",   "连续未应答", "CRC错误", "过短",
-    "过长",     "多余字节", "功能码错误", "地址错误", "迟到",       "无效字节",
-    "响应ms(最近/最小/平均/最大)", "最后应答"};
+const char* const kCounterHeaders[] = {"仪表",       "请求",
+                                       "应答",       "未应答",
+                                       "连续未应答", "CRC错误",
+                                       "过短",       "过长",
+                                       "多余字节",   "功能码错误",
+                                       "地址错误",   "迟到",
+                                       "无效字节",   "响应ms(最近/最小/平均/最大)",
+                                       "最后应答"};
 constexpr int kCounterColumns = static_cast<int>(std::size(kCounterHeaders));
 
 // A meter with a miss or a reject this recently stands out.
@@ -140,8 +144,7 @@ void DiagnosticsTab::showCounters() {
                              .arg(port_.openFailures)
                              .arg(line.bytesOut)
                              .arg(line.bytesIn)
-                             .arg(ms(line.cycleLastUs), ms(line.cycleMeanUs()),
-                                  ms(line.cycleMaxUs))
+                             .arg(ms(line.cycleLastUs), ms(line.cycleMeanUs()), ms(line.cycleMaxUs))
                              .arg(stats.setIntervalMs));
 
     std::vector<int> meters;
@@ -168,27 +171,27 @@ void DiagnosticsTab::showCounters() {
         QString function = QString::number(count(RejectCause::Function));
         if (m.lastException)
             function += QStringLiteral("(异常%1)").arg(m.lastException, 2, 16, QLatin1Char('0'));
-        const QStringList texts{
-            QString::number(meters[static_cast<std::size_t>(r)]),
-            QString::number(m.requests),
-            QString::number(m.answers),
-            QString::number(m.missed),
-            QString::number(m.consecutiveMisses),
-            QString::number(count(RejectCause::Crc)),
-            QString::number(count(RejectCause::Short)),
-            QString::number(count(RejectCause::Long)),
-            QString::number(count(RejectCause::Trailing)),
-            function,
-            QString::number(count(RejectCause::Address)),
-            QString::number(m.late),
-            QString::number(m.strayBytes),
-            m.answers ? QStringLiteral("%1/%2/%3/%4")
-                            .arg(ms(m.responseLastUs), ms(m.responseMinUs),
-                                 ms(m.responseMeanUs()), ms(m.responseMaxUs))
-                      : QString(),
-            m.lastAnswerUs ? QDateTime::fromMSecsSinceEpoch(m.lastAnswerUs / 1000)
-                                 .toString(QStringLiteral("HH:mm:ss"))
-                           : QString()};
+        const QStringList texts{QString::number(meters[static_cast<std::size_t>(r)]),
+                                QString::number(m.requests),
+                                QString::number(m.answers),
+                                QString::number(m.missed),
+                                QString::number(m.consecutiveMisses),
+                                QString::number(count(RejectCause::Crc)),
+                                QString::number(count(RejectCause::Short)),
+                                QString::number(count(RejectCause::Long)),
+                                QString::number(count(RejectCause::Trailing)),
+                                function,
+                                QString::number(count(RejectCause::Address)),
+                                QString::number(m.late),
+                                QString::number(m.strayBytes),
+                                m.answers ? QStringLiteral("%1/%2/%3/%4")
+                                                .arg(ms(m.responseLastUs), ms(m.responseMinUs),
+                                                     ms(m.responseMeanUs()), ms(m.responseMaxUs))
+                                          : QString(),
+                                m.lastAnswerUs
+                                    ? QDateTime::fromMSecsSinceEpoch(m.lastAnswerUs / 1000)
+                                          .toString(QStringLiteral("HH:mm:ss"))
+                                    : QString()};
         const bool troubled = m.lastTroubleUs != 0 && nowUs - m.lastTroubleUs < kRecentUs;
         for (int c = 0; c < kCounterColumns; ++c) {
             QTableWidgetItem* item = meterTable->item(r, c);

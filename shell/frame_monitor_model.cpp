@@ -77,12 +77,13 @@ int FrameMonitorModel::columnCount(const QModelIndex& parent) const {
 
 QStringList FrameMonitorModel::rowTexts(int row) const {
     const MonitorFrame& f = frames_.at(shown_.at(static_cast<std::size_t>(row)));
-    return {QDateTime::fromMSecsSinceEpoch(f.wallUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz")),
-            f.meter ? QString::number(f.meter) : QStringLiteral("-"),
-            f.out ? QStringLiteral("发") : QStringLiteral("收"),
-            verdictText(f.verdict),
-            QString::number(f.length),
-            hexText(f)};
+    return {
+        QDateTime::fromMSecsSinceEpoch(f.wallUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz")),
+        f.meter ? QString::number(f.meter) : QStringLiteral("-"),
+        f.out ? QStringLiteral("发") : QStringLiteral("收"),
+        verdictText(f.verdict),
+        QString::number(f.length),
+        hexText(f)};
 }
 
 QVariant FrameMonitorModel::data(const QModelIndex& index, int role) const {

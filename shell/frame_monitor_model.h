@@ -13,8 +13,15 @@ namespace mirv {
 class FrameMonitorModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    enum Column { TimeColumn, MeterColumn, DirectionColumn, VerdictColumn, LengthColumn,
-                  BytesColumn, ColumnCount };
+    enum Column {
+        TimeColumn,
+        MeterColumn,
+        DirectionColumn,
+        VerdictColumn,
+        LengthColumn,
+        BytesColumn,
+        ColumnCount
+    };
 
     using QAbstractTableModel::QAbstractTableModel;
 

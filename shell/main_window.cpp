@@ -91,7 +91,6 @@ DiagnosticsTab& MainWindow::diagnosticsTab() {
         page->layout()->addWidget(diagnosticsTab_);
         page->layout()->activate();
         diagnosticsTab_->show(); // a layout shows its new widget only on a later turn
-
     }
     return *diagnosticsTab_;
 }

@@ -42,8 +42,8 @@ TEST(DiagnosticsTab, ShowsTheTroubledMeterAndSavesWhatTheMonitorShows) {
     tab.refresh();
     ASSERT_EQ(tab.meterTable->rowCount(), 2);
     auto cell = [&](int row, int column) { return tab.meterTable->item(row, column)->text(); };
-    EXPECT_EQ(cell(0, 2), "1");       // answers of meter 1
-    EXPECT_EQ(cell(1, 3), "1");       // misses of meter 2
+    EXPECT_EQ(cell(0, 2), "1");         // answers of meter 1
+    EXPECT_EQ(cell(1, 3), "1");         // misses of meter 2
     EXPECT_EQ(cell(1, 9), "1(异常04)"); // its function reject, with the exception's code
     EXPECT_EQ(tab.meterTable->item(0, 0)->background().style(), Qt::NoBrush);
     EXPECT_EQ(tab.meterTable->item(1, 0)->background().color(), QColor(255, 210, 210));
@@ -53,8 +53,7 @@ TEST(DiagnosticsTab, ShowsTheTroubledMeterAndSavesWhatTheMonitorShows) {
     ASSERT_EQ(shown.rowCount(), 2);
     EXPECT_EQ(shown.index(0, FrameMonitorModel::VerdictColumn).data().toString(), "请求");
     EXPECT_EQ(shown.index(1, FrameMonitorModel::VerdictColumn).data().toString(), "异常应答");
-    EXPECT_EQ(shown.index(1, FrameMonitorModel::BytesColumn).data().toString(),
-              "02 83 04 40 F3");
+    EXPECT_EQ(shown.index(1, FrameMonitorModel::BytesColumn).data().toString(), "02 83 04 40 F3");
 
     test::TempDir dir;
     QString suggested;

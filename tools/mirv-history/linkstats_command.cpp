@@ -94,11 +94,14 @@ CommandRun setUpLinkstats(CLI::App& command, const ToolSettings& settings) {
         ->required()
         ->type_name("DATE");
     command.add_option("--meter", o->meter, "one meter's rows; empty or 全部 for all (default)");
-    command.add_option("--format", o->format, "csv (UTF-8 with a byte-order mark, default) or xlsx")
+    command
+        .add_option("--format", o->format, "csv (UTF-8 with a byte-order mark, default) or xlsx")
         ->check(CLI::IsMember({"csv", "xlsx"}))
         ->type_name("csv|xlsx");
-    command.add_option("--output", o->output, "the file to write, or - for standard output "
-                                              "(default)")
+    command
+        .add_option("--output", o->output,
+                    "the file to write, or - for standard output "
+                    "(default)")
         ->type_name("FILE|-");
     command.footer("One row per polled meter and hour: requests, answers, missed polls, answers "
                    "rejected by cause, response time mean and max in milliseconds.");
