@@ -119,7 +119,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$d
 cmp -s "$program/MirvReport.xls" /usr/share/mirv-station/MirvReport.xls || fail "no report template"
 for tool in mirv-history mirv-uplink; do
     [ "$("/usr/bin/$tool" --version)" = "$tool $version" ] || fail "$tool --version: $("/usr/bin/$tool" --version)"
-    man -w "$tool" > /dev/null || fail "no man page for $tool"
+    dpkg -L mirv-station | grep -qx "/usr/share/man/man1/$tool.1.gz" || fail "no man page for $tool"
 done
 if command -v systemd-analyze > /dev/null; then
     (cd /lib/systemd/system && systemd-analyze verify mirv-uplink.service mirv-history-export.timer \
@@ -148,6 +148,8 @@ rows=$(sql "SELECT count(*) FROM Historydata")
 # The tools through their /usr/bin links work on the folder's database.
 csv_lines=$(as "$operator" mirv-history export --from 2000-01-01 --to 2100-01-01 --format csv --output - | wc -l)
 [ "$csv_lines" -eq $((rows + 1)) ] || fail "mirv-history exported $csv_lines lines for $rows rows"
+uplink_says=$(as mirv mirv-uplink --once 2>&1) && fail "mirv-uplink ran without uplink.conf"
+[[ $uplink_says == *"cannot read $program/uplink.conf"* ]] || fail "mirv-uplink looked elsewhere: $uplink_says"
 # The shipped timers' commands, run as their units run them (as mirv, into a state folder).
 for unit in export backup; do
     command=$(sed -n 's/^ExecStart=//p' "/lib/systemd/system/mirv-history-$unit.service" |
