@@ -32,20 +32,22 @@ int usage(const std::string& problem) {
 }
 
 int help() {
-    std::fputs("Forwards the history of mirv.mdb beside this program to the PostgreSQL server named "
-               "in uplink.conf.\n\n",
-               stdout);
+    std::fputs(
+        "Forwards the history of mirv.mdb beside this program to the PostgreSQL server named "
+        "in uplink.conf.\n\n",
+        stdout);
     std::fputs(kUsage, stdout);
-    std::fputs("\n"
-               "  --config PATH        read PATH instead of uplink.conf beside this program\n"
-               "  --once               forward what is there, then end\n"
-               "  --interval SECONDS   how often to look for new rows when up to date (default 2)\n"
-               "  --batch-rows N       rows per read and per server transaction (default 20000)\n"
-               "  --help               show this text\n"
-               "  --version            show the version\n\n"
-               "Exit status: 0 all forwarded (--once) or ended by SIGTERM, 1 the server or the local\n"
-               "history could not be used (--once), 2 bad command line or configuration.\n",
-               stdout);
+    std::fputs(
+        "\n"
+        "  --config PATH        read PATH instead of uplink.conf beside this program\n"
+        "  --once               forward what is there, then end\n"
+        "  --interval SECONDS   how often to look for new rows when up to date (default 2)\n"
+        "  --batch-rows N       rows per read and per server transaction (default 20000)\n"
+        "  --help               show this text\n"
+        "  --version            show the version\n\n"
+        "Exit status: 0 all forwarded (--once) or ended by SIGTERM, 1 the server or the local\n"
+        "history could not be used (--once), 2 bad command line or configuration.\n",
+        stdout);
     return 0;
 }
 
