@@ -95,7 +95,8 @@ if [ -n "${MIRV_PACKAGE_DEB:-}" ]; then
     deb=$(realpath "$MIRV_PACKAGE_DEB")
 else
     echo "package test: building the package (a clean Release build)"
-    deb=$("$root/scripts/package.sh" --output-dir "$work" | tail -n 1)
+    deb=$("$root/scripts/package.sh" --output-dir "$work" 2> "$work/package.log" | tail -n 1) ||
+        fail "scripts/package.sh failed: $(tail -n 40 "$work/package.log")"
 fi
 version=$(dpkg-deb -f "$deb" Version)
 [ "$version" = "$(sed -n 's/^project(mirv_station VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")" ] ||
