@@ -56,6 +56,9 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_BUILD_RPATH
 cmake --build "$build" -j"$(nproc)" --target mirv-station mirv-history mirv-uplink make-database \
     report-template meter-sim
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+# Dates in the man pages and the changelog: the last commit's, so that a rebuild is the same.
+SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)
+export SOURCE_DATE_EPOCH
 [ -n "$version" ] || { echo "$0: no project version in $build/CMakeCache.txt" >&2; exit 1; }
 
 pkg=$root/packaging
@@ -91,9 +94,19 @@ for size in 16 22 24 32 48 64 128 256; do
     rsvg-convert -w "$size" -h "$size" -o "$dir/mirv-station.png" "$pkg/mirv-station.svg"
 done
 
-# Man pages: the tools' from their --help, the station's written out.
+# Man pages: the tools' from their --help (mirv-history's with each command's), the station's
+# written out.
+{
+    echo "[COMMANDS]"
+    for command in export energy backup prune; do
+        echo ".SS $command"
+        echo ".nf"
+        "$program/mirv-history" "$command" --help | sed -e 's/\\/\\e/g' -e 's/^[.'"'"']/\\\&&/'
+        echo ".fi"
+    done
+} > "$build/mirv-history.h2m"
 help2man --no-info --section 1 --name "the station's history from the command line" \
-    "$program/mirv-history" > "$stage/usr/share/man/man1/mirv-history.1"
+    --include "$build/mirv-history.h2m" "$program/mirv-history" > "$stage/usr/share/man/man1/mirv-history.1"
 help2man --no-info --section 1 --name "forward the station's history to a central PostgreSQL server" \
     "$program/mirv-uplink" > "$stage/usr/share/man/man1/mirv-uplink.1"
 sed "s/@VERSION@/$version/g" "$pkg/mirv-station.1.in" > "$stage/usr/share/man/man1/mirv-station.1"
@@ -109,7 +122,7 @@ install -m 0644 "$pkg/uplink.conf.example" "$doc/examples/uplink.conf"
     echo
     echo "  * Release $version."
     echo
-    echo " -- $(sed -n 's/^Maintainer: //p' "$pkg/control.in")  $(date -R -d "@$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)")"
+    echo " -- $(sed -n 's/^Maintainer: //p' "$pkg/control.in")  $(date -R -d "@$SOURCE_DATE_EPOCH")"
 } | gzip -9n > "$doc/changelog.gz"
 install -m 0644 "$pkg/lintian-overrides" "$stage/usr/share/lintian/overrides/mirv-station"
 
