@@ -3,6 +3,7 @@
 #include "database.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <sys/stat.h>
 
 namespace mirv {
@@ -206,17 +207,29 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch, bool withFile,
         return false;
     Statement insert(db, std::string("INSERT INTO Historydata (") + kColumns +
                              ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
-    // A row that was in the pending file may have gone in before a crash removed the file.
+    // A row that was in the pending file may have gone in before a crash kept the file from
+    // being removed: it is looked for among the rows there before this transaction.
+    std::int64_t before = 0;
+    {
+        Statement last(db, "SELECT max(ID) FROM Historydata");
+        if (!last.step()) {
+            db.exec("ROLLBACK");
+            return false;
+        }
+        before = last.isNull(0) ? 0 : last.integer(0);
+    }
     Statement stored(db, "SELECT 1 FROM Historydata WHERE MeterID = ?1 AND CreateTime = ?12 "
                          "AND MinuteAverage IS ?2 AND Foward IS ?3 AND Reverse IS ?4 "
                          "AND Alarmstatus IS ?5 AND TXTctemperature1 IS ?6 "
                          "AND TXTctemperature2 IS ?7 AND TXTreliang IS ?8 AND TXTlengliang IS ?9 "
-                         "AND TXTleijire_z IS ?10 AND TXTleijileng_z IS ?11 LIMIT 1");
+                         "AND TXTleijire_z IS ?10 AND TXTleijileng_z IS ?11 AND ID <= ?13 LIMIT 1");
     bool ok = insert.ok() && stored.ok();
-    auto put = [&](const HistoryRecord& r, bool check) {
-        if (check) {
+    // `upTo`: the last ID where an earlier copy of the row may be; 0 to insert unchecked.
+    auto put = [&](const HistoryRecord& r, std::int64_t upTo) {
+        if (upTo > 0) {
             stored.reset();
             bindRecord(stored, r);
+            stored.bind(13, upTo);
             const bool there = stored.step();
             if (stored.failed())
                 return ok = false;
@@ -231,14 +244,15 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch, bool withFile,
     if (ok && withFile) {
         if (pending_.read([&](const HistoryRecord& r) {
                 ++fileRows;
-                return put(r, true);
+                return put(r, before);
             }))
             ok = false;
     }
     for (const Entry& e : batch) {
         if (!ok)
             break;
-        put(e.record, e.maybeInFile);
+        // A row whose append failed half way may have gone in from the file just now.
+        put(e.record, e.maybeInFile ? INT64_MAX : 0);
     }
     // A pass goes in whole or not at all.
     if (ok && db.exec("COMMIT"))
