@@ -92,7 +92,7 @@ std::optional<std::string> PendingRowsFile::append(const std::vector<HistoryReco
     if (rows.empty())
         return std::nullopt;
     const bool existed = exists();
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return systemError();
     struct stat st {};
