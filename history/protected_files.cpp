@@ -54,8 +54,8 @@ std::string refusal(const std::string& name, const Protected& p) {
 
 const std::vector<std::string>& shippedFileNames() {
     static const std::vector<std::string> names{
-        "mirv-station", "mirv-history", "mirv-uplink",       "mirv.mdb",
-        "MirvReport.xls", "ports",      "mirv-station.lock",
+        "mirv-station",   "mirv-history", "mirv-uplink",       "mirv.mdb",
+        "MirvReport.xls", "uplink.conf",  "mirv-station.lock", "ports",
     };
     return names;
 }
