@@ -137,6 +137,18 @@ TEST_F(EnergyHistory, CancelledFailedAndProgress) {
     EXPECT_FALSE(failed.error.empty());
 }
 
+// The longest pause between a meter's records, to the second, across an hour boundary.
+TEST(EnergyUse, LongestIntervalToTheSecond) {
+    test::ProgramFolder folder;
+    folder.exec(R"(INSERT INTO Historydata (MeterID, Foward, CreateTime) VALUES
+        ('1', '1.00', '2025-03-01 10:00:00'), ('1', '2.00', '2025-03-01 10:00:59'),
+        ('1', '3.00', '2025-03-01 10:59:59'), ('1', '4.00', '2025-03-01 11:59:58'))");
+    const EnergyUse use = computeEnergyUse(folder.databasePath(), {"1", "2025-03-01", "2025-03-02", ""});
+    ASSERT_EQ(use.meters.size(), 1u);
+    EXPECT_EQ(use.meters[0].longestGapSeconds, 3599);
+    EXPECT_EQ(energyTableTexts(use.meters)[0][8], "60.0");
+}
+
 TEST(ExactDecimal, StoredTextsAsTenThousandths) {
     const struct {
         const char* text;
@@ -197,6 +209,7 @@ TEST(EnergyTable, CsvBytes) {
         meter("1", "2025-03-01 00:00:00", "2025-03-31 23:59:00", 44640, {12345678, 50, 1000000, 0},
               3630, 2),
         meter("a,\"b\"", "2025-03-02 08:00:00", "2025-03-02 08:00:00", 1, {0, 0, 0, 0}, 0, 0),
+        meter("c\"d", "2025-03-02 09:00:00", "2025-03-02 09:00:00", 1, {0, 0, 0, 0}, 0, 0),
     };
     const std::string expected =
         "\xEF\xBB\xBF"
@@ -205,7 +218,8 @@ TEST(EnergyTable, CsvBytes) {
         "正向用量(m\xC2\xB3),反向用量(m\xC2\xB3),最长间隔(分钟),回退次数\r\n"
         "1,2025-03-01 00:00:00,2025-03-31 23:59:00,44640,1234.57,0.01,100.00,0.00,60.5,2\r\n"
         "\"a,\"\"b\"\"\",2025-03-02 08:00:00,2025-03-02 08:00:00,1,0.00,0.00,0.00,0.00,0.0,0\r\n"
-        "合计,,,44641,1234.57,0.01,100.00,0.00,,\r\n";
+        "\"c\"\"d\",2025-03-02 09:00:00,2025-03-02 09:00:00,1,0.00,0.00,0.00,0.00,0.0,0\r\n"
+        "合计,,,44642,1234.57,0.01,100.00,0.00,,\r\n";
     EXPECT_EQ(energyCsv(meters), expected);
 }
 

@@ -82,6 +82,18 @@ TEST(TrendReduction, GapThresholdIsTwiceTheMedianSpacing) {
         EXPECT_EQ(gapThresholdMs(c.times), c.gap);
 }
 
+// A pause of exactly twice the median spacing is no gap; a millisecond more is one.
+TEST(TrendReduction, GapAtExactlyTwiceTheMedianSpacing) {
+    const std::vector<double> values = {1, 2, 3, 4};
+    for (const std::int64_t last : {4 * kMinute, 4 * kMinute + 1}) {
+        const std::vector<std::int64_t> times = {0, kMinute, 2 * kMinute, last};
+        const std::int64_t gap = gapThresholdMs(times);
+        EXPECT_EQ(gap, 2 * kMinute);
+        const auto runs = reduceTrend(times, values, gap, 0, last, 1000);
+        EXPECT_EQ(runs.size(), last == 4 * kMinute ? 1u : 2u) << last;
+    }
+}
+
 // A long line with spikes, empty cells and gaps, reduced onto 300 buckets: every piece between
 // breaks comes out as one run from its first to its last record, made only of its own records,
 // and holding the lowest and the highest record of each bucket it crosses.

@@ -282,6 +282,26 @@ TEST(Window, BoardShowsRowsAndBlanksThem) {
     EXPECT_EQ(s.w().boardCells[2][0]->text(), "");
 }
 
+// The edge between the tabs: meter 10, the first tab's last row, changes while that tab is
+// shown, meter 11 only once the second tab is.
+TEST(Window, LastRowOfTheFirstTabAndFirstRowOfTheSecond) {
+    Station s;
+    s.w().show();
+    ASSERT_EQ(s.w().tabs->currentIndex(), 0);
+    s.w().board.setRow(10, BoardRow{"10.0000"});
+    s.w().board.setRow(11, BoardRow{"11.0000"});
+    EXPECT_EQ(s.w().boardCells[9][0]->text(), "10.0000");
+    EXPECT_EQ(s.w().boardCells[10][0]->text(), "");
+    s.w().tabs->setCurrentIndex(1);
+    EXPECT_EQ(s.w().boardCells[10][0]->text(), "11.0000");
+    s.w().board.setRow(10, BoardRow{"10.5000"});
+    s.w().board.setRow(11, BoardRow{"11.5000"});
+    EXPECT_EQ(s.w().boardCells[9][0]->text(), "10.0000");
+    EXPECT_EQ(s.w().boardCells[10][0]->text(), "11.5000");
+    s.w().tabs->setCurrentIndex(0);
+    EXPECT_EQ(s.w().boardCells[9][0]->text(), "10.5000");
+}
+
 // A folder where the lock file cannot be made at all is no second copy: the operator is told
 // which folder and why.
 TEST(SingleCopy, FolderWhereNoLockCanBeMadeIsNotASecondCopy) {
