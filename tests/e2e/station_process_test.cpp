@@ -276,9 +276,10 @@ TEST(StationProcess, RowsWaitingForALockedDatabaseSurviveSigtermAndGoInOnce) {
 
 TEST(StationProcess, RowsWaitingForAReadOnlyDatabaseSurviveSigtermAndGoInOnce) {
     OutageStation o;
-    if (::geteuid() == 0) // the unprivileged user makes its lock and pending files there
+    if (::geteuid() == 0) { // the unprivileged user makes its lock and pending files there
         for (const auto& p : {fs::path(o.folder.path()), fs::path(o.folder.databasePath())})
             ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+    }
     fs::permissions(o.folder.databasePath(), fs::perms::owner_read | fs::perms::group_read |
                                                  fs::perms::others_read);
     auto first = o.start(true);

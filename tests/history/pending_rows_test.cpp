@@ -57,7 +57,8 @@ struct Station {
         for (int n = 1; n <= kMeters; ++n)
             board.setAnswered(n, false);
         for (int n : meters) {
-            board.setRow(n, composeRow({.forwardInt = n * 10, .exciteAlarm = n == 2 ? 1 : 0}));
+            board.setRow(n, composeRow({.forwardInt = static_cast<std::uint32_t>(n * 10),
+                                        .exciteAlarm = static_cast<std::uint16_t>(n == 2)}));
             board.setAnswered(n, true);
         }
         time = at;

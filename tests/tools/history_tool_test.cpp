@@ -392,8 +392,9 @@ TEST_F(HistoryTool, DamagedDatabaseIsOneLineInEveryCommand) {
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(run.err.starts_with("mirv-history: ")) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-        if (args[0] == "backup")
+        if (args[0] == "backup") {
             EXPECT_NE(run.err.find("failed its integrity check"), std::string::npos) << run.err;
+        }
     }
     for (const char* name : {"o.csv", "o.xlsx", "e.csv"})
         EXPECT_FALSE(fs::exists(file(name))) << name;
