@@ -22,9 +22,9 @@ std::string systemError() {
 
 // The row's fields in table order, as the file holds them.
 std::vector<const std::string*> fieldsOf(const HistoryRecord& r) {
-    return {&r.meterId,    &r.flow,      &r.forwardTotal, &r.reverseTotal, &r.inletTemp,
-            &r.outletTemp, &r.heatPower, &r.coldPower,    &r.heatTotal,    &r.coldTotal,
-            &r.alarmStatus, &r.createTime};
+    return {&r.meterId,   &r.flow,       &r.forwardTotal, &r.reverseTotal,
+            &r.inletTemp, &r.outletTemp, &r.heatPower,    &r.coldPower,
+            &r.heatTotal, &r.coldTotal,  &r.alarmStatus,  &r.createTime};
 }
 
 void appendField(std::string& line, const std::string& text) {
@@ -131,8 +131,8 @@ std::optional<std::string> PendingRowsFile::append(const std::vector<HistoryReco
     return failure;
 }
 
-std::optional<std::string> PendingRowsFile::read(
-    const std::function<bool(const HistoryRecord&)>& row) const {
+std::optional<std::string>
+PendingRowsFile::read(const std::function<bool(const HistoryRecord&)>& row) const {
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? std::nullopt : std::optional<std::string>(systemError());

@@ -40,7 +40,8 @@ bool sameInode(const struct stat& a, const struct stat& b) {
 bool sameFolderAndName(const fs::path& a, const fs::path& b) {
     if (a.filename() != b.filename() || a.filename().empty())
         return false;
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     const fs::path fa = a.parent_path().empty() ? "." : a.parent_path();
     const fs::path fb = b.parent_path().empty() ? "." : b.parent_path();
     return ::stat(fa.c_str(), &sa) == 0 && ::stat(fb.c_str(), &sb) == 0 && sameInode(sa, sb);

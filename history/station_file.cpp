@@ -13,7 +13,8 @@ std::optional<StationFileProblem> checkStationFile(const std::string& path, int 
     if (::stat(path.c_str(), &st) != 0)
         return StationFileProblem{errno == ENOENT ? StationFileProblem::Missing
                                                   : StationFileProblem::Unusable,
-                                  std::strerror(errno), {}};
+                                  std::strerror(errno),
+                                  {}};
     if (!S_ISREG(st.st_mode))
         return StationFileProblem{StationFileProblem::Unusable, std::strerror(EISDIR), {}};
     Database db(path, busyTimeoutMs);

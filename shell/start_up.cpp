@@ -1,9 +1,9 @@
 // Start-up: settings from the database into the controls and working copies, the poll timer,
 // the serial port; every failing step is skipped and the last failure is reported at the end.
 #include "dialogs.h"
+#include "leading_number.h"
 #include "line_settings.h"
 #include "main_window.h"
-#include "leading_number.h"
 #include "poll_pace.h"
 #include "port_device.h"
 #include "station_file.h"
@@ -42,7 +42,8 @@ QString databaseFailureText(const StationFileProblem& problem, const QString& pa
         QStringList tables;
         for (const std::string& t : problem.tables)
             tables << QString::fromStdString(t);
-        return QStringLiteral("数据库缺少数据表%1,通讯停止!\r\n").arg(tables.join(QStringLiteral("、"))) +
+        return QStringLiteral("数据库缺少数据表%1,通讯停止!\r\n")
+                   .arg(tables.join(QStringLiteral("、"))) +
                path;
     }
     }
@@ -126,7 +127,8 @@ void MainWindow::startUp() {
     }
     if (row.minute.text && leadingNumber(*row.minute.text) < 1) {
         row.minute.text = kDefaultRecordInterval;
-        replaced << QStringLiteral("记录时间设置无效,已使用默认值%1分钟").arg(kDefaultRecordInterval);
+        replaced
+            << QStringLiteral("记录时间设置无效,已使用默认值%1分钟").arg(kDefaultRecordInterval);
     }
     if (!replaced.isEmpty())
         messageLine->setText(replaced.join(QStringLiteral(";")));

@@ -4,11 +4,11 @@
 #include "replacing_file.h"
 
 #include <filesystem>
-#include <sstream>
-#include <vector>
 #include <sqlite3.h>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace mirv {
 
@@ -85,7 +85,7 @@ std::optional<DatabaseFailure> checkIntegrity(Database& copy, const std::string&
     }
     if (!check.failed() && problems.size() == 1 && problems[0] == "ok")
         return std::nullopt;
-    std::string verdict = check.failed() ? copy.error()
+    std::string verdict = check.failed()     ? copy.error()
                           : problems.empty() ? std::string("no verdict")
                                              : problems[0];
     if (!check.failed() && problems.size() > 1)

@@ -228,9 +228,9 @@ struct OutageStation {
             fs::permissions(fs::canonical(port), fs::perms::others_read | fs::perms::others_write,
                             fs::perm_options::add);
         }
-        return std::make_unique<test::ChildProcess>(test::withLog(argv, log),
-                                                    std::vector<std::pair<std::string, std::string>>{
-                                                        {"QT_QPA_PLATFORM", "offscreen"}});
+        return std::make_unique<test::ChildProcess>(
+            test::withLog(argv, log),
+            std::vector<std::pair<std::string, std::string>>{{"QT_QPA_PLATFORM", "offscreen"}});
     }
     // Waits for the first pass's rows to reach the pending file.
     bool waitForPending(std::size_t rows) {
@@ -280,8 +280,8 @@ TEST(StationProcess, RowsWaitingForAReadOnlyDatabaseSurviveSigtermAndGoInOnce) {
         for (const auto& p : {fs::path(o.folder.path()), fs::path(o.folder.databasePath())})
             ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
     }
-    fs::permissions(o.folder.databasePath(), fs::perms::owner_read | fs::perms::group_read |
-                                                 fs::perms::others_read);
+    fs::permissions(o.folder.databasePath(),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     auto first = o.start(true);
     ASSERT_TRUE(o.waitForPending(2)) << slurp(o.log);
     const int status = endBy(*first, SIGTERM);

@@ -144,8 +144,8 @@ TEST(EnergyUse, LongestIntervalToTheSecond) {
     folder.exec(R"(INSERT INTO Historydata (MeterID, Foward, CreateTime) VALUES
         ('1', '1.00', '2025-03-01 10:00:00'), ('1', '2.00', '2025-03-01 10:00:59'),
         ('1', '3.00', '2025-03-01 10:59:59'), ('1', '4.00', '2025-03-01 11:59:58'))");
-    const EnergyUse use =
-        computeEnergyUse(folder.databasePath(), selectionFrom({"1", "2025-03-01", "2025-03-02", ""}));
+    const EnergyUse use = computeEnergyUse(folder.databasePath(),
+                                           selectionFrom({"1", "2025-03-01", "2025-03-02", ""}));
     ASSERT_EQ(use.meters.size(), 1u);
     EXPECT_EQ(use.meters[0].longestGapSeconds, 3599);
     EXPECT_EQ(energyTableTexts(use.meters)[0][8], "60.0");

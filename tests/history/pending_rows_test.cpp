@@ -147,7 +147,9 @@ TEST(PendingRows, KillAtEachStepLosesAndDoublesNothing) {
         bool committed; // whether the first rows are in Historydata after the kill
     } cases[] = {
         {"between the append and its sync",
-         [](Station& s) { s.writer.pendingFile().afterAppend = [] { ::kill(::getpid(), SIGKILL); }; },
+         [](Station& s) {
+             s.writer.pendingFile().afterAppend = [] { ::kill(::getpid(), SIGKILL); };
+         },
          false},
         {"after the commit, before the file is removed",
          [](Station& s) {

@@ -6,15 +6,15 @@
 #include "translations.h"
 
 #include <QComboBox>
-#include <functional>
-#include <memory>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace mirv {
 namespace {

@@ -120,8 +120,9 @@ TEST(Startup, FailuresReportThePortAndTheLastFailure) {
         setRow(folder, c.row);
         Started s(folder);
         if (c.messageStart) {
-            const QString start = QString::fromUtf8(c.messageStart)
-                                      .replace("{db}", QString::fromStdString(folder.databasePath()));
+            const QString start =
+                QString::fromUtf8(c.messageStart)
+                    .replace("{db}", QString::fromStdString(folder.databasePath()));
             ASSERT_EQ(s.dialogs.messages.size(), 1) << c.name;
             EXPECT_TRUE(s.dialogs.messages[0].startsWith(start))
                 << c.name << ": " << s.dialogs.messages[0].toStdString();
@@ -158,8 +159,7 @@ TEST(Startup, DatabaseFailuresSayWhatIsWrongAndLeaveTheFileAlone) {
     } cases[] = {
         {"empty file", [](const std::string& p) { std::ofstream{p}; },
          "数据库缺少数据表mirve、Historydata,通讯停止!\r\n{db}"},
-        {"text file",
-         [](const std::string& p) { std::ofstream{p} << std::string(5000, 'x'); },
+        {"text file", [](const std::string& p) { std::ofstream{p} << std::string(5000, 'x'); },
          "数据库无法打开,通讯停止!\r\n{db}\r\nfile is not a database"},
         {"no history table",
          [](const std::string& p) {
@@ -190,8 +190,8 @@ TEST(Startup, DatabaseFailuresSayWhatIsWrongAndLeaveTheFileAlone) {
         s.w().board.setAnswered(1, true);
         s.w().logger->recordAll();
         ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
-        const QString box = QString::fromUtf8(c.box).replace(
-            "{db}", QString::fromStdString(folder.databasePath()));
+        const QString box =
+            QString::fromUtf8(c.box).replace("{db}", QString::fromStdString(folder.databasePath()));
         EXPECT_EQ(s.dialogs.messages, QStringList{box});
         EXPECT_EQ(s.w().messageLine->text(), box.section("\r\n", 0, 0));
         EXPECT_FALSE(s.w().pollTimer.isActive());
@@ -240,7 +240,8 @@ TEST(Startup, IntervalsThatCannotWorkGiveWayToTheDefaults) {
         test::ProgramFolder folder;
         test::PtyPair pty;
         folder.linkPort(1, pty.slaveName());
-        const std::string row = std::string("'") + c.timer + "', '" + c.minute + "', 1, '9600', '1'";
+        const std::string row =
+            std::string("'") + c.timer + "', '" + c.minute + "', 1, '9600', '1'";
         setRow(folder, row);
         Started s(folder);
         EXPECT_TRUE(s.dialogs.messages.isEmpty());

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 namespace mirv {
 namespace {
@@ -323,8 +323,8 @@ TEST_F(HistoryTool, OutputsNeverReplaceTheDatabase) {
             }
             const auto run = tool(args);
             EXPECT_EQ(run.status, 2);
-            EXPECT_EQ(run.err, "mirv-history: refusing to write " + o.output + ": it is " +
-                                   o.what + "\n");
+            EXPECT_EQ(run.err,
+                      "mirv-history: refusing to write " + o.output + ": it is " + o.what + "\n");
         }
     }
     EXPECT_EQ(read(db), before);
@@ -333,11 +333,13 @@ TEST_F(HistoryTool, OutputsNeverReplaceTheDatabase) {
     // The program folder's own files, and standard output sent into the database.
     const std::string copy = file("mirv-history");
     fs::copy_file(MIRV_HISTORY_TOOL, copy);
-    auto run = runProgram({copy, "export", "--from", "2026-05-06", "--to", "2026-05-07",
-                           "--format", "csv", "--output", file("mirv-history")});
+    auto run = runProgram({copy, "export", "--from", "2026-05-06", "--to", "2026-05-07", "--format",
+                           "csv", "--output", file("mirv-history")});
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "mirv-history: refusing to write " + copy + ": it is mirv-history, which "
-                       "the program folder " + folder.path() + " ships\n");
+    EXPECT_EQ(run.err, "mirv-history: refusing to write " + copy +
+                           ": it is mirv-history, which "
+                           "the program folder " +
+                           folder.path() + " ships\n");
     const int appended = ::open(db.c_str(), O_WRONLY | O_APPEND);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -363,8 +365,8 @@ TEST_F(HistoryTool, DamagedDatabaseIsOneLineInEveryCommand) {
         ASSERT_TRUE(db.exec("BEGIN"));
         for (int i = 0; i < 3000; ++i)
             ASSERT_TRUE(db.exec("INSERT INTO Historydata (MeterID, Foward, Alarmstatus, "
-                                "CreateTime) VALUES ('3', '" + std::to_string(i) +
-                                ".00', '通讯正常', '2026-05-06 11:00:00')"));
+                                "CreateTime) VALUES ('3', '" +
+                                std::to_string(i) + ".00', '通讯正常', '2026-05-06 11:00:00')"));
         ASSERT_TRUE(db.exec("COMMIT"));
     }
     // Garbage over the pages in the middle of the file: the history table's own pages.
