@@ -47,6 +47,21 @@ bool sameFolderAndName(const fs::path& a, const fs::path& b) {
     return ::stat(fa.c_str(), &sa) == 0 && ::stat(fb.c_str(), &sb) == 0 && sameInode(sa, sb);
 }
 
+// Where a chain of symbolic links ends, also when its last link names a file not there yet
+// (a write-ahead log a reader is about to make).
+fs::path finalPath(fs::path p) {
+    for (int links = 0; links < 40; ++links) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(p, ec)))
+            break;
+        const fs::path next = fs::read_symlink(p, ec);
+        if (ec)
+            break;
+        p = next.is_absolute() ? next : p.parent_path() / next;
+    }
+    return p;
+}
+
 std::string refusal(const std::string& name, const Protected& p) {
     return "refusing to write " + name + ": it is " + p.what;
 }
@@ -64,13 +79,12 @@ const std::vector<std::string>& shippedFileNames() {
 std::optional<std::string> refusedOutput(const std::string& target, const ProtectedFiles& files) {
     struct stat out {};
     const bool exists = ::stat(target.c_str(), &out) == 0;
-    std::error_code ec;
-    const fs::path resolved = fs::weakly_canonical(target, ec);
+    const fs::path resolved = finalPath(target);
     for (const Protected& p : protectedList(files)) {
         struct stat st {};
         if (exists && ::stat(p.path.c_str(), &st) == 0 && sameInode(out, st))
             return refusal(target, p);
-        if (sameFolderAndName(target, p.path) || (!ec && sameFolderAndName(resolved, p.path)))
+        if (sameFolderAndName(target, p.path) || sameFolderAndName(resolved, p.path))
             return refusal(target, p);
     }
     return std::nullopt;

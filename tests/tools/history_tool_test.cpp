@@ -290,6 +290,13 @@ TEST_F(HistoryTool, OutputsNeverReplaceTheDatabase) {
     const std::string db = folder.databasePath();
     fs::create_symlink(db, file("link.csv"));
     fs::create_hard_link(db, file("hard.csv"));
+    // A link to the write-ahead log before there is one: opening the database would make it.
+    fs::create_symlink(db + "-wal", file("wal-later.csv"));
+    const auto early = tool({"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format",
+                             "csv", "--output", file("wal-later.csv")});
+    EXPECT_EQ(early.status, 2);
+    EXPECT_EQ(early.err, "mirv-history: refusing to write " + file("wal-later.csv") +
+                             ": it is the write-ahead log of the database " + db + "\n");
     // A reader keeps the write-ahead log there, as the station does.
     Database reader(db);
     ASSERT_TRUE(reader.exec("BEGIN; SELECT count(*) FROM Historydata;"));
