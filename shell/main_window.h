@@ -118,7 +118,7 @@ class MainWindow : public QWidget {
     void onPollTick();
     void onRecordTick();
     void armHourTimer();
-    void showHistoryBacklog(bool backlog);
+    void showHistoryState(HistoryWriter::State state);
 
     QString programDir_;
     Dialogs& dialogs_;
