@@ -108,8 +108,8 @@ class HistoryWriter {
     std::condition_variable idle_;
     std::deque<Entry> queue_; // rows only memory holds
     std::deque<LinkEntry> linkQueue_;
-    std::size_t inFile_ = 0;  // rows the pending file holds, as far as known
-    bool fileDue_ = false;    // the pending file may hold rows not yet written
+    std::size_t inFile_ = 0; // rows the pending file holds, as far as known
+    bool fileDue_ = false;   // the pending file may hold rows not yet written
     std::uint64_t nextSeq_ = 1;
     std::uint64_t dropped_ = 0;
     bool due_ = false;

@@ -22,10 +22,10 @@ struct Fault {
         CorruptEvery
     } kind = None;
     int delayMs = 0; // Delay: before answering
-    int address = 0; // Address: the address the answers carry
-    int every = 1;   // CorruptEvery: every N-th answer has a wrong CRC
     int pieces = 1;  // Pieces: how many parts
     int gapMs = 0;   // Pieces: pause between parts
+    int address = 0; // Address: the address the answers carry
+    int every = 1;   // CorruptEvery: every N-th answer has a wrong CRC
 };
 
 struct Options {
