@@ -194,7 +194,10 @@ CommandLine parseCommandLine(int argc, char** argv) {
                    "with --pace, the meter's pause before it answers (default 5)")
         ->type_name("MS")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
-        ->check(CLI::NonNegativeNumber.description(""));
+        ->check(accepting("a whole number of milliseconds", [](const auto& v) {
+            int ms = 0;
+            return toInt(v, ms) && ms >= 0;
+        }));
     app.add_option("--meters", meters, "addresses to answer for, e.g. 1,2,5 or 1-20 (default 1)")
         ->type_name("LIST")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
