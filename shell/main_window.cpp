@@ -88,6 +88,16 @@ void MainWindow::showHistoryBacklog(bool backlog) {
     }
 }
 
+void MainWindow::showGatewayConnected(bool connected) {
+    const QString retrying = QStringLiteral("网关未连接,正在重试");
+    if (!connected && messageLine->text() != retrying) {
+        messageBeforeGateway_ = messageLine->text();
+        messageLine->setText(retrying);
+    } else if (connected && messageLine->text() == retrying) {
+        messageLine->setText(messageBeforeGateway_);
+    }
+}
+
 void MainWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
