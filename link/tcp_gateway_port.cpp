@@ -20,6 +20,11 @@ TcpGatewayPort::TcpGatewayPort(QObject* parent) : QObject(parent) {
     connect(&socket_, &QTcpSocket::readyRead, this, &TcpGatewayPort::onReadyRead);
 }
 
+TcpGatewayPort::~TcpGatewayPort() {
+    // The socket goes last and says so; the timers it would reach are gone by then.
+    socket_.disconnect(this);
+}
+
 Failure TcpGatewayPort::open(const std::string& url) {
     const auto address = parseGatewayLine(url);
     if (!address)

@@ -29,6 +29,7 @@ class TcpGatewayPort : public QObject, public SerialPort {
     Q_OBJECT
   public:
     explicit TcpGatewayPort(QObject* parent = nullptr);
+    ~TcpGatewayPort() override;
 
     // `url` is a gateway line such as "modbus-tcp://10.0.0.7:502". Connecting starts and goes
     // on in the background: a gateway that cannot be reached yet is no failure.
