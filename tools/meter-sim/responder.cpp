@@ -25,13 +25,12 @@ Bytes exceptionAnswer(std::uint8_t address, std::uint8_t function, std::uint8_t 
 Bytes inModbusTcp(std::uint16_t transaction, const Bytes& rtu) {
     const std::size_t pduEnd = rtu.size() >= 3 ? rtu.size() - 2 : rtu.size();
     const std::size_t length = pduEnd; // unit ID and PDU
-    Bytes out{static_cast<std::uint8_t>(transaction >> 8),
-              static_cast<std::uint8_t>(transaction & 0xFF),
-              0,
-              0,
-              static_cast<std::uint8_t>(length >> 8),
-              static_cast<std::uint8_t>(length & 0xFF)};
-    out.insert(out.end(), rtu.begin(), rtu.begin() + static_cast<std::ptrdiff_t>(pduEnd));
+    Bytes out(6 + pduEnd);
+    out[0] = static_cast<std::uint8_t>(transaction >> 8);
+    out[1] = static_cast<std::uint8_t>(transaction & 0xFF);
+    out[4] = static_cast<std::uint8_t>(length >> 8);
+    out[5] = static_cast<std::uint8_t>(length & 0xFF);
+    std::copy(rtu.begin(), rtu.begin() + static_cast<std::ptrdiff_t>(pduEnd), out.begin() + 6);
     return out;
 }
 
