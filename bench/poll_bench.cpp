@@ -9,9 +9,9 @@
 #include "main_window.h"
 
 #include <QApplication>
-#include <QTcpServer>
 #include <QEventLoop>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
     } else {
         QTest::qWait(500);
     }
-    std::printf("line: %s\n", gateway.empty() ? "pseudo-terminal" : (gateway + "://" + where).c_str());
+    std::printf("line: %s\n",
+                gateway.empty() ? "pseudo-terminal" : (gateway + "://" + where).c_str());
 
     NoDialogs dialogs;
     {

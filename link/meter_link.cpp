@@ -117,7 +117,8 @@ void MeterLink::handleAnswer() {
 void MeterLink::countMissedPoll() {
     constexpr int kSilentRounds = 3;
     const double count = leadingNumber(meterCount);
-    const int metersPolled = count >= 1 ? static_cast<int>(std::ceil(std::min(count, kHighestAddress))) : 1;
+    const int metersPolled =
+        count >= 1 ? static_cast<int>(std::ceil(std::min(count, kHighestAddress))) : 1;
     if (++missedInRow_ >= kSilentRounds * metersPolled) {
         missedInRow_ = 0;
         port_.farEndSilent();

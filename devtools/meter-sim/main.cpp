@@ -163,8 +163,8 @@ int main(int argc, char** argv) {
                 std::uint8_t buf[512];
                 const ssize_t n = ::read(e.fd, buf, sizeof buf);
                 if (n > 0) {
-                    auto chunks =
-                        responder.feed(e.stream, std::span(buf, static_cast<std::size_t>(n)), now());
+                    auto chunks = responder.feed(
+                        e.stream, std::span(buf, static_cast<std::size_t>(n)), now());
                     e.queue.insert(e.queue.end(), chunks.begin(), chunks.end());
                     if (e.stream.broken) {
                         std::fprintf(stderr, "meter-sim: not Modbus TCP, closing the client\n");

@@ -50,8 +50,9 @@ int acceptClient(int listenFd) {
 void writeAll(int fd, const std::vector<std::uint8_t>& bytes, bool socket) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = socket ? ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
-                                 : ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = socket
+                              ? ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                              : ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -121,8 +121,7 @@ bool parseFault(const std::string& text, std::map<int, Fault>& faults) {
 }
 
 // A check that accepts what `parse` accepts and otherwise names the expected form.
-template <typename Parse>
-CLI::Validator accepting(const std::string& form, Parse parse) {
+template <typename Parse> CLI::Validator accepting(const std::string& form, Parse parse) {
     return CLI::Validator(
         [form, parse](std::string& value) {
             return parse(value) ? std::string() : "'" + value + "' is not " + form;
@@ -162,9 +161,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
                      ->type_name("PATH")
                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     port->excludes(link);
-    auto listen = accepting("HOST:PORT", [](const std::string& v) {
-        return parseListenAddress(v).has_value();
-    });
+    auto listen = accepting("HOST:PORT",
+                            [](const std::string& v) { return parseListenAddress(v).has_value(); });
     app.add_option("--tcp-listen", tcpListen,
                    "serve RTU frames over TCP on HOST:PORT, as a gateway in transparent mode")
         ->type_name("HOST:PORT")

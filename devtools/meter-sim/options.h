@@ -9,8 +9,17 @@ namespace mirv::sim {
 
 // How a meter misbehaves on request.
 struct Fault {
-    enum Kind { None, Silent, BadCrc, Short, Delay, Pieces, Trailing, Exception, HangUp } kind =
-        None;
+    enum Kind {
+        None,
+        Silent,
+        BadCrc,
+        Short,
+        Delay,
+        Pieces,
+        Trailing,
+        Exception,
+        HangUp
+    } kind = None;
     int delayMs = 0; // Delay: before answering
     int pieces = 1;  // Pieces: how many parts
     int gapMs = 0;   // Pieces: pause between parts
@@ -23,9 +32,9 @@ struct ListenAddress {
 };
 
 struct Options {
-    std::string port; // serve on this existing device
-    std::string link; // or create a pseudo-terminal and link this path to it
-    std::optional<ListenAddress> tcpListen;       // RTU frames over TCP
+    std::string port;                       // serve on this existing device
+    std::string link;                       // or create a pseudo-terminal and link this path to it
+    std::optional<ListenAddress> tcpListen; // RTU frames over TCP
     std::optional<ListenAddress> modbusTcpListen; // Modbus TCP
     int baud = 9600;
     bool pace = false;    // answer bytes spread over their wire time at `baud`

@@ -33,9 +33,8 @@ class StallMeter {
   public:
     StallMeter() {
         timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            worstMs_ = std::max(worstMs_, clock_.restart());
-        });
+        QObject::connect(&timer_, &QTimer::timeout,
+                         [this] { worstMs_ = std::max(worstMs_, clock_.restart()); });
         clock_.start();
         timer_.start();
     }

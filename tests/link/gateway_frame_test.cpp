@@ -75,7 +75,9 @@ TEST(ModbusTcp, RequestCarriesTheReadWithTransactionAndUnit) {
 Bytes inModbusTcp(std::uint16_t transaction, Bytes rtu) {
     rtu.resize(rtu.size() - 2);
     Bytes out{static_cast<std::uint8_t>(transaction >> 8),
-              static_cast<std::uint8_t>(transaction & 0xFF), 0, 0,
+              static_cast<std::uint8_t>(transaction & 0xFF),
+              0,
+              0,
               static_cast<std::uint8_t>(rtu.size() >> 8),
               static_cast<std::uint8_t>(rtu.size() & 0xFF)};
     out.insert(out.end(), rtu.begin(), rtu.end());

@@ -130,9 +130,10 @@ class ScriptedGateway {
     int requests_ = 0;
 };
 
-const BoardRow kHandMadeRow{"12.5000",   "1.5000",        "61.25",        "40.50",
-                            "123456.75", "1000.25",       "-3.5000",      "通讯正常,励磁报警,上限报警",
-                            "7.0000",    "2000000005.50", "3001000000.13"};
+const BoardRow kHandMadeRow{
+    "12.5000",   "1.5000",        "61.25",        "40.50",
+    "123456.75", "1000.25",       "-3.5000",      "通讯正常,励磁报警,上限报警",
+    "7.0000",    "2000000005.50", "3001000000.13"};
 
 TEST(GatewayLine, RtuOverTcpAssemblesPiecesAndDropsForeignBytes) {
     ScriptedGateway gateway;
@@ -141,7 +142,8 @@ TEST(GatewayLine, RtuOverTcpAssemblesPiecesAndDropsForeignBytes) {
         EXPECT_EQ(request.size(), 8u);
         if (index == 0) // a foreign frame in front of the answer spoils this poll
             return {{0x01, 0x06, 0x00, 0x10, 0x00, 0x01, 0x49, 0xCF}, answer};
-        return {Bytes(answer.begin(), answer.begin() + 7), Bytes(answer.begin() + 7, answer.end()),
+        return {Bytes(answer.begin(), answer.begin() + 7),
+                Bytes(answer.begin() + 7, answer.end()),
                 {0xFF, 0x00}}; // line noise after the answer, flushed by the next poll
     };
     LinkOnGateway s("tcp", gateway.port(), "7");
@@ -163,7 +165,10 @@ TEST(GatewayLine, ModbusTcpTakesOnlyItsTransaction) {
     rtu.resize(rtu.size() - 2);
     auto framed = [&](int transaction) {
         Bytes out{static_cast<std::uint8_t>(transaction >> 8),
-                  static_cast<std::uint8_t>(transaction & 0xFF), 0, 0, 0,
+                  static_cast<std::uint8_t>(transaction & 0xFF),
+                  0,
+                  0,
+                  0,
                   static_cast<std::uint8_t>(rtu.size())};
         out.insert(out.end(), rtu.begin(), rtu.end());
         return out;
@@ -251,8 +256,8 @@ TEST(GatewayLine, IndependentPeersReadTheSimulator) {
     const auto modbusSim = simulator("modbus-tcp", modbusPort, {"--meters", "3"});
 
     QProcess mbpoll;
-    mbpoll.start("mbpoll", {"-m", "tcp", "-p", QString::number(modbusPort), "-a", "3", "-0",
-                            "-r", "48", "-c", "91", "-t", "4", "-1", "127.0.0.1"});
+    mbpoll.start("mbpoll", {"-m", "tcp", "-p", QString::number(modbusPort), "-a", "3", "-0", "-r",
+                            "48", "-c", "91", "-t", "4", "-1", "127.0.0.1"});
     ASSERT_TRUE(mbpoll.waitForFinished(10000));
     const QString polled = mbpoll.readAllStandardOutput();
     EXPECT_EQ(mbpoll.exitCode(), 0) << polled.toStdString();

@@ -36,7 +36,7 @@ TEST(GatewayStartup, ABadPortFileIsNamedWithItsLine) {
 // starts, says it is retrying, and polls once the gateway is there.
 TEST(GatewayStartup, AGatewayNotThereYetIsNoFailure) {
     test::ProgramFolder folder;
-    folder.exec("UPDATE mirve SET timer = '300', minute = '1', com = 1, Settings = '9600', "
+    folder.exec("UPDATE mirve SET timer = '100', minute = '1', com = 1, Settings = '9600', "
                 "num = '2'");
     const int port = test::freeTcpPort();
     writePortFile(folder, "modbus-tcp://127.0.0.1:" + std::to_string(port) + "\n");
@@ -47,13 +47,14 @@ TEST(GatewayStartup, AGatewayNotThereYetIsNoFailure) {
     w.serialPort.gateway().timing = {1000, 100, 300};
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join("|").toStdString();
     EXPECT_TRUE(w.pollTimer.isActive());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.messageLine->text() == "网关未连接,正在重试"; },
-                                5000));
+    // The gateway's serial side carries the polls at 9600 baud: 244 ms each at the least.
+    EXPECT_EQ(w.pollTimer.interval(), 244);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return w.messageLine->text() == "网关未连接,正在重试"; }, 5000));
 
     test::ChildProcess sim({MIRV_METER_SIM, "--modbus-tcp-listen",
                             "127.0.0.1:" + std::to_string(port), "--meters", "1-2"});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.board.answered(1) && w.board.answered(2); },
-                                10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.board.answered(1) && w.board.answered(2); }, 10000));
     EXPECT_EQ(w.messageLine->text(), "earlier text");
 }
 
