@@ -12,7 +12,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(GatewayLine, ReadsBothFormsAndNothingElse) {
+TEST(GatewayAddress, ReadsBothFormsAndNothingElse) {
     using G = GatewayAddress;
     const struct {
         const char* line;
@@ -39,7 +39,7 @@ TEST(GatewayLine, ReadsBothFormsAndNothingElse) {
         EXPECT_EQ(parseGatewayLine(c.line), c.address) << c.line;
 }
 
-TEST(GatewayLine, PortFileNamesTheGatewayOrItsBadLine) {
+TEST(GatewayAddress, PortFileNamesTheGatewayOrItsBadLine) {
     test::TempDir dir;
     auto write = [&](const std::string& name, const std::string& text) {
         std::ofstream(dir.path() / name) << text;
