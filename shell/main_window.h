@@ -111,7 +111,7 @@ class MainWindow : public QWidget {
     void showGridColumns();
     void onPollTick();
     void onRecordTick();
-    void showHistoryBacklog(bool backlog);
+    void showHistoryState(HistoryWriter::State state);
     void showGatewayConnected(bool connected);
 
     QString programDir_;
