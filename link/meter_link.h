@@ -42,12 +42,15 @@ class MeterLink {
     void sendNextRequest();
     void handleAnswer();
     void blankMissedMeter();
+    void countMissedPoll();
 
     SerialPort& port_;
     ReadingsBoard& board_;
     bool stopped_ = false;
     // The clock read once per event, for the counters.
     std::int64_t eventUs_ = 0;
+    // Polls missed in a row, by whichever meters were polled.
+    int missedInRow_ = 0;
 };
 
 } // namespace mirv

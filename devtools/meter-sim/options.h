@@ -18,6 +18,7 @@ struct Fault {
         Pieces,
         Trailing,
         Exception,
+        HangUp,
         Address,
         CorruptEvery
     } kind = None;
@@ -28,9 +29,17 @@ struct Fault {
     int every = 1;   // CorruptEvery: every N-th answer has a wrong CRC
 };
 
+// Where a network side listens: a host name or address and a port.
+struct ListenAddress {
+    std::string host;
+    int port = 0;
+};
+
 struct Options {
-    std::string port; // serve on this existing device
-    std::string link; // or create a pseudo-terminal and link this path to it
+    std::string port;                       // serve on this existing device
+    std::string link;                       // or create a pseudo-terminal and link this path to it
+    std::optional<ListenAddress> tcpListen; // RTU frames over TCP
+    std::optional<ListenAddress> modbusTcpListen; // Modbus TCP
     int baud = 9600;
     bool pace = false;    // answer bytes spread over their wire time at `baud`
     int turnaroundMs = 5; // with pace: the pause before an answer starts
@@ -40,9 +49,17 @@ struct Options {
     bool verbose = false;
 };
 
-// Parses the command line; on a mistake returns nothing and sets `error`.
-std::optional<Options> parseOptions(int argc, char** argv, std::string& error);
+// The options of a command line, or why there are none: `help` holds the usage text when
+// --help was asked for, `error` one line when the command line is wrong.
+struct CommandLine {
+    std::optional<Options> options;
+    std::string help;
+    std::string error;
+};
 
-extern const char* const kUsage;
+CommandLine parseCommandLine(int argc, char** argv);
+
+// "HOST:PORT" or "[V6ADDRESS]:PORT" with a port of 1..65535.
+std::optional<ListenAddress> parseListenAddress(const std::string& text);
 
 } // namespace mirv::sim
