@@ -72,6 +72,7 @@ void TcpGatewayPort::onConnected() {
     attemptTimer_.stop();
     state_ = Up;
     failures_ = 0;
+    ++opens;
     // Requests are a few bytes each: they go out at once, not after Nagle's wait.
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     report(true);
@@ -88,6 +89,7 @@ void TcpGatewayPort::attemptFailed() {
     state_ = Waiting;
     attemptTimer_.stop();
     ++failures_;
+    ++openFailures;
     report(false);
     const int doublings = std::min(failures_ - 1, 16);
     const long long pause = static_cast<long long>(timing.firstBackoffMs) << doublings;

@@ -43,9 +43,9 @@ QString ms(std::int64_t us) {
 
 } // namespace
 
-DiagnosticsTab::DiagnosticsTab(MeterLink& link, const SerialPort& port, Dialogs& dialogs,
-                               QWidget* parent)
-    : QWidget(parent), link_(link), port_(port), dialogs_(dialogs) {
+DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> ports,
+                               Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent), link_(link), ports_(std::move(ports)), dialogs_(dialogs) {
     askSavePath = [this](const QString& caption, const QString& suggested, const QString& filter) {
         return QFileDialog::getSaveFileName(this, caption, suggested, filter);
     };
@@ -138,10 +138,15 @@ void DiagnosticsTab::refresh() {
 void DiagnosticsTab::showCounters() {
     const LineStats& stats = link_.stats;
     const LineCounters& line = stats.line();
+    std::uint64_t opens = 0, openFailures = 0;
+    for (const SerialPort* p : ports_) {
+        opens += p->opens;
+        openFailures += p->openFailures;
+    }
     lineSummary->setText(QStringLiteral("端口打开%1次,失败%2次   发送%3字节   接收%4字节   "
                                         "轮询周期%5ms(平均%6ms,最长%7ms,设定%8ms)")
-                             .arg(port_.opens)
-                             .arg(port_.openFailures)
+                             .arg(opens)
+                             .arg(openFailures)
                              .arg(line.bytesOut)
                              .arg(line.bytesIn)
                              .arg(ms(line.cycleLastUs), ms(line.cycleMeanUs()), ms(line.cycleMaxUs))

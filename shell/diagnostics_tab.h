@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -25,7 +26,8 @@ class DiagnosticsTab : public QWidget {
   public:
     static constexpr int kRefreshMs = 500;
 
-    DiagnosticsTab(MeterLink& link, const SerialPort& port, Dialogs& dialogs,
+    // `ports` are the ports whose opens and failures the summary adds up.
+    DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> ports, Dialogs& dialogs,
                    QWidget* parent = nullptr);
 
     // The save dialog: caption, suggested file name and filter in, the chosen path out (empty
@@ -59,7 +61,7 @@ class DiagnosticsTab : public QWidget {
     int polledMeters() const;
 
     MeterLink& link_;
-    const SerialPort& port_;
+    std::vector<const SerialPort*> ports_;
     Dialogs& dialogs_;
     QTimer refreshTimer_;
     bool paused_ = false;

@@ -87,7 +87,8 @@ EnergyTab& MainWindow::energyTab() {
 DiagnosticsTab& MainWindow::diagnosticsTab() {
     if (!diagnosticsTab_) {
         QWidget* page = tabs->widget(kDiagnosticsTabIndex);
-        diagnosticsTab_ = new DiagnosticsTab(link, serialPort, dialogs_, page);
+        diagnosticsTab_ =
+            new DiagnosticsTab(link, {&serialPort.serial(), &serialPort.gateway()}, dialogs_, page);
         page->layout()->addWidget(diagnosticsTab_);
         page->layout()->activate();
         diagnosticsTab_->show(); // a layout shows its new widget only on a later turn
