@@ -42,6 +42,7 @@ TEST(MeterSim, AnswersAndMisbehavesAsAsked) {
         {"exception", {Fault::Exception}, 5, false, 1},
         {"delay", {Fault::Delay, 300}, 187, true, 1},
         {"pieces", {Fault::Pieces, 0, 4, 20}, 187, true, 4},
+        {"corrupt every answer", {Fault::CorruptEvery, 0, 1, 0, 0, 1}, 187, false, 1},
     };
     for (const auto& c : cases) {
         const Options options = withFault(1, c.fault);
