@@ -79,13 +79,13 @@ BoardCell::BoardCell(QWidget* parent) : QWidget(parent) {
     shown_.setPerformanceHint(QStaticText::AggressiveCaching);
 }
 
-bool BoardCell::setText(const QString& text) {
+void BoardCell::setText(const QString& text) {
     if (text == text_)
-        return false;
+        return;
     text_ = text;
     shown_.setText(text);
     setToolTip(text);
-    return true;
+    update();
 }
 
 void BoardCell::paintEvent(QPaintEvent*) {

@@ -15,8 +15,7 @@ class BoardCell : public QWidget {
     explicit BoardCell(QWidget* parent = nullptr);
 
     const QString& text() const { return text_; }
-    // Whether the text changed; the caller repaints (see MainWindow::showRow).
-    bool setText(const QString& text);
+    void setText(const QString& text);
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -21,19 +21,15 @@ void MainWindow::showRow(int n) {
     staleRows_[n - 1] = false;
     const BoardRow& row = board.row(n);
     BoardRow& shown = shownRows_[n - 1];
-    QRegion changed;
+    // Each changed cell asks for its own paint: the window paints them together on the next
+    // turn of the event loop. (Repainting the page at once painted nothing, as the opaque
+    // cells covered the whole region asked for.)
     for (int i = 0; i < kCells; ++i) {
         if (shown[i] == row[i])
             continue;
         shown[i] = row[i];
-        BoardCell* cell = boardCells[n - 1][i];
-        if (cell->setText(QString::fromStdString(row[i])))
-            changed += cell->geometry();
+        boardCells[n - 1][i]->setText(QString::fromStdString(row[i]));
     }
-    // Painted at once, in one pass over the row: a poll's answer or silence then costs no
-    // extra turn of the event loop.
-    if (!changed.isEmpty() && isVisible())
-        tabs->widget(n <= 10 ? 0 : 1)->repaint(changed);
 }
 
 void MainWindow::showStaleRows() {
