@@ -1,5 +1,7 @@
 #include "board_cell.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -71,9 +73,33 @@ class NumberGlyphs {
     bool ok_ = false;
 };
 
+// What assistive tools read of a cell: a static text whose name and value are the shown text.
+class BoardCellAccessible : public QAccessibleWidget {
+  public:
+    explicit BoardCellAccessible(BoardCell* cell) : QAccessibleWidget(cell, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return static_cast<const BoardCell*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* boardCellInterface(const QString& className, QObject* object) {
+    if (className == QLatin1String(BoardCell::staticMetaObject.className()) && object &&
+        object->isWidgetType())
+        return new BoardCellAccessible(static_cast<BoardCell*>(object));
+    return nullptr;
+}
+
 } // namespace
 
 BoardCell::BoardCell(QWidget* parent) : QWidget(parent) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(boardCellInterface);
+        return true;
+    }();
+    (void)factoryInstalled;
     setAttribute(Qt::WA_OpaquePaintEvent);
     shown_.setTextFormat(Qt::PlainText);
     shown_.setPerformanceHint(QStaticText::AggressiveCaching);
@@ -86,6 +112,12 @@ void BoardCell::setText(const QString& text) {
     shown_.setText(text);
     setToolTip(text);
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent nameChanged(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&nameChanged);
+        QAccessibleValueChangeEvent valueChanged(this, text);
+        QAccessible::updateAccessibility(&valueChanged);
+    }
 }
 
 void BoardCell::paintEvent(QPaintEvent*) {

@@ -2,9 +2,12 @@
 // cells whose text changed are touched, and rows on the board tab the operator does not see
 // wait until it is shown, since setting a line edit's text lays it out even when hidden.
 #include "board_cell.h"
+#include "leading_number.h"
 #include "main_window.h"
 
+#include <QLabel>
 #include <QTabWidget>
+#include <algorithm>
 
 namespace mirv {
 
@@ -29,6 +32,29 @@ void MainWindow::showRow(int n) {
             continue;
         shown[i] = row[i];
         boardCells[n - 1][i]->setText(QString::fromStdString(row[i]));
+    }
+    showRowMark(n);
+}
+
+// The row number tells a meter that does not answer (red) from a row that is not polled
+// (greyed): both rows are empty, and their texts stay as they are.
+void MainWindow::showRowMark(int n) {
+    // Address 1 is polled whatever the count says; addresses stop at 255.
+    const double polledCount = std::max(1.0, leadingNumber(link.meterCount));
+    const bool polled = !link.stopped() && n <= polledCount;
+    const bool silent = polled && missedLastPoll_[n - 1];
+    QLabel* number = meterNumbers[n - 1];
+    if (number->isEnabled() != polled)
+        number->setEnabled(polled);
+    const QColor red(255, 0, 0);
+    if (silent != (number->palette().color(QPalette::Active, QPalette::WindowText) == red)) {
+        QPalette p;
+        if (silent) {
+            p = number->palette();
+            p.setColor(QPalette::Active, QPalette::WindowText, red);
+            p.setColor(QPalette::Inactive, QPalette::WindowText, red);
+        }
+        number->setPalette(p);
     }
 }
 

@@ -65,6 +65,8 @@ void MainWindow::startUp() {
         fail(storedPort.error);
     pollIntervalText = pollIntervalField->text();
     link.meterCount = meterCountBox->currentText().toStdString();
+    for (int n = 1; n <= kMeters; ++n)
+        showRowMark(n);
     baudText = baudBox->currentText();
 
     if (row.minute.text)
