@@ -11,6 +11,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev socat
     xvfb xauth imagemagick fonts-wqy-zenhei
+    xdotool python3-pyatspi at-spi2-core dbus  # the tests on a real X screen and its AT-SPI bus
     libreoffice-calc libreoffice-dev
     postgresql libpq-dev
 )

@@ -9,6 +9,7 @@ Every process it starts (Xvfb, the buses, the simulator, the station) it ends by
 """
 import argparse
 import os
+import re
 import shutil
 import signal
 import sqlite3
@@ -187,6 +188,14 @@ def inked(shot, rect):
     return sum(1 for i in range(0, len(data), 3) if data[i:i + 3] != b"\xff\xff\xff")
 
 
+def red_number(shot, rows, meter):
+    """Red pixels of the row number left of a row's first cell."""
+    x, y, _, h = rows[meter - 1][0]
+    data = region(shot, (x - 30, y, 26, h))
+    return sum(1 for i in range(0, len(data), 3)
+               if data[i] > 180 and data[i + 1] < 90 and data[i + 2] < 90)
+
+
 def changed(a, b, rect):
     da, db = region(a, rect), region(b, rect)
     return sum(1 for i in range(0, len(da), 3) if da[i:i + 3] != db[i:i + 3])
@@ -210,9 +219,28 @@ def xdotool(display, *args):
                           check=True, capture_output=True, text=True).stdout
 
 
+def command_line(station):
+    """--help and --version, and a clear word when there is no display."""
+    def run(*extra, env=None):
+        return subprocess.run([station] + list(extra), capture_output=True, text=True, timeout=30,
+                              env=env)
+    bare = {k: v for k, v in os.environ.items()
+            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    h = run("--help", env=bare)
+    check(h.returncode == 0 and h.stdout.startswith("Usage: mirv-station")
+          and "QT_QPA_PLATFORM" in h.stdout, f"--help: status {h.returncode}")
+    v = run("--version", env=bare)
+    check(v.returncode == 0 and re.fullmatch(r"mirv-station \d+\.\d+\.\d+\n", v.stdout),
+          f"--version: status {v.returncode}, {v.stdout!r}")
+    n = run(env=bare)
+    check(n.returncode == 1 and n.stderr.count("\n") == 1 and "QT_QPA_PLATFORM=offscreen" in n.stderr
+          and "Xvfb" in n.stderr, f"without a display: status {n.returncode}, {n.stderr!r}")
+
+
 def pixels_test(args, procs):
     display = start_xvfb(procs)
     folder = program_folder(args, 5)
+    command_line(os.path.join(folder, "mirv-station"))
     sim = start_sim(procs, args, folder, ["--fault", "4:silent"])
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
     procs.start([os.path.join(folder, "mirv-station")], env=env)
@@ -230,6 +258,9 @@ def pixels_test(args, procs):
     check(full(a), "the answering meters' cells show text: ink per cell "
           + "; ".join(f"meter {m}: {row_ink(a, rows, m)}" for m in answering))
     check(not any(row_ink(a, rows, 4)), f"the silent meter 4's cells are empty: {row_ink(a, rows, 4)}")
+    reds = [red_number(a, rows, m) for m in range(1, 11)]
+    check(reds[3] and not any(reds[:3] + reds[4:]),
+          f"only the silent meter 4's number is red: red pixels per row number {reds}")
 
     # A few polls later, with no input: every answering meter's row changed on the screen.
     time.sleep(3 * 5 * POLL_MS / 1000)
@@ -243,11 +274,12 @@ def pixels_test(args, procs):
     procs.end(sim)
     sim = start_sim(procs, args, folder, ["--fault", "4:silent", "--fault", "2:silent"])
     still = [1, 3, 5]
-    silenced = lambda s: not any(row_ink(s, rows, 2)) and all(
+    silenced = lambda s: not any(row_ink(s, rows, 2)) and red_number(s, rows, 2) and all(
         all(row_ink(s, rows, m)) for m in still)
     c = wait_for(display, rows, silenced, 20)
     check(silenced(c), "meter 2 fell silent: its cells empty on the screen "
-          f"({row_ink(c, rows, 2)}), meters 1, 3, 5 still shown "
+          f"({row_ink(c, rows, 2)}), its number red ({red_number(c, rows, 2)} pixels), "
+          f"meters 1, 3, 5 still shown "
           f"({[sum(row_ink(c, rows, m)) for m in still]})")
 
     # Away to the next tab and back: a full repaint shows what the screen already showed.
