@@ -2,6 +2,7 @@
 #include "background_job.h"
 #include "dialogs.h"
 #include "energy_tab.h"
+#include "energy_csv.h"
 #include "energy_table.h"
 #include "local_seconds.h"
 #include "trend_chart.h"

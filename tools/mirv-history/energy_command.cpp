@@ -1,6 +1,7 @@
 // mirv-history energy: the energy table of the 能耗与趋势 tab, as CSV (the tab's own bytes) or
 // XLSX.
 #include "command.h"
+#include "energy_csv.h"
 #include "energy_table.h"
 #include "energy_xlsx.h"
 #include "replacing_file.h"

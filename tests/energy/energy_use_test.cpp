@@ -192,22 +192,5 @@ TEST(EnergyTable, CellTextsRoundHalfAwayFromZero) {
     }
 }
 
-TEST(EnergyTable, CsvBytes) {
-    const std::vector<MeterEnergy> meters = {
-        meter("1", "2025-03-01 00:00:00", "2025-03-31 23:59:00", 44640, {12345678, 50, 1000000, 0},
-              3630, 2),
-        meter("a,\"b\"", "2025-03-02 08:00:00", "2025-03-02 08:00:00", 1, {0, 0, 0, 0}, 0, 0),
-    };
-    const std::string expected =
-        "\xEF\xBB\xBF"
-        "\xE8\xA1\xA8\xE5\x8F\xB7," // 表号
-        "开始时间,结束时间,记录数,热量用量(kWh),冷量用量(kWh),"
-        "正向用量(m\xC2\xB3),反向用量(m\xC2\xB3),最长间隔(分钟),回退次数\r\n"
-        "1,2025-03-01 00:00:00,2025-03-31 23:59:00,44640,1234.57,0.01,100.00,0.00,60.5,2\r\n"
-        "\"a,\"\"b\"\"\",2025-03-02 08:00:00,2025-03-02 08:00:00,1,0.00,0.00,0.00,0.00,0.0,0\r\n"
-        "合计,,,44641,1234.57,0.01,100.00,0.00,,\r\n";
-    EXPECT_EQ(energyCsv(meters), expected);
-}
-
 } // namespace
 } // namespace mirv
