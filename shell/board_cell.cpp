@@ -76,7 +76,8 @@ class NumberGlyphs {
 // What assistive tools read of a cell: a static text whose name and value are the shown text.
 class BoardCellAccessible : public QAccessibleWidget {
   public:
-    explicit BoardCellAccessible(BoardCell* cell) : QAccessibleWidget(cell, QAccessible::StaticText) {}
+    explicit BoardCellAccessible(BoardCell* cell)
+        : QAccessibleWidget(cell, QAccessible::StaticText) {}
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name || t == QAccessible::Value)

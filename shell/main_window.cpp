@@ -4,12 +4,12 @@
 #include "energy_tab.h"
 
 #include <QCloseEvent>
-#include <algorithm>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <algorithm>
 
 namespace mirv {
 
@@ -39,8 +39,8 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     board.rowChanged = [this](int n) {
         // A poll's answer fills the whole row; a missed one empties it.
         const BoardRow& row = board.row(n);
-        missedLastPoll_[n - 1] =
-            !link.stopped() && std::all_of(row.begin(), row.end(), [](auto& t) { return t.empty(); });
+        missedLastPoll_[n - 1] = !link.stopped() && std::all_of(row.begin(), row.end(),
+                                                                [](auto& t) { return t.empty(); });
         showRow(n);
     };
     connect(tabs, &QTabWidget::currentChanged, this, &MainWindow::onTabShown);
