@@ -242,7 +242,9 @@ def pixels_test(args, procs):
     folder = program_folder(args, 5)
     command_line(os.path.join(folder, "mirv-station"))
     sim = start_sim(procs, args, folder, ["--fault", "4:silent"])
-    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
+    # A session bus of its own, so that nothing starts one for the station behind our back.
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb",
+               DBUS_SESSION_BUS_ADDRESS=start_session_bus(procs))
     procs.start([os.path.join(folder, "mirv-station")], env=env)
 
     # The empty board is on the screen before any reading is.
