@@ -41,7 +41,8 @@ class EnergyHistory : public testing::Test {
 
     std::vector<Row> table(const std::string& meter, const std::string& from = "2025-03-01",
                            const std::string& to = "2025/3/1 2:00") {
-        const EnergyUse use = computeEnergyUse(folder.databasePath(), {meter, from, to, ""});
+        const EnergyUse use =
+            computeEnergyUse(folder.databasePath(), selectionFrom({meter, from, to, ""}));
         EXPECT_EQ(use.status, PassStatus::Done) << use.error;
         std::vector<Row> rows;
         for (const EnergyRowTexts& r : energyTableTexts(use.meters))
@@ -119,20 +120,20 @@ TEST_F(EnergyHistory, BoundsAreBothIncludedAndMustBeDates) {
 TEST_F(EnergyHistory, CancelledFailedAndProgress) {
     std::vector<double> progress;
     const EnergyUse done =
-        computeEnergyUse(folder.databasePath(), {"", "2025-03-01", "2025-03-02", ""},
+        computeEnergyUse(folder.databasePath(), selectionFrom({"", "2025-03-01", "2025-03-02", ""}),
                          [&](double f) { progress.push_back(f); });
     EXPECT_EQ(done.status, PassStatus::Done);
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 1.0);
 
     const std::atomic_bool cancel{true};
-    const EnergyUse cancelled =
-        computeEnergyUse(folder.databasePath(), {"", "2025-03-01", "2025-03-02", ""}, {}, &cancel);
+    const EnergyUse cancelled = computeEnergyUse(
+        folder.databasePath(), selectionFrom({"", "2025-03-01", "2025-03-02", ""}), {}, &cancel);
     EXPECT_EQ(cancelled.status, PassStatus::Cancelled);
     EXPECT_TRUE(cancelled.meters.empty());
 
-    const EnergyUse failed =
-        computeEnergyUse(folder.path() + "/missing.mdb", {"", "2025-03-01", "2025-03-02", ""});
+    const EnergyUse failed = computeEnergyUse(folder.path() + "/missing.mdb",
+                                              selectionFrom({"", "2025-03-01", "2025-03-02", ""}));
     EXPECT_EQ(failed.status, PassStatus::Failed);
     EXPECT_FALSE(failed.error.empty());
 }

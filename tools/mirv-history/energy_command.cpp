@@ -75,7 +75,7 @@ int runEnergy(const EnergyOptions& o, const ToolSettings& settings) {
     ProgressLine progress(!(toStandardOutput && ::isatty(STDOUT_FILENO)));
     std::atomic_bool cancel{false};
     const EnergyUse use = computeEnergyUse(
-        settings.database(), {o.meter, o.from, o.to, "1"},
+        settings.database(), selectionFrom({o.meter, o.from, o.to, "1"}),
         [&](double fraction) {
             progress.show("read " + std::to_string(std::lround(fraction * 100)) + " %");
             if (InterruptGuard::interrupted())
