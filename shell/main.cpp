@@ -19,8 +19,9 @@ The flow and energy meter station: polls the meters on its serial line as a Modb
 shows their readings live, logs them into its database and lets the operator query, export and
 purge that history.
 
-Its program folder is the folder it runs from: the database mirv.mdb, the report template
-MirvReport.xls, the lock file and the serial port links ports/comN are all there. Copy the
+Its program folder is the folder it runs from: the database mirv.mdb, the rows waiting for it
+(mirv.mdb-pending.csv), the report template MirvReport.xls, the lock file and the serial port
+links ports/comN are all there. Copy the
 folder to run another station; the settings are made on its 系统设置 tab.
 
 Environment:
@@ -98,5 +99,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // Rows neither the database nor the pending rows file could take are gone: say how many.
+    if (const std::uint64_t lost = window.historyWriter->finish()) {
+        std::fprintf(stderr,
+                     "mirv-station: %llu history rows lost: neither %s nor %s could be written\n",
+                     static_cast<unsigned long long>(lost), qPrintable(window.databasePath()),
+                     window.historyWriter->pendingPath().c_str());
+        return 1;
+    }
+    return status;
 }
