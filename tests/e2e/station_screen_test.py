@@ -95,7 +95,16 @@ def start_xvfb(procs):
             sys.exit("Xvfb did not start")
         number += chunk
     os.close(read_end)
-    return ":" + number.decode().strip()
+    display = ":" + number.decode().strip()
+    # The server said it is ready; a display that still takes no client is said so here, not
+    # later as an empty screen.
+    for _ in range(50):
+        probe = subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True,
+                               env=dict(os.environ, DISPLAY=display))
+        if probe.returncode == 0:
+            return display
+        time.sleep(0.1)
+    sys.exit(f"Xvfb reported {display}, which takes no client")
 
 
 def start_session_bus(procs):
@@ -317,7 +326,7 @@ def atspi_test(args, procs):
     folder = program_folder(args, 5)
     start_sim(procs, args, folder, ["--fault", "4:silent", "--alarm", "2:excite"])
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-    procs.start([os.path.join(folder, "mirv-station")], env=env)
+    station_process = procs.start([os.path.join(folder, "mirv-station")], env=env)
 
     import pyatspi
 
@@ -347,7 +356,8 @@ def atspi_test(args, procs):
         if len(items) == 11 + 10 * 12 and all(items[11 + 12 * 2 + 1 + k][0] for k in range(11)):
             break
         time.sleep(0.5)
-    check(len(items) == 11 + 10 * 12, f"the board tab offers 131 items on the bus, found {len(items)}")
+    check(len(items) == 11 + 10 * 12, f"the board tab offers 131 items on the bus, found "
+          f"{len(items)} (station exit status: {station_process.poll()})")
     if len(items) != 11 + 10 * 12:
         return
     captions = ["瞬时流量", "流速", "入口温度", "出口温度", "正向累积", "反向累积", "瞬时热量",
