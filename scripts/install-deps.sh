@@ -10,6 +10,7 @@ packages=(
     libxlsxwriter-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev socat
+    mbpoll python3-pymodbus python3-serial-asyncio  # independent Modbus TCP masters for the tests
     xvfb xauth imagemagick fonts-wqy-zenhei
     xdotool python3-pyatspi at-spi2-core dbus  # the tests on a real X screen and its AT-SPI bus
     libreoffice-calc libreoffice-dev
