@@ -83,10 +83,12 @@ def end_tree(pid):
 
 
 def start_xvfb(procs):
-    """An X server on the first free display number, which it reports itself."""
+    """An X server on the first free display number, which it reports itself. Without
+    -noreset it resets whenever its last client leaves, and a client that connects meanwhile
+    (the station after a probe or a capture) is refused."""
     read_end, write_end = os.pipe()
     procs.start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{WIDTH}x{HEIGHT}x24",
-                 "-nolisten", "tcp"], pass_fds=[write_end], stderr=subprocess.DEVNULL)
+                 "-noreset", "-nolisten", "tcp"], pass_fds=[write_end], stderr=subprocess.DEVNULL)
     os.close(write_end)
     number = b""
     while not number.endswith(b"\n"):
