@@ -244,7 +244,8 @@ def command_line(station):
     check(v.returncode == 0 and re.fullmatch(r"mirv-station \d+\.\d+\.\d+\n", v.stdout),
           f"--version: status {v.returncode}, {v.stdout!r}")
     n = run(env=bare)
-    check(n.returncode == 1 and n.stderr.count("\n") == 1 and "QT_QPA_PLATFORM=offscreen" in n.stderr
+    check(n.returncode == 1 and n.stderr.count("\n") == 1
+          and "QT_QPA_PLATFORM=offscreen" in n.stderr
           and "Xvfb" in n.stderr, f"without a display: status {n.returncode}, {n.stderr!r}")
 
 
@@ -270,7 +271,8 @@ def pixels_test(args, procs):
     a = wait_for(display, rows, full, 15)
     check(full(a), "the answering meters' cells show text: ink per cell "
           + "; ".join(f"meter {m}: {row_ink(a, rows, m)}" for m in answering))
-    check(not any(row_ink(a, rows, 4)), f"the silent meter 4's cells are empty: {row_ink(a, rows, 4)}")
+    check(not any(row_ink(a, rows, 4)),
+          f"the silent meter 4's cells are empty: {row_ink(a, rows, 4)}")
     reds = [red_number(a, rows, m) for m in range(1, 11)]
     check(reds[3] and not any(reds[:3] + reds[4:]),
           f"only the silent meter 4's number is red: red pixels per row number {reds}")
@@ -364,7 +366,8 @@ def atspi_test(args, procs):
         return
     captions = ["瞬时流量", "流速", "入口温度", "出口温度", "正向累积", "反向累积", "瞬时热量",
                 "瞬时冷量", "累积热量", "累积冷量", "报警状态"]
-    check([n for n, _, _ in items[:11]] == captions, f"captions readable: {[n for n, _, _ in items[:11]]}")
+    shown = [n for n, _, _ in items[:11]]
+    check(shown == captions, f"captions readable: {shown}")
     numbers = [items[11 + 12 * r][0] for r in range(10)]
     check(numbers == [str(n) for n in range(1, 11)], f"row numbers readable: {numbers}")
 
