@@ -12,7 +12,7 @@ packages=(
     libmodbus-dev socat
     xvfb xauth imagemagick fonts-wqy-zenhei
     libreoffice-calc libreoffice-dev
-    postgresql libpq-dev
+    postgresql libpq-dev tzdata
 )
 missing=()
 for p in "${packages[@]}"; do
