@@ -3,9 +3,12 @@
 // with what the server holds; the station's identity, zone and UTC instants; the upgrade of a
 // database of the first schema; and network faults made by a relay of the test's own.
 #include "tcp_relay.h"
+#include "uplink.h"
 #include "uplink_support.h"
 
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 namespace mirv {
 namespace {
@@ -271,6 +274,42 @@ TEST(UplinkCentral, ASchemaBehindTellsTheStationRoleWhoMayUpgradeIt) {
     EXPECT_EQ(station.runOnce(), 1);
     EXPECT_EQ(station.linesContaining("this role may not change it"), 1);
     EXPECT_EQ(station.linesContaining("run `mirv-uplink --migrate` as the schema's owner"), 1);
+}
+
+TEST(UplinkCentral, AnIdleUplinkStillTellsTheServerItIsAlive) {
+    test::PostgresServer pg;
+    test::ProgramFolder folder;
+    UplinkOptions options;
+    options.interval = 100ms;
+    options.heartbeat = 300ms;
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    Uplink uplink({"quiet", pg.conninfo(), "UTC"}, std::string(32, 'a'), folder.databasePath(),
+                  options, [&](const std::string& line) {
+                      std::lock_guard lock(mutex);
+                      lines.push_back(line);
+                  });
+    std::atomic<bool> stop{false};
+    std::thread running([&] { uplink.run(stop); });
+    test::PgConnection c(pg.conninfo());
+    const auto lastSeen = [&]() -> std::string {
+        try {
+            return c.value("SELECT last_seen::text FROM stations WHERE name = 'quiet'");
+        } catch (const std::exception&) {
+            return ""; // not made yet
+        }
+    };
+    const auto end = Clock::now() + 60s;
+    while (lastSeen().empty() && Clock::now() < end)
+        std::this_thread::sleep_for(50ms);
+    const std::string first = lastSeen();
+    std::this_thread::sleep_for(1500ms);
+    const std::string later = lastSeen();
+    stop = true;
+    running.join();
+    ASSERT_FALSE(first.empty());
+    EXPECT_GT(later, first);
+    EXPECT_EQ(lines.size(), 1u) << joined(lines); // "forwarding station …", said once
 }
 
 double secondsSince(Clock::time_point start) {
