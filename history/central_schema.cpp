@@ -163,8 +163,10 @@ std::string stepFailure(const PgResult& step, int applied, int newest) {
 }
 
 std::optional<std::string> applyPending(pg_conn* conn) {
-    PgResult lock(conn, "SELECT pg_advisory_xact_lock(hashtextextended("
-                        "'station_history migrations', 0))");
+    // Another uplink may be upgrading the schema meanwhile.
+    PgResult lock(conn,
+                  "SELECT pg_advisory_xact_lock(hashtextextended('station_history migrations', 0))",
+                  {}, std::chrono::minutes(30));
     if (!lock.ok())
         return lock.error();
     std::string error;
@@ -198,7 +200,8 @@ std::optional<std::string> applyPending(pg_conn* conn) {
     for (const CentralMigration& m : centralMigrations()) {
         if (m.version <= applied)
             continue;
-        PgResult step(conn, m.sql);
+        // A step may go through every row: the owner's upgrade waits longer than a batch.
+        PgResult step(conn, m.sql, {}, std::chrono::minutes(30));
         if (!step.ok())
             return "schema version " + std::to_string(m.version) + ": " +
                    stepFailure(step, applied, newest);

@@ -52,9 +52,8 @@ void breakConnection(pg_conn* conn) {
     PQconsumeInput(conn); // libpq reads the end and marks the connection bad
 }
 
-std::string noAnswerText() {
-    return "the server did not answer within " + std::to_string(kServerCallTimeout.count()) +
-           " s";
+std::string noAnswerText(std::chrono::milliseconds timeout) {
+    return "the server did not answer within " + std::to_string(timeout.count() / 1000) + " s";
 }
 
 bool flushWithin(pg_conn* conn, Clock::time_point deadline, bool* timedOut) {
@@ -90,8 +89,9 @@ pg_result* resultWithin(pg_conn* conn, Clock::time_point deadline, bool* timedOu
     return PQgetResult(conn);
 }
 
-PgResult::PgResult(pg_conn* conn, const char* sql, const std::vector<std::string>& params)
-    : conn_(conn) {
+PgResult::PgResult(pg_conn* conn, const char* sql, const std::vector<std::string>& params,
+                   std::chrono::milliseconds timeout)
+    : conn_(conn), timeout_(timeout) {
     std::vector<const char*> values;
     for (const std::string& p : params)
         values.push_back(p.c_str());
@@ -101,7 +101,7 @@ PgResult::PgResult(pg_conn* conn, const char* sql, const std::vector<std::string
                                              values.data(), nullptr, nullptr, 0);
     if (!sent)
         return;
-    const auto deadline = Clock::now() + kServerCallTimeout;
+    const auto deadline = Clock::now() + timeout;
     // The last result counts; an error ends the statements that follow it.
     while (pg_result* r = resultWithin(conn, deadline, &timedOut_)) {
         if (result_ && PQresultStatus(result_) == PGRES_FATAL_ERROR) {
@@ -137,7 +137,7 @@ std::string PgResult::error() const {
     if (message && *message)
         return oneLine(message);
     const std::string why = oneLine(PQerrorMessage(conn_));
-    return timedOut_ || why.empty() ? noAnswerText() : why;
+    return timedOut_ || why.empty() ? noAnswerText(timeout_) : why;
 }
 
 std::string PgResult::sqlState() const {

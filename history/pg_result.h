@@ -27,8 +27,8 @@ bool flushWithin(pg_conn* conn, std::chrono::steady_clock::time_point deadline,
 pg_result* resultWithin(pg_conn* conn, std::chrono::steady_clock::time_point deadline,
                         bool* timedOut = nullptr);
 
-// What a call that waited in vain says.
-std::string noAnswerText();
+// What a call that waited `timeout` in vain says.
+std::string noAnswerText(std::chrono::milliseconds timeout = kServerCallTimeout);
 
 // Shuts the connection's socket, so that libpq sees it as gone.
 void breakConnection(pg_conn* conn);
@@ -38,8 +38,9 @@ void breakConnection(pg_conn* conn);
 class PgResult {
   public:
     // Runs `sql` (text parameters $1.. from `params`; several statements when there are none)
-    // and waits for its last result.
-    PgResult(pg_conn* conn, const char* sql, const std::vector<std::string>& params = {});
+    // and waits for its last result, `timeout` at most.
+    PgResult(pg_conn* conn, const char* sql, const std::vector<std::string>& params = {},
+             std::chrono::milliseconds timeout = kServerCallTimeout);
     // Takes a result libpq handed out (may be null).
     PgResult(pg_conn* conn, pg_result* result);
     ~PgResult();
@@ -62,6 +63,7 @@ class PgResult {
     pg_conn* conn_;
     pg_result* result_ = nullptr;
     bool timedOut_ = false;
+    std::chrono::milliseconds timeout_ = kServerCallTimeout;
 };
 
 } // namespace mirv
