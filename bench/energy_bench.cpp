@@ -149,7 +149,8 @@ int benchmark(const std::string& folder, int argc, char** argv) {
     for (const auto& e : energy) {
         std::size_t meters = 0;
         const Timing t = median(3, [&] {
-            meters = mirv::computeEnergyUse(path, {"全部", e.from, e.to, ""}).meters.size();
+            meters = mirv::computeEnergyUse(path, mirv::selectionFrom({"全部", e.from, e.to, ""}))
+                         .meters.size();
         });
         report(e.name, t,
                "(goal < " + std::to_string(int(e.goalMs)) + "; " + std::to_string(meters) +

@@ -48,8 +48,8 @@ std::optional<std::string> upgradeDatabase(const std::string& path, const std::a
         sqlite3_busy_handler(
             db.handle(),
             [](void* w, int tries) {
-                const auto* waiting = static_cast<Waiting*>(w);
-                if (waiting->cancel->load() || tries * 10 >= waiting->timeoutMs)
+                const auto* wait = static_cast<Waiting*>(w);
+                if (wait->cancel->load() || tries * 10 >= wait->timeoutMs)
                     return 0;
                 sqlite3_sleep(10);
                 return 1;

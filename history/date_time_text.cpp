@@ -24,12 +24,14 @@ bool leapYear(int y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-int daysInMonth(int y, int m) {
-    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && leapYear(y) ? 29 : days[m - 1];
-}
-
 } // namespace
+
+bool isCivilDate(int year, int month, int day) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || month < 1 || month > 12 || day < 1)
+        return false;
+    return day <= (month == 2 && leapYear(year) ? 29 : days[month - 1]);
+}
 
 std::optional<std::string> parseDateTimeText(std::string_view s) {
     std::size_t pos = 0;
@@ -43,8 +45,7 @@ std::optional<std::string> parseDateTimeText(std::string_view s) {
         return std::nullopt;
     ++pos;
     const auto day = number(s, pos, 2);
-    if (!day || *year < 1 || *month < 1 || *month > 12 || *day < 1 ||
-        *day > daysInMonth(*year, *month))
+    if (!day || !isCivilDate(*year, *month, *day))
         return std::nullopt;
     int hour = 0, minute = 0, second = 0;
     if (pos < s.size()) {

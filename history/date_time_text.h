@@ -11,4 +11,8 @@ namespace mirv {
 // 'YYYY-MM-DD HH:MM:SS' (a date alone is midnight), or nothing when it is no such date.
 std::optional<std::string> parseDateTimeText(std::string_view text);
 
+// Whether the day exists in the proleptic Gregorian calendar, from year 1 on: the one date check
+// of the query, the energy and trend passes and the report's cells.
+bool isCivilDate(int year, int month, int day);
+
 } // namespace mirv

@@ -57,12 +57,12 @@ std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
         canonical = std::move(*parsed);
         text = canonical;
     }
-    const int month = numberAt(text, 5, 2), day = numberAt(text, 8, 2);
+    const int year = numberAt(text, 0, 4), month = numberAt(text, 5, 2), day = numberAt(text, 8, 2);
     const int hour = numberAt(text, 11, 2), minute = numberAt(text, 14, 2);
     const int second = numberAt(text, 17, 2);
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+    if (!isCivilDate(year, month, day) || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    const std::int64_t wallHour = daysFromCivil(numberAt(text, 0, 4), static_cast<unsigned>(month),
+    const std::int64_t wallHour = daysFromCivil(year, static_cast<unsigned>(month),
                                                 static_cast<unsigned>(day)) *
                                       24 +
                                   hour;

@@ -87,9 +87,9 @@ ReadAnswer buildAnswer(std::uint8_t address, const RegisterMap& registers) {
     a[1] = 0x03;
     a[2] = 2 * kRegisterCount;
     eachRegister(
-        a, registers, [](ReadAnswer& a, std::size_t o, float v) { putFloat(a, o, v); },
-        [](ReadAnswer& a, std::size_t o, std::uint32_t v) { putU32(a, o, v); },
-        [](ReadAnswer& a, std::size_t o, std::uint16_t v) { putU16(a, o, v); });
+        a, registers, [](ReadAnswer& out, std::size_t o, float v) { putFloat(out, o, v); },
+        [](ReadAnswer& out, std::size_t o, std::uint32_t v) { putU32(out, o, v); },
+        [](ReadAnswer& out, std::size_t o, std::uint16_t v) { putU16(out, o, v); });
     const auto crc = crc16(std::span(a).first(kAnswerBytes - 2));
     a[kAnswerBytes - 2] = crc[1];
     a[kAnswerBytes - 1] = crc[0];

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev
+    qt6-base-dev qt6-serialport-dev libgl-dev
     qt6-translations-l10n
     qt6-charts-dev libqt6opengl6-dev  # Qt6Charts' CMake package needs Qt6OpenGL's
     libsqlite3-dev sqlite3

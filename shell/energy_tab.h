@@ -4,8 +4,10 @@
 #include "query_criteria.h"
 
 #include <QTimer>
+
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -79,7 +81,8 @@ class EnergyTab : public QWidget {
     // The save dialog's answer, with the suffix added when the operator typed none.
     QString chooseSavePath(const QString& caption, const QString& name, const QString& filter,
                            const QString& suffix);
-    bool boundsValid();
+    // The criteria's selection, or nothing (and the reason said) when a bound is no date.
+    std::optional<HistorySelection> boundedSelection();
 
     QString databasePath_;
     Dialogs& dialogs_;

@@ -1,6 +1,7 @@
 // The energy tab's buttons and the work they start.
 #include "background_job.h"
 #include "dialogs.h"
+#include "energy_csv.h"
 #include "energy_tab.h"
 #include "energy_table.h"
 #include "local_seconds.h"
@@ -40,12 +41,12 @@ void EnergyTab::say(const QString& text, bool failure) {
     statusLine->setText(text);
 }
 
-bool EnergyTab::boundsValid() {
-    const HistorySelection s = selectionFrom(criteria());
+std::optional<HistorySelection> EnergyTab::boundedSelection() {
+    HistorySelection s = selectionFrom(criteria());
     if (s.from && s.to)
-        return true;
+        return s;
     say(QStringLiteral("日期无效：请写成 2025-03-01 或 2025-03-01 08:00"), true);
-    return false;
+    return std::nullopt;
 }
 
 void EnergyTab::setRunning(bool running) {
@@ -84,7 +85,10 @@ void EnergyTab::onCancelClicked() {
 }
 
 void EnergyTab::onComputeClicked() {
-    if (running() || !boundsValid())
+    if (running())
+        return;
+    const std::optional<HistorySelection> selection = boundedSelection();
+    if (!selection)
         return;
     auto result = std::make_shared<EnergyUse>();
     auto started = std::make_shared<QElapsedTimer>();
@@ -92,8 +96,8 @@ void EnergyTab::onComputeClicked() {
     startJob(
         QStringLiteral("正在计算用量…"),
         [result, path = databasePath_.toStdString(),
-         c = criteria()](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
-            *result = computeEnergyUse(path, c, onProgress, &cancel);
+         s = *selection](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
+            *result = computeEnergyUse(path, s, onProgress, &cancel);
         },
         [this, result, started] {
             if (result->status == PassStatus::Done) {
@@ -173,14 +177,17 @@ void EnergyTab::onTrendClicked() {
 }
 
 void EnergyTab::drawTrend(const QString& meter) {
-    if (running() || !boundsValid())
+    if (running())
+        return;
+    std::optional<HistorySelection> bounded = boundedSelection();
+    if (!bounded)
         return;
     const TrendQuantity& quantity = trendQuantities()[quantityBox->currentIndex()];
     if (quantity.lineCount == 0) {
         say(QStringLiteral("历史记录中没有%1").arg(QString::fromUtf8(quantity.caption)), true);
         return;
     }
-    HistorySelection selection = selectionFrom(criteria());
+    HistorySelection selection = std::move(*bounded);
     selection.allMeters = false;
     selection.meterText = meter.toStdString();
     LocalSeconds clock;

@@ -16,8 +16,12 @@ struct SettingsField {
 
 // The first row of the settings table, as start-up reads it.
 struct SettingsRow {
-    std::string error; // the connection or the query failed, or there is no row
-    SettingsField timer, minute, com, Settings, num;
+    std::string error;      // the connection or the query failed, or there is no row
+    SettingsField timer;    // poll interval: milliseconds between two requests
+    SettingsField minute;   // record interval: minutes between two logging passes
+    SettingsField com;      // port number, 1 for ports/com1
+    SettingsField Settings; // baud rate as text, "9600"; others give 9600
+    SettingsField num;      // meters on the line, "1" to "20", polled at addresses 1 to num
 };
 
 SettingsRow readSettingsRow(const std::string& databasePath);

@@ -85,14 +85,14 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
     clearTrend();
 }
 
-void TrendChart::showTrend(std::shared_ptr<const TrendData> data, const TrendQuantity& quantity,
+void TrendChart::showTrend(std::shared_ptr<const TrendData> trend, const TrendQuantity& quantity,
                            const QString& meter, std::int64_t fromMs, std::int64_t toMs) {
     for (QLineSeries* s : legendSeries_) {
         chart()->removeSeries(s);
         delete s;
     }
     legendSeries_.clear();
-    data_ = std::move(data);
+    data_ = std::move(trend);
     quantity_ = &quantity;
     fromMs_ = fromMs;
     toMs_ = std::max(toMs, fromMs + 1);

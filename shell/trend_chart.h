@@ -23,7 +23,7 @@ class TrendChart : public QChartView {
     explicit TrendChart(QWidget* parent = nullptr);
 
     // Replaces what is shown; fromMs..toMs is the whole range, in ms since the epoch.
-    void showTrend(std::shared_ptr<const TrendData> data, const TrendQuantity& quantity,
+    void showTrend(std::shared_ptr<const TrendData> trend, const TrendQuantity& quantity,
                    const QString& meter, std::int64_t fromMs, std::int64_t toMs);
     void resetZoom();
     bool hasTrend() const { return data_ != nullptr; }

@@ -26,18 +26,20 @@ constexpr int kTabBarTwips = 360;
 constexpr int kCellHeight = 375;
 
 struct Column {
-    int index;
+    Cell cell;
     int left;
     int width;
     const char* header;
 };
 
-// Left to right; the status (index 7) is the rightmost column.
+// Left to right; the status is the rightmost column.
 constexpr Column kColumns[] = {
-    {0, 1320, 1140, "瞬时流量"},   {1, 2520, 1020, "流速"},      {2, 3600, 1020, "入口温度"},
-    {3, 4680, 1020, "出口温度"},   {4, 5760, 1380, "正向累积"},  {5, 7200, 1260, "反向累积"},
-    {6, 8520, 1020, "瞬时热量"},   {8, 9600, 1020, "瞬时冷量"},  {9, 10680, 1380, "累积热量"},
-    {10, 12120, 1380, "累积冷量"}, {7, 13560, 2100, "报警状态"},
+    {FlowRateCell, 1320, 1140, "瞬时流量"},     {FlowSpeedCell, 2520, 1020, "流速"},
+    {InletTempCell, 3600, 1020, "入口温度"},    {OutletTempCell, 4680, 1020, "出口温度"},
+    {ForwardTotalCell, 5760, 1380, "正向累积"}, {ReverseTotalCell, 7200, 1260, "反向累积"},
+    {HeatPowerCell, 8520, 1020, "瞬时热量"},    {ColdPowerCell, 9600, 1020, "瞬时冷量"},
+    {HeatTotalCell, 10680, 1380, "累积热量"},   {ColdTotalCell, 12120, 1380, "累积冷量"},
+    {StatusCell, 13560, 2100, "报警状态"},
 };
 
 constexpr int kTab1RowTops[] = {1200, 1680, 2175, 2655, 3150, 3630, 4110, 4605, 5085, 5580};
@@ -125,8 +127,8 @@ void MainWindow::buildBoardTab(int tab) {
         for (const Column& c : kColumns) {
             auto* cell = new BoardCell(page);
             placeTwips(cell, c.left, top - kTabBarTwips, c.width, kCellHeight);
-            cell->setObjectName(QStringLiteral("cell%1_%2").arg(n).arg(c.index));
-            boardCells[n - 1][c.index] = cell;
+            cell->setObjectName(QStringLiteral("cell%1_%2").arg(n).arg(c.cell));
+            boardCells[n - 1][c.cell] = cell;
         }
     }
 }

@@ -1,6 +1,7 @@
 // mirv-history energy: the energy table of the 能耗与趋势 tab, as CSV (the tab's own bytes) or
 // XLSX.
 #include "command.h"
+#include "energy_csv.h"
 #include "energy_table.h"
 #include "energy_xlsx.h"
 #include "replacing_file.h"
@@ -74,7 +75,7 @@ int runEnergy(const EnergyOptions& o, const ToolSettings& settings) {
     ProgressLine progress(!(toStandardOutput && ::isatty(STDOUT_FILENO)));
     std::atomic_bool cancel{false};
     const EnergyUse use = computeEnergyUse(
-        settings.database(), {o.meter, o.from, o.to, "1"},
+        settings.database(), selectionFrom({o.meter, o.from, o.to, "1"}),
         [&](double fraction) {
             progress.show("read " + std::to_string(std::lround(fraction * 100)) + " %");
             if (InterruptGuard::interrupted())

@@ -185,7 +185,10 @@ TEST(LocalSeconds, ElapsedTimeAcrossDaylightSavingChanges) {
         EXPECT_EQ(*b - *a, c.seconds) << c.earlier << " " << c.later;
     }
     EXPECT_EQ(*clock.of("2025-01-01 01:00:00"), 1735689600); // 00:00 UTC
-    for (const char* bad : {"", "2025-13-01 00:00:00", "2025-01-01 24:00:00", "yesterday"})
+    // Impossible days are no time, in the stored form as in any other.
+    for (const char* bad : {"", "2025-13-01 00:00:00", "2025-01-01 24:00:00", "yesterday",
+                            "2024-02-30 00:00:00", "2025-02-29 12:00:00", "2025-04-31 08:00:00",
+                            "0000-01-01 00:00:00", "2025/2/29 8:00"})
         EXPECT_FALSE(clock.of(bad)) << bad;
 }
 

@@ -22,7 +22,7 @@ auto meterOrder(const std::string& id) {
 
 } // namespace
 
-EnergyUse computeEnergyUse(const std::string& databasePath, const QueryCriteria& criteria,
+EnergyUse computeEnergyUse(const std::string& databasePath, const HistorySelection& selection,
                            const ProgressCallback& onProgress, const std::atomic_bool* cancel) {
     Database conn(databasePath, 2000, Database::Locking::OneThread);
     std::vector<MeterEnergyTally> tallies;
@@ -32,9 +32,8 @@ EnergyUse computeEnergyUse(const std::string& databasePath, const QueryCriteria&
     std::size_t next = 0;
     LocalSeconds clock;
     const PassOutcome pass = passOverRange(
-        conn, selectionFrom(criteria),
-        "CreateTime, MeterID, TXTleijire_z, TXTleijileng_z, Foward, Reverse", onProgress, cancel,
-        [&](const Statement& row) {
+        conn, selection, "CreateTime, MeterID, TXTleijire_z, TXTleijileng_z, Foward, Reverse",
+        onProgress, cancel, [&](const Statement& row) {
             if (row.isNull(1))
                 return; // a record of no meter
             const std::string_view meter = row.textView(1);

@@ -22,26 +22,6 @@ EnergyRowTexts usesRow(std::string meter, std::string first, std::string last, s
     return row;
 }
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (const char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
-template <typename Cells> void appendCsvLine(std::string& out, const Cells& cells) {
-    bool first = true;
-    for (const auto& cell : cells) {
-        if (!first)
-            out += ',';
-        out += csvField(std::string(cell));
-        first = false;
-    }
-    out += "\r\n";
-}
-
 } // namespace
 
 std::vector<EnergyRowTexts> energyTableTexts(const std::vector<MeterEnergy>& meters) {
@@ -59,14 +39,6 @@ std::vector<EnergyRowTexts> energyTableTexts(const std::vector<MeterEnergy>& met
     }
     rows.push_back(usesRow("合计", {}, {}, records, uses));
     return rows;
-}
-
-std::string energyCsv(const std::vector<MeterEnergy>& meters) {
-    std::string out = "\xEF\xBB\xBF";
-    appendCsvLine(out, kEnergyCaptions);
-    for (const EnergyRowTexts& row : energyTableTexts(meters))
-        appendCsvLine(out, row);
-    return out;
 }
 
 } // namespace mirv

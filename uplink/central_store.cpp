@@ -32,14 +32,17 @@ constexpr const char* kBatchTable =
     "cold_total numeric, alarm_status text, create_time timestamp, time_repeat smallint, "
     "create_instant timestamptz, source_key text) ON COMMIT DELETE ROWS";
 
-constexpr const char* kKeepNew =
-    "INSERT INTO station_history (station, local_id, meter_id, flow_rate, forward_total, "
-    "reverse_total, inlet_temperature, outlet_temperature, heat_power, cold_power, heat_total, "
-    "cold_total, alarm_status, create_time, time_repeat, create_instant, source_key) "
-    "SELECT station, local_id, meter_id, flow_rate, forward_total, reverse_total, "
-    "inlet_temperature, outlet_temperature, heat_power, cold_power, heat_total, cold_total, "
-    "alarm_status, create_time, time_repeat, create_instant, source_key FROM uplink_batch "
-    "ON CONFLICT DO NOTHING";
+constexpr const char* kHistoryColumns =
+    "station, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
+    "outlet_temperature, heat_power, cold_power, heat_total, cold_total, alarm_status, "
+    "create_time, time_repeat, create_instant, source_key";
+
+// Every row of the batch, when none is on the server yet (the common case: cheaper than
+// checking each row's key first).
+const std::string kTakeAll = std::string("INSERT INTO station_history (") + kHistoryColumns +
+                             ") SELECT " + kHistoryColumns + " FROM uplink_batch";
+// The rows of the batch the server does not hold.
+const std::string kKeepNew = kTakeAll + " ON CONFLICT DO NOTHING";
 
 // Readings of the batch whose key the server holds with other values (or from other texts),
 // each kept once.
@@ -214,6 +217,10 @@ std::optional<CentralFailure> CentralStore::prepare() {
     PgResult table(conn_, kBatchTable);
     if (!table.ok())
         return failureOf(table.error());
+    PgResult security(conn_, "SELECT row_security_active('station_history')");
+    if (!security.ok())
+        return failureOf(security.error());
+    rowSecurity_ = security.value(0, 0) == "t";
     PgResult mark(conn_,
                   "SELECT last_local_id, last_row_hash FROM station_uplink_progress "
                   "WHERE station = $1",
@@ -227,8 +234,9 @@ std::optional<CentralFailure> CentralStore::prepare() {
     return std::nullopt;
 }
 
-std::optional<CentralFailure> CentralStore::copyRows(const std::string& rows) {
-    PgResult start(conn_, "COPY uplink_batch FROM STDIN");
+std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std::string& rows,
+                                                     std::string& duplicate) {
+    PgResult start(conn_, (std::string("COPY ") + into + " FROM STDIN").c_str());
     if (PQresultStatus(start.get()) != PGRES_COPY_IN)
         return failureOf(start.error());
     bool timedOut = false;
@@ -254,22 +262,61 @@ std::optional<CentralFailure> CentralStore::copyRows(const std::string& rows) {
     if (!put(nullptr, -1))
         return failureOf(timedOut ? noAnswerText() : oneLine(PQerrorMessage(conn_)));
     std::optional<std::string> error;
+    bool keyTaken = false;
     while (PGresult* r = resultWithin(conn_, deadline, &timedOut)) {
         PgResult result(conn_, r);
-        if (!error && !result.ok())
+        if (!error && !result.ok()) {
             error = result.error();
+            keyTaken = result.sqlState() == "23505";
+        }
     }
     if (timedOut)
         return failureOf(noAnswerText());
+    if (error && keyTaken) {
+        duplicate = *error;
+        return std::nullopt;
+    }
     if (error)
         return failureOf(*error);
     return std::nullopt;
 }
 
 std::optional<CentralFailure> CentralStore::storeRows(const std::string& rows, int count) {
-    if (auto failure = copyRows(rows))
-        return failure;
-    PgResult keep(conn_, kKeepNew);
+    // Mostly every row is new: copied straight in where row-level security does not apply to
+    // this role, else taken over from the session's table in one statement. A row already
+    // there (after the local history was restored or replaced) undoes that, and the batch
+    // goes from the session's table again, leaving out what the server has.
+    std::string duplicate;
+    if (rowSecurity_)
+        if (auto failure = copyRows("uplink_batch", rows, duplicate))
+            return failure;
+    PgResult savepoint(conn_, "SAVEPOINT straight_in");
+    if (!savepoint.ok())
+        return failureOf(savepoint.error());
+    if (rowSecurity_) {
+        PgResult all(conn_, kTakeAll.c_str());
+        if (all.ok()) {
+            lastAdded_ = all.changed();
+            return std::nullopt;
+        }
+        if (all.sqlState() != "23505")
+            return failureOf(all.error());
+    } else {
+        const std::string into = std::string("station_history (") + kHistoryColumns + ")";
+        if (auto failure = copyRows(into.c_str(), rows, duplicate))
+            return failure;
+        if (duplicate.empty()) {
+            lastAdded_ = count;
+            return std::nullopt;
+        }
+    }
+    PgResult undo(conn_, "ROLLBACK TO SAVEPOINT straight_in");
+    if (!undo.ok())
+        return failureOf(undo.error());
+    if (!rowSecurity_)
+        if (auto failure = copyRows("uplink_batch", rows, duplicate))
+            return failure;
+    PgResult keep(conn_, kKeepNew.c_str());
     if (!keep.ok())
         return failureOf(keep.error());
     lastAdded_ = keep.changed();

@@ -1,14 +1,10 @@
 #pragma once
 
 #include "number_format.h"
-#include "pass_status.h"
-#include "query_criteria.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace mirv {
 
@@ -31,19 +27,5 @@ struct MeterEnergy {
 
     bool operator==(const MeterEnergy&) const = default;
 };
-
-struct EnergyUse {
-    PassStatus status = PassStatus::Done;
-    std::string error;               // why it failed
-    std::vector<MeterEnergy> meters; // in numeric meter order
-};
-
-// Energy use per meter over the criteria's range: the query tab's meter rule and bounds (both
-// included; the step is not used). Reads the history in one pass ordered by CreateTime, ID
-// on its own connection. Setting `*cancel` stops the pass soon; the result is then Cancelled
-// with no meters.
-EnergyUse computeEnergyUse(const std::string& databasePath, const QueryCriteria& criteria,
-                           const ProgressCallback& onProgress = {},
-                           const std::atomic_bool* cancel = nullptr);
 
 } // namespace mirv

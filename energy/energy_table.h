@@ -23,9 +23,4 @@ using EnergyRowTexts = std::array<std::string, kEnergyColumns>;
 // sum rounded half away from zero), the longest gap minutes with one decimal.
 std::vector<EnergyRowTexts> energyTableTexts(const std::vector<MeterEnergy>& meters);
 
-// The table as a CSV file's bytes: UTF-8 with a byte-order mark so that spreadsheet programs
-// read the captions, the captions and then the rows with the texts as shown, comma-separated,
-// each line ended by CR LF; a cell holding a comma, a quote or a line break is quoted.
-std::string energyCsv(const std::vector<MeterEnergy>& meters);
-
 } // namespace mirv

@@ -73,7 +73,9 @@ class CentralStore {
     std::optional<CentralFailure> prepare();
     std::optional<CentralFailure> claimName();
     std::optional<CentralFailure> takeLock();
-    std::optional<CentralFailure> copyRows(const std::string& rows);
+    // COPY `rows` into `into`; `duplicate` says why when only a key already there stopped it.
+    std::optional<CentralFailure> copyRows(const char* into, const std::string& rows,
+                                           std::string& duplicate);
     std::optional<CentralFailure> storeRows(const std::string& rows, int count);
     // The rows with the station in front of each.
     std::string withStation(const std::string& rows) const;
@@ -88,6 +90,7 @@ class CentralStore {
     std::string serverName_;
     long long lastAdded_ = 0;
     long long lastConflicts_ = 0;
+    bool rowSecurity_ = true; // this role is confined by row-level security
     std::vector<std::string> noticesSaid_;
 
     friend std::optional<CentralFailure> migrateCentral(const std::string& conninfo,

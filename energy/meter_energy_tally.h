@@ -1,6 +1,6 @@
 #pragma once
 
-#include "energy_use.h"
+#include "meter_energy.h"
 
 #include <optional>
 #include <string_view>

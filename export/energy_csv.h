@@ -1,0 +1,14 @@
+#pragma once
+
+#include "meter_energy.h"
+
+#include <string>
+#include <vector>
+
+namespace mirv {
+
+// The energy table as a CSV file's bytes, written by the history export's CSV writer: the
+// captions, then the rows with the texts as shown.
+std::string energyCsv(const std::vector<MeterEnergy>& meters);
+
+} // namespace mirv
