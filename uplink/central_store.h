@@ -79,6 +79,8 @@ class CentralStore {
     std::optional<CentralFailure> storeRows(const std::string& rows, int count);
     // The rows with the station in front of each.
     std::string withStation(const std::string& rows) const;
+    // The rows with the instant as a timestamptz text instead of seconds, for COPY.
+    static std::string withInstantText(const std::string& rows);
     CentralFailure failureOf(std::string message);
     void notice(const char* message);
 

@@ -116,8 +116,8 @@ void takeRow(const Statement& row, LocalBatch& batch, LocalInstants& instants) {
     const auto repeat = std::min<std::int64_t>(row.integer(kRepeatColumn), 32767);
     appendNumber(out, repeat);
     out += '\t';
-    if (const auto utc = instants.utcOf(*time, static_cast<int>(repeat)))
-        out += *utc;
+    if (const auto epoch = instants.epochOf(*time, static_cast<int>(repeat)))
+        appendNumber(out, *epoch);
     else
         appendCopyNull(out);
     out += '\t';

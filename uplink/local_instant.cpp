@@ -24,7 +24,7 @@ bool sameWallTime(const std::tm& a, const std::tm& b) {
            a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
 }
 
-std::optional<std::string> computeUtc(std::string_view text, int repeat) {
+std::optional<std::int64_t> computeEpoch(std::string_view text, int repeat) {
     if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
         text[13] != ':' || text[16] != ':')
         return std::nullopt;
@@ -61,24 +61,36 @@ std::optional<std::string> computeUtc(std::string_view text, int repeat) {
         localtime_r(&earlier, &before);
         instant = timegm(&wall) - before.tm_gmtoff;
     }
-    std::tm utc{};
-    if (!gmtime_r(&instant, &utc))
-        return std::nullopt;
-    char out[40];
-    std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d+00", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
-    return std::string(out);
+    return static_cast<std::int64_t>(instant);
 }
 
 } // namespace
 
-std::optional<std::string> LocalInstants::utcOf(std::string_view localTime, int repeat) {
+std::string utcText(std::int64_t epoch) {
+    const auto instant = static_cast<std::time_t>(epoch);
+    std::tm utc{};
+    if (!gmtime_r(&instant, &utc))
+        return {};
+    char out[40];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d+00", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return out;
+}
+
+std::optional<std::int64_t> LocalInstants::epochOf(std::string_view localTime, int repeat) {
     if (repeat == lastRepeat_ && localTime == lastLocal_)
-        return lastUtc_;
+        return lastEpoch_;
     lastLocal_ = localTime;
     lastRepeat_ = repeat;
-    lastUtc_ = computeUtc(localTime, repeat);
-    return lastUtc_;
+    lastEpoch_ = computeEpoch(localTime, repeat);
+    return lastEpoch_;
+}
+
+std::optional<std::string> LocalInstants::utcOf(std::string_view localTime, int repeat) {
+    const auto epoch = epochOf(localTime, repeat);
+    if (!epoch)
+        return std::nullopt;
+    return utcText(*epoch);
 }
 
 std::string systemZoneName() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,12 +16,17 @@ namespace mirv {
 class LocalInstants {
   public:
     std::optional<std::string> utcOf(std::string_view localTime, int repeat);
+    // The same instant in seconds since 1970-01-01 00:00 UTC.
+    std::optional<std::int64_t> epochOf(std::string_view localTime, int repeat);
 
   private:
     std::string lastLocal_;
     int lastRepeat_ = -1;
-    std::optional<std::string> lastUtc_;
+    std::optional<std::int64_t> lastEpoch_;
 };
+
+// Seconds since 1970-01-01 00:00 UTC as 'YYYY-MM-DD HH:MM:SS+00'.
+std::string utcText(std::int64_t epoch);
 
 // The name of the system's time zone (TZ, else the link /etc/localtime, else /etc/timezone),
 // or "UTC" when none is set.

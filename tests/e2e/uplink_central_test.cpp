@@ -59,6 +59,11 @@ TEST(UplinkCentral, EachStationRoleIsConfinedToItsOwnRows) {
     expectCentralHoldsExactly(pg, "west", west.localRows());
 
     test::PgConnection admin(pg.conninfo());
+    // Each reading's instant, as its station's zone reads its local time.
+    EXPECT_EQ(admin.value("SELECT count(*) FROM station_history h JOIN stations s ON "
+                          "s.name = h.station WHERE h.create_instant IS DISTINCT FROM "
+                          "h.create_time AT TIME ZONE s.zone"),
+              "0");
     const auto snapshot = [&] {
         return joined(admin.rows("SELECT station, count(*), sum(flow_rate) FROM station_history "
                                  "GROUP BY station ORDER BY station")[0]) +
