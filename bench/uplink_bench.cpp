@@ -1,9 +1,9 @@
-// uplink_bench [--server-in-memory] [--superuser] [YEAR.mdb]: mirv-uplink against a PostgreSQL server of its
-// own. Copies the year of history (default build/bench-data/mirv.mdb, made by history_bench)
-// into a program folder and reports: the whole backlog forwarded (rows a second, total time),
-// the delay from a logging pass's commit to its rows on the server in steady state, and the
-// logging passes of a station writing beside the uplink (BEGIN IMMEDIATE, 20 INSERTs, COMMIT
-// once a second on a connection of its own), without the uplink, during the backlog and in
+// uplink_bench [--server-in-memory] [--superuser] [YEAR.mdb]: mirv-uplink against a PostgreSQL
+// server of its own. Copies the year of history (default build/bench-data/mirv.mdb, made by
+// history_bench) into a program folder and reports: the whole backlog forwarded (rows a second,
+// total time), the delay from a logging pass's commit to its rows on the server in steady state,
+// and the logging passes of a station writing beside the uplink (BEGIN IMMEDIATE, 20 INSERTs,
+// COMMIT once a second on a connection of its own), without the uplink, during the backlog and in
 // steady state. A control writes the same passes half a second later into a database of its
 // own on the same disk: what slows it too comes from the machine, not from the uplink.
 // --server-in-memory keeps the server's cluster in /dev/shm, so that its writes do not share
@@ -183,8 +183,8 @@ int main(int argc, char** argv) {
         if (migrate.waitForExit(2min) != 0)
             return 1;
         central.rows("SELECT mirv_add_station('bench', 'st_bench')");
-        conninfo = "host=127.0.0.1 port=" + std::to_string(pg.port()) +
-                   " user=st_bench dbname=postgres";
+        conninfo =
+            "host=127.0.0.1 port=" + std::to_string(pg.port()) + " user=st_bench dbname=postgres";
     }
     std::ofstream(folder / "uplink.conf") << "station = bench\nconninfo = " << conninfo << "\n";
     StationPasses station(database, 0ms);

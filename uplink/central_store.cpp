@@ -179,8 +179,9 @@ std::optional<CentralFailure> CentralStore::claimName() {
     PgResult holder(conn_, "SELECT identity FROM stations WHERE name = $1", {station_.name});
     const std::string other = holder.ok() && holder.rows() == 1 ? holder.value(0, 0) : "?";
     return CentralFailure{CentralFailure::Kind::OtherStation,
-                          "station '" + station_.name + "' is forwarded from another PC (identity " +
-                              other + "; this one is " + station_.identity +
+                          "station '" + station_.name +
+                              "' is forwarded from another PC (identity " + other +
+                              "; this one is " + station_.identity +
                               "): give this station a name of its own in uplink.conf"};
 }
 
@@ -251,8 +252,8 @@ std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std
     // Each step may wait for the server's window at most the call limit.
     const auto put = [&](const char* data, int size) {
         for (;;) {
-            const int done = size >= 0 ? PQputCopyData(conn_, data, size)
-                                       : PQputCopyEnd(conn_, nullptr);
+            const int done =
+                size >= 0 ? PQputCopyData(conn_, data, size) : PQputCopyEnd(conn_, nullptr);
             if (done != 0)
                 return done == 1 && flushWithin(conn_, deadline, &timedOut);
             if (!flushWithin(conn_, deadline, &timedOut))
@@ -363,8 +364,7 @@ std::optional<CentralFailure> CentralStore::store(const LocalBatch& batch) {
 std::optional<CentralFailure> CentralStore::heartbeat() {
     if (!conn_)
         return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
-    PgResult touch(conn_, "UPDATE stations SET last_seen = now() WHERE name = $1",
-                   {station_.name});
+    PgResult touch(conn_, "UPDATE stations SET last_seen = now() WHERE name = $1", {station_.name});
     if (!touch.ok())
         return failureOf(touch.error());
     return std::nullopt;

@@ -126,8 +126,8 @@ void takeRow(const Statement& row, LocalBatch& batch, LocalInstants& instants) {
     const std::string_view meterText = row.textView(kMeterColumn);
     const std::string_view timeText = row.textView(kTimeColumn);
     char digits[16];
-    const std::string_view meterForm(digits, std::to_chars(digits, digits + sizeof digits,
-                                                           *meter).ptr - digits);
+    const std::string_view meterForm(
+        digits, std::to_chars(digits, digits + sizeof digits, *meter).ptr - digits);
     if (meterText == meterForm && timeText == *time)
         appendCopyNull(out);
     else

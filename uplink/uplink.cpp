@@ -104,9 +104,8 @@ Uplink::Step Uplink::forwardOnce() {
     if (!central_.isOpen()) {
         discardReadAhead();
         if (!holdFolder())
-            return failed(UplinkState::StationBusy,
-                          "another uplink is forwarding station '" + station_ +
-                              "' from this program folder");
+            return failed(UplinkState::StationBusy, "another uplink is forwarding station '" +
+                                                        station_ + "' from this program folder");
         if (auto failure = central_.open())
             return failedCentrally(*failure);
         from_ = central_.mark();

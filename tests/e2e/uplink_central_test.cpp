@@ -178,8 +178,8 @@ TEST(UplinkCentral, AStationNameTakenByAnotherPcIsRefused) {
     const std::string identity = fileText((first.folder.path() + "/uplink.id").c_str());
     ASSERT_EQ(identity.size(), 33u);
     for (const bool once : {true, false}) {
-        EXPECT_EQ(runUplink(second, once ? std::vector<std::string>{"--once"}
-                                         : std::vector<std::string>{}),
+        EXPECT_EQ(runUplink(second,
+                            once ? std::vector<std::string>{"--once"} : std::vector<std::string>{}),
                   2);
     }
     EXPECT_EQ(second.linesContaining("station 'twin' is forwarded from another PC (identity " +
@@ -196,11 +196,10 @@ TEST(UplinkCentral, StoresTheZoneAndTheUtcInstantOfEachReading) {
     test::PostgresServer pg;
     UplinkFolder station("berlin", pg.conninfo(), true, "zone = Europe/Berlin\n");
     // The autumn hour comes twice: meter 1 logs 02:30 in summer time, then again in winter time.
-    station.folder.exec(
-        "INSERT INTO Historydata (MeterID, CreateTime) VALUES "
-        "('1', '2025-07-01 12:00:00'), ('1', '2025-10-26 02:30:00'), "
-        "('1', '2025-10-26 02:30:00'), ('1', '2025-10-26 03:30:00'), "
-        "('2', '2025-03-30 02:30:00'), ('2', '2025-12-31 23:59:59')");
+    station.folder.exec("INSERT INTO Historydata (MeterID, CreateTime) VALUES "
+                        "('1', '2025-07-01 12:00:00'), ('1', '2025-10-26 02:30:00'), "
+                        "('1', '2025-10-26 02:30:00'), ('1', '2025-10-26 03:30:00'), "
+                        "('2', '2025-03-30 02:30:00'), ('2', '2025-12-31 23:59:59')");
     ASSERT_EQ(station.runOnce(), 0) << joined(station.errorLines());
     test::PgConnection c(pg.conninfo());
     c.exec("SET TIME ZONE 'UTC'");

@@ -5,7 +5,6 @@
 #include "purge.h"
 #include "uplink_support.h"
 
-
 namespace mirv {
 namespace {
 

@@ -45,8 +45,7 @@ struct UplinkFolder {
         : folder(withDatabase) {
         fs::copy_file(MIRV_UPLINK, uplink);
         std::ofstream(fs::path(folder.path()) / "uplink.conf")
-            << "# written by the test\nstation = " << station << "\nconninfo = " << conninfo
-            << "\n"
+            << "# written by the test\nstation = " << station << "\nconninfo = " << conninfo << "\n"
             << moreSettings;
     }
 
@@ -108,7 +107,8 @@ struct UplinkFolder {
     }
 };
 
-inline std::multiset<std::string> centralRows(const test::PostgresServer& pg, const std::string& station) {
+inline std::multiset<std::string> centralRows(const test::PostgresServer& pg,
+                                              const std::string& station) {
     test::PgConnection c(pg.conninfo());
     std::multiset<std::string> rows;
     for (const auto& r : c.rows(std::string("SELECT ") + kCentralColumns +
@@ -130,8 +130,8 @@ inline long long centralCount(const test::PostgresServer& pg, const std::string&
     }
 }
 
-inline bool waitForCentral(const test::PostgresServer& pg, const std::string& station, long long rows,
-                    std::chrono::seconds timeout = 90s) {
+inline bool waitForCentral(const test::PostgresServer& pg, const std::string& station,
+                           long long rows, std::chrono::seconds timeout = 90s) {
     const auto end = Clock::now() + timeout;
     while (centralCount(pg, station) != rows && Clock::now() < end)
         std::this_thread::sleep_for(100ms);
@@ -158,7 +158,7 @@ inline long long waitInsideABatch(const test::PostgresServer& pg, const std::str
 
 // Every row that was ever local is central, once.
 inline void expectCentralHoldsExactly(const test::PostgresServer& pg, const std::string& station,
-                               const std::set<std::string>& everLocal) {
+                                      const std::set<std::string>& everLocal) {
     const auto central = centralRows(pg, station);
     EXPECT_EQ(central.size(), everLocal.size());
     const std::set<std::string> distinct(central.begin(), central.end());
