@@ -16,13 +16,14 @@ int main(int argc, char** argv) {
                  "beside this program unless --db names another; it is never created.",
                  "mirv-history");
     app.fallthrough(); // the common options may follow the command too
+    app.set_version_flag("--version", "mirv-history " MIRV_VERSION);
     app.require_subcommand(1, 1);
     app.add_option("--db", settings.databasePath, "the station's database file")
         ->type_name("PATH")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--timeout", settings.timeoutSeconds,
                    "seconds to wait for a lock another program holds (default 10)")
-        ->check(CLI::PositiveNumber)
+        ->check(timeoutRange())
         ->type_name("SECONDS")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.footer("Exit status: 0 done, 1 usage error, 2 database or file error.\n"
@@ -51,7 +52,10 @@ int main(int argc, char** argv) {
                       std::string(e.what()) + " (see mirv-history" + helpOf + " --help)");
     }
     for (const auto& [command, run] : commands)
-        if (command->parsed())
+        if (command->parsed()) {
+            if (const int refused = checkOutputs(*command, settings))
+                return refused;
             return run();
+        }
     return kUsageError;
 }

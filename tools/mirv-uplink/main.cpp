@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
     app.add_flag("--migrate", migrate,
                  "bring the central schema up to date as the role uplink.conf names (the "
                  "schema's owner), then end; uplink.conf needs no station for this");
+    app.set_version_flag("--version", std::string("mirv-uplink ") + MIRV_VERSION,
+                         "show the version");
     app.footer("Exit status: 0 done, 1 the server or the local history could not be used "
                "(--once, --migrate), 2 a bad command line or configuration, or the station's "
                "name belongs to another PC.");
@@ -73,6 +75,9 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::cout << app.version() << "\n";
         return 0;
     } catch (const CLI::ParseError& e) {
         say(oneLine(e.what()) + " (see mirv-uplink --help)");
