@@ -119,6 +119,8 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch) {
         insert.step();
         ok = !insert.failed();
     }
+    if (ok && beforeCommit)
+        beforeCommit(db);
     // A pass goes in whole or not at all.
     if (ok && db.exec("COMMIT"))
         return true;

@@ -47,6 +47,9 @@ class HistoryWriter {
     std::function<void(bool backlog)> backlogChanged;
     // Called on the writer's thread with each connection it opens, before it writes.
     std::function<void(Database&)> connectionOpened;
+    // Called on the writer's thread inside each write's transaction after its rows went in,
+    // for what is kept beside them; what it does goes in with the rows.
+    std::function<void(Database&)> beforeCommit;
 
   private:
     struct Entry {

@@ -1,0 +1,316 @@
+#include "day_summary_store.h"
+
+#include "database.h"
+
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace mirv {
+
+namespace {
+
+constexpr const char* kTotalColumns = "TXTleijire_z, TXTleijileng_z, Foward, Reverse";
+// Rows summed up in one transaction of the background build, about 50 ms of holding the lock.
+constexpr int kRowsPerBuildStep = 20000;
+constexpr int kStaleDaysPerStep = 50;
+
+using DayMeter = std::pair<std::string, std::string>;
+
+std::array<std::string_view, kEnergyTotals> totalsAt(const Statement& row, int first) {
+    return {row.textView(first), row.textView(first + 1), row.textView(first + 2),
+            row.textView(first + 3)};
+}
+
+bool saveDaySummary(Database& db, const DayMeter& key, const DaySummary& s) {
+    Statement save(db, std::string("INSERT OR REPLACE INTO Historyday (Day, MeterID, ") +
+                           kDaySummaryColumns + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+    save.bind(1, key.first);
+    save.bind(2, key.second);
+    save.bind(3, s.records);
+    save.bind(4, s.firstTime);
+    save.bind(5, s.lastTime);
+    for (int i = 0; i < 2; ++i) {
+        const auto& wall = i == 0 ? s.firstWall : s.lastWall;
+        if (wall)
+            save.bind(6 + i, *wall);
+        else
+            save.bindNull(6 + i);
+    }
+    save.bind(8, s.longestGapSeconds);
+    save.bind(9, s.stepBacks);
+    save.bind(10, totalsText(s.totals));
+    save.step();
+    return !save.failed();
+}
+
+bool markStale(Database& db, const DayMeter& key) {
+    Statement mark(db, "INSERT OR IGNORE INTO HistorydayStale (Day, MeterID) VALUES (?1, ?2)");
+    mark.bind(1, key.first);
+    mark.bind(2, key.second);
+    mark.step();
+    return !mark.failed();
+}
+
+struct Progress {
+    std::optional<std::string> through; // nothing: every day is summed up
+    std::int64_t seenId = 0;
+};
+
+std::optional<Progress> readProgress(Database& db) {
+    Statement q(db, "SELECT Through, SeenID FROM HistorydayProgress");
+    if (!q.step())
+        return std::nullopt;
+    Progress p;
+    if (!q.isNull(0))
+        p.through = q.text(0);
+    p.seenId = q.integer(1);
+    return p;
+}
+
+// The day's summary as stored, an empty one when there is none, nothing when it is stale.
+std::optional<DaySummarizer> openDay(Database& db, const DayMeter& key, bool& ok) {
+    Statement stale(db, "SELECT 1 FROM HistorydayStale WHERE Day = ?1 AND MeterID = ?2");
+    stale.bind(1, key.first);
+    stale.bind(2, key.second);
+    if (stale.step())
+        return std::nullopt;
+    Statement stored(db, std::string("SELECT ") + kDaySummaryColumns +
+                             " FROM Historyday WHERE Day = ?1 AND MeterID = ?2");
+    stored.bind(1, key.first);
+    stored.bind(2, key.second);
+    if (!stored.step()) {
+        ok = !stale.failed() && !stored.failed();
+        return DaySummarizer();
+    }
+    if (auto summary = readDaySummary(stored, 0))
+        return DaySummarizer(std::move(*summary));
+    ok = markStale(db, key); // a summary this cannot read is summed up again
+    return std::nullopt;
+}
+
+bool foldNewRows(Database& db) {
+    const auto progress = readProgress(db);
+    if (!progress)
+        return true; // no summaries in this database (yet)
+    Statement rows(db, std::string("SELECT ID, substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
+                                   "CreateTime, ") +
+                           kTotalColumns +
+                           " FROM Historydata WHERE ID > ?1 AND MeterID IS NOT NULL "
+                           "AND typeof(CreateTime) = 'text' ORDER BY ID");
+    rows.bind(1, progress->seenId);
+    std::map<DayMeter, std::optional<DaySummarizer>> days;
+    bool ok = true;
+    while (ok && rows.step()) {
+        DayMeter key{rows.text(1), rows.text(2)};
+        if (progress->through && key.first >= *progress->through)
+            continue; // the build gets there
+        auto day = days.find(key);
+        if (day == days.end())
+            day = days.emplace(key, openDay(db, key, ok)).first;
+        if (!day->second)
+            continue;
+        const std::string_view time = rows.textView(3);
+        if (day->second->summary().records > 0 && time < day->second->summary().lastTime) {
+            day->second.reset(); // written out of order: summed up again from the rows
+            ok = markStale(db, key);
+            continue;
+        }
+        day->second->add(time, totalsAt(rows, 4));
+    }
+    if (!ok || rows.failed())
+        return false;
+    for (const auto& [key, day] : days)
+        if (day && !saveDaySummary(db, key, day->summary()))
+            return false;
+    return db.exec("UPDATE HistorydayProgress SET SeenID = max(SeenID, "
+                   "coalesce((SELECT max(ID) FROM Historydata), 0))");
+}
+
+// One step of summing up the days from `through` on: true when it got to the end.
+bool buildStep(Database& db, const std::string& through, bool& ok) {
+    Statement rows(db, std::string("SELECT substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
+                                   "CreateTime, ") +
+                           kTotalColumns +
+                           " FROM Historydata WHERE CreateTime >= ?1 AND typeof(CreateTime) = "
+                           "'text' ORDER BY CreateTime, ID");
+    rows.bind(1, through);
+    std::map<DayMeter, DaySummarizer> done;
+    std::map<std::string, DaySummarizer> current;
+    std::string day;
+    std::optional<std::string> next;
+    int count = 0;
+    while (rows.step()) {
+        const std::string_view rowDay = rows.textView(0);
+        if (rowDay != day) {
+            if (count >= kRowsPerBuildStep) {
+                next = std::string(rowDay);
+                break;
+            }
+            for (auto& [meter, summarizer] : current)
+                done.emplace(DayMeter{day, meter}, std::move(summarizer));
+            current.clear();
+            day = rowDay;
+        }
+        ++count;
+        if (!rows.isNull(1))
+            current[rows.text(1)].add(rows.textView(2), totalsAt(rows, 3));
+    }
+    if (rows.failed())
+        return ok = false;
+    if (!next)
+        for (auto& [meter, summarizer] : current)
+            done.emplace(DayMeter{day, meter}, std::move(summarizer));
+    for (const char* table : {"Historyday", "HistorydayStale"}) {
+        Statement clear(db, std::string("DELETE FROM ") + table + " WHERE Day >= ?1" +
+                                (next ? " AND Day < ?2" : ""));
+        clear.bind(1, through);
+        if (next)
+            clear.bind(2, *next);
+        clear.step();
+        if (clear.failed())
+            return ok = false;
+    }
+    for (const auto& [key, summarizer] : done)
+        if (!saveDaySummary(db, key, summarizer.summary()))
+            return ok = false;
+    Statement advance(db, "UPDATE HistorydayProgress SET Through = ?1");
+    if (next)
+        advance.bind(1, *next);
+    else
+        advance.bindNull(1);
+    advance.step();
+    ok = !advance.failed();
+    return !next;
+}
+
+// Sums up to kStaleDaysPerStep stale days again: true when none is left.
+bool refreshStep(Database& db, bool& ok) {
+    std::vector<DayMeter> stale;
+    {
+        Statement q(db, "SELECT Day, MeterID FROM HistorydayStale LIMIT ?1");
+        q.bind(1, std::int64_t{kStaleDaysPerStep});
+        while (q.step())
+            stale.emplace_back(q.text(0), q.text(1));
+        if (q.failed())
+            return !(ok = false);
+    }
+    for (const DayMeter& key : stale) {
+        const auto summary = summarizeDayRows(db, key.first, key.second);
+        if (!summary)
+            return !(ok = false);
+        if (summary->records > 0) {
+            if (!saveDaySummary(db, key, *summary))
+                return !(ok = false);
+        } else {
+            Statement erase(db, "DELETE FROM Historyday WHERE Day = ?1 AND MeterID = ?2");
+            erase.bind(1, key.first);
+            erase.bind(2, key.second);
+            erase.step();
+            if (erase.failed())
+                return !(ok = false);
+        }
+        Statement done(db, "DELETE FROM HistorydayStale WHERE Day = ?1 AND MeterID = ?2");
+        done.bind(1, key.first);
+        done.bind(2, key.second);
+        done.step();
+        if (done.failed())
+            return !(ok = false);
+    }
+    return stale.size() < static_cast<std::size_t>(kStaleDaysPerStep);
+}
+
+} // namespace
+
+std::optional<DaySummary> readDaySummary(const Statement& row, int c) {
+    auto totals = totalsFromText(row.textView(c + 7));
+    if (!totals)
+        return std::nullopt;
+    DaySummary s;
+    s.records = row.integer(c);
+    s.firstTime = row.text(c + 1);
+    s.lastTime = row.text(c + 2);
+    if (!row.isNull(c + 3))
+        s.firstWall = row.integer(c + 3);
+    if (!row.isNull(c + 4))
+        s.lastWall = row.integer(c + 4);
+    s.longestGapSeconds = row.integer(c + 5);
+    s.stepBacks = row.integer(c + 6);
+    s.totals = *totals;
+    return s;
+}
+
+std::optional<std::string> prefixEnd(std::string prefix) {
+    while (!prefix.empty() && static_cast<unsigned char>(prefix.back()) == 0xff)
+        prefix.pop_back();
+    if (prefix.empty())
+        return std::nullopt;
+    prefix.back() = static_cast<char>(static_cast<unsigned char>(prefix.back()) + 1);
+    return prefix;
+}
+
+std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
+                                           const std::string& meter, LocalSeconds* realTime) {
+    const auto end = prefixEnd(day);
+    Statement rows(db, std::string("SELECT CreateTime, ") + kTotalColumns +
+                           " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
+                           (end ? " AND CreateTime < ?3" : "") +
+                           " AND substr(CreateTime, 1, 10) = ?2 ORDER BY CreateTime, ID");
+    rows.bind(1, meter);
+    rows.bind(2, day);
+    if (end)
+        rows.bind(3, *end);
+    DaySummarizer summarizer(realTime);
+    while (rows.step())
+        summarizer.add(rows.textView(0), totalsAt(rows, 1));
+    if (rows.failed())
+        return std::nullopt;
+    return summarizer.summary();
+}
+
+bool addNewRowsToDaySummaries(Database& db) {
+    if (!db.exec("SAVEPOINT day_summaries"))
+        return false;
+    if (foldNewRows(db))
+        return db.exec("RELEASE day_summaries");
+    const std::string why = db.error();
+    db.exec("ROLLBACK TO day_summaries; RELEASE day_summaries");
+    db.setError(why);
+    return false;
+}
+
+std::optional<std::string> buildDaySummaries(const std::string& path,
+                                             const std::atomic<bool>* cancel, int busyTimeoutMs) {
+    Database db(path, busyTimeoutMs, Database::Locking::OneThread);
+    if (!db.isOpen())
+        return db.error();
+    bool ok = true;
+    for (bool finished = false; !finished;) {
+        if (cancel && cancel->load())
+            return std::nullopt;
+        if (!db.exec("BEGIN IMMEDIATE"))
+            return db.error();
+        if (!foldNewRows(db)) {
+            const std::string why = db.error();
+            db.exec("ROLLBACK");
+            return why;
+        }
+        const auto progress = readProgress(db);
+        if (!progress) {
+            db.exec("ROLLBACK");
+            return std::nullopt; // a database without summaries
+        }
+        if (progress->through)
+            buildStep(db, *progress->through, ok);
+        else
+            finished = refreshStep(db, ok);
+        if (!ok || !db.exec("COMMIT")) {
+            const std::string why = db.error();
+            db.exec("ROLLBACK");
+            return why;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace mirv
