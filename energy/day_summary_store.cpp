@@ -14,6 +14,9 @@ constexpr const char* kTotalColumns = "TXTleijire_z, TXTleijileng_z, Foward, Rev
 // Rows summed up in one transaction of the background build, about 50 ms of holding the lock.
 constexpr int kRowsPerBuildStep = 20000;
 constexpr int kStaleDaysPerStep = 50;
+// Rows folded in at most by one logging pass: a pass after another program added a great many
+// leaves the rest to the next ones (readers take those days from the rows meanwhile).
+constexpr int kRowsPerFold = 20000;
 
 using DayMeter = std::pair<std::string, std::string>;
 
@@ -96,12 +99,17 @@ bool foldNewRows(Database& db) {
     Statement rows(db, std::string("SELECT ID, substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
                                    "CreateTime, ") +
                            kTotalColumns +
-                           " FROM Historydata WHERE ID > ?1 AND MeterID IS NOT NULL "
-                           "AND typeof(CreateTime) = 'text' ORDER BY ID");
+                           ", MeterID IS NOT NULL AND typeof(CreateTime) = 'text'"
+                           " FROM Historydata WHERE ID > ?1 ORDER BY ID LIMIT ?2");
     rows.bind(1, progress->seenId);
+    rows.bind(2, std::int64_t{kRowsPerFold});
     std::map<DayMeter, std::optional<DaySummarizer>> days;
     bool ok = true;
+    std::int64_t seen = progress->seenId;
     while (ok && rows.step()) {
+        seen = rows.integer(0);
+        if (rows.integer(8) == 0)
+            continue; // a record of no meter or no text time is in no range
         DayMeter key{rows.text(1), rows.text(2)};
         if (progress->through && key.first >= *progress->through)
             continue; // the build gets there
@@ -123,8 +131,10 @@ bool foldNewRows(Database& db) {
     for (const auto& [key, day] : days)
         if (day && !saveDaySummary(db, key, day->summary()))
             return false;
-    return db.exec("UPDATE HistorydayProgress SET SeenID = max(SeenID, "
-                   "coalesce((SELECT max(ID) FROM Historydata), 0))");
+    Statement advance(db, "UPDATE HistorydayProgress SET SeenID = ?1");
+    advance.bind(1, seen);
+    advance.step();
+    return !advance.failed();
 }
 
 // One step of summing up the days from `through` on: true when it got to the end.
