@@ -2,7 +2,9 @@
 
 #include "database.h"
 
+#include <chrono>
 #include <map>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -17,6 +19,8 @@ constexpr int kStaleDaysPerStep = 50;
 // Rows folded in at most by one logging pass: a pass after another program added a great many
 // leaves the rest to the next ones (readers take those days from the rows meanwhile).
 constexpr int kRowsPerFold = 20000;
+// Tries at taking the write lock, 200 ms apart, before the build gives up until the next start.
+constexpr int kBusyWaits = 150;
 
 using DayMeter = std::pair<std::string, std::string>;
 
@@ -25,9 +29,14 @@ std::array<std::string_view, kEnergyTotals> totalsAt(const Statement& row, int f
             row.textView(first + 3)};
 }
 
-bool saveDaySummary(Database& db, const DayMeter& key, const DaySummary& s) {
-    Statement save(db, std::string("INSERT OR REPLACE INTO Historyday (Day, MeterID, ") +
-                           kDaySummaryColumns + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+// The statement that stores a summary, prepared once for many.
+std::string saveSql() {
+    return std::string("INSERT OR REPLACE INTO Historyday (Day, MeterID, ") + kDaySummaryColumns +
+           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
+}
+
+bool saveDaySummary(Statement& save, const DayMeter& key, const DaySummary& s) {
+    save.reset();
     save.bind(1, key.first);
     save.bind(2, key.second);
     save.bind(3, s.records);
@@ -72,21 +81,28 @@ std::optional<Progress> readProgress(Database& db) {
 }
 
 // The day's summary as stored, an empty one when there is none, nothing when it is stale.
-std::optional<DaySummarizer> openDay(Database& db, const DayMeter& key, bool& ok) {
-    Statement stale(db, "SELECT 1 FROM HistorydayStale WHERE Day = ?1 AND MeterID = ?2");
-    stale.bind(1, key.first);
-    stale.bind(2, key.second);
-    if (stale.step())
-        return std::nullopt;
-    Statement stored(db, std::string("SELECT ") + kDaySummaryColumns +
-                             " FROM Historyday WHERE Day = ?1 AND MeterID = ?2");
+// `stored` is openDaySql()'s statement.
+std::string openDaySql() {
+    return std::string("SELECT EXISTS (SELECT 1 FROM HistorydayStale WHERE Day = ?1 AND "
+                       "MeterID = ?2), ") +
+           kDaySummaryColumns +
+           " FROM (SELECT 1) LEFT JOIN Historyday ON Day = ?1 AND MeterID = ?2";
+}
+
+std::optional<DaySummarizer> openDay(Database& db, Statement& stored, const DayMeter& key,
+                                     bool& ok) {
+    stored.reset();
     stored.bind(1, key.first);
     stored.bind(2, key.second);
     if (!stored.step()) {
-        ok = !stale.failed() && !stored.failed();
-        return DaySummarizer();
+        ok = false;
+        return std::nullopt;
     }
-    if (auto summary = readDaySummary(stored, 0))
+    if (stored.integer(0) != 0)
+        return std::nullopt;
+    if (stored.isNull(1))
+        return DaySummarizer();
+    if (auto summary = readDaySummary(stored, 1))
         return DaySummarizer(std::move(*summary));
     ok = markStale(db, key); // a summary this cannot read is summed up again
     return std::nullopt;
@@ -104,7 +120,8 @@ bool foldNewRows(Database& db) {
     rows.bind(1, progress->seenId);
     rows.bind(2, std::int64_t{kRowsPerFold});
     std::map<DayMeter, std::optional<DaySummarizer>> days;
-    bool ok = true;
+    Statement stored(db, openDaySql());
+    bool ok = stored.ok();
     std::int64_t seen = progress->seenId;
     while (ok && rows.step()) {
         seen = rows.integer(0);
@@ -115,7 +132,7 @@ bool foldNewRows(Database& db) {
             continue; // the build gets there
         auto day = days.find(key);
         if (day == days.end())
-            day = days.emplace(key, openDay(db, key, ok)).first;
+            day = days.emplace(key, openDay(db, stored, key, ok)).first;
         if (!day->second)
             continue;
         const std::string_view time = rows.textView(3);
@@ -128,8 +145,9 @@ bool foldNewRows(Database& db) {
     }
     if (!ok || rows.failed())
         return false;
+    Statement save(db, saveSql());
     for (const auto& [key, day] : days)
-        if (day && !saveDaySummary(db, key, day->summary()))
+        if (day && !saveDaySummary(save, key, day->summary()))
             return false;
     Statement advance(db, "UPDATE HistorydayProgress SET SeenID = ?1");
     advance.bind(1, seen);
@@ -181,8 +199,9 @@ bool buildStep(Database& db, const std::string& through, bool& ok) {
         if (clear.failed())
             return ok = false;
     }
+    Statement save(db, saveSql());
     for (const auto& [key, summarizer] : done)
-        if (!saveDaySummary(db, key, summarizer.summary()))
+        if (!saveDaySummary(save, key, summarizer.summary()))
             return ok = false;
     Statement advance(db, "UPDATE HistorydayProgress SET Through = ?1");
     if (next)
@@ -210,7 +229,8 @@ bool refreshStep(Database& db, bool& ok) {
         if (!summary)
             return !(ok = false);
         if (summary->records > 0) {
-            if (!saveDaySummary(db, key, *summary))
+            Statement save(db, saveSql());
+            if (!saveDaySummary(save, key, *summary))
                 return !(ok = false);
         } else {
             Statement erase(db, "DELETE FROM Historyday WHERE Day = ?1 AND MeterID = ?2");
@@ -295,11 +315,18 @@ std::optional<std::string> buildDaySummaries(const std::string& path,
     if (!db.isOpen())
         return db.error();
     bool ok = true;
+    int waits = 0;
     for (bool finished = false; !finished;) {
         if (cancel && cancel->load())
             return std::nullopt;
-        if (!db.exec("BEGIN IMMEDIATE"))
-            return db.error();
+        if (!db.exec("BEGIN IMMEDIATE")) {
+            // Another writer (a prune, a backup's restore) may hold the file a while.
+            if (++waits > kBusyWaits)
+                return db.error();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            continue;
+        }
+        waits = 0;
         if (!foldNewRows(db)) {
             const std::string why = db.error();
             db.exec("ROLLBACK");
