@@ -13,8 +13,6 @@ namespace mirv {
 namespace {
 
 constexpr const char* kTotalColumns = "TXTleijire_z, TXTleijileng_z, Foward, Reverse";
-// Rows summed up in one transaction of the background build, about 50 ms of holding the lock.
-constexpr int kRowsPerBuildStep = 20000;
 constexpr int kStaleDaysPerStep = 50;
 // Rows folded in at most by one logging pass: a pass after another program added a great many
 // leaves the rest to the next ones (readers take those days from the rows meanwhile).
@@ -156,7 +154,7 @@ bool foldNewRows(Database& db) {
 }
 
 // One step of summing up the days from `through` on: true when it got to the end.
-bool buildStep(Database& db, const std::string& through, bool& ok) {
+bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& ok) {
     Statement rows(db, std::string("SELECT substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
                                    "CreateTime, ") +
                            kTotalColumns +
@@ -171,13 +169,13 @@ bool buildStep(Database& db, const std::string& through, bool& ok) {
     while (rows.step()) {
         const std::string_view rowDay = rows.textView(0);
         if (rowDay != day) {
-            if (count >= kRowsPerBuildStep) {
-                next = std::string(rowDay);
-                break;
-            }
             for (auto& [meter, summarizer] : current)
                 done.emplace(DayMeter{day, meter}, std::move(summarizer));
             current.clear();
+            if (count >= rowsPerStep) {
+                next = std::string(rowDay);
+                break;
+            }
             day = rowDay;
         }
         ++count;
@@ -310,7 +308,8 @@ bool addNewRowsToDaySummaries(Database& db) {
 }
 
 std::optional<std::string> buildDaySummaries(const std::string& path,
-                                             const std::atomic<bool>* cancel, int busyTimeoutMs) {
+                                             const std::atomic<bool>* cancel, int busyTimeoutMs,
+                                             int rowsPerStep) {
     Database db(path, busyTimeoutMs, Database::Locking::OneThread);
     if (!db.isOpen())
         return db.error();
@@ -338,7 +337,7 @@ std::optional<std::string> buildDaySummaries(const std::string& path,
             return std::nullopt; // a database without summaries
         }
         if (progress->through)
-            buildStep(db, *progress->through, ok);
+            buildStep(db, *progress->through, rowsPerStep, ok);
         else
             finished = refreshStep(db, ok);
         if (!ok || !db.exec("COMMIT")) {

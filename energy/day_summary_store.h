@@ -38,10 +38,11 @@ std::optional<std::string> prefixEnd(std::string prefix);
 bool addNewRowsToDaySummaries(Database& db);
 
 // Sums up the days a database made before the summaries has not summed up yet, and then the
-// stale ones, a short transaction at a time, so logging goes on meanwhile. Setting `cancel`
-// stops it after the transaction under way; it goes on from there next time.
+// stale ones, a short transaction at a time (the days of about `rowsPerStep` rows, some 50 ms
+// of holding the lock), so logging goes on meanwhile. Setting `cancel` stops it after the
+// transaction under way; it goes on from there next time.
 std::optional<std::string> buildDaySummaries(const std::string& path,
                                              const std::atomic<bool>* cancel = nullptr,
-                                             int busyTimeoutMs = 1000);
+                                             int busyTimeoutMs = 1000, int rowsPerStep = 20000);
 
 } // namespace mirv

@@ -72,16 +72,20 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
     }
     DayPieces pieces;
     LocalSeconds clock;
-    // The first and the last day from the rows in range.
+    // The first and the last day from the rows in range, each by its own bounds: given two
+    // upper or lower bounds, the index search would use one and filter by the other.
+    const auto firstDayEnd = prefixEnd(firstDay);
+    if (!firstDayEnd)
+        return std::nullopt;
     for (const bool first : {true, false}) {
-        const auto end = prefixEnd(firstDay);
         Statement rows(conn, "SELECT CreateTime, MeterID, TXTleijire_z, TXTleijileng_z, Foward, "
-                             "Reverse" +
-                                 selectionRange(s) +
-                                 (first ? " AND CreateTime < ?4" : " AND CreateTime >= ?4") +
+                             "Reverse FROM Historydata WHERE CreateTime >= ?1 AND CreateTime " +
+                                 std::string(first ? "<" : "<=") + " ?2" + meterRule +
                                  " ORDER BY CreateTime, ID");
-        bindSelectionRange(rows, s);
-        rows.bind(4, first ? *end : lastDay);
+        rows.bind(1, first ? *s.from : lastDay);
+        rows.bind(2, first ? *firstDayEnd : *s.to);
+        if (!s.allMeters)
+            rows.bind(3, s.meterText);
         std::map<std::string, DaySummarizer, std::less<>> days;
         while (rows.step()) {
             if (rows.isNull(1))

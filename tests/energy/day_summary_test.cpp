@@ -141,13 +141,13 @@ void writeHistory(const test::ProgramFolder& folder, RandomHistory& history, boo
             if (history.pick(6) == 0)
                 folder.exec("UPDATE Historydata SET Foward = '0.00' WHERE ID % 9 = 1");
             if (history.pick(6) == 0) {
-                ASSERT_EQ(buildDaySummaries(folder.databasePath()), std::nullopt);
+                ASSERT_EQ(buildDaySummaries(folder.databasePath(), nullptr, 1000, 1 + history.pick(40)), std::nullopt);
             }
         }
     }
     if (olderDatabase) {
         ASSERT_EQ(upgradeDatabase(folder.databasePath()), std::nullopt);
-        ASSERT_EQ(buildDaySummaries(folder.databasePath()), std::nullopt);
+        ASSERT_EQ(buildDaySummaries(folder.databasePath(), nullptr, 1000, 1 + history.pick(40)), std::nullopt);
         EXPECT_EQ(count(folder, "SELECT count(*) FROM HistorydayStale"), 0);
     }
 }
