@@ -161,8 +161,7 @@ void energy(const std::string& path, const char* name, const char* from, const c
             double goalMs, int runs) {
     const mirv::HistorySelection all = mirv::selectionFrom({"全部", from, to, ""});
     mirv::EnergyUse days, rows;
-    const double fromDays =
-        median(5, [&] { days = mirv::computeEnergyUse(path, all); });
+    const double fromDays = median(5, [&] { days = mirv::computeEnergyUse(path, all); });
     const double fromRows = median(runs, [&] {
         rows = mirv::computeEnergyUse(path, all, {}, nullptr, mirv::EnergySource::Rows);
     });
@@ -186,8 +185,8 @@ void trend(const std::string& path, const char* name, const char* from, const ch
                                   load.data.timesMs.front(), load.data.timesMs.back(), 1000);
         });
     });
-    std::printf("%-48s %10.1f ms   (goal < %.0f; %zu records; the reduction %.0f ms of it)\n",
-                name, ms, goalMs, records, reduceMs);
+    std::printf("%-48s %10.1f ms   (goal < %.0f; %zu records; the reduction %.0f ms of it)\n", name,
+                ms, goalMs, records, reduceMs);
 }
 
 mirv::ReadingsBoard answeringBoard() {

@@ -17,10 +17,10 @@ void DaySummarizer::add(std::string_view createTime,
     day_.lastTime = createTime;
     if (const auto wall = LocalSeconds::wallOf(createTime)) {
         if (day_.lastWall)
-            day_.longestGapSeconds =
-                std::max(day_.longestGapSeconds,
-                         realTime_ ? realTime_->realOfWall(*wall) - realTime_->realOfWall(*day_.lastWall)
-                                   : *wall - *day_.lastWall);
+            day_.longestGapSeconds = std::max(day_.longestGapSeconds,
+                                              realTime_ ? realTime_->realOfWall(*wall) -
+                                                              realTime_->realOfWall(*day_.lastWall)
+                                                        : *wall - *day_.lastWall);
         else
             day_.firstWall = wall;
         day_.lastWall = wall;
@@ -51,9 +51,9 @@ void DaySummarizer::add(std::string_view createTime,
 bool DayChain::usable(const DaySummary& day, LocalSeconds& clock) {
     // No zone changes its offset twice within two days.
     constexpr std::int64_t kTwoDays = 2 * 86400;
-    return !day.firstWall || (std::abs(*day.lastWall - *day.firstWall) <= kTwoDays &&
-                              clock.offsetAtWall(*day.firstWall) ==
-                                  clock.offsetAtWall(*day.lastWall));
+    return !day.firstWall ||
+           (std::abs(*day.lastWall - *day.firstWall) <= kTwoDays &&
+            clock.offsetAtWall(*day.firstWall) == clock.offsetAtWall(*day.lastWall));
 }
 
 void DayChain::add(const DaySummary& day, LocalSeconds& clock) {

@@ -18,8 +18,8 @@ struct DaySummary {
     struct Total {
         std::optional<Fixed> first; // the day's first and last numeric value
         std::optional<Fixed> last;
-        Fixed rises = 0;               // sum of the rises between the day's numeric values
-        std::int64_t firstRecord = 0;  // which of the day's records holds `first`, from 0
+        Fixed rises = 0;                     // sum of the rises between the day's numeric values
+        std::int64_t firstRecord = 0;        // which of the day's records holds `first`, from 0
         bool firstRecordSteppedBack = false; // whether another total stepped back there
 
         bool operator==(const Total&) const = default;
@@ -46,7 +46,8 @@ class DaySummarizer {
     explicit DaySummarizer(LocalSeconds* realTime = nullptr) : realTime_(realTime) {}
     explicit DaySummarizer(DaySummary from) : day_(std::move(from)) {}
 
-    void add(std::string_view createTime, const std::array<std::string_view, kEnergyTotals>& totals);
+    void add(std::string_view createTime,
+             const std::array<std::string_view, kEnergyTotals>& totals);
 
     const DaySummary& summary() const { return day_; }
 

@@ -105,9 +105,9 @@ std::string insertSql(const HistoryRecord& r, bool noMeter) {
     auto quoted = [](const std::string& s) { return "'" + s + "'"; };
     return "INSERT INTO Historydata (MeterID, TXTleijire_z, TXTleijileng_z, Foward, Reverse, "
            "CreateTime) VALUES (" +
-           (noMeter ? std::string("NULL") : quoted(r.meterId)) + ", " + quoted(r.heatTotal) +
-           ", " + quoted(r.coldTotal) + ", " + quoted(r.forwardTotal) + ", " +
-           quoted(r.reverseTotal) + ", " + quoted(r.createTime) + ")";
+           (noMeter ? std::string("NULL") : quoted(r.meterId)) + ", " + quoted(r.heatTotal) + ", " +
+           quoted(r.coldTotal) + ", " + quoted(r.forwardTotal) + ", " + quoted(r.reverseTotal) +
+           ", " + quoted(r.createTime) + ")";
 }
 
 std::int64_t count(const test::ProgramFolder& folder, const std::string& sql) {
@@ -141,13 +141,16 @@ void writeHistory(const test::ProgramFolder& folder, RandomHistory& history, boo
             if (history.pick(6) == 0)
                 folder.exec("UPDATE Historydata SET Foward = '0.00' WHERE ID % 9 = 1");
             if (history.pick(6) == 0) {
-                ASSERT_EQ(buildDaySummaries(folder.databasePath(), nullptr, 1000, 1 + history.pick(40)), std::nullopt);
+                ASSERT_EQ(
+                    buildDaySummaries(folder.databasePath(), nullptr, 1000, 1 + history.pick(40)),
+                    std::nullopt);
             }
         }
     }
     if (olderDatabase) {
         ASSERT_EQ(upgradeDatabase(folder.databasePath()), std::nullopt);
-        ASSERT_EQ(buildDaySummaries(folder.databasePath(), nullptr, 1000, 1 + history.pick(40)), std::nullopt);
+        ASSERT_EQ(buildDaySummaries(folder.databasePath(), nullptr, 1000, 1 + history.pick(40)),
+                  std::nullopt);
         EXPECT_EQ(count(folder, "SELECT count(*) FROM HistorydayStale"), 0);
     }
 }
@@ -170,8 +173,8 @@ TEST(DaySummaries, EnergyIsTheRowPassForAnyRange) {
                 std::swap(from, to);
             const std::string meter = history.pick(4) == 0 ? "2" : "全部";
             const HistorySelection selection = selectionFrom({meter, from, to, ""});
-            const EnergyUse rows = computeEnergyUse(folder.databasePath(), selection, {}, nullptr,
-                                                    EnergySource::Rows);
+            const EnergyUse rows =
+                computeEnergyUse(folder.databasePath(), selection, {}, nullptr, EnergySource::Rows);
             const EnergyUse days = computeEnergyUse(folder.databasePath(), selection);
             ASSERT_EQ(rows.status, PassStatus::Done);
             ASSERT_EQ(days.status, PassStatus::Done);
