@@ -6,9 +6,6 @@
 // summaries beside the pass over every row (and whether both agree), one meter's trend load and
 // reduction, and a logging pass with and without the summaries.
 //
-// day_summary_bench FOLDER --trend-index: what an index holding the trend's columns would give
-// and cost on the year.
-//
 // day_summary_bench --passes DATABASE [--summaries]: ten logging passes and nothing else, for
 // counting their syncs: strace -f -c -e trace=fsync,fdatasync day_summary_bench --passes ...
 #include "bench_support.h"
@@ -238,22 +235,6 @@ void loggingPasses(const std::string& path) {
                 100.0 * (with[with.size() / 2] / without[without.size() / 2] - 1));
 }
 
-// What an index holding the trend's columns would give one meter's trend over the year, and
-// what it would cost; the index is dropped again.
-void coveringIndex(const std::string& path) {
-    const double build = millisecondsOf([&] {
-        mirv::Database(path).exec("CREATE INDEX Bench_Trend ON Historydata (MeterID, CreateTime, "
-                                  "TXTctemperature1, TXTctemperature2)");
-    });
-    mirv::Database db(path);
-    mirv::Statement size(db, "SELECT sum(pgsize) FROM dbstat WHERE name = 'Bench_Trend'");
-    std::printf("%-48s %10.1f s   (%.0f MB)\n", "an index with the temperatures, built",
-                build / 1000, size.step() ? size.integer(0) / 1e6 : -1.0);
-    trend(path, "trend load, a year, with that index", "2025-01-01", "2026-01-01", 200);
-    loggingPasses(path);
-    db.exec("DROP INDEX Bench_Trend");
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -262,10 +243,6 @@ int main(int argc, char** argv) {
         return passesOnly(args[1], args.size() > 2 && args[2] == "--summaries");
     const std::string folder = args.empty() ? "build/bench-data/summaries" : args[0];
     const std::string year = folder + "/year/mirv.mdb", tenYears = folder + "/ten-years/mirv.mdb";
-    if (args.size() > 1 && args[1] == "--trend-index") {
-        coveringIndex(year);
-        return 0;
-    }
     if (!prepare(year, 2025, 1, 1) || !prepare(tenYears, 2016, 10, 10))
         return 1;
     buildAtStartUp(year, "start-up build of the summaries, a year", true);
