@@ -3,6 +3,7 @@
 # runs every test through ctest. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
+root=$PWD
 scripts/install-deps.sh
 build=${MIRV_TEST_BUILD:-build-san}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DMIRV_SANITIZE=ON >/dev/null
@@ -27,4 +28,6 @@ while read -r pid; do
     [ -n "$pid" ] && [ -r /proc/"$pid"/cmdline ] &&
         tr '\0' ' ' < /proc/"$pid"/cmdline 2>/dev/null | grep -q office && end_tree "$pid"
 done < "$MIRV_TEST_PIDS"
+# The Debian package, built, installed, upgraded and purged (as root only; it says when skipped).
+"$root/tests/package/package_test.sh" || status=$?
 exit $status

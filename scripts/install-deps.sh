@@ -13,6 +13,9 @@ packages=(
     xvfb xauth imagemagick fonts-wqy-zenhei
     libreoffice-calc libreoffice-dev
     postgresql libpq-dev
+    # scripts/package.sh and its test; qt6-qpa-plugins is what the package needs at run time
+    # beyond the libraries above
+    dpkg-dev lintian help2man librsvg2-bin qt6-qpa-plugins
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
                  "beside this program unless --db names another; it is never created.",
                  "mirv-history");
     app.fallthrough(); // the common options may follow the command too
+    app.set_version_flag("--version", "mirv-history " MIRV_VERSION);
     app.require_subcommand(1, 1);
     app.add_option("--db", settings.databasePath, "the station's database file")
         ->type_name("PATH")

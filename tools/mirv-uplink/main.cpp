@@ -22,11 +22,33 @@ void say(const std::string& line) {
     std::fprintf(stderr, "mirv-uplink: %s\n", line.c_str());
 }
 
+constexpr const char* kUsage =
+    "usage: mirv-uplink [--config PATH] [--once] [--interval SECONDS] [--batch-rows N]\n";
+
 int usage(const std::string& problem) {
     say(problem);
-    std::fprintf(stderr, "usage: mirv-uplink [--config PATH] [--once] [--interval SECONDS] "
-                         "[--batch-rows N]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+int help() {
+    std::fputs(
+        "Forwards the history of mirv.mdb beside this program to the PostgreSQL server named "
+        "in uplink.conf.\n\n",
+        stdout);
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "  --config PATH        read PATH instead of uplink.conf beside this program\n"
+        "  --once               forward what is there, then end\n"
+        "  --interval SECONDS   how often to look for new rows when up to date (default 2)\n"
+        "  --batch-rows N       rows per read and per server transaction (default 20000)\n"
+        "  --help               show this text\n"
+        "  --version            show the version\n\n"
+        "Exit status: 0 all forwarded (--once) or ended by SIGTERM, 1 the server or the local\n"
+        "history could not be used (--once), 2 bad command line or configuration.\n",
+        stdout);
+    return 0;
 }
 
 } // namespace
@@ -39,7 +61,12 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--once") {
+        if (arg == "--help") {
+            return help();
+        } else if (arg == "--version") {
+            std::puts("mirv-uplink " MIRV_VERSION);
+            return 0;
+        } else if (arg == "--once") {
             options.once = true;
         } else if (arg == "--config" && hasValue) {
             configPath = argv[++i];

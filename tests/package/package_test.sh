@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# The Debian package on this machine, as a plant PC gets it: builds it, checks it with lintian,
+# installs it, runs the installed station as an operator (a member of mirv and dialout) against
+# meter-sim for two record passes, upgrades to a higher version, checks that the history, the
+# settings, ports/, uplink.conf and a changed report template are kept and that polling
+# resumes, removes and purges it and checks that the database stays. Then it removes everything
+# it made, the kept database included.
+#
+# Needs root and dpkg; skipped with a line saying why otherwise, or with MIRV_PACKAGE_TEST=0.
+# MIRV_PACKAGE_DEB=FILE tests that package instead of building one (meter-sim is then taken
+# from build-package/ as scripts/package.sh left it).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+program=/opt/mirv/station
+
+skip() {
+    echo "package test skipped: $*"
+    exit 0
+}
+[ "${MIRV_PACKAGE_TEST:-1}" != 0 ] || skip "MIRV_PACKAGE_TEST=0"
+[ "$(id -u)" -eq 0 ] || skip "it installs the package and needs root"
+command -v dpkg > /dev/null && command -v apt-get > /dev/null || skip "no dpkg and apt-get here"
+# What a real installation would own is left alone.
+dpkg-query -W mirv-station > /dev/null 2>&1 && skip "dpkg knows mirv-station on this machine"
+for path in /opt/mirv /var/lib/mirv-station; do
+    [ ! -e "$path" ] || skip "$path exists on this machine"
+done
+getent group mirv > /dev/null || getent passwd mirv > /dev/null && skip "a user or group mirv exists"
+operator=mirvtest$$
+getent passwd "$operator" > /dev/null && skip "user $operator exists"
+
+work=$(mktemp -d)
+chmod 0755 "$work"
+pids=()
+touched= # set once the package may have been installed: cleanup purges it and removes mirv
+made_operator=
+
+stop() { # PID: ends one program this test started and waits for it
+    kill -TERM "$1" 2> /dev/null || true
+    wait "$1" 2> /dev/null || true
+}
+cleanup() {
+    local status=$?
+    trap - EXIT INT TERM
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop "${pids[i]}"; done
+    if [ -n "$touched" ]; then
+        dpkg --purge mirv-station > /dev/null 2>&1 || true
+    fi
+    dpkg-statoverride --list "$program" > /dev/null 2>&1 && dpkg-statoverride --remove "$program"
+    rm -rf /opt/mirv /var/lib/mirv-station
+    [ -z "$made_operator" ] || userdel "$operator" || true
+    if [ -n "$touched" ]; then
+        getent passwd mirv > /dev/null && userdel mirv
+        getent group mirv > /dev/null && groupdel mirv
+    fi
+    rm -rf "$work"
+    [ $status -eq 0 ] && echo "package test passed" || echo "package test FAILED"
+    exit $status
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+    echo "package test: $*" >&2
+    exit 1
+}
+# Runs a program as USER with its groups, without a shell or a session in between; started
+# with & it replaces the background shell, so $! is the program's own PID.
+as_exec() {
+    local user=$1
+    shift
+    exec setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
+        env HOME="$work/home" XDG_RUNTIME_DIR="$work/home/runtime" QT_QPA_PLATFORM=offscreen "$@"
+}
+as() { (as_exec "$@"); }
+sql() { as "$operator" sqlite3 -readonly "$program/mirv.mdb" "$1"; }
+passes() { sql "SELECT count(DISTINCT CreateTime) FROM Historydata"; }
+wait_for_passes() { # N SECONDS: until the history holds N record passes
+    local deadline=$((SECONDS + $2))
+    until [ "$(passes)" -ge "$1" ]; do
+        kill -0 "$station" 2> /dev/null || fail "the station ended: $(cat "$work/station.log")"
+        [ $SECONDS -lt $deadline ] || fail "no record pass $1 within $2 s"
+        sleep 2
+    done
+}
+start_station() {
+    # Through the /usr/bin link: the station finds its folder from its own executable.
+    as_exec "$operator" /usr/bin/mirv-station >> "$work/station.log" 2>&1 &
+    station=$!
+    pids+=("$station")
+}
+mode_of() { stat -c '%U:%G %a' "$1"; }
+
+if [ -n "${MIRV_PACKAGE_DEB:-}" ]; then
+    deb=$(realpath "$MIRV_PACKAGE_DEB")
+else
+    echo "package test: building the package (a clean Release build)"
+    deb=$("$root/scripts/package.sh" --output-dir "$work" 2> "$work/package.log" | tail -n 1) ||
+        fail "scripts/package.sh failed: $(tail -n 40 "$work/package.log")"
+fi
+version=$(dpkg-deb -f "$deb" Version)
+[ "$version" = "$(sed -n 's/^project(mirv_station VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")" ] ||
+    fail "package version $version is not the project's"
+cp "$root/build-package/tools/meter-sim" "$work/meter-sim"
+
+echo "package test: lintian"
+lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"
+
+# Every dependency is installed by scripts/install-deps.sh: the machine gets nothing else.
+others=$(apt-get install -s --no-install-recommends "$deb" | sed -n 's/^Inst \([^ ]*\).*/\1/p' |
+    grep -vx mirv-station || true)
+[ -z "$others" ] || fail "installing would also install: $others (add them to scripts/install-deps.sh)"
+touched=1
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" > "$work/apt.log" 2>&1 ||
+    fail "installing failed: $(cat "$work/apt.log")"
+
+[ "$(mode_of "$program")" = "root:mirv 2775" ] || fail "program folder is $(mode_of "$program")"
+[ "$(mode_of "$program/ports")" = "root:mirv 2775" ] || fail "ports/ is $(mode_of "$program/ports")"
+[ "$(mode_of "$program/mirv.mdb")" = "root:mirv 664" ] || fail "mirv.mdb is $(mode_of "$program/mirv.mdb")"
+cmp -s "$program/MirvReport.xls" /usr/share/mirv-station/MirvReport.xls || fail "no report template"
+for tool in mirv-history mirv-uplink; do
+    [ "$("/usr/bin/$tool" --version)" = "$tool $version" ] || fail "$tool --version: $("/usr/bin/$tool" --version)"
+    dpkg -L mirv-station | grep -qx "/usr/share/man/man1/$tool.1.gz" || fail "no man page for $tool"
+done
+if command -v systemd-analyze > /dev/null; then
+    (cd /lib/systemd/system && systemd-analyze verify mirv-uplink.service mirv-history-export.timer \
+        mirv-history-backup.timer) || fail "systemd-analyze verify finds faults in the units"
+fi
+
+useradd --no-create-home --user-group --groups mirv,dialout --shell /usr/sbin/nologin "$operator"
+made_operator=1
+install -d -o "$operator" -m 0700 "$work/home" "$work/home/runtime"
+
+# The operator sets the line up: a pseudo-terminal as port 1, meters 1 to 3, a pass a minute.
+as "$operator" sqlite3 "$program/mirv.mdb" \
+    "UPDATE mirve SET timer = '300', minute = '1', com = 1, Settings = '9600', num = '3'"
+as_exec "$operator" "$work/meter-sim" --link "$program/ports/com1" --meters 1-3 > "$work/sim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -e "$program/ports/com1" ] && break; sleep 0.1; done
+[ -e "$program/ports/com1" ] || fail "meter-sim made no port: $(cat "$work/sim.log")"
+
+echo "package test: the installed station, two record passes"
+start_station
+wait_for_passes 2 240
+stop "$station"
+rows=$(sql "SELECT count(*) FROM Historydata")
+[ "$rows" -ge 6 ] || fail "$rows rows after two passes of three meters"
+
+# The tools through their /usr/bin links work on the folder's database.
+csv_lines=$(as "$operator" mirv-history export --from 2000-01-01 --to 2100-01-01 --format csv --output - | wc -l)
+[ "$csv_lines" -eq $((rows + 1)) ] || fail "mirv-history exported $csv_lines lines for $rows rows"
+uplink_says=$(as mirv mirv-uplink --once 2>&1) && fail "mirv-uplink ran without uplink.conf"
+[[ $uplink_says == *"cannot read $program/uplink.conf"* ]] || fail "mirv-uplink looked elsewhere: $uplink_says"
+# The shipped timers' commands, run as their units run them (as mirv, into a state folder).
+for unit in export backup; do
+    command=$(sed -n 's/^ExecStart=//p' "/lib/systemd/system/mirv-history-$unit.service" |
+        sed -e 's/\$\$/$/g' -e 's/%%/%/g')
+    install -d -o mirv -g mirv "$work/$unit"
+    eval "set -- $command"
+    as mirv STATE_DIRECTORY="$work/$unit" "$@" || fail "the $unit unit's command failed"
+    [ -n "$(ls "$work/$unit")" ] || fail "the $unit unit's command wrote nothing"
+done
+[ "$(sqlite3 "$work"/backup/*.mdb "SELECT count(*) FROM Historydata")" = "$rows" ] ||
+    fail "the backup does not hold the $rows rows"
+
+# What the plant changes and keeps over an upgrade.
+settings=$(sql "SELECT * FROM mirve")
+as "$operator" sh -c "printf 'station = line-9\nconninfo = host=db.invalid\n' > $program/uplink.conf"
+as "$operator" ln -s /dev/null "$program/ports/com9"
+as "$operator" sh -c "printf 'changed here' >> $program/MirvReport.xls"
+cp "$program/MirvReport.xls" "$work/template"
+cp "$program/uplink.conf" "$work/uplink.conf"
+
+echo "package test: upgrading to a higher version"
+newer=$("$root/scripts/package.sh" --repack "$deb" --version "$version+1" --output-dir "$work" | tail -n 1)
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$newer" > "$work/apt.log" 2>&1 ||
+    fail "upgrading failed: $(cat "$work/apt.log")"
+[ "$(dpkg-query -W -f='${Version}' mirv-station)" = "$version+1" ] || fail "not upgraded"
+[ "$(sql "SELECT count(*) FROM Historydata")" = "$rows" ] || fail "the upgrade lost history rows"
+[ "$(sql "SELECT * FROM mirve")" = "$settings" ] || fail "the upgrade changed the settings row"
+cmp -s "$program/uplink.conf" "$work/uplink.conf" || fail "the upgrade changed uplink.conf"
+cmp -s "$program/MirvReport.xls" "$work/template" || fail "the upgrade replaced the changed template"
+cmp -s "$program/MirvReport.xls.dpkg-dist" /usr/share/mirv-station/MirvReport.xls ||
+    fail "the shipped template is not beside the changed one"
+[ "$(readlink "$program/ports/com9")" = /dev/null ] && [ -L "$program/ports/com1" ] ||
+    fail "the upgrade lost ports/ links"
+[ "$(mode_of "$program")" = "root:mirv 2775" ] || fail "program folder is $(mode_of "$program") after the upgrade"
+
+echo "package test: polling resumes after the upgrade"
+start_station
+wait_for_passes 3 150
+stop "$station"
+rows=$(sql "SELECT count(*) FROM Historydata")
+
+echo "package test: removing and purging"
+dpkg --remove mirv-station > "$work/dpkg.log" 2>&1 || fail "removing failed: $(cat "$work/dpkg.log")"
+[ ! -e "$program/mirv-station" ] && [ ! -e /usr/bin/mirv-history ] || fail "removing left the programs"
+dpkg --purge mirv-station > "$work/dpkg.log" 2>&1 || fail "purging failed: $(cat "$work/dpkg.log")"
+dpkg-query -W mirv-station > /dev/null 2>&1 && fail "dpkg still knows mirv-station after the purge"
+[ "$(sqlite3 -readonly "$program/mirv.mdb" "SELECT count(*) FROM Historydata")" = "$rows" ] ||
+    fail "the purge did not keep the database with its $rows rows"
+cmp -s "$program/uplink.conf" "$work/uplink.conf" || fail "the purge removed uplink.conf"
