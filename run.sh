@@ -7,9 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-# Only what the demo runs and the program folder holds; the tests and benchmarks build with
-# ./test.sh.
-targets=(mirv-station meter-sim make-database mirv-history program-folder)
+# What the demo runs and the program folder holds (mirv-uplink among them); the tests and
+# benchmarks build with ./test.sh.
+targets=(mirv-station meter-sim make-database mirv-history mirv-uplink program-folder)
 # The report template target exists when LibreOffice was found to convert it.
 [[ $(cmake --build build --target help) == *report-template* ]] && targets+=(report-template)
 cmake --build build -j"$(nproc)" --target "${targets[@]}"

@@ -104,6 +104,14 @@ std::optional<std::string> upgradeDatabase(const std::string& path, const std::a
             },
             &waiting);
     }
+    // A file that is not the station's database is left as it is, not even made WAL.
+    {
+        Statement tables(db, "SELECT count(*) FROM sqlite_schema WHERE type = 'table' "
+                             "AND lower(name) IN ('mirve', 'historydata')");
+        if (!tables.step() || tables.integer(0) != 2)
+            return tables.failed() || !tables.ok() ? db.error()
+                                                   : "not the station's database: " + path;
+    }
     // WAL needs the file to itself; when another connection has it open, it is set next time.
     db.exec("PRAGMA journal_mode = WAL");
     if (!db.exec("CREATE INDEX IF NOT EXISTS Historydata_CreateTime ON Historydata (CreateTime);"

@@ -2,19 +2,39 @@
 
 #include "database.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <sys/stat.h>
+
 namespace mirv {
+
+namespace {
+
+const char* const kColumns = "MeterID, MinuteAverage, Foward, Reverse, Alarmstatus, "
+                             "TXTctemperature1, TXTctemperature2, TXTreliang, TXTlengliang, "
+                             "TXTleijire_z, TXTleijileng_z, CreateTime";
+
+void bindRecord(Statement& s, const HistoryRecord& r) {
+    int i = 0;
+    for (const std::string* value :
+         {&r.meterId, &r.flow, &r.forwardTotal, &r.reverseTotal, &r.alarmStatus, &r.inletTemp,
+          &r.outletTemp, &r.heatPower, &r.coldPower, &r.heatTotal, &r.coldTotal, &r.createTime})
+        s.bind(++i, *value);
+}
+
+bool fileMissing(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+} // namespace
 
 HistoryWriter::HistoryWriter(std::string databasePath, int busyTimeoutMs)
     : databasePath_(std::move(databasePath)), busyTimeoutMs_(busyTimeoutMs),
-      thread_([this] { run(); }) {}
+      pending_(pendingRowsPath(databasePath_)), thread_([this] { run(); }) {}
 
 HistoryWriter::~HistoryWriter() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
+    finish();
 }
 
 void HistoryWriter::write(std::vector<HistoryRecord> records) {
@@ -31,13 +51,24 @@ void HistoryWriter::write(std::vector<HistoryRecord> records) {
     wake_.notify_all();
 }
 
+void HistoryWriter::writePending() {
+    if (!pending_.exists())
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        fileDue_ = true;
+        due_ = true;
+    }
+    wake_.notify_all();
+}
+
 bool HistoryWriter::flush(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    if (queue_.empty())
+    if (queue_.empty() && !fileDue_)
         return true;
     due_ = true;
     wake_.notify_all();
-    return idle_.wait_for(lock, timeout, [this] { return queue_.empty(); });
+    return idle_.wait_for(lock, timeout, [this] { return queue_.empty() && !fileDue_; });
 }
 
 bool HistoryWriter::waitIdle(std::chrono::milliseconds timeout) {
@@ -45,9 +76,24 @@ bool HistoryWriter::waitIdle(std::chrono::milliseconds timeout) {
     return idle_.wait_for(lock, timeout, [this] { return !due_ && !busy_; });
 }
 
+std::uint64_t HistoryWriter::finish() {
+    std::unique_lock lock(mutex_);
+    if (finished_)
+        return lost_;
+    finished_ = true;
+    stopping_ = true;
+    lock.unlock();
+    wake_.notify_all();
+    thread_.join();
+    lock.lock();
+    saveToFile(lock);
+    lost_ = dropped_ + queue_.size();
+    return lost_;
+}
+
 std::size_t HistoryWriter::queued() const {
     std::lock_guard lock(mutex_);
-    return queue_.size();
+    return queue_.size() + inFile_;
 }
 
 std::uint64_t HistoryWriter::dropped() const {
@@ -57,7 +103,47 @@ std::uint64_t HistoryWriter::dropped() const {
 
 bool HistoryWriter::backlog() const {
     std::lock_guard lock(mutex_);
-    return backlog_;
+    return state_ != State::Written;
+}
+
+HistoryWriter::State HistoryWriter::state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+void HistoryWriter::setState(State state, std::unique_lock<std::mutex>& lock) {
+    if (state_ == state)
+        return;
+    state_ = state;
+    if (stateChanged) {
+        lock.unlock();
+        stateChanged(state);
+        lock.lock();
+    }
+}
+
+// Appends the rows only memory holds to the pending file; they leave memory once synced.
+void HistoryWriter::saveToFile(std::unique_lock<std::mutex>& lock) {
+    if (queue_.empty())
+        return;
+    std::vector<HistoryRecord> rows;
+    for (const Entry& e : queue_)
+        rows.push_back(e.record);
+    const std::uint64_t last = queue_.back().seq;
+    lock.unlock();
+    const auto failed = pending_.append(rows);
+    lock.lock();
+    if (failed) {
+        // The file was cut back, but should that have failed too, these rows are checked
+        // against what the file held once it is read.
+        for (Entry& e : queue_)
+            e.maybeInFile = true;
+        return;
+    }
+    while (!queue_.empty() && queue_.front().seq <= last)
+        queue_.pop_front();
+    inFile_ += rows.size();
+    fileDue_ = true;
 }
 
 void HistoryWriter::run() {
@@ -67,33 +153,51 @@ void HistoryWriter::run() {
         if (stopping_)
             return;
         due_ = false;
-        if (queue_.empty()) {
+        if (queue_.empty() && !fileDue_) {
             idle_.notify_all();
             continue;
         }
         busy_ = true;
         const std::vector<Entry> batch(queue_.begin(), queue_.end());
+        const bool withFile = fileDue_;
         lock.unlock();
-        const bool written = writeBatch(batch);
+        std::size_t fileRows = 0;
+        const bool written = writeBatch(batch, withFile, fileRows);
+        bool removed = true;
+        if (written && withFile) {
+            if (reached)
+                reached(Step::Committed);
+            removed = pending_.remove();
+        }
         lock.lock();
-        busy_ = false;
         if (written) {
             // Records dropped meanwhile are gone already; later ones stay queued.
-            while (!queue_.empty() && queue_.front().seq <= batch.back().seq)
+            while (!queue_.empty() && !batch.empty() && queue_.front().seq <= batch.back().seq)
                 queue_.pop_front();
-        }
-        const bool changed = backlog_ != !written;
-        backlog_ = !written;
-        if (changed && backlogChanged) {
-            lock.unlock();
-            backlogChanged(!written);
-            lock.lock();
+            if (withFile) {
+                // Rows appended meanwhile (none: only this thread appends) would keep it due.
+                fileDue_ = !removed;
+                inFile_ = removed ? 0 : fileRows;
+            }
+            busy_ = false;
+            setState(State::Written, lock);
+        } else {
+            if (withFile)
+                inFile_ = fileRows > inFile_ ? fileRows : inFile_;
+            const bool missing = fileMissing(databasePath_);
+            saveToFile(lock);
+            busy_ = false;
+            setState(!queue_.empty() ? State::NotSaved
+                     : missing       ? State::DatabaseMissing
+                                     : State::Waiting,
+                     lock);
         }
         idle_.notify_all();
     }
 }
 
-bool HistoryWriter::writeBatch(const std::vector<Entry>& batch) {
+bool HistoryWriter::writeBatch(const std::vector<Entry>& batch, bool withFile,
+                               std::size_t& fileRows) {
     Database db(databasePath_, busyTimeoutMs_);
     if (!db.isOpen())
         return false;
@@ -101,23 +205,54 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch) {
         connectionOpened(db);
     if (!db.exec("BEGIN IMMEDIATE"))
         return false;
-    Statement insert(db, "INSERT INTO Historydata (MeterID, MinuteAverage, Foward, Reverse, "
-                         "Alarmstatus, TXTctemperature1, TXTctemperature2, TXTreliang, "
-                         "TXTlengliang, TXTleijire_z, TXTleijileng_z, CreateTime) "
-                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
-    bool ok = insert.ok();
+    Statement insert(db, std::string("INSERT INTO Historydata (") + kColumns +
+                             ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+    // A row that was in the pending file may have gone in before a crash kept the file from
+    // being removed: it is looked for among the rows there before this transaction.
+    std::int64_t before = 0;
+    {
+        Statement last(db, "SELECT max(ID) FROM Historydata");
+        if (!last.step()) {
+            db.exec("ROLLBACK");
+            return false;
+        }
+        before = last.isNull(0) ? 0 : last.integer(0);
+    }
+    Statement stored(db, "SELECT 1 FROM Historydata WHERE MeterID = ?1 AND CreateTime = ?12 "
+                         "AND MinuteAverage IS ?2 AND Foward IS ?3 AND Reverse IS ?4 "
+                         "AND Alarmstatus IS ?5 AND TXTctemperature1 IS ?6 "
+                         "AND TXTctemperature2 IS ?7 AND TXTreliang IS ?8 AND TXTlengliang IS ?9 "
+                         "AND TXTleijire_z IS ?10 AND TXTleijileng_z IS ?11 AND ID <= ?13 LIMIT 1");
+    bool ok = insert.ok() && stored.ok();
+    // `upTo`: the last ID where an earlier copy of the row may be; 0 to insert unchecked.
+    auto put = [&](const HistoryRecord& r, std::int64_t upTo) {
+        if (upTo > 0) {
+            stored.reset();
+            bindRecord(stored, r);
+            stored.bind(13, upTo);
+            const bool there = stored.step();
+            if (stored.failed())
+                return ok = false;
+            if (there)
+                return true;
+        }
+        insert.reset();
+        bindRecord(insert, r);
+        insert.step();
+        return ok = !insert.failed();
+    };
+    if (ok && withFile) {
+        if (pending_.read([&](const HistoryRecord& r) {
+                ++fileRows;
+                return put(r, before);
+            }))
+            ok = false;
+    }
     for (const Entry& e : batch) {
         if (!ok)
             break;
-        const HistoryRecord& r = e.record;
-        insert.reset();
-        int i = 0;
-        for (const std::string* value :
-             {&r.meterId, &r.flow, &r.forwardTotal, &r.reverseTotal, &r.alarmStatus, &r.inletTemp,
-              &r.outletTemp, &r.heatPower, &r.coldPower, &r.heatTotal, &r.coldTotal, &r.createTime})
-            insert.bind(++i, *value);
-        insert.step();
-        ok = !insert.failed();
+        // A row whose append failed half way may have gone in from the file just now.
+        put(e.record, e.maybeInFile ? INT64_MAX : 0);
     }
     if (ok && beforeCommit)
         beforeCommit(db);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history_record.h"
+#include "pending_rows.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -18,60 +19,96 @@ class Database;
 
 // Writes history records into Historydata on a thread of its own, so that a database another
 // writer holds, a slow disk or a failing file never stalls the event thread. Each write puts
-// every queued record into one transaction, oldest first. Records that could not be written
-// stay queued, with their own CreateTime, for the next write; past a day of records (20 meters
-// a minute) the oldest are dropped and counted.
+// every waiting record into one transaction, oldest first.
+//
+// Records that could not be written are appended to the pending rows file beside the database
+// (synced), so that they survive a restart and a power cut, and go in first with the next
+// write that succeeds: the rows are inserted, committed, and only then is the file removed.
+// A crash after the commit leaves the file behind; reading it again skips every row that
+// Historydata already holds with the same texts, so no row goes in twice. When not even the
+// pending file can be written, the records wait in memory; past a day of them (20 meters a
+// minute) the oldest are dropped and counted.
 class HistoryWriter {
   public:
     static constexpr std::size_t kMaxQueued = 20 * 1440;
 
+    // Where the rows stand after the last write.
+    enum class State {
+        Written,         // every row is in Historydata
+        Waiting,         // the database could not be written; rows wait in the pending file
+        DatabaseMissing, // the same, and the database file is not there
+        NotSaved,        // not even the pending file could be written: rows wait in memory only
+    };
+    // Points of a write where a test can end the program.
+    enum class Step { Committed };
+
     explicit HistoryWriter(std::string databasePath, int busyTimeoutMs = 2000);
-    // Finishes a write in progress; records still queued are lost.
+    // Calls finish().
     ~HistoryWriter();
     HistoryWriter(const HistoryWriter&) = delete;
     HistoryWriter& operator=(const HistoryWriter&) = delete;
 
-    // Queues the records and starts a write of everything queued.
+    // Queues the records and starts a write of everything waiting.
     void write(std::vector<HistoryRecord> records);
-    // Starts a write of what is queued and waits up to `timeout` until the queue is empty.
+    // Starts a write of the rows an earlier run left in the pending file, when there are any.
+    void writePending();
+    // Starts a write of what waits and waits up to `timeout` until every row is in Historydata.
     bool flush(std::chrono::milliseconds timeout);
-    // Waits up to `timeout` until no write runs or is due (the queue may still hold records).
+    // Waits up to `timeout` until no write runs or is due (rows may still be waiting).
     bool waitIdle(std::chrono::milliseconds timeout);
+    // Ends the writer after the write in progress; rows that only memory holds go into the
+    // pending file if they can. Returns the rows lost: never saved anywhere, or dropped.
+    std::uint64_t finish();
 
+    // Rows waiting, in memory and in the pending file.
     std::size_t queued() const;
     std::uint64_t dropped() const;
-    // Whether the last write failed and records are waiting for the next one.
+    // Whether the last write failed and rows are waiting for the next one.
     bool backlog() const;
+    State state() const;
+    const std::string& pendingPath() const { return pending_.path(); }
 
-    // Called on the writer's thread when backlog() changes.
-    std::function<void(bool backlog)> backlogChanged;
+    // Called on the writer's thread when state() changes.
+    std::function<void(State)> stateChanged;
     // Called on the writer's thread with each connection it opens, before it writes.
     std::function<void(Database&)> connectionOpened;
     // Called on the writer's thread inside each write's transaction after its rows went in,
     // for what is kept beside them; what it does goes in with the rows.
     std::function<void(Database&)> beforeCommit;
+    // Called on the writer's thread at each step of a write; for tests.
+    std::function<void(Step)> reached;
+    // The pending rows file, whose afterAppend tests may set.
+    PendingRowsFile& pendingFile() { return pending_; }
 
   private:
     struct Entry {
         std::uint64_t seq;
         HistoryRecord record;
+        bool maybeInFile = false; // an append of it failed part way
     };
 
     void run();
-    bool writeBatch(const std::vector<Entry>& batch);
+    bool writeBatch(const std::vector<Entry>& batch, bool withFile, std::size_t& fileRows);
+    void saveToFile(std::unique_lock<std::mutex>& lock);
+    void setState(State state, std::unique_lock<std::mutex>& lock);
 
     const std::string databasePath_;
     const int busyTimeoutMs_;
+    PendingRowsFile pending_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::deque<Entry> queue_;
+    std::deque<Entry> queue_; // rows only memory holds
+    std::size_t inFile_ = 0;  // rows the pending file holds, as far as known
+    bool fileDue_ = false;    // the pending file may hold rows not yet written
     std::uint64_t nextSeq_ = 1;
     std::uint64_t dropped_ = 0;
     bool due_ = false;
     bool busy_ = false;
-    bool backlog_ = false;
     bool stopping_ = false;
+    bool finished_ = false;
+    std::uint64_t lost_ = 0;
+    State state_ = State::Written;
     std::thread thread_;
 };
 

@@ -7,6 +7,7 @@
 #include "translations.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -41,5 +42,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // Rows neither the database nor the pending rows file could take are gone: say how many.
+    if (const std::uint64_t lost = window.historyWriter->finish()) {
+        std::fprintf(stderr,
+                     "mirv-station: %llu history rows lost: neither %s nor %s could be written\n",
+                     static_cast<unsigned long long>(lost), qPrintable(window.databasePath()),
+                     window.historyWriter->pendingPath().c_str());
+        return 1;
+    }
+    return status;
 }

@@ -29,9 +29,9 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     connect(&recordTimer, &QTimer::timeout, this, &MainWindow::onRecordTick);
     recordTimer.start();
     historyWriter = std::make_unique<HistoryWriter>(databasePath().toStdString());
-    historyWriter->backlogChanged = [this](bool backlog) {
+    historyWriter->stateChanged = [this](HistoryWriter::State state) {
         QMetaObject::invokeMethod(
-            this, [this, backlog] { showHistoryBacklog(backlog); }, Qt::QueuedConnection);
+            this, [this, state] { showHistoryState(state); }, Qt::QueuedConnection);
     };
     historyWriter->beforeCommit = [](Database& db) { addNewRowsToDaySummaries(db); };
     logger = std::make_unique<RecordLogger>(board, *historyWriter);
@@ -80,14 +80,24 @@ void MainWindow::onRecordTick() {
     recordTick.minutePassed(recordIntervalField->text().toStdString());
 }
 
-void MainWindow::showHistoryBacklog(bool backlog) {
-    const QString waiting = QStringLiteral("历史数据写入失败,等待重试");
-    if (backlog && messageLine->text() != waiting) {
-        messageBeforeBacklog_ = messageLine->text();
-        messageLine->setText(waiting);
-    } else if (!backlog && messageLine->text() == waiting) {
-        messageLine->setText(messageBeforeBacklog_);
+void MainWindow::showHistoryState(HistoryWriter::State state) {
+    static const QStringList texts{
+        QString(),
+        QStringLiteral("历史数据写入失败,等待重试"),
+        QStringLiteral("数据库文件不存在,等待恢复"),
+        QStringLiteral("历史数据写入失败,暂存文件也无法写入,退出将丢失数据!"),
+    };
+    const QString& text = texts[static_cast<int>(state)];
+    const bool shown = texts.indexOf(messageLine->text()) > 0;
+    if (state == HistoryWriter::State::Written) {
+        if (shown)
+            messageLine->setText(messageBeforeBacklog_);
+        return;
     }
+    // What the line held before the rows began to wait comes back once they are written.
+    if (!shown)
+        messageBeforeBacklog_ = messageLine->text();
+    messageLine->setText(text);
 }
 
 void MainWindow::changeEvent(QEvent* event) {

@@ -110,7 +110,7 @@ class MainWindow : public QWidget {
     void showGridColumns();
     void onPollTick();
     void onRecordTick();
-    void showHistoryBacklog(bool backlog);
+    void showHistoryState(HistoryWriter::State state);
 
     QString programDir_;
     Dialogs& dialogs_;

@@ -1,22 +1,20 @@
 #include "online_backup.h"
 
+#include "protected_files.h"
 #include "replacing_file.h"
 
 #include <filesystem>
 #include <sqlite3.h>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace mirv {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec);
-}
 
 bool inWalMode(Database& db) {
     Statement mode(db, "PRAGMA journal_mode");
@@ -76,14 +74,24 @@ BackupResult copyPages(Database& source, const std::string& sourcePath, Database
 
 std::optional<DatabaseFailure> checkIntegrity(Database& copy, const std::string& target) {
     Statement check(copy, "PRAGMA integrity_check");
-    std::string verdict;
-    while (check.step())
-        verdict += (verdict.empty() ? "" : "; ") + check.text(0);
-    if (check.failed() || verdict != "ok")
-        return DatabaseFailure{DatabaseFailure::Failed,
-                               "the copy for " + target + " failed its integrity check: " +
-                                   (check.failed() ? copy.error() : verdict)};
-    return std::nullopt;
+    // The verdict is "ok", or up to a hundred problems, some of them several lines long: the
+    // first one is told, and how many more there are.
+    std::vector<std::string> problems;
+    while (check.step()) {
+        std::istringstream lines(check.text(0));
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && !line.starts_with("***"))
+                problems.push_back(line);
+    }
+    if (!check.failed() && problems.size() == 1 && problems[0] == "ok")
+        return std::nullopt;
+    std::string verdict = check.failed()     ? copy.error()
+                          : problems.empty() ? std::string("no verdict")
+                                             : problems[0];
+    if (!check.failed() && problems.size() > 1)
+        verdict += " (and " + std::to_string(problems.size() - 1) + " more problems)";
+    return DatabaseFailure{DatabaseFailure::Failed,
+                           "the copy for " + target + " failed its integrity check: " + verdict};
 }
 
 } // namespace
@@ -92,10 +100,8 @@ BackupResult backupDatabase(Database& source, const std::string& sourcePath,
                             const std::string& target, int busyTimeoutMs,
                             const BackupOptions& options) {
     BackupResult result;
-    const std::string wal = sourcePath + "-wal", shm = sourcePath + "-shm";
-    if (sameFile(sourcePath, target) || sameFile(wal, target) || sameFile(shm, target)) {
-        result.failure = DatabaseFailure{
-            DatabaseFailure::Failed, "the backup cannot replace the database it copies: " + target};
+    if (auto refused = refusedOutput(target, {{sourcePath}, {}})) {
+        result.failure = DatabaseFailure{DatabaseFailure::Failed, *refused};
         return result;
     }
     ReplacingFile file(target);

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace mirv {
 namespace {
@@ -117,7 +119,7 @@ namespace fs = std::filesystem;
 
 // A termination signal ends the station even while start-up's failure box waits for OK.
 TEST(StationProcess, SignalEndsTheProgramWhileStartUpsBoxIsOpen) {
-    for (int signal : {SIGTERM, SIGHUP}) {
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
         test::ProgramFolder folder(false); // no database: start-up fails and says so
         const fs::path station = fs::path(folder.path()) / "mirv-station";
         fs::copy_file(MIRV_STATION, station);
@@ -155,6 +157,166 @@ TEST(StationProcess, FolderItCannotWriteIsReportedAndFails) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     fs::permissions(folder.path(), fs::perms::owner_all, fs::perm_options::add);
+}
+
+} // namespace
+} // namespace mirv
+
+namespace mirv {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// MeterID and CreateTime of the rows the file holds, as "1 2026-…".
+std::vector<std::string> pendingRows(const std::string& path) {
+    std::vector<std::string> rows;
+    std::istringstream lines(slurp(path));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("MeterID") || !line.ends_with(",1"))
+            continue;
+        const auto time = line.rfind(',', line.size() - 3);
+        rows.push_back(line.substr(0, line.find(',')) + " " +
+                       line.substr(time + 1, line.size() - time - 3));
+    }
+    return rows;
+}
+
+std::vector<std::string> storedRows(const std::string& db) {
+    std::vector<std::string> rows;
+    for (const auto& r : loggedRows(db))
+        rows.push_back(r[0] + " " + r[5]);
+    return rows;
+}
+
+// Sends `signal` and waits for the end: the shutdown gives waiting rows one more try of a few
+// seconds.
+int endBy(test::ChildProcess& process, int signal) {
+    ::kill(process.pid(), signal);
+    const int status = process.waitForExit(30s);
+    return status == -1 ? process.stop(SIGKILL) : status;
+}
+
+// The station in a folder of its own polling meters 1 and 2, logging every minute, while the
+// database cannot be written; `asUser` runs it as an unprivileged user when the test is root.
+struct OutageStation {
+    test::ProgramFolder folder;
+    fs::path station = fs::path(folder.path()) / "mirv-station";
+    std::string port = folder.path() + "/ports/com1";
+    std::string pending = folder.databasePath() + "-pending.csv";
+    std::string log = folder.path() + "/stderr.log";
+    std::unique_ptr<test::ChildProcess> sim;
+
+    OutageStation() {
+        folder.exec(R"(UPDATE mirve SET ("timer", "minute", "com", "Settings", "num") =
+                       ('200', '1', 1, '9600', '2'))");
+        fs::copy_file(MIRV_STATION, station);
+        sim = std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{MIRV_METER_SIM, "--link", port, "--meters", "1-2"});
+        EXPECT_TRUE(test::waitForPath(port));
+    }
+    std::unique_ptr<test::ChildProcess> start(bool asUser = false) {
+        std::vector<std::string> argv{station.string()};
+        if (asUser && ::geteuid() == 0) {
+            argv.insert(argv.begin(),
+                        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+            fs::permissions(fs::canonical(port), fs::perms::others_read | fs::perms::others_write,
+                            fs::perm_options::add);
+        }
+        return std::make_unique<test::ChildProcess>(
+            test::withLog(argv, log),
+            std::vector<std::pair<std::string, std::string>>{{"QT_QPA_PLATFORM", "offscreen"}});
+    }
+    // Waits for the first pass's rows to reach the pending file.
+    bool waitForPending(std::size_t rows) {
+        const auto end = std::chrono::steady_clock::now() + 100s;
+        while (std::chrono::steady_clock::now() < end) {
+            if (pendingRows(pending).size() >= rows)
+                return true;
+            std::this_thread::sleep_for(500ms);
+        }
+        return false;
+    }
+    // After the outage: a restart writes the rows that waited, each once, with its own time.
+    void restartAndCheck(const std::vector<std::string>& waited) {
+        auto second = start();
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (fs::exists(pending) && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(200ms);
+        EXPECT_FALSE(fs::exists(pending));
+        EXPECT_EQ(storedRows(folder.databasePath()), waited);
+        // SIGINT (Ctrl-C in a terminal) ends it as cleanly as SIGTERM.
+        const int status = endBy(*second, SIGINT);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+};
+
+TEST(StationProcess, RowsWaitingForALockedDatabaseSurviveSigtermAndGoInOnce) {
+    OutageStation o;
+    auto holder = std::make_unique<Database>(o.folder.databasePath());
+    ASSERT_TRUE(holder->exec("BEGIN IMMEDIATE"));
+    auto first = o.start();
+    ASSERT_TRUE(o.waitForPending(2)) << slurp(o.log);
+    const int status = endBy(*first, SIGTERM);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(slurp(o.log).find("lost"), std::string::npos) << slurp(o.log);
+    const auto waited = pendingRows(o.pending);
+    ASSERT_GE(waited.size(), 2u);
+    EXPECT_TRUE(storedRows(o.folder.databasePath()).empty());
+    holder.reset();
+    o.restartAndCheck(waited);
+}
+
+TEST(StationProcess, RowsWaitingForAReadOnlyDatabaseSurviveSigtermAndGoInOnce) {
+    OutageStation o;
+    if (::geteuid() == 0) { // the unprivileged user makes its lock and pending files there
+        for (const auto& p : {fs::path(o.folder.path()), fs::path(o.folder.databasePath())})
+            ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+    }
+    fs::permissions(o.folder.databasePath(),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    auto first = o.start(true);
+    ASSERT_TRUE(o.waitForPending(2)) << slurp(o.log);
+    const int status = endBy(*first, SIGTERM);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto waited = pendingRows(o.pending);
+    ASSERT_GE(waited.size(), 2u);
+    EXPECT_TRUE(storedRows(o.folder.databasePath()).empty());
+    fs::permissions(o.folder.databasePath(), fs::perms::owner_write, fs::perm_options::add);
+    o.restartAndCheck(waited);
+}
+
+// Not even the pending file can be made: the end of the program says how many rows are lost
+// and ends with a failure status.
+TEST(StationProcess, RowsSavedNowhereAreCountedAtExit) {
+    OutageStation o;
+    fs::create_directory(o.pending); // a folder where the file should be
+    auto holder = std::make_unique<Database>(o.folder.databasePath());
+    ASSERT_TRUE(holder->exec("BEGIN IMMEDIATE"));
+    auto first = o.start();
+    std::this_thread::sleep_for(70s); // past the first pass, a minute after start
+    ASSERT_EQ(first->waitForExit(0ms), -1) << slurp(o.log);
+    const int status = endBy(*first, SIGTERM);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    // The toolkit may warn before it (no runtime folder in a test's environment).
+    const std::string log = slurp(o.log);
+    const std::string err = log.substr(std::min(log.find("mirv-station: "), log.size()));
+    const std::string tail = " history rows lost: neither " + o.folder.databasePath() + " nor " +
+                             o.pending + " could be written\n";
+    ASSERT_TRUE(err.starts_with("mirv-station: ") && err.ends_with(tail)) << log;
+    // Two meters a pass.
+    const long long lost = std::stoll(err.substr(14));
+    EXPECT_GE(lost, 2);
+    EXPECT_EQ(lost % 2, 0);
 }
 
 } // namespace

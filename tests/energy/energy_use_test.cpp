@@ -138,6 +138,19 @@ TEST_F(EnergyHistory, CancelledFailedAndProgress) {
     EXPECT_FALSE(failed.error.empty());
 }
 
+// The longest pause between a meter's records, to the second, across an hour boundary.
+TEST(EnergyUse, LongestIntervalToTheSecond) {
+    test::ProgramFolder folder;
+    folder.exec(R"(INSERT INTO Historydata (MeterID, Foward, CreateTime) VALUES
+        ('1', '1.00', '2025-03-01 10:00:00'), ('1', '2.00', '2025-03-01 10:00:59'),
+        ('1', '3.00', '2025-03-01 10:59:59'), ('1', '4.00', '2025-03-01 11:59:58'))");
+    const EnergyUse use = computeEnergyUse(folder.databasePath(),
+                                           selectionFrom({"1", "2025-03-01", "2025-03-02", ""}));
+    ASSERT_EQ(use.meters.size(), 1u);
+    EXPECT_EQ(use.meters[0].longestGapSeconds, 3599);
+    EXPECT_EQ(energyTableTexts(use.meters)[0][8], "60.0");
+}
+
 TEST(ExactDecimal, StoredTextsAsTenThousandths) {
     const struct {
         const char* text;

@@ -82,6 +82,18 @@ TEST(TrendReduction, GapThresholdIsTwiceTheMedianSpacing) {
         EXPECT_EQ(gapThresholdMs(c.times), c.gap);
 }
 
+// A pause of exactly twice the median spacing is no gap; a millisecond more is one.
+TEST(TrendReduction, GapAtExactlyTwiceTheMedianSpacing) {
+    const std::vector<double> values = {1, 2, 3, 4};
+    for (const std::int64_t last : {4 * kMinute, 4 * kMinute + 1}) {
+        const std::vector<std::int64_t> times = {0, kMinute, 2 * kMinute, last};
+        const std::int64_t gap = gapThresholdMs(times);
+        EXPECT_EQ(gap, 2 * kMinute);
+        const auto runs = reduceTrend(times, values, gap, 0, last, 1000);
+        EXPECT_EQ(runs.size(), last == 4 * kMinute ? 1u : 2u) << last;
+    }
+}
+
 // A long line with spikes, empty cells and gaps, reduced onto 300 buckets: every piece between
 // breaks comes out as one run from its first to its last record, made only of its own records,
 // and holding the lowest and the highest record of each bucket it crosses.
@@ -186,9 +198,9 @@ TEST(LocalSeconds, ElapsedTimeAcrossDaylightSavingChanges) {
     }
     EXPECT_EQ(*clock.of("2025-01-01 01:00:00"), 1735689600); // 00:00 UTC
     // Impossible days are no time, in the stored form as in any other.
-    for (const char* bad : {"", "2025-13-01 00:00:00", "2025-01-01 24:00:00", "yesterday",
-                            "2024-02-30 00:00:00", "2025-02-29 12:00:00", "2025-04-31 08:00:00",
-                            "0000-01-01 00:00:00", "2025/2/29 8:00"})
+    for (const char* bad :
+         {"", "2025-13-01 00:00:00", "2025-01-01 24:00:00", "yesterday", "2024-02-30 00:00:00",
+          "2025-02-29 12:00:00", "2025-04-31 08:00:00", "0000-01-01 00:00:00", "2025/2/29 8:00"})
         EXPECT_FALSE(clock.of(bad)) << bad;
 }
 

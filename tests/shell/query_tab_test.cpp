@@ -158,3 +158,50 @@ TEST(Purge, FailuresKeepTheGrid) {
 
 } // namespace
 } // namespace mirv
+
+namespace mirv {
+namespace {
+
+// Rows past the first page, thousands further on, and the first pages again once the page
+// cache has let them go: each row's own texts.
+TEST(QueryTab, RowsPastTheFirstPageAndAfterTheCacheWasEmptied) {
+    test::StationWindow s(R"(WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n
+                               WHERE i < 6000)
+        INSERT INTO Historydata (MeterID, MinuteAverage, Foward, Reverse, TXTctemperature1,
+            TXTctemperature2, TXTreliang, TXTlengliang, TXTleijire_z, TXTleijileng_z,
+            Alarmstatus, CreateTime)
+        SELECT '7', '0.0000', i || '.00', '0.00', '', '', '0.0000', '0.0000', '0.00', '0.00',
+            '通讯正常', datetime('2026-05-08 00:00:00', '+' || i || ' minutes') FROM n)");
+    s.w().meterField->setText("7");
+    s.w().fromField->setText("2026-05-08");
+    s.w().toField->setText("2026-05-13");
+    s.w().stepField->setText("1");
+    QTest::mouseClick(s.w().queryButton, Qt::LeftButton);
+    QAbstractItemModel* grid = s.w().historyGrid->model();
+    ASSERT_EQ(grid->rowCount(), 6000);
+    // Row r is the (r+1)-th minute: its forward total reads r+1 and its time that minute.
+    auto forward = [&](int r) { return grid->data(grid->index(r, 3)).toString(); };
+    auto time = [&](int r) { return grid->data(grid->index(r, 12)).toString(); };
+    const struct {
+        int row;
+        const char* forward;
+        const char* time;
+    } rows[] = {{0, "1.00", "2026-05-08 00:01:00"},
+                {255, "256.00", "2026-05-08 04:16:00"},
+                {256, "257.00", "2026-05-08 04:17:00"},
+                {4000, "4001.00", "2026-05-10 18:41:00"},
+                {5999, "6000.00", "2026-05-12 04:00:00"}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(forward(r.row), r.forward) << r.row;
+        EXPECT_EQ(time(r.row), r.time) << r.row;
+    }
+    for (int r = 0; r < 6000; r += 256) // every page once: the first ones leave the cache
+        EXPECT_EQ(forward(r), QString::number(r + 1) + ".00") << r;
+    for (const auto& r : rows) {
+        EXPECT_EQ(forward(r.row), r.forward) << r.row;
+        EXPECT_EQ(time(r.row), r.time) << r.row;
+    }
+}
+
+} // namespace
+} // namespace mirv

@@ -12,7 +12,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace mirv {
 namespace {
@@ -167,28 +169,68 @@ TEST(Window, IntervalFieldsTakeDigitsOnly) {
     EXPECT_EQ(s.w().recordIntervalField->text(), "1440");
 }
 
-// While rows wait for the database the message line says so in red, and goes back to what it
-// showed once they are written.
+// While rows wait for the database the message line says why in red, and goes back to what it
+// showed before (empty or not) once they are written.
 TEST(Window, MessageLineTellsOfRowsWaitingForTheDatabase) {
-    Station s;
-    s.w().board.setRow(1, BoardRow{"1.0000"});
-    s.w().board.setAnswered(1, true);
-    const std::string away = s.folder.databasePath() + ".away";
-    std::filesystem::rename(s.folder.databasePath(), away);
-    s.w().logger->recordAll();
-    ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
-    QTest::qWait(50);
-    EXPECT_EQ(s.w().messageLine->text(), "历史数据写入失败,等待重试");
-    EXPECT_EQ(s.w().messageLine->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    std::filesystem::rename(away, s.folder.databasePath());
-    s.w().logger->recordAll();
-    ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
-    QTest::qWait(50);
-    EXPECT_EQ(s.w().messageLine->text(), "");
-    Database db(s.folder.databasePath());
-    Statement q(db, "SELECT count(*) FROM Historydata");
-    ASSERT_TRUE(q.step());
-    EXPECT_EQ(q.integer(0), 2);
+    using Step = std::function<void(Station&, std::unique_ptr<Database>&)>;
+    const std::string pendingName = "/mirv.mdb-pending.csv";
+    const struct {
+        const char* name;
+        const char* before; // the message line's text before the rows had to wait
+        Step block, unblock;
+        const char* shown;
+    } cases[] = {
+        {"database removed", "",
+         [](Station& s, auto&) {
+             std::filesystem::rename(s.folder.databasePath(), s.folder.databasePath() + ".away");
+         },
+         [](Station& s, auto&) {
+             std::filesystem::rename(s.folder.databasePath() + ".away", s.folder.databasePath());
+         },
+         "数据库文件不存在,等待恢复"},
+        {"database held by another writer", "记录时间设置无效,已使用默认值1分钟",
+         [](Station& s, std::unique_ptr<Database>& holder) {
+             holder = std::make_unique<Database>(s.folder.databasePath());
+             ASSERT_TRUE(holder->exec("BEGIN IMMEDIATE"));
+         },
+         [](Station&, std::unique_ptr<Database>& holder) { holder.reset(); },
+         "历史数据写入失败,等待重试"},
+        {"not even the pending rows file can be written", "other text",
+         [&](Station& s, std::unique_ptr<Database>& holder) {
+             std::filesystem::create_directory(s.folder.path() + pendingName);
+             holder = std::make_unique<Database>(s.folder.databasePath());
+             ASSERT_TRUE(holder->exec("BEGIN IMMEDIATE"));
+         },
+         [&](Station& s, std::unique_ptr<Database>& holder) {
+             holder.reset();
+             std::filesystem::remove(s.folder.path() + pendingName);
+         },
+         "历史数据写入失败,暂存文件也无法写入,退出将丢失数据!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Station s;
+        s.w().messageLine->setText(QString::fromUtf8(c.before));
+        s.w().board.setRow(1, BoardRow{"1.0000"});
+        s.w().board.setAnswered(1, true);
+        std::unique_ptr<Database> holder;
+        c.block(s, holder);
+        s.w().logger->recordAll();
+        ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(10)));
+        QTest::qWait(50);
+        EXPECT_EQ(s.w().messageLine->text(), QString::fromUtf8(c.shown));
+        EXPECT_EQ(s.w().messageLine->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        c.unblock(s, holder);
+        s.w().logger->recordAll();
+        ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(10)));
+        QTest::qWait(50);
+        EXPECT_EQ(s.w().messageLine->text(), QString::fromUtf8(c.before));
+        Database db(s.folder.databasePath());
+        Statement q(db, "SELECT count(*) FROM Historydata");
+        ASSERT_TRUE(q.step());
+        EXPECT_EQ(q.integer(0), 2);
+        EXPECT_FALSE(std::filesystem::exists(s.folder.path() + pendingName));
+    }
 }
 
 TEST(Window, StandardButtonsSpeakChinese) {
@@ -238,6 +280,26 @@ TEST(Window, BoardShowsRowsAndBlanksThem) {
     s.w().board.clearRow(3);
     s.w().tabs->setCurrentIndex(0);
     EXPECT_EQ(s.w().boardCells[2][0]->text(), "");
+}
+
+// The edge between the tabs: meter 10, the first tab's last row, changes while that tab is
+// shown, meter 11 only once the second tab is.
+TEST(Window, LastRowOfTheFirstTabAndFirstRowOfTheSecond) {
+    Station s;
+    s.w().show();
+    ASSERT_EQ(s.w().tabs->currentIndex(), 0);
+    s.w().board.setRow(10, BoardRow{"10.0000"});
+    s.w().board.setRow(11, BoardRow{"11.0000"});
+    EXPECT_EQ(s.w().boardCells[9][0]->text(), "10.0000");
+    EXPECT_EQ(s.w().boardCells[10][0]->text(), "");
+    s.w().tabs->setCurrentIndex(1);
+    EXPECT_EQ(s.w().boardCells[10][0]->text(), "11.0000");
+    s.w().board.setRow(10, BoardRow{"10.5000"});
+    s.w().board.setRow(11, BoardRow{"11.5000"});
+    EXPECT_EQ(s.w().boardCells[9][0]->text(), "10.0000");
+    EXPECT_EQ(s.w().boardCells[10][0]->text(), "11.5000");
+    s.w().tabs->setCurrentIndex(0);
+    EXPECT_EQ(s.w().boardCells[9][0]->text(), "10.5000");
 }
 
 // A folder where the lock file cannot be made at all is no second copy: the operator is told

@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
+#include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace mirv {
@@ -63,8 +65,9 @@ TEST(Startup, MissingDatabaseKeepsDesignTimeContentsAndStopsPolling) {
     test::ProgramFolder folder(false);
     Started s(folder);
     ASSERT_EQ(s.dialogs.messages.size(), 1);
-    EXPECT_EQ(s.dialogs.messages[0], "Com1 is not available.\r\nCould not find file '" +
-                                         QString::fromStdString(folder.databasePath()) + "'.");
+    EXPECT_EQ(s.dialogs.messages[0], "数据库文件不存在,通讯停止!\r\n" +
+                                         QString::fromStdString(folder.databasePath()) +
+                                         "\r\nNo such file or directory");
     EXPECT_EQ(s.w().pollIntervalField->text(), "2000");
     EXPECT_EQ(s.w().recordIntervalField->text(), "");
     EXPECT_EQ(s.w().meterCountBox->currentText(), "");
@@ -76,28 +79,35 @@ TEST(Startup, MissingDatabaseKeepsDesignTimeContentsAndStopsPolling) {
     EXPECT_FALSE(s.w().pollTimer.isActive());
     EXPECT_EQ(s.w().pollTimer.interval(), 0);
     EXPECT_TRUE(s.w().recordTimer.isActive());
-    EXPECT_EQ(s.w().messageLine->text(), "串口已被占用,请更改串口,通讯停止!");
+    EXPECT_EQ(s.w().messageLine->text(), "数据库文件不存在,通讯停止!");
     EXPECT_FALSE(s.w().serialPort.isOpen());
 }
 
+// The port's failures name the port; a settings row that fails says so, with the file.
 TEST(Startup, FailuresReportThePortAndTheLastFailure) {
+    const QString port = QStringLiteral("串口已被占用,请更改串口,通讯停止!");
+    const QString settings = QStringLiteral("系统设置读取失败,通讯停止!");
     const struct {
         const char* name;
         const char* row; // timer, minute, com, Settings, num
         bool linkCom12;
-        const char* messageStart;
+        const char* messageStart; // {db} stands for the database's path
         const char* combo3;
         bool portOpen;
+        bool settingsFailed = false;
     } cases[] = {
         {"com 12 not there", "'2000', '1', 12, '9600', '1'", false, "Com12 is not available.\r\n",
          "", false},
         {"com 12 there", "'2000', '1', 12, '9600', '1'", true, nullptr, "", true},
         {"timer not whole", "'2000.5', '1', 12, '9600', '1'", true,
-         "Com12 is not available.\r\nThe poll interval \"2000.5\" is not a whole number", "", true},
+         "系统设置读取失败,通讯停止!\r\n{db}\r\nThe poll interval \"2000.5\" is not a whole number",
+         "", true, true},
         {"timer NULL", "NULL, '1', 12, '9600', '1'", true,
-         "Com12 is not available.\r\nThe settings field 'timer' is empty", "", true},
+         "系统设置读取失败,通讯停止!\r\n{db}\r\nThe settings field 'timer' is empty", "", true,
+         true},
         {"com NULL", "'2000', '1', NULL, '9600', '1'", true,
-         "Com1 is not available.\r\nThe settings field 'com' is empty", "", false},
+         "系统设置读取失败,通讯停止!\r\n{db}\r\nThe settings field 'com' is empty", "", false,
+         true},
         {"com 0", "'2000', '1', 0, '9600', '1'", true,
          "Com1 is not available.\r\nInvalid port number", "", true},
     };
@@ -110,13 +120,15 @@ TEST(Startup, FailuresReportThePortAndTheLastFailure) {
         setRow(folder, c.row);
         Started s(folder);
         if (c.messageStart) {
+            const QString start =
+                QString::fromUtf8(c.messageStart)
+                    .replace("{db}", QString::fromStdString(folder.databasePath()));
             ASSERT_EQ(s.dialogs.messages.size(), 1) << c.name;
-            EXPECT_TRUE(s.dialogs.messages[0].startsWith(QString::fromUtf8(c.messageStart)))
+            EXPECT_TRUE(s.dialogs.messages[0].startsWith(start))
                 << c.name << ": " << s.dialogs.messages[0].toStdString();
-            EXPECT_GT(s.dialogs.messages[0].size(), QString::fromUtf8(c.messageStart).size())
-                << c.name;
+            EXPECT_GT(s.dialogs.messages[0].size(), start.size()) << c.name;
             EXPECT_FALSE(s.w().pollTimer.isActive()) << c.name;
-            EXPECT_EQ(s.w().messageLine->text(), "串口已被占用,请更改串口,通讯停止!") << c.name;
+            EXPECT_EQ(s.w().messageLine->text(), c.settingsFailed ? settings : port) << c.name;
         } else {
             EXPECT_TRUE(s.dialogs.messages.isEmpty()) << c.name;
             EXPECT_TRUE(s.w().pollTimer.isActive()) << c.name;
@@ -131,8 +143,61 @@ TEST(Startup, NoRowInTheSettingsTable) {
     folder.exec("DELETE FROM mirve");
     Started s(folder);
     ASSERT_EQ(s.dialogs.messages.size(), 1);
-    EXPECT_TRUE(s.dialogs.messages[0].startsWith(
-        "Com1 is not available.\r\nThe settings table mirve has no row."));
+    EXPECT_EQ(s.dialogs.messages[0], "系统设置读取失败,通讯停止!\r\n" +
+                                         QString::fromStdString(folder.databasePath()) +
+                                         "\r\nThe settings table mirve has no row.");
+}
+
+// Each cause of a failed start-up in its own words: the file and the system's reason for a
+// database that cannot be used, the missing table by name. The file is left exactly as it was,
+// also by the background upgrade and the logger.
+TEST(Startup, DatabaseFailuresSayWhatIsWrongAndLeaveTheFileAlone) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        const char* box; // {db} stands for the database's path
+    } cases[] = {
+        {"empty file", [](const std::string& p) { std::ofstream{p}; },
+         "数据库缺少数据表mirve、Historydata,通讯停止!\r\n{db}"},
+        {"text file", [](const std::string& p) { std::ofstream{p} << std::string(5000, 'x'); },
+         "数据库无法打开,通讯停止!\r\n{db}\r\nfile is not a database"},
+        {"no history table",
+         [](const std::string& p) {
+             createDatabase(p, "CREATE TABLE mirve (\"timer\", \"minute\", \"com\", "
+                               "\"Settings\", \"num\"); INSERT INTO mirve VALUES "
+                               "('2000', '1', 1, '9600', '1');");
+         },
+         "数据库缺少数据表Historydata,通讯停止!\r\n{db}"},
+        {"no settings table",
+         [](const std::string& p) {
+             createDatabase(p, "CREATE TABLE Historydata (ID INTEGER PRIMARY KEY, MeterID);");
+         },
+         "数据库缺少数据表mirve,通讯停止!\r\n{db}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ProgramFolder folder(false);
+        c.make(folder.databasePath());
+        const auto bytes = [&] {
+            std::ifstream in(folder.databasePath(), std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        const std::string before = bytes();
+        auto upgrade = std::make_unique<BackgroundUpgrade>(folder.databasePath());
+        Started s(folder);
+        upgrade.reset();
+        s.w().board.setRow(1, BoardRow{"1.0000"});
+        s.w().board.setAnswered(1, true);
+        s.w().logger->recordAll();
+        ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
+        const QString box =
+            QString::fromUtf8(c.box).replace("{db}", QString::fromStdString(folder.databasePath()));
+        EXPECT_EQ(s.dialogs.messages, QStringList{box});
+        EXPECT_EQ(s.w().messageLine->text(), box.section("\r\n", 0, 0));
+        EXPECT_FALSE(s.w().pollTimer.isActive());
+        EXPECT_EQ(bytes(), before);
+        EXPECT_FALSE(std::filesystem::exists(folder.databasePath() + "-wal"));
+    }
 }
 
 TEST(Startup, BaudTextChoosesTheLineSpeed) {
@@ -152,15 +217,44 @@ TEST(Startup, BaudTextChoosesTheLineSpeed) {
     }
 }
 
-TEST(Startup, PollIntervalOfZeroLeavesTheTimerStopped) {
-    for (const char* timer : {"0", "-5"}) {
+// Stored intervals that cannot work give way to the defaults, once said on the message line;
+// the stored row stays as it was.
+TEST(Startup, IntervalsThatCannotWorkGiveWayToTheDefaults) {
+    const struct {
+        const char* timer;
+        const char* minute;
+        const char* pollShown;
+        const char* recordShown;
+        const char* line;
+    } cases[] = {
+        {"0", "5", "2000", "5", "发送间隔设置无效,已使用默认值2000毫秒"},
+        {"-5", "1", "2000", "1", "发送间隔设置无效,已使用默认值2000毫秒"},
+        {"1500", "0", "1500", "1", "记录时间设置无效,已使用默认值1分钟"},
+        {"1500", "abc", "1500", "1", "记录时间设置无效,已使用默认值1分钟"},
+        {"0", "-3", "2000", "1",
+         "发送间隔设置无效,已使用默认值2000毫秒;记录时间设置无效,已使用默认值1分钟"},
+        {"1500", "2", "1500", "2", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.timer) + " / " + c.minute);
         test::ProgramFolder folder;
         test::PtyPair pty;
         folder.linkPort(1, pty.slaveName());
-        setRow(folder, std::string("'") + timer + "', '1', 1, '9600', '1'");
+        const std::string row =
+            std::string("'") + c.timer + "', '" + c.minute + "', 1, '9600', '1'";
+        setRow(folder, row);
         Started s(folder);
-        EXPECT_TRUE(s.dialogs.messages.isEmpty()) << timer;
-        EXPECT_FALSE(s.w().pollTimer.isActive()) << timer;
+        EXPECT_TRUE(s.dialogs.messages.isEmpty());
+        EXPECT_TRUE(s.w().pollTimer.isActive());
+        EXPECT_EQ(s.w().pollTimer.interval(), QString(c.pollShown).toInt());
+        EXPECT_EQ(s.w().pollIntervalField->text(), c.pollShown);
+        EXPECT_EQ(s.w().recordIntervalField->text(), c.recordShown);
+        EXPECT_EQ(s.w().messageLine->text(), QString::fromUtf8(c.line));
+        Database db(folder.databasePath());
+        Statement stored(db, "SELECT \"timer\", \"minute\" FROM mirve");
+        ASSERT_TRUE(stored.step());
+        EXPECT_EQ(stored.text(0), c.timer);
+        EXPECT_EQ(stored.text(1), c.minute);
     }
 }
 
@@ -245,7 +339,7 @@ TEST(Startup, WaitsAboutASecondForADatabaseAnotherProcessHolds) {
     Started s(folder);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1800ms) << "start-up";
     ASSERT_EQ(s.dialogs.messages.size(), 1);
-    EXPECT_TRUE(s.dialogs.messages[0].startsWith("Com1 is not available.\r\n"));
+    EXPECT_TRUE(s.dialogs.messages[0].startsWith("数据库无法打开,通讯停止!\r\n"));
     EXPECT_TRUE(s.dialogs.messages[0].contains("locked")) << s.dialogs.messages[0].toStdString();
     start = std::chrono::steady_clock::now();
     upgrade.reset();

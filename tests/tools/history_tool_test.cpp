@@ -5,10 +5,12 @@
 #include "pty_pair.h"
 #include "run_program.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 namespace mirv {
 namespace {
@@ -243,7 +245,18 @@ TEST_F(HistoryTool, ErrorsGiveTheirStatusAndOneLine) {
         {"backup onto the database",
          {"backup", folder.databasePath()},
          2,
-         "the backup cannot replace the database it copies: " + folder.databasePath()},
+         "refusing to write " + folder.databasePath() + ": it is the station's database " +
+             folder.databasePath()},
+        {"timeout of 0",
+         {"--timeout", "0", "prune", "--before", "2026-05-07", "--yes"},
+         1,
+         "--timeout: '0' is not a number of seconds above 0 and at most 86400 (see mirv-history "
+         "prune --help)"},
+        {"timeout past a day",
+         {"--timeout", "1e300", "prune", "--before", "2026-05-07", "--yes"},
+         1,
+         "--timeout: '1e300' is not a number of seconds above 0 and at most 86400 (see "
+         "mirv-history prune --help)"},
         {"prune without a terminal",
          {"prune", "--before", "2026-05-07"},
          1,
@@ -269,6 +282,134 @@ TEST_F(HistoryTool, ErrorsGiveTheirStatusAndOneLine) {
     EXPECT_FALSE(fs::exists(file("none.mdb"))); // never created
     EXPECT_FALSE(fs::exists(file("b.mdb")));
     EXPECT_EQ(historyRows(), 5);
+}
+
+// No command writes over the database or the files beside it, whatever name leads there; the
+// database's bytes stay as they were.
+TEST_F(HistoryTool, OutputsNeverReplaceTheDatabase) {
+    const std::string db = folder.databasePath();
+    fs::create_symlink(db, file("link.csv"));
+    fs::create_hard_link(db, file("hard.csv"));
+    // A link to the write-ahead log before there is one: opening the database would make it.
+    fs::create_symlink(db + "-wal", file("wal-later.csv"));
+    const auto early = tool({"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format",
+                             "csv", "--output", file("wal-later.csv")});
+    EXPECT_EQ(early.status, 2);
+    EXPECT_EQ(early.err, "mirv-history: refusing to write " + file("wal-later.csv") +
+                             ": it is the write-ahead log of the database " + db + "\n");
+    // A reader keeps the write-ahead log there, as the station does.
+    Database reader(db);
+    ASSERT_TRUE(reader.exec("BEGIN; SELECT count(*) FROM Historydata;"));
+    ASSERT_TRUE(fs::exists(db + "-wal"));
+    fs::create_symlink(db + "-wal", file("wal-link.csv"));
+    const std::string before = read(db);
+    const std::vector<std::string> range{"--from", "2026-05-06", "--to", "2026-05-07"};
+    const struct {
+        std::string output;
+        std::string what;
+    } outputs[] = {
+        {db, "the station's database " + db},
+        {file("link.csv"), "the station's database " + db},
+        {file("hard.csv"), "the station's database " + db},
+        {db + "-wal", "the write-ahead log of the database " + db},
+        {file("wal-link.csv"), "the write-ahead log of the database " + db},
+        {db + "-journal", "the rollback journal of the database " + db},
+        {db + "-pending.csv", "the file of history rows waiting for " + db},
+    };
+    for (const auto& o : outputs) {
+        for (const std::string command : {"export csv", "export xlsx", "energy csv", "backup"}) {
+            SCOPED_TRACE(command + " to " + o.output);
+            std::vector<std::string> args;
+            if (command == "backup") {
+                args = {"backup", o.output};
+            } else {
+                args = {command.substr(0, command.find(' '))};
+                args.insert(args.end(), range.begin(), range.end());
+                args.insert(args.end(), {"--format", command.substr(command.find(' ') + 1),
+                                         "--output", o.output});
+            }
+            const auto run = tool(args);
+            EXPECT_EQ(run.status, 2);
+            EXPECT_EQ(run.err,
+                      "mirv-history: refusing to write " + o.output + ": it is " + o.what + "\n");
+        }
+    }
+    EXPECT_EQ(read(db), before);
+    EXPECT_FALSE(fs::exists(db + "-pending.csv"));
+    EXPECT_FALSE(fs::exists(db + "-journal"));
+    // The program folder's own files, and standard output sent into the database.
+    const std::string copy = file("mirv-history");
+    fs::copy_file(MIRV_HISTORY_TOOL, copy);
+    auto run = runProgram({copy, "export", "--from", "2026-05-06", "--to", "2026-05-07", "--format",
+                           "csv", "--output", file("mirv-history")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "mirv-history: refusing to write " + copy +
+                           ": it is mirv-history, which "
+                           "the program folder " +
+                           folder.path() + " ships\n");
+    const int appended = ::open(db.c_str(), O_WRONLY | O_APPEND);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(appended, 1);
+        ::execl(MIRV_HISTORY_TOOL, MIRV_HISTORY_TOOL, "--db", db.c_str(), "export", "--from",
+                "2026-05-06", "--to", "2026-05-07", "--format", "csv", "--output", "-", nullptr);
+        ::_exit(127);
+    }
+    ::close(appended);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(read(db), before);
+}
+
+// A damaged database is told in one line by every command; a backup whose copy fails its
+// check leaves the earlier backup as it was.
+TEST_F(HistoryTool, DamagedDatabaseIsOneLineInEveryCommand) {
+    std::ofstream(file("b.mdb")) << "last week's backup";
+    folder.exec("PRAGMA journal_mode = DELETE");
+    {
+        Database db(folder.databasePath());
+        ASSERT_TRUE(db.exec("BEGIN"));
+        for (int i = 0; i < 3000; ++i)
+            ASSERT_TRUE(db.exec("INSERT INTO Historydata (MeterID, Foward, Alarmstatus, "
+                                "CreateTime) VALUES ('3', '" +
+                                std::to_string(i) + ".00', '通讯正常', '2026-05-06 11:00:00')"));
+        ASSERT_TRUE(db.exec("COMMIT"));
+    }
+    // Garbage over the pages in the middle of the file: the history table's own pages.
+    {
+        std::fstream f(folder.databasePath(), std::ios::in | std::ios::out | std::ios::binary);
+        const auto pages = fs::file_size(folder.databasePath()) / 4096;
+        for (auto p = pages / 2; p < pages / 2 + 6; ++p) {
+            f.seekp(static_cast<std::streamoff>(p * 4096 + 8));
+            f << std::string(3000, '\xff');
+        }
+    }
+    const std::vector<std::string> range{"--from", "2026-05-06", "--to", "2026-05-07"};
+    const std::vector<std::vector<std::string>> commands{
+        {"export", "--format", "csv", "--output", file("o.csv")},
+        {"export", "--format", "xlsx", "--output", file("o.xlsx")},
+        {"energy", "--format", "csv", "--output", file("e.csv")},
+        {"backup", file("b.mdb")},
+        {"prune", "--before", "2026-05-07", "--yes"},
+    };
+    for (auto args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        if (args[0] == "export" || args[0] == "energy")
+            args.insert(args.begin() + 1, range.begin(), range.end());
+        const auto run = tool(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.err.starts_with("mirv-history: ")) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        if (args[0] == "backup") {
+            EXPECT_NE(run.err.find("failed its integrity check"), std::string::npos) << run.err;
+        }
+    }
+    for (const char* name : {"o.csv", "o.xlsx", "e.csv"})
+        EXPECT_FALSE(fs::exists(file(name))) << name;
+    EXPECT_EQ(read(file("b.mdb")), "last week's backup");
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
 }
 
 TEST_F(HistoryTool, PruneAsksOnTheTerminal) {

@@ -41,6 +41,7 @@ CommandRun setUpBackup(CLI::App& command, const ToolSettings& settings) {
     command.add_option("FILE", *target, "where the copy goes (replaced only by a good copy)")
         ->required()
         ->type_name("FILE");
+    addOutputPath(command, *target);
     command.footer("The copy is the database as it was when the backup began; the station "
                    "goes on logging meanwhile. It replaces FILE only after PRAGMA "
                    "integrity_check passed on it.");

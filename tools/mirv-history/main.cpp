@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--timeout", settings.timeoutSeconds,
                    "seconds to wait for a lock another program holds (default 10)")
-        ->check(CLI::PositiveNumber)
+        ->check(timeoutRange())
         ->type_name("SECONDS")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.footer("Exit status: 0 done, 1 usage error, 2 database or file error.\n"
@@ -52,7 +52,10 @@ int main(int argc, char** argv) {
                       std::string(e.what()) + " (see mirv-history" + helpOf + " --help)");
     }
     for (const auto& [command, run] : commands)
-        if (command->parsed())
+        if (command->parsed()) {
+            if (const int refused = checkOutputs(*command, settings))
+                return refused;
             return run();
+        }
     return kUsageError;
 }

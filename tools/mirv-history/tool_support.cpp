@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "date_time_text.h"
+#include "protected_files.h"
 
 #include <csignal>
 #include <cstdio>
@@ -20,6 +21,14 @@ extern "C" void noteSignal(int signal) {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+std::vector<std::pair<const CLI::App*, const std::string*>> outputs;
+
+std::filesystem::path programFolder() {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : self.parent_path();
+}
+
 std::string trimmed(const std::string& s) {
     const auto first = s.find_first_not_of(' ');
     return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(' ') - first + 1);
@@ -30,9 +39,38 @@ std::string trimmed(const std::string& s) {
 std::string ToolSettings::database() const {
     if (!databasePath.empty())
         return databasePath;
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return (ec ? std::filesystem::path("mirv.mdb") : self.parent_path() / "mirv.mdb").string();
+    return (programFolder() / "mirv.mdb").string();
+}
+
+void addOutputPath(const CLI::App& command, const std::string& path) {
+    outputs.emplace_back(&command, &path);
+}
+
+int checkOutputs(const CLI::App& command, const ToolSettings& settings) {
+    const std::string folder = programFolder().string();
+    ProtectedFiles files{{settings.database()}, folder};
+    if (!folder.empty())
+        files.databases.push_back(folder + "/mirv.mdb");
+    for (const auto& [owner, path] : outputs) {
+        if (owner != &command)
+            continue;
+        const auto refused = *path == "-" ? refusedOutput(STDOUT_FILENO, "standard output", files)
+                                          : refusedOutput(*path, files);
+        if (refused)
+            return report(kDataError, *refused);
+    }
+    return kSuccess;
+}
+
+CLI::Validator timeoutRange() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            double seconds = 0;
+            if (CLI::detail::lexical_cast(text, seconds) && seconds > 0 && seconds <= 86400)
+                return {};
+            return "'" + text + "' is not a number of seconds above 0 and at most 86400";
+        },
+        "SECONDS");
 }
 
 int report(int status, const std::string& message) {
@@ -91,6 +129,7 @@ void addOutputOptions(CLI::App& command, std::string& format, std::string& outpu
     command.add_option("--output", output, "the file to write, or - for standard output")
         ->required()
         ->type_name("FILE|-");
+    addOutputPath(command, output);
 }
 
 OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "command.h"
 #include "station_database.h"
 
 #include <CLI/CLI.hpp>
@@ -23,6 +24,17 @@ std::optional<std::string> readDateOption(const std::string& option, const std::
 void addRangeOptions(CLI::App& command, std::string& from, std::string& to, std::string& meter);
 // --format csv|xlsx and --output FILE|-, both required.
 void addOutputOptions(CLI::App& command, std::string& format, std::string& output);
+
+// Declares `path` an output of `command` (a file name, or - for standard output):
+// checkOutputs refuses it when it would write over the database or a file the program folder
+// ships, before the command opens anything.
+void addOutputPath(const CLI::App& command, const std::string& path);
+// kSuccess when every output of the command that ran may be written; otherwise one line on
+// standard error and kDataError.
+int checkOutputs(const CLI::App& command, const ToolSettings& settings);
+
+// The --timeout option's check: seconds above 0, at most a day.
+CLI::Validator timeoutRange();
 
 // Opens the station database for a command; on failure reports it (status kDataError).
 OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs);
