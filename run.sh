@@ -3,8 +3,20 @@
 # against simulated meters 1 to 5 on a pseudo-terminal: meter 4 is silent, meter 2 reports
 # alarms. Without a display it runs under Xvfb and keeps a screenshot of the window up to date.
 # Ctrl-C ends everything it started.
+#
+# ./run.sh --gateway tcp|modbus-tcp runs the same demo through a simulated RS-485 gateway on
+# 127.0.0.1 instead: ports/com1 is then a file naming it.
 set -euo pipefail
 cd "$(dirname "$0")"
+gateway=
+if [ $# -gt 0 ]; then
+    if [ $# -eq 2 ] && [ "$1" = --gateway ] && { [ "$2" = tcp ] || [ "$2" = modbus-tcp ]; }; then
+        gateway=$2
+    else
+        echo "usage: $0 [--gateway tcp|modbus-tcp]" >&2
+        exit 2
+    fi
+fi
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # What the demo runs and the program folder holds (mirv-uplink among them); the tests and
@@ -33,10 +45,18 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-build/tools/meter-sim --link "$demo/ports/com1" --meters 1-5 --fault 4:silent \
-    --alarm 2:excite+upper --pace &
-pids+=($!)
-for _ in $(seq 50); do [ -e "$demo/ports/com1" ] && break; sleep 0.1; done
+meters=(--meters 1-5 --fault 4:silent --alarm 2:excite+upper --pace)
+if [ -n "$gateway" ]; then
+    address=127.0.0.1:${MIRV_DEMO_GATEWAY_PORT:-15020}
+    rm -f "$demo/ports/com1"
+    echo "$gateway://$address" > "$demo/ports/com1"
+    build/tools/meter-sim "--$gateway-listen" "$address" "${meters[@]}" &
+    pids+=($!)
+else
+    build/tools/meter-sim --link "$demo/ports/com1" "${meters[@]}" &
+    pids+=($!)
+    for _ in $(seq 50); do [ -e "$demo/ports/com1" ] && break; sleep 0.1; done
+fi
 
 if [ -z "${DISPLAY:-}" ]; then
     display=:$((90 + RANDOM % 100))

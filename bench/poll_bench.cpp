@@ -1,5 +1,6 @@
-// poll_bench [SECONDS]: the station's CPU time per poll with its window showing the board,
-// polling 20 simulated meters on a pseudo-terminal every 20 ms, and its resident memory.
+// poll_bench [SECONDS] [tcp|modbus-tcp]: the station's CPU time per poll with its window
+// showing the board, polling 20 simulated meters on a pseudo-terminal every 20 ms (or through
+// a simulated gateway on 127.0.0.1, RTU over TCP or Modbus TCP), and its resident memory.
 // POLL_BENCH_SHOT=FILE.png saves a picture of the window at the end.
 #include "bench_support.h"
 #include "create_database.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -64,6 +66,11 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
+    const std::string gateway = argc > 2 ? argv[2] : "";
+    if (!gateway.empty() && gateway != "tcp" && gateway != "modbus-tcp") {
+        std::fprintf(stderr, "usage: poll_bench [SECONDS] [tcp|modbus-tcp]\n");
+        return 2;
+    }
     char dirTemplate[] = "/tmp/mirv-poll-bench-XXXXXX";
     const fs::path dir = ::mkdtemp(dirTemplate);
     fs::create_directories(dir / "ports");
@@ -73,14 +80,28 @@ int main(int argc, char** argv) {
         "UPDATE mirve SET timer = '20', minute = '1', com = 1, Settings = '19200', num = '20'");
 
     const std::string link = (dir / "ports" / "com1").string();
+    std::string side = "--link", where = link;
+    if (!gateway.empty()) {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        where = "127.0.0.1:" + std::to_string(probe.serverPort());
+        side = "--" + gateway + "-listen";
+        std::ofstream(link) << gateway << "://" << where << "\n";
+    }
     const pid_t sim = ::fork();
     if (sim == 0) {
-        ::execl(MIRV_METER_SIM, MIRV_METER_SIM, "--link", link.c_str(), "--meters", "1-20",
+        ::execl(MIRV_METER_SIM, MIRV_METER_SIM, side.c_str(), where.c_str(), "--meters", "1-20",
                 "--baud", "19200", static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    while (!fs::exists(link))
-        QTest::qWait(10);
+    if (gateway.empty()) {
+        while (!fs::exists(link))
+            QTest::qWait(10);
+    } else {
+        QTest::qWait(500);
+    }
+    std::printf("line: %s\n",
+                gateway.empty() ? "pseudo-terminal" : (gateway + "://" + where).c_str());
 
     NoDialogs dialogs;
     {
@@ -89,6 +110,9 @@ int main(int argc, char** argv) {
         window.startUp();
         // The measurement wants many polls: run faster than the line would allow.
         window.pollTimer.setInterval(20);
+        if (!gateway.empty() &&
+            !QTest::qWaitFor([&] { return window.serialPort.gateway().connected(); }, 5000))
+            std::fprintf(stderr, "the gateway did not connect\n");
         int polls = 0;
         QObject::connect(&window.pollTimer, &QTimer::timeout, [&] { ++polls; });
         runEventLoop(1000);

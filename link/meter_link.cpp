@@ -6,6 +6,7 @@
 #include "read_request.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace mirv {
 
@@ -49,8 +50,10 @@ void MeterLink::onPollTick() {
     port_.flushOutput();
     port_.flushInput();
     polledAddress = static_cast<std::uint8_t>(currentAddress);
-    if (awaitingReply)
+    if (awaitingReply) {
         blankMissedMeter();
+        countMissedPoll();
+    }
     sendNextRequest();
 }
 
@@ -101,11 +104,24 @@ void MeterLink::handleAnswer() {
     const int n = answer[0];
     // Only the polled meter's answer settles the poll; a late answer from the meter before
     // it must not hide that the polled one stayed silent.
-    if (n == polledAddress)
+    if (n == polledAddress) {
         awaitingReply = false;
+        missedInRow_ = 0;
+    }
     if (ReadingsBoard::isMeter(n)) {
         board_.setRow(n, composeRow(registers));
         board_.setAnswered(n, true);
+    }
+}
+
+void MeterLink::countMissedPoll() {
+    constexpr int kSilentRounds = 3;
+    const double count = leadingNumber(meterCount);
+    const int metersPolled =
+        count >= 1 ? static_cast<int>(std::ceil(std::min(count, kHighestAddress))) : 1;
+    if (++missedInRow_ >= kSilentRounds * metersPolled) {
+        missedInRow_ = 0;
+        port_.farEndSilent();
     }
 }
 

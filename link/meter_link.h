@@ -34,10 +34,13 @@ class MeterLink {
     void sendNextRequest();
     void handleAnswer();
     void blankMissedMeter();
+    void countMissedPoll();
 
     SerialPort& port_;
     ReadingsBoard& board_;
     bool stopped_ = false;
+    // Polls missed in a row, by whichever meters were polled.
+    int missedInRow_ = 0;
 };
 
 } // namespace mirv

@@ -28,6 +28,9 @@ class SerialPort {
     virtual std::vector<std::uint8_t> readAll() = 0;
     // Called once per poll tick: a port whose device vanished may try to come back here.
     virtual void recover() {}
+    // Called when no meter has answered for three whole rounds of polls. A serial line has
+    // nothing to do about it; a network connection may be half-open and is made anew.
+    virtual void farEndSilent() {}
 
     // Raised on the event thread whenever received bytes are waiting.
     std::function<void()> bytesArrived;

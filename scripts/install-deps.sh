@@ -10,6 +10,7 @@ packages=(
     libxlsxwriter-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev socat
+    mbpoll python3-pymodbus python3-serial-asyncio  # independent Modbus TCP masters for the tests
     xvfb xauth imagemagick fonts-wqy-zenhei
     libreoffice-calc libreoffice-dev
     postgresql libpq-dev

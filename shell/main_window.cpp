@@ -92,12 +92,26 @@ void MainWindow::showHistoryState(HistoryWriter::State state) {
     if (state == HistoryWriter::State::Written) {
         if (shown)
             messageLine->setText(messageBeforeBacklog_);
+        else if (texts.indexOf(messageBeforeGateway_) > 0)
+            messageBeforeGateway_ = messageBeforeBacklog_; // under the gateway's text
         return;
     }
     // What the line held before the rows began to wait comes back once they are written.
     if (!shown)
         messageBeforeBacklog_ = messageLine->text();
     messageLine->setText(text);
+}
+
+void MainWindow::showGatewayConnected(bool connected) {
+    const QString retrying = QStringLiteral("网关未连接,正在重试");
+    if (!connected && messageLine->text() != retrying) {
+        messageBeforeGateway_ = messageLine->text();
+        messageLine->setText(retrying);
+    } else if (connected && messageLine->text() == retrying) {
+        messageLine->setText(messageBeforeGateway_);
+    } else if (connected && messageBeforeBacklog_ == retrying) {
+        messageBeforeBacklog_ = messageBeforeGateway_; // under the history's text
+    }
 }
 
 void MainWindow::changeEvent(QEvent* event) {

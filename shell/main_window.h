@@ -3,13 +3,13 @@
 #include "history_model.h"
 #include "history_writer.h"
 #include "meter_link.h"
-#include "qt_serial_port.h"
 #include "query_criteria.h"
 #include "readings_board.h"
 #include "record_logger.h"
 #include "record_tick.h"
 #include "report_export.h"
 #include "settings_row.h"
+#include "station_port.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -76,7 +76,8 @@ class MainWindow : public QWidget {
     QTimer pollTimer;
     QTimer recordTimer;
 
-    QtSerialPort serialPort;
+    // The serial line, or the gateway that ports/comN names.
+    StationPort serialPort;
     ReadingsBoard board;
     MeterLink link{serialPort, board};
     RecordTick recordTick;
@@ -111,10 +112,12 @@ class MainWindow : public QWidget {
     void onPollTick();
     void onRecordTick();
     void showHistoryState(HistoryWriter::State state);
+    void showGatewayConnected(bool connected);
 
     QString programDir_;
     Dialogs& dialogs_;
     QString messageBeforeBacklog_;
+    QString messageBeforeGateway_;
     // The texts the board's cells show, and the rows whose tab was hidden when they changed.
     std::array<BoardRow, kMeters> shownRows_{};
     std::array<bool, kMeters> staleRows_{};

@@ -159,7 +159,9 @@ void MainWindow::startUp() {
     link.currentAddress = 0;
 
     // Without a stored port number there is nothing to open; an invalid one leaves the port
-    // on the number it holds.
+    // on the number it holds. A gateway that cannot be reached yet is no failure: the port
+    // keeps trying and the message line says so meanwhile.
+    serialPort.gatewayConnectionChanged = [this](bool up) { showGatewayConnected(up); };
     if (storedPort.text) {
         if (storedPort.whole && *storedPort.whole >= 1 && *storedPort.whole <= 255)
             portNumber = static_cast<int>(*storedPort.whole);
@@ -184,6 +186,7 @@ void MainWindow::startUp() {
         pollTimer.stop();
         pollTimer.setInterval(0);
         link.stop();
+        serialPort.closeGateway();
         QString box;
         if (!databaseFailure.isEmpty()) {
             box = databaseFailure;

@@ -3,42 +3,31 @@
 #include "line_speed.h"
 #include "meter_model.h"
 
+#include <CLI/CLI.hpp>
 #include <sstream>
 #include <vector>
 
 namespace mirv::sim {
 
-const char* const kUsage = R"(Usage: meter-sim (--port DEVICE | --link PATH) [options]
-
-A Modbus-RTU slave that answers function 03 for registers 0x30..0x8A like a flow and
-energy meter, with readings that change over time and totals that grow.
-
-  --port DEVICE         serve on an existing serial device (e.g. /dev/ttyUSB0)
-  --link PATH           create a pseudo-terminal and make PATH a symbolic link to it;
-                        the link is removed on exit
-  --baud N              line speed: 600, 1200, 2400, 4800, 9600, 14400 or 19200
-                        (default 9600; 8 data bits, no parity, 1 stop bit)
-  --pace                send each answer at the pace of a real line: its bytes spread over
-                        their wire time at the baud rate (10 bits a byte), after the turnaround
-  --turnaround MS       with --pace, the meter's pause before it answers (default 5)
-  --meters LIST         addresses to answer for, e.g. 1,2,5 or 1-20 (default 1)
-  --alarm M:NAMES       alarm flags of meter M, NAMES from excite, electrode, empty-pipe,
-                        upper, lower joined by '+', e.g. 3:excite+upper
-  --fault M:KIND[:ARGS] make meter M misbehave:
-                          silent          never answer
-                          bad-crc         answer with a wrong CRC
-                          short           answer only the first 100 bytes
-                          delay:MS        answer after MS milliseconds
-                          pieces:N:GAP    answer in N parts, GAP milliseconds apart
-                          trailing        answer followed by one extra byte
-                          exception       answer with exception 04 (5 bytes)
-  --verbose             log every request and answer on standard error
-  --help                show this text
-
-SIGINT or SIGTERM end it cleanly.
-)";
-
 namespace {
+
+constexpr const char* kDescription =
+    "A Modbus-RTU slave that answers function 03 for registers 0x30..0x8A like a flow and "
+    "energy meter, with readings that change over time and totals that grow. It serves a "
+    "serial line, a gateway's network side (RTU over TCP, Modbus TCP), or several at once.";
+
+constexpr const char* kFooter = R"(Faults (--fault M:KIND):
+  silent          never answer
+  bad-crc         answer with a wrong CRC (Modbus TCP: with a wrong transaction ID)
+  short           answer only the first 100 bytes (Modbus TCP: a truncated answer)
+  delay:MS        answer after MS milliseconds
+  pieces:N:GAP    answer in N parts, GAP milliseconds apart
+  trailing        answer followed by one extra byte (Modbus TCP: inside the answer)
+  exception       answer with exception 04
+  hang-up         send half the answer, then close the network connection
+
+A network side serves one client at a time; others wait until it leaves.
+SIGINT or SIGTERM end it cleanly.)";
 
 std::vector<std::string> split(const std::string& s, char sep) {
     std::vector<std::string> out;
@@ -53,7 +42,7 @@ bool toInt(const std::string& s, int& v) {
     try {
         std::size_t used = 0;
         v = std::stoi(s, &used);
-        return used == s.size();
+        return used == s.size() && !s.empty() && s[0] != ' ';
     } catch (...) {
         return false;
     }
@@ -118,6 +107,8 @@ bool parseFault(const std::string& text, std::map<int, Fault>& faults) {
         f.kind = Fault::Trailing;
     else if (kind == "exception" && args == 0)
         f.kind = Fault::Exception;
+    else if (kind == "hang-up" && args == 0)
+        f.kind = Fault::HangUp;
     else if (kind == "delay" && args == 1 && toInt(parts[2], f.delayMs) && f.delayMs >= 0)
         f.kind = Fault::Delay;
     else if (kind == "pieces" && args == 2 && toInt(parts[2], f.pieces) &&
@@ -129,54 +120,132 @@ bool parseFault(const std::string& text, std::map<int, Fault>& faults) {
     return true;
 }
 
+// A check that accepts what `parse` accepts and otherwise names the expected form.
+template <typename Parse> CLI::Validator accepting(const std::string& form, Parse parse) {
+    return CLI::Validator(
+        [form, parse](std::string& value) {
+            return parse(value) ? std::string() : "'" + value + "' is not " + form;
+        },
+        "");
+}
+
 } // namespace
 
-std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc)
-                return std::nullopt;
-            return std::string(argv[++i]);
-        };
-        bool ok = true;
-        if (arg == "--verbose") {
-            o.verbose = true;
-        } else if (arg == "--pace") {
-            o.pace = true;
-        } else if (arg == "--port" || arg == "--link" || arg == "--baud" || arg == "--meters" ||
-                   arg == "--alarm" || arg == "--fault" || arg == "--turnaround") {
-            const auto v = value();
-            if (!v)
-                ok = false;
-            else if (arg == "--port")
-                o.port = *v;
-            else if (arg == "--link")
-                o.link = *v;
-            else if (arg == "--baud")
-                ok = toInt(*v, o.baud) && isStationBaud(o.baud);
-            else if (arg == "--turnaround")
-                ok = toInt(*v, o.turnaroundMs) && o.turnaroundMs >= 0;
-            else if (arg == "--meters")
-                ok = parseMeters(*v, o.meters);
-            else if (arg == "--alarm")
-                ok = parseAlarm(*v, o.alarms);
-            else
-                ok = parseFault(*v, o.faults);
-        } else {
-            ok = false;
-        }
-        if (!ok) {
-            error = "meter-sim: bad argument near '" + arg + "' (see --help)";
-            return std::nullopt;
-        }
-    }
-    if (o.port.empty() == o.link.empty()) {
-        error = "meter-sim: give exactly one of --port and --link (see --help)";
+std::optional<ListenAddress> parseListenAddress(const std::string& text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
         return std::nullopt;
+    ListenAddress a;
+    a.host = text.substr(0, colon);
+    if (a.host.size() > 2 && a.host.front() == '[' && a.host.back() == ']')
+        a.host = a.host.substr(1, a.host.size() - 2);
+    const std::string port = text.substr(colon + 1);
+    if (port.find_first_not_of("0123456789") != std::string::npos || !toInt(port, a.port) ||
+        a.port < 1 || a.port > 65535)
+        return std::nullopt;
+    return a;
+}
+
+CommandLine parseCommandLine(int argc, char** argv) {
+    Options o;
+    std::string meters, tcpListen, modbusTcpListen;
+    std::vector<std::string> alarms, faults;
+    CLI::App app(kDescription, "meter-sim");
+    app.footer(kFooter);
+    auto* port = app.add_option("--port", o.port, "serve on an existing serial device")
+                     ->type_name("DEVICE")
+                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    auto* link = app.add_option("--link", o.link,
+                                "create a pseudo-terminal and make PATH a symbolic link to it "
+                                "(removed on exit)")
+                     ->type_name("PATH")
+                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    port->excludes(link);
+    auto listen = accepting("HOST:PORT",
+                            [](const std::string& v) { return parseListenAddress(v).has_value(); });
+    app.add_option("--tcp-listen", tcpListen,
+                   "serve RTU frames over TCP on HOST:PORT, as a gateway in transparent mode")
+        ->type_name("HOST:PORT")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->check(listen);
+    app.add_option("--modbus-tcp-listen", modbusTcpListen,
+                   "serve Modbus TCP on HOST:PORT, the unit ID naming the meter")
+        ->type_name("HOST:PORT")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->check(listen);
+    app.add_option("--baud", o.baud,
+                   "line speed: 600, 1200, 2400, 4800, 9600, 14400 or 19200 (default 9600; 8 "
+                   "data bits, no parity, 1 stop bit)")
+        ->type_name("N")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                int b = 0;
+                return toInt(v, b) && isStationBaud(b) ? std::string()
+                                                       : "'" + v + "' is not a station baud rate";
+            },
+            ""));
+    app.add_flag("--pace", o.pace,
+                 "send each answer at the pace of a real line: its bytes spread over their wire "
+                 "time at the baud rate (10 bits a byte), after the turnaround");
+    app.add_option("--turnaround", o.turnaroundMs,
+                   "with --pace, the meter's pause before it answers (default 5)")
+        ->type_name("MS")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->check(accepting("a whole number of milliseconds", [](const auto& v) {
+            int ms = 0;
+            return toInt(v, ms) && ms >= 0;
+        }));
+    app.add_option("--meters", meters, "addresses to answer for, e.g. 1,2,5 or 1-20 (default 1)")
+        ->type_name("LIST")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->check(accepting("a list like 1,2,5 or 1-20 of addresses 1..247", [](const auto& v) {
+            std::set<int> m;
+            return parseMeters(v, m);
+        }));
+    app.add_option("--alarm", alarms,
+                   "alarm flags of meter M, NAMES from excite, electrode, empty-pipe, upper, "
+                   "lower joined by '+', e.g. 3:excite+upper")
+        ->type_name("M:NAMES")
+        ->check(accepting("M:NAMES", [](const auto& v) {
+            std::map<int, unsigned> a;
+            return parseAlarm(v, a);
+        }));
+    app.add_option("--fault", faults, "make meter M misbehave (kinds below)")
+        ->type_name("M:KIND[:ARGS]")
+        ->check(accepting("M:KIND[:ARGS]", [](const auto& v) {
+            std::map<int, Fault> f;
+            return parseFault(v, f);
+        }));
+    app.add_flag("--verbose", o.verbose, "log every request and answer on standard error");
+
+    CommandLine result;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        result.help = app.help();
+        return result;
+    } catch (const CLI::ParseError& e) {
+        result.error = "meter-sim: " + std::string(e.what()) + " (see --help)";
+        return result;
     }
-    return o;
+    if (!meters.empty())
+        parseMeters(meters, o.meters);
+    for (const auto& a : alarms)
+        parseAlarm(a, o.alarms);
+    for (const auto& f : faults)
+        parseFault(f, o.faults);
+    if (!tcpListen.empty())
+        o.tcpListen = parseListenAddress(tcpListen);
+    if (!modbusTcpListen.empty())
+        o.modbusTcpListen = parseListenAddress(modbusTcpListen);
+    if (o.port.empty() && o.link.empty() && !o.tcpListen && !o.modbusTcpListen) {
+        result.error = "meter-sim: give --port or --link, --tcp-listen or --modbus-tcp-listen "
+                       "(see --help)";
+        return result;
+    }
+    result.options = o;
+    return result;
 }
 
 } // namespace mirv::sim

@@ -9,15 +9,33 @@ namespace mirv::sim {
 
 // How a meter misbehaves on request.
 struct Fault {
-    enum Kind { None, Silent, BadCrc, Short, Delay, Pieces, Trailing, Exception } kind = None;
+    enum Kind {
+        None,
+        Silent,
+        BadCrc,
+        Short,
+        Delay,
+        Pieces,
+        Trailing,
+        Exception,
+        HangUp
+    } kind = None;
     int delayMs = 0; // Delay: before answering
     int pieces = 1;  // Pieces: how many parts
     int gapMs = 0;   // Pieces: pause between parts
 };
 
+// Where a network side listens: a host name or address and a port.
+struct ListenAddress {
+    std::string host;
+    int port = 0;
+};
+
 struct Options {
-    std::string port; // serve on this existing device
-    std::string link; // or create a pseudo-terminal and link this path to it
+    std::string port;                       // serve on this existing device
+    std::string link;                       // or create a pseudo-terminal and link this path to it
+    std::optional<ListenAddress> tcpListen; // RTU frames over TCP
+    std::optional<ListenAddress> modbusTcpListen; // Modbus TCP
     int baud = 9600;
     bool pace = false;    // answer bytes spread over their wire time at `baud`
     int turnaroundMs = 5; // with pace: the pause before an answer starts
@@ -27,9 +45,17 @@ struct Options {
     bool verbose = false;
 };
 
-// Parses the command line; on a mistake returns nothing and sets `error`.
-std::optional<Options> parseOptions(int argc, char** argv, std::string& error);
+// The options of a command line, or why there are none: `help` holds the usage text when
+// --help was asked for, `error` one line when the command line is wrong.
+struct CommandLine {
+    std::optional<Options> options;
+    std::string help;
+    std::string error;
+};
 
-extern const char* const kUsage;
+CommandLine parseCommandLine(int argc, char** argv);
+
+// "HOST:PORT" or "[V6ADDRESS]:PORT" with a port of 1..65535.
+std::optional<ListenAddress> parseListenAddress(const std::string& text);
 
 } // namespace mirv::sim

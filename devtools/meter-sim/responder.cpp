@@ -10,12 +10,28 @@ namespace mirv::sim {
 
 namespace {
 
-std::vector<std::uint8_t> exceptionAnswer(std::uint8_t address, std::uint8_t code) {
-    std::vector<std::uint8_t> a{address, 0x83, code};
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes exceptionAnswer(std::uint8_t address, std::uint8_t function, std::uint8_t code) {
+    Bytes a{address, static_cast<std::uint8_t>(function | 0x80), code};
     const auto crc = crc16(a);
     a.push_back(crc[1]);
     a.push_back(crc[0]);
     return a;
+}
+
+// An RTU frame (address, PDU, CRC) in Modbus TCP framing: the header with `transaction`, the
+// address as unit ID, the PDU; the CRC has no place there.
+Bytes inModbusTcp(std::uint16_t transaction, const Bytes& rtu) {
+    const std::size_t pduEnd = rtu.size() >= 3 ? rtu.size() - 2 : rtu.size();
+    const std::size_t length = pduEnd; // unit ID and PDU
+    Bytes out(6 + pduEnd);
+    out[0] = static_cast<std::uint8_t>(transaction >> 8);
+    out[1] = static_cast<std::uint8_t>(transaction & 0xFF);
+    out[4] = static_cast<std::uint8_t>(length >> 8);
+    out[5] = static_cast<std::uint8_t>(length & 0xFF);
+    std::copy(rtu.begin(), rtu.begin() + static_cast<std::ptrdiff_t>(pduEnd), out.begin() + 6);
+    return out;
 }
 
 void logBytes(const char* what, std::span<const std::uint8_t> bytes) {
@@ -36,27 +52,63 @@ Responder::Responder(const Options& options) : options_(options) {
 }
 
 std::vector<Chunk> Responder::feed(std::span<const std::uint8_t> received, double now) {
-    pending_.insert(pending_.end(), received.begin(), received.end());
+    return feed(line_, received, now);
+}
+
+std::vector<Chunk> Responder::feed(RequestStream& stream, std::span<const std::uint8_t> received,
+                                   double now) {
+    stream.pending.insert(stream.pending.end(), received.begin(), received.end());
+    return stream.modbusTcp ? feedModbusTcp(stream, now) : feedRtu(stream, now);
+}
+
+std::vector<Chunk> Responder::feedRtu(RequestStream& stream, double now) {
+    auto& pending = stream.pending;
     std::vector<Chunk> out;
     std::size_t start = 0;
-    while (pending_.size() - start >= 8) {
-        const std::uint8_t* frame = pending_.data() + start;
+    while (pending.size() - start >= 8) {
+        const std::uint8_t* frame = pending.data() + start;
         const auto crc = crc16(std::span(frame, 6));
         if (frame[1] == 0x03 && frame[6] == crc[1] && frame[7] == crc[0]) {
-            auto chunks = answer(frame, now);
+            auto chunks = answer(frame, now, std::nullopt);
             out.insert(out.end(), chunks.begin(), chunks.end());
             start += 8;
         } else {
             ++start; // line noise: resynchronise byte by byte
         }
     }
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(start));
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(start));
     return out;
 }
 
-std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now) {
-    std::vector<Chunk> chunks = misbehave(request, now);
-    return options_.pace ? paced(chunks) : chunks;
+std::vector<Chunk> Responder::feedModbusTcp(RequestStream& stream, double now) {
+    auto& pending = stream.pending;
+    std::vector<Chunk> out;
+    std::size_t start = 0;
+    while (!stream.broken && pending.size() - start >= 7) {
+        const std::uint8_t* h = pending.data() + start;
+        const std::uint16_t transaction = static_cast<std::uint16_t>(h[0] << 8 | h[1]);
+        const std::size_t length = static_cast<std::size_t>(h[4] << 8 | h[5]);
+        if (h[2] != 0 || h[3] != 0 || length < 2 || length > 254) {
+            stream.broken = true;
+            break;
+        }
+        if (pending.size() - start < 6 + length)
+            break;
+        // The request in RTU form, so that one answering path serves both framings.
+        Bytes rtu(h + 6, h + 6 + length);
+        const auto crc = crc16(rtu);
+        rtu.push_back(crc[1]);
+        rtu.push_back(crc[0]);
+        start += 6 + length;
+        std::vector<Chunk> chunks;
+        if (rtu[1] == 0x03 && rtu.size() == 8)
+            chunks = answer(rtu.data(), now, transaction);
+        else if (meters_.contains(rtu[0]))
+            chunks = {{now, inModbusTcp(transaction, exceptionAnswer(rtu[0], rtu[1], 0x01))}};
+        out.insert(out.end(), chunks.begin(), chunks.end());
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(start));
+    return out;
 }
 
 // Each chunk starts after the turnaround and goes out as the line would carry it: byte i is
@@ -78,64 +130,83 @@ std::vector<Chunk> Responder::paced(const std::vector<Chunk>& chunks) const {
             out.back().dueSeconds = through;
             out.back().bytes.push_back(c.bytes[i]);
         }
+        if (!out.empty() && out.size() > first)
+            out.back().hangUp = c.hangUp;
     }
     return out;
 }
 
-std::vector<Chunk> Responder::misbehave(const std::uint8_t* request, double now) {
+std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now,
+                                     std::optional<std::uint16_t> transaction) {
     const int address = request[0];
     const auto meter = meters_.find(address);
     if (options_.verbose)
-        logBytes("request", std::span(request, 8));
+        logBytes(transaction ? "Modbus TCP request, as RTU" : "request", std::span(request, 8));
     if (meter == meters_.end())
         return {};
     const unsigned first = request[2] << 8 | request[3];
     const unsigned count = request[4] << 8 | request[5];
-    if (first != kFirstRegister || count != kRegisterCount)
-        return {{now, exceptionAnswer(static_cast<std::uint8_t>(address), 0x02)}};
-
-    const auto answerBytes =
-        buildAnswer(static_cast<std::uint8_t>(address), meter->second.registersAt(now));
-    std::vector<std::uint8_t> bytes(answerBytes.begin(), answerBytes.end());
     const auto f = options_.faults.find(address);
     const Fault fault = f == options_.faults.end() ? Fault{} : f->second;
+
+    Bytes bytes;
+    if (first != kFirstRegister || count != kRegisterCount) {
+        bytes = exceptionAnswer(static_cast<std::uint8_t>(address), 0x03, 0x02);
+    } else {
+        const auto answerBytes =
+            buildAnswer(static_cast<std::uint8_t>(address), meter->second.registersAt(now));
+        bytes.assign(answerBytes.begin(), answerBytes.end());
+        switch (fault.kind) {
+        case Fault::Silent:
+            return {};
+        case Fault::BadCrc:
+            bytes.back() ^= 0x5A;
+            break;
+        case Fault::Short:
+            bytes.resize(100);
+            break;
+        case Fault::Trailing:
+            bytes.push_back(0x00);
+            break;
+        case Fault::Exception:
+            bytes = exceptionAnswer(static_cast<std::uint8_t>(address), 0x03, 0x04);
+            break;
+        default:
+            break;
+        }
+    }
+    if (transaction) {
+        // Modbus TCP has no CRC: a corrupt answer is one for another transaction.
+        const bool corrupt = fault.kind == Fault::BadCrc;
+        bytes = inModbusTcp(corrupt ? static_cast<std::uint16_t>(*transaction + 1) : *transaction,
+                            bytes);
+    }
+    if (options_.verbose)
+        logBytes("answer", bytes);
+
     std::vector<Chunk> out;
     switch (fault.kind) {
-    case Fault::Silent:
-        return {};
-    case Fault::BadCrc:
-        bytes.back() ^= 0x5A;
-        break;
-    case Fault::Short:
-        bytes.resize(100);
-        break;
-    case Fault::Trailing:
-        bytes.push_back(0x00);
-        break;
-    case Fault::Exception:
-        bytes = exceptionAnswer(static_cast<std::uint8_t>(address), 0x04);
-        break;
     case Fault::Delay:
         out.push_back({now + fault.delayMs / 1000.0, bytes});
-        return out;
+        break;
+    case Fault::HangUp:
+        bytes.resize(bytes.size() / 2);
+        out.push_back({now, bytes, true});
+        break;
     case Fault::Pieces: {
         const std::size_t n = static_cast<std::size_t>(fault.pieces);
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t from = bytes.size() * i / n, to = bytes.size() * (i + 1) / n;
             if (from < to)
-                out.push_back(
-                    {now + i * fault.gapMs / 1000.0,
-                     std::vector<std::uint8_t>(bytes.begin() + from, bytes.begin() + to)});
+                out.push_back({now + i * fault.gapMs / 1000.0,
+                               Bytes(bytes.begin() + from, bytes.begin() + to)});
         }
-        return out;
-    }
-    case Fault::None:
         break;
     }
-    if (options_.verbose)
-        logBytes("answer", bytes);
-    out.push_back({now, bytes});
-    return out;
+    default:
+        out.push_back({now, bytes});
+    }
+    return options_.pace ? paced(out) : out;
 }
 
 } // namespace mirv::sim

@@ -136,14 +136,22 @@ TEST(MeterSim, CommandLine) {
         {{"--link", "/x", "--baud", "38400"}, false},
         {{"--link", "/x", "--baud", "9600x"}, false},
         {{"--link", "/x", "--turnaround", "-1"}, false},
+        {{"--link", "/x", "--turnaround", "2O"}, false},
+        {{"--tcp-listen", "127.0.0.1:1502"}, true},
+        {{"--modbus-tcp-listen", "[::1]:502", "--link", "/x", "--fault", "1:hang-up"}, true},
+        {{"--tcp-listen", "127.0.0.1"}, false},
+        {{"--modbus-tcp-listen", "localhost:70000"}, false},
+        {{"--tcp-listen", "localhost:http"}, false},
+        {{"--link", "/x", "--unknown"}, false},
     };
     for (const auto& c : cases) {
         std::vector<char*> argv{const_cast<char*>("meter-sim")};
         for (const char* a : c.args)
             argv.push_back(const_cast<char*>(a));
-        std::string error;
-        EXPECT_EQ(parseOptions(static_cast<int>(argv.size()), argv.data(), error).has_value(), c.ok)
-            << c.args[0] << " " << error;
+        const CommandLine parsed = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(parsed.options.has_value(), c.ok) << c.args[0] << " " << parsed.error;
+        EXPECT_EQ(parsed.error.empty(), c.ok) << c.args[0];
+        EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
     }
 }
 
