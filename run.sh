@@ -59,11 +59,16 @@ else
 fi
 
 if [ -z "${DISPLAY:-}" ]; then
-    display=:$((90 + RANDOM % 100))
-    Xvfb "$display" -screen 0 1200x600x24 -nolisten tcp &
+    # The server takes the first free display number and writes it once it is ready: a number
+    # picked here could belong to another X server already.
+    numberfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1200x600x24 -nolisten tcp 3>"$numberfile" &
     pids+=($!)
+    for _ in $(seq 100); do [ -s "$numberfile" ] && break; sleep 0.1; done
+    display=:$(head -n 1 "$numberfile")
+    rm -f "$numberfile"
+    [ "$display" != : ] || { echo "Xvfb did not start" >&2; exit 1; }
     export DISPLAY=$display
-    sleep 1
     shot=$demo/screenshot.png
     echo "No display: the station runs under Xvfb on $display; its screenshot is rewritten every 3 s at $shot"
     ( while sleep 3; do import -window root "$shot.tmp.png" 2>/dev/null && mv -f "$shot.tmp.png" "$shot"; done ) &

@@ -1,13 +1,15 @@
-// uplink_bench [--server-in-memory] [YEAR.mdb]: mirv-uplink against a PostgreSQL server of its
-// own. Copies the year of history (default build/bench-data/mirv.mdb, made by history_bench)
-// into a program folder and reports: the whole backlog forwarded (rows a second, total time),
-// the delay from a logging pass's commit to its rows on the server in steady state, and the
-// logging passes of a station writing beside the uplink (BEGIN IMMEDIATE, 20 INSERTs, COMMIT
-// once a second on a connection of its own), without the uplink, during the backlog and in
+// uplink_bench [--server-in-memory] [--superuser] [YEAR.mdb]: mirv-uplink against a PostgreSQL
+// server of its own. Copies the year of history (default build/bench-data/mirv.mdb, made by
+// history_bench) into a program folder and reports: the whole backlog forwarded (rows a second,
+// total time), the delay from a logging pass's commit to its rows on the server in steady state,
+// and the logging passes of a station writing beside the uplink (BEGIN IMMEDIATE, 20 INSERTs,
+// COMMIT once a second on a connection of its own), without the uplink, during the backlog and in
 // steady state. A control writes the same passes half a second later into a database of its
 // own on the same disk: what slows it too comes from the machine, not from the uplink.
 // --server-in-memory keeps the server's cluster in /dev/shm, so that its writes do not share
-// the station's disk, as with a server on another machine.
+// the station's disk, as with a server on another machine. The uplink forwards under a station
+// role of data/central_roles.sql, as shipped; --superuser forwards as the server's superuser
+// (no row-level security), for comparison.
 #include "bench_support.h"
 #include "child_process.h"
 #include "create_database.h"
@@ -135,9 +137,12 @@ long long centralRows(mirv::test::PgConnection& c) {
 int main(int argc, char** argv) {
     fs::path year = "build/bench-data/mirv.mdb";
     bool serverInMemory = false;
+    bool superuser = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--server-in-memory")
             serverInMemory = true;
+        else if (std::string(argv[i]) == "--superuser")
+            superuser = true;
         else
             year = argv[i];
     }
@@ -166,10 +171,22 @@ int main(int argc, char** argv) {
         ::setenv("TMPDIR", "/dev/shm", 1);
     mirv::test::PostgresServer pg({"max_wal_size=4GB"});
     ::unsetenv("TMPDIR");
-    std::printf("Server cluster %s\n", serverInMemory ? "in /dev/shm" : "on the station's disk");
-    std::ofstream(folder / "uplink.conf")
-        << "station = bench\nconninfo = " << pg.conninfo() << "\n";
+    std::printf("Server cluster %s, the uplink as %s\n",
+                serverInMemory ? "in /dev/shm" : "on the station's disk",
+                superuser ? "the superuser" : "a station role");
     mirv::test::PgConnection central(pg.conninfo());
+    std::string conninfo = pg.conninfo();
+    if (!superuser) {
+        central.exec(readFile(MIRV_CENTRAL_ROLES));
+        std::ofstream(folder / "uplink.conf") << "conninfo = " << pg.conninfo() << "\n";
+        mirv::test::ChildProcess migrate({(folder / "mirv-uplink").string(), "--migrate"});
+        if (migrate.waitForExit(2min) != 0)
+            return 1;
+        central.rows("SELECT mirv_add_station('bench', 'st_bench')");
+        conninfo =
+            "host=127.0.0.1 port=" + std::to_string(pg.port()) + " user=st_bench dbname=postgres";
+    }
+    std::ofstream(folder / "uplink.conf") << "station = bench\nconninfo = " << conninfo << "\n";
     StationPasses station(database, 0ms);
     const std::string controlPath = (folder / "control.mdb").string();
     if (auto e = mirv::createDatabase(controlPath, readFile(MIRV_SCHEMA))) {

@@ -20,6 +20,7 @@ class MeterLink {
     // Polling ends for good: no request goes out and no answer is decoded any more (bytes that
     // arrive are read and dropped), and every row is empty and unanswered.
     void stop();
+    bool stopped() const { return stopped_; }
 
     // Link state. meterCount is the meter count as the operator gave it; only its leading
     // number counts.

@@ -12,8 +12,9 @@ packages=(
     libmodbus-dev socat
     mbpoll python3-pymodbus python3-serial-asyncio  # independent Modbus TCP masters for the tests
     xvfb xauth imagemagick fonts-wqy-zenhei
+    xdotool python3-pyatspi at-spi2-core dbus  # the tests on a real X screen and its AT-SPI bus
     libreoffice-calc libreoffice-dev
-    postgresql libpq-dev
+    postgresql libpq-dev tzdata
     # scripts/package.sh and its test; qt6-qpa-plugins is what the package needs at run time
     # beyond the libraries above
     dpkg-dev lintian help2man librsvg2-bin qt6-qpa-plugins

@@ -84,6 +84,8 @@ ln -s /opt/mirv/station/mirv-uplink "$stage/usr/bin/mirv-uplink"
 "$build/tools/make-database" "$root/data/schema.sql" "$share/mirv.mdb"
 chmod 0644 "$share/mirv.mdb"
 install -m 0644 "$build/station/MirvReport.xls" "$root/data/schema.sql" "$share/"
+# The central server's roles script, for the DBA (README: forwarding to a central server).
+install -m 0644 "$root/data/central_roles.sql" "$share/"
 
 # Menu entry and icon.
 install -m 0644 "$pkg/mirv-station.desktop" "$stage/usr/share/applications/"

@@ -1,5 +1,7 @@
 #include "board_cell.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -71,21 +73,51 @@ class NumberGlyphs {
     bool ok_ = false;
 };
 
+// What assistive tools read of a cell: a static text whose name and value are the shown text.
+class BoardCellAccessible : public QAccessibleWidget {
+  public:
+    explicit BoardCellAccessible(BoardCell* cell)
+        : QAccessibleWidget(cell, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return static_cast<const BoardCell*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* boardCellInterface(const QString& className, QObject* object) {
+    if (className == QLatin1String(BoardCell::staticMetaObject.className()) && object &&
+        object->isWidgetType())
+        return new BoardCellAccessible(static_cast<BoardCell*>(object));
+    return nullptr;
+}
+
 } // namespace
 
 BoardCell::BoardCell(QWidget* parent) : QWidget(parent) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(boardCellInterface);
+        return true;
+    }();
+    (void)factoryInstalled;
     setAttribute(Qt::WA_OpaquePaintEvent);
     shown_.setTextFormat(Qt::PlainText);
     shown_.setPerformanceHint(QStaticText::AggressiveCaching);
 }
 
-bool BoardCell::setText(const QString& text) {
+void BoardCell::setText(const QString& text) {
     if (text == text_)
-        return false;
+        return;
     text_ = text;
     shown_.setText(text);
     setToolTip(text);
-    return true;
+    update();
+    // Told as a name change: Qt's bus bridge passes a value change on only for numeric values.
+    if (QAccessible::isActive()) {
+        QAccessibleEvent nameChanged(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&nameChanged);
+    }
 }
 
 void BoardCell::paintEvent(QPaintEvent*) {

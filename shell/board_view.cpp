@@ -2,9 +2,12 @@
 // cells whose text changed are touched, and rows on the board tab the operator does not see
 // wait until it is shown, since setting a line edit's text lays it out even when hidden.
 #include "board_cell.h"
+#include "leading_number.h"
 #include "main_window.h"
 
+#include <QLabel>
 #include <QTabWidget>
+#include <algorithm>
 
 namespace mirv {
 
@@ -21,19 +24,38 @@ void MainWindow::showRow(int n) {
     staleRows_[n - 1] = false;
     const BoardRow& row = board.row(n);
     BoardRow& shown = shownRows_[n - 1];
-    QRegion changed;
+    // Each changed cell asks for its own paint: the window paints them together on the next
+    // turn of the event loop. (Repainting the page at once painted nothing, as the opaque
+    // cells covered the whole region asked for.)
     for (int i = 0; i < kCells; ++i) {
         if (shown[i] == row[i])
             continue;
         shown[i] = row[i];
-        BoardCell* cell = boardCells[n - 1][i];
-        if (cell->setText(QString::fromStdString(row[i])))
-            changed += cell->geometry();
+        boardCells[n - 1][i]->setText(QString::fromStdString(row[i]));
     }
-    // Painted at once, in one pass over the row: a poll's answer or silence then costs no
-    // extra turn of the event loop.
-    if (!changed.isEmpty() && isVisible())
-        tabs->widget(n <= 10 ? 0 : 1)->repaint(changed);
+    showRowMark(n);
+}
+
+// The row number tells a meter that does not answer (red) from a row that is not polled
+// (greyed): both rows are empty, and their texts stay as they are.
+void MainWindow::showRowMark(int n) {
+    // Address 1 is polled whatever the count says; addresses stop at 255.
+    const double polledCount = std::max(1.0, leadingNumber(link.meterCount));
+    const bool polled = !link.stopped() && n <= polledCount;
+    const bool silent = polled && missedLastPoll_[n - 1];
+    QLabel* number = meterNumbers[n - 1];
+    if (number->isEnabled() != polled)
+        number->setEnabled(polled);
+    const QColor red(255, 0, 0);
+    if (silent != (number->palette().color(QPalette::Active, QPalette::WindowText) == red)) {
+        QPalette p;
+        if (silent) {
+            p = number->palette();
+            p.setColor(QPalette::Active, QPalette::WindowText, red);
+            p.setColor(QPalette::Inactive, QPalette::WindowText, red);
+        }
+        number->setPalette(p);
+    }
 }
 
 void MainWindow::showStaleRows() {

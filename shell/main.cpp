@@ -8,8 +8,65 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char* const kUsage = R"(Usage: mirv-station [--help] [--version]
+
+The flow and energy meter station: polls the meters on its serial line as a Modbus-RTU master,
+shows their readings live, logs them into its database and lets the operator query, export and
+purge that history.
+
+Its program folder is the folder it runs from: the database mirv.mdb, the rows waiting for it
+(mirv.mdb-pending.csv), the report template MirvReport.xls, the lock file and the serial port
+links ports/comN are all there. Copy the
+folder to run another station; the settings are made on its 系统设置 tab.
+
+Environment:
+  DISPLAY, WAYLAND_DISPLAY  the screen to open the window on (one is needed)
+  QT_QPA_PLATFORM           Qt's platform: xcb, wayland, or offscreen to run without a screen
+  TZ                        the time zone of the history's time stamps (the system's if unset)
+  QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1  offer the window to assistive tools without a desktop
+                            that asks for it
+
+Without a screen, run it under Xvfb (xvfb-run mirv-station) or with QT_QPA_PLATFORM=offscreen.
+SIGTERM, SIGINT or SIGHUP end it after its usual shutdown.
+)";
+
+bool hasArgument(int argc, char** argv, const char* name) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
+
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    if (hasArgument(argc, argv, "--help") || hasArgument(argc, argv, "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--version")) {
+        std::printf("mirv-station %s\n", MIRV_VERSION);
+        return 0;
+    }
+    // Qt would abort on a missing screen with a text about platform plugins.
+    if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM") &&
+        !hasArgument(argc, argv, "-platform")) {
+        std::fputs("mirv-station needs a display: none is set (DISPLAY or WAYLAND_DISPLAY); "
+                   "to run it without one, use QT_QPA_PLATFORM=offscreen or Xvfb "
+                   "(xvfb-run mirv-station).\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirv-station"));
     const QString programDir = QCoreApplication::applicationDirPath();

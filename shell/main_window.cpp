@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <algorithm>
 
 namespace mirv {
 
@@ -37,7 +38,13 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     logger = std::make_unique<RecordLogger>(board, *historyWriter);
     recordTick.recordAll = [this] { logger->recordAll(); };
 
-    board.rowChanged = [this](int n) { showRow(n); };
+    board.rowChanged = [this](int n) {
+        // A poll's answer fills the whole row; a missed one empties it.
+        const BoardRow& row = board.row(n);
+        missedLastPoll_[n - 1] = !link.stopped() && std::all_of(row.begin(), row.end(),
+                                                                [](auto& t) { return t.empty(); });
+        showRow(n);
+    };
     connect(tabs, &QTabWidget::currentChanged, this, &MainWindow::onTabShown);
     connect(exitButton, &QPushButton::clicked, this, &MainWindow::onExitClicked);
     connect(saveButton, &QPushButton::clicked, this, &MainWindow::onSaveClicked);

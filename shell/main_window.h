@@ -56,6 +56,9 @@ class MainWindow : public QWidget {
     QLabel* messageLine = nullptr;
     QPushButton* exitButton = nullptr;
     std::array<std::array<BoardCell*, kCells>, kMeters> boardCells{};
+    // The row numbers left of the board: red while a polled meter misses its polls, greyed
+    // (disabled) for a row that is not polled.
+    std::array<QLabel*, kMeters> meterNumbers{};
     QLineEdit* pollIntervalField = nullptr;
     QLineEdit* recordIntervalField = nullptr;
     QComboBox* meterCountBox = nullptr;
@@ -106,6 +109,7 @@ class MainWindow : public QWidget {
     void buildSettingsTab();
     void showRow(int n);
     void showStaleRows();
+    void showRowMark(int n);
     void onTabShown(int index);
     bool rowVisible(int n) const;
     void showGridColumns();
@@ -121,6 +125,8 @@ class MainWindow : public QWidget {
     // The texts the board's cells show, and the rows whose tab was hidden when they changed.
     std::array<BoardRow, kMeters> shownRows_{};
     std::array<bool, kMeters> staleRows_{};
+    // Whether the meter's row was emptied by its last poll going unanswered.
+    std::array<bool, kMeters> missedLastPoll_{};
     EnergyTab* energyTab_ = nullptr;
 };
 

@@ -134,6 +134,8 @@ void MainWindow::startUp() {
         messageLine->setText(replaced.join(QStringLiteral(";")));
     pollIntervalText = pollIntervalField->text();
     link.meterCount = meterCountBox->currentText().toStdString();
+    for (int n = 1; n <= kMeters; ++n)
+        showRowMark(n);
     baudText = baudBox->currentText();
 
     if (row.minute.text)

@@ -122,12 +122,15 @@ void MainWindow::buildBoardTab(int tab) {
     for (int r = 0; r < 10; ++r) {
         const int n = tab * 10 + r + 1;
         const int top = tab == 0 ? 1140 + 480 * r : kTab1RowTops[r];
-        label(page, QString::number(n), 960, top + 60, 330)
-            ->setObjectName(QStringLiteral("meterNumber%1").arg(n - 1));
+        meterNumbers[n - 1] = label(page, QString::number(n), 960, top + 60, 330);
+        meterNumbers[n - 1]->setObjectName(QStringLiteral("meterNumber%1").arg(n - 1));
         for (const Column& c : kColumns) {
             auto* cell = new BoardCell(page);
             placeTwips(cell, c.left, top - kTabBarTwips, c.width, kCellHeight);
             cell->setObjectName(QStringLiteral("cell%1_%2").arg(n).arg(c.cell));
+            // Read out with the cell's text: which meter and which reading it is.
+            cell->setAccessibleDescription(
+                QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(c.header)));
             boardCells[n - 1][c.cell] = cell;
         }
     }

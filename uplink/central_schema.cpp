@@ -41,6 +41,99 @@ CREATE TABLE station_uplink_progress (
 );
 )sql";
 
+// Version 2. stations: one row per station, with the identity of the PC that forwards it, its
+// time zone, when it was first and last heard from, and the rows it added. station_history
+// gains the UTC instant of create_time and, for a row whose MeterID or CreateTime text is not
+// the stored form, those texts (source_key). station_conflicts keeps each reading that came
+// for a key the server holds with other values. station_roles ties a login role to the one
+// station it may write; row-level security confines each station role to its own rows, and
+// mirv_reader roles read every row. mirv_grant_rights() grants what the group roles of
+// central_roles.sql need, when they exist; that script calls it too.
+constexpr const char* kVersion2 = R"sql(
+CREATE TABLE stations (
+    name           text        COLLATE "C" PRIMARY KEY,
+    identity       text,
+    zone           text,
+    first_seen     timestamptz NOT NULL DEFAULT now(),
+    last_seen      timestamptz NOT NULL DEFAULT now(),
+    rows_forwarded bigint      NOT NULL DEFAULT 0
+);
+INSERT INTO stations (name, first_seen, last_seen, rows_forwarded)
+SELECT p.station, p.updated_at, p.updated_at,
+       (SELECT count(*) FROM station_history h WHERE h.station = p.station)
+FROM station_uplink_progress p;
+ALTER TABLE station_history ADD COLUMN create_instant timestamptz, ADD COLUMN source_key text;
+CREATE TABLE station_conflicts (
+    station     text        COLLATE "C" NOT NULL,
+    meter_id    integer     NOT NULL,
+    create_time timestamp   NOT NULL,
+    time_repeat smallint    NOT NULL,
+    held        jsonb       NOT NULL,
+    offered     jsonb       NOT NULL,
+    noticed_at  timestamptz NOT NULL DEFAULT now()
+);
+CREATE UNIQUE INDEX station_conflicts_once
+    ON station_conflicts (station, meter_id, create_time, time_repeat, md5(offered::text));
+CREATE TABLE station_roles (
+    role_name name PRIMARY KEY,
+    station   text COLLATE "C" NOT NULL UNIQUE
+);
+CREATE FUNCTION mirv_station_of(role_name name) RETURNS text
+    LANGUAGE sql STABLE SECURITY DEFINER SET search_path = public, pg_temp
+    AS $$ SELECT r.station FROM station_roles r WHERE r.role_name = $1 $$;
+CREATE FUNCTION mirv_reads_all(role_name name) RETURNS boolean
+    LANGUAGE sql STABLE SET search_path = public, pg_temp
+    AS $$ SELECT EXISTS (SELECT FROM pg_roles g
+                         WHERE g.rolname = 'mirv_reader' AND pg_has_role($1, g.oid, 'USAGE')) $$;
+
+ALTER TABLE station_history ENABLE ROW LEVEL SECURITY;
+ALTER TABLE station_uplink_progress ENABLE ROW LEVEL SECURITY;
+ALTER TABLE stations ENABLE ROW LEVEL SECURITY;
+ALTER TABLE station_conflicts ENABLE ROW LEVEL SECURITY;
+CREATE POLICY reading ON station_history FOR SELECT
+    USING (station = (SELECT mirv_station_of(current_user)) OR (SELECT mirv_reads_all(current_user)));
+CREATE POLICY adding ON station_history FOR INSERT
+    WITH CHECK (station = (SELECT mirv_station_of(current_user)));
+CREATE POLICY reading ON station_conflicts FOR SELECT
+    USING (station = (SELECT mirv_station_of(current_user)) OR (SELECT mirv_reads_all(current_user)));
+CREATE POLICY adding ON station_conflicts FOR INSERT
+    WITH CHECK (station = (SELECT mirv_station_of(current_user)));
+CREATE POLICY reading ON station_uplink_progress FOR SELECT
+    USING (station = (SELECT mirv_station_of(current_user)) OR (SELECT mirv_reads_all(current_user)));
+CREATE POLICY adding ON station_uplink_progress FOR INSERT
+    WITH CHECK (station = (SELECT mirv_station_of(current_user)));
+CREATE POLICY moving ON station_uplink_progress FOR UPDATE
+    USING (station = (SELECT mirv_station_of(current_user)))
+    WITH CHECK (station = (SELECT mirv_station_of(current_user)));
+CREATE POLICY reading ON stations FOR SELECT
+    USING (name = (SELECT mirv_station_of(current_user)) OR (SELECT mirv_reads_all(current_user)));
+CREATE POLICY adding ON stations FOR INSERT
+    WITH CHECK (name = (SELECT mirv_station_of(current_user)));
+CREATE POLICY moving ON stations FOR UPDATE
+    USING (name = (SELECT mirv_station_of(current_user)))
+    WITH CHECK (name = (SELECT mirv_station_of(current_user)));
+
+CREATE FUNCTION mirv_grant_rights() RETURNS void LANGUAGE plpgsql SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_station') THEN
+        GRANT SELECT ON station_history_migrations TO mirv_station;
+        GRANT SELECT, INSERT ON station_history, station_conflicts TO mirv_station;
+        GRANT SELECT, INSERT, UPDATE (last_local_id, last_row_hash, updated_at)
+            ON station_uplink_progress TO mirv_station;
+        GRANT SELECT, INSERT, UPDATE (identity, zone, last_seen, rows_forwarded)
+            ON stations TO mirv_station;
+    END IF;
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_reader') THEN
+        GRANT SELECT ON station_history, station_uplink_progress, stations, station_conflicts,
+            station_history_migrations TO mirv_reader;
+    END IF;
+END
+$$;
+REVOKE ALL ON FUNCTION mirv_grant_rights() FROM PUBLIC;
+SELECT mirv_grant_rights();
+)sql";
+
 int appliedVersion(pg_conn* conn, std::string& error) {
     PgResult exists(conn, "SELECT to_regclass('station_history_migrations') IS NOT NULL");
     if (!exists.ok()) {
@@ -52,14 +145,28 @@ int appliedVersion(pg_conn* conn, std::string& error) {
     PgResult version(conn, "SELECT coalesce(max(version), 0) FROM station_history_migrations");
     if (!version.ok()) {
         error = version.error();
+        if (version.sqlState() == "42501")
+            error += ": this role may not read the schema's version; run central_roles.sql "
+                     "and `mirv-uplink --migrate` as the schema's owner";
         return -1;
     }
     return std::stoi(version.value(0, 0));
 }
 
+// Why a step failed; when for want of rights, what to do about it.
+std::string stepFailure(const PgResult& step, int applied, int newest) {
+    if (step.sqlState() != "42501")
+        return step.error();
+    return "the server's schema is version " + std::to_string(applied) + ", this program needs " +
+           std::to_string(newest) + ", and this role may not change it (" + step.error() +
+           "): run `mirv-uplink --migrate` as the schema's owner";
+}
+
 std::optional<std::string> applyPending(pg_conn* conn) {
-    PgResult lock(conn, "SELECT pg_advisory_xact_lock(hashtextextended("
-                        "'station_history migrations', 0))");
+    // Another uplink may be upgrading the schema meanwhile.
+    PgResult lock(conn,
+                  "SELECT pg_advisory_xact_lock(hashtextextended('station_history migrations', 0))",
+                  {}, std::chrono::minutes(30));
     if (!lock.ok())
         return lock.error();
     std::string error;
@@ -70,19 +177,34 @@ std::optional<std::string> applyPending(pg_conn* conn) {
     if (applied > newest)
         return "the server's schema is version " + std::to_string(applied) +
                ", newer than this program knows (" + std::to_string(newest) + ")";
+    if (applied == newest)
+        return std::nullopt;
+    // Objects belong to the owner role of central_roles.sql where there is one and this login
+    // may act as it; else to this login.
+    PgResult owner(conn, "SELECT EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_owner' AND "
+                         "pg_has_role(oid, 'MEMBER'))");
+    if (!owner.ok())
+        return owner.error();
+    if (owner.value(0, 0) == "t") {
+        PgResult role(conn, "SET LOCAL ROLE mirv_owner");
+        if (!role.ok())
+            return role.error();
+    }
     if (applied == 0) {
         PgResult create(conn, "CREATE TABLE station_history_migrations ("
                               "version integer PRIMARY KEY, description text NOT NULL, "
                               "applied_at timestamptz NOT NULL DEFAULT now())");
         if (!create.ok())
-            return create.error();
+            return stepFailure(create, applied, newest);
     }
     for (const CentralMigration& m : centralMigrations()) {
         if (m.version <= applied)
             continue;
-        PgResult step(conn, m.sql);
+        // A step may go through every row: the owner's upgrade waits longer than a batch.
+        PgResult step(conn, m.sql, {}, std::chrono::minutes(30));
         if (!step.ok())
-            return "schema version " + std::to_string(m.version) + ": " + step.error();
+            return "schema version " + std::to_string(m.version) + ": " +
+                   stepFailure(step, applied, newest);
         PgResult record(conn,
                         "INSERT INTO station_history_migrations (version, description) "
                         "VALUES ($1, $2)",
@@ -98,6 +220,7 @@ std::optional<std::string> applyPending(pg_conn* conn) {
 const std::vector<CentralMigration>& centralMigrations() {
     static const std::vector<CentralMigration> migrations{
         {1, "station_history and station_uplink_progress", kVersion1},
+        {2, "stations, station_conflicts, UTC instants and a role per station", kVersion2},
     };
     return migrations;
 }

@@ -2,46 +2,87 @@
 
 #include "central_schema.h"
 #include "copy_text.h"
+#include "local_instant.h"
 #include "pg_result.h"
 
 #include <algorithm>
+#include <charconv>
 #include <libpq-fe.h>
 
 namespace mirv {
 
 namespace {
 
-constexpr const char* kStationLock =
-    "SELECT pg_try_advisory_lock(hashtextextended('station_history uplink ' || $1, 0))";
+using Clock = std::chrono::steady_clock;
 
-// The batch's columns, in the order of its COPY lines.
-constexpr const char* kBatchColumns =
-    "(station, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
-    "outlet_temperature, heat_power, cold_power, heat_total, cold_total, alarm_status, "
-    "create_time, time_repeat)";
+// The server gives up on a session whose PC went away (a power cut, a cable pulled) within
+// about half a minute: keepalives answered or not, data acknowledged or not, a transaction
+// left open.
+constexpr const char* kSessionLimits =
+    "SET tcp_keepalives_idle = 10; SET tcp_keepalives_interval = 5; "
+    "SET tcp_keepalives_count = 3; SET tcp_user_timeout = 30000; "
+    "SET idle_in_transaction_session_timeout = '20s'";
 
-// Where a batch goes when some of its rows may be on the server already.
+constexpr const char* kLockKey = "hashtextextended('station_history uplink ' || $1, 0)";
+
+// Where a batch goes first: row-level security leaves COPY out, so the rows are copied into
+// a table of the session's own and taken over from there in one statement.
 constexpr const char* kBatchTable =
     "CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer, "
     "flow_rate numeric, forward_total numeric, reverse_total numeric, inlet_temperature numeric, "
     "outlet_temperature numeric, heat_power numeric, cold_power numeric, heat_total numeric, "
-    "cold_total numeric, alarm_status text, create_time timestamp, time_repeat smallint) "
-    "ON COMMIT DELETE ROWS";
+    "cold_total numeric, alarm_status text, create_time timestamp, time_repeat smallint, "
+    "create_epoch bigint, source_key text) ON COMMIT DELETE ROWS";
 
-constexpr const char* kKeepNew =
-    "INSERT INTO station_history (station, local_id, meter_id, flow_rate, forward_total, "
-    "reverse_total, inlet_temperature, outlet_temperature, heat_power, cold_power, heat_total, "
-    "cold_total, alarm_status, create_time, time_repeat) "
-    "SELECT station, local_id, meter_id, flow_rate, forward_total, reverse_total, "
-    "inlet_temperature, outlet_temperature, heat_power, cold_power, heat_total, cold_total, "
-    "alarm_status, create_time, time_repeat FROM uplink_batch ORDER BY local_id "
+constexpr const char* kHistoryColumns =
+    "station, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
+    "outlet_temperature, heat_power, cold_power, heat_total, cold_total, alarm_status, "
+    "create_time, time_repeat, create_instant, source_key";
+
+// Every row of the batch, when none is on the server yet (the common case: cheaper than
+// checking each row's key first). The instant comes as a number, cheaper to read than a text.
+const std::string kTakeAll = std::string("INSERT INTO station_history (") + kHistoryColumns +
+                             ") SELECT station, local_id, meter_id, flow_rate, forward_total, "
+                             "reverse_total, inlet_temperature, outlet_temperature, heat_power, "
+                             "cold_power, heat_total, cold_total, alarm_status, create_time, "
+                             "time_repeat, to_timestamp(create_epoch), source_key "
+                             "FROM uplink_batch";
+// The rows of the batch the server does not hold.
+const std::string kKeepNew = kTakeAll + " ON CONFLICT DO NOTHING";
+
+// Readings of the batch whose key the server holds with other values (or from other texts),
+// each kept once.
+constexpr const char* kKeepConflicts =
+    "INSERT INTO station_conflicts (station, meter_id, create_time, time_repeat, held, offered) "
+    "SELECT b.station, b.meter_id, b.create_time, b.time_repeat, "
+    "to_jsonb(h) - '{station,meter_id,create_time,time_repeat,received_at}'::text[], "
+    "to_jsonb(b) - '{station,meter_id,create_time,time_repeat,create_epoch}'::text[] "
+    "|| jsonb_build_object('create_instant', to_timestamp(b.create_epoch)) "
+    "FROM uplink_batch b JOIN station_history h ON h.station = b.station "
+    "AND h.meter_id = b.meter_id AND h.create_time = b.create_time "
+    "AND h.time_repeat = b.time_repeat "
+    "WHERE (h.flow_rate, h.forward_total, h.reverse_total, h.inlet_temperature, "
+    "h.outlet_temperature, h.heat_power, h.cold_power, h.heat_total, h.cold_total, "
+    "h.alarm_status, h.source_key) IS DISTINCT FROM (b.flow_rate, b.forward_total, "
+    "b.reverse_total, b.inlet_temperature, b.outlet_temperature, b.heat_power, b.cold_power, "
+    "b.heat_total, b.cold_total, b.alarm_status, b.source_key) "
     "ON CONFLICT DO NOTHING";
 
+// The mark moves, and the station's row counts what came.
 constexpr const char* kMoveMark =
-    "INSERT INTO station_uplink_progress (station, last_local_id, last_row_hash) "
+    "WITH mark AS (INSERT INTO station_uplink_progress (station, last_local_id, last_row_hash) "
     "VALUES ($1, $2, $3) ON CONFLICT (station) DO UPDATE SET "
     "last_local_id = EXCLUDED.last_local_id, last_row_hash = EXCLUDED.last_row_hash, "
-    "updated_at = now()";
+    "updated_at = now()) "
+    "UPDATE stations SET last_seen = now(), rows_forwarded = rows_forwarded + $4 "
+    "WHERE name = $1";
+
+// The station's name for this identity: taken when free or unclaimed, kept when ours.
+constexpr const char* kClaimName =
+    "INSERT INTO stations AS s (name, identity, zone) VALUES ($1, $2, $3) "
+    "ON CONFLICT (name) DO UPDATE SET identity = EXCLUDED.identity, zone = EXCLUDED.zone, "
+    "last_seen = now() WHERE s.identity IS NULL OR s.identity = EXCLUDED.identity "
+    "RETURNING identity";
 
 // The server said no, as opposed to not being there or going away while starting or stopping.
 bool refusedBy(const std::string& message) {
@@ -51,8 +92,9 @@ bool refusedBy(const std::string& message) {
 
 } // namespace
 
-CentralStore::CentralStore(std::string conninfo, std::string station)
-    : conninfo_(std::move(conninfo)), station_(std::move(station)) {}
+CentralStore::CentralStore(std::string conninfo, StationIdentity station,
+                           std::function<void(const std::string&)> say)
+    : conninfo_(std::move(conninfo)), station_(std::move(station)), say_(std::move(say)) {}
 
 CentralStore::~CentralStore() {
     close();
@@ -68,11 +110,28 @@ CentralFailure CentralStore::failureOf(std::string message) {
         close();
         return {CentralFailure::Kind::Unreachable, std::move(message)};
     }
-    PgResult rollback(conn_, "ROLLBACK");
+    const auto state = PQtransactionStatus(conn_);
+    if (state == PQTRANS_INTRANS || state == PQTRANS_INERROR) {
+        PgResult rollback(conn_, "ROLLBACK");
+        if (PQstatus(conn_) == CONNECTION_BAD) {
+            close();
+            return {CentralFailure::Kind::Unreachable, std::move(message)};
+        }
+    }
     return {CentralFailure::Kind::Rejected, std::move(message)};
 }
 
-std::optional<CentralFailure> CentralStore::open() {
+void CentralStore::notice(const char* message) {
+    // What the server tells besides results (warnings, notices): said once each, in one line.
+    std::string text = oneLine(message);
+    if (text.empty() || !say_ ||
+        std::find(noticesSaid_.begin(), noticesSaid_.end(), text) != noticesSaid_.end())
+        return;
+    noticesSaid_.push_back(text);
+    say_("server says: " + text);
+}
+
+std::optional<CentralFailure> CentralStore::connect() {
     close();
     // The conninfo decides everything it names; a dead peer is noticed within half a minute.
     const char* keys[] = {"connect_timeout",  "keepalives_idle",  "keepalives_interval",
@@ -89,30 +148,91 @@ std::optional<CentralFailure> CentralStore::open() {
                                       : CentralFailure::Kind::Unreachable,
                               std::move(message)};
     }
+    PQsetNoticeProcessor(
+        conn_, [](void* self, const char* m) { static_cast<CentralStore*>(self)->notice(m); },
+        this);
+    PQsetnonblocking(conn_, 1);
     serverName_ = std::string(PQhost(conn_)) + ":" + PQport(conn_) + "/" + PQdb(conn_);
-    if (auto failure = prepare()) {
-        close();
-        return failure;
-    }
+    PgResult limits(conn_, kSessionLimits);
+    if (!limits.ok())
+        return failureOf(limits.error());
+    if (auto error = migrateCentralSchema(conn_))
+        return failureOf("central schema: " + *error);
     return std::nullopt;
 }
 
-std::optional<CentralFailure> CentralStore::prepare() {
-    if (auto error = migrateCentralSchema(conn_))
-        return failureOf("central schema: " + *error);
-    PgResult lock(conn_, kStationLock, {station_});
+std::optional<CentralFailure> CentralStore::open() {
+    auto failure = connect();
+    if (!failure)
+        failure = prepare();
+    if (failure)
+        close();
+    return failure;
+}
+
+std::optional<CentralFailure> CentralStore::claimName() {
+    PgResult claim(conn_, kClaimName, {station_.name, station_.identity, station_.zone});
+    if (!claim.ok())
+        return failureOf(claim.error());
+    if (claim.rows() == 1)
+        return std::nullopt;
+    PgResult holder(conn_, "SELECT identity FROM stations WHERE name = $1", {station_.name});
+    const std::string other = holder.ok() && holder.rows() == 1 ? holder.value(0, 0) : "?";
+    return CentralFailure{CentralFailure::Kind::OtherStation,
+                          "station '" + station_.name +
+                              "' is forwarded from another PC (identity " + other +
+                              "; this one is " + station_.identity +
+                              "): give this station a name of its own in uplink.conf"};
+}
+
+std::optional<CentralFailure> CentralStore::takeLock() {
+    const std::string tryLock = std::string("SELECT pg_try_advisory_lock(") + kLockKey + ")";
+    PgResult lock(conn_, tryLock.c_str(), {station_.name});
     if (!lock.ok())
         return failureOf(lock.error());
-    if (lock.value(0, 0) != "t")
-        return CentralFailure{CentralFailure::Kind::StationBusy,
-                              "another uplink is forwarding station '" + station_ + "'"};
+    if (lock.value(0, 0) == "t")
+        return std::nullopt;
+    // Only one uplink runs per program folder, and the name is this identity's: the holder is
+    // a session of this PC's that the server still keeps (after a power cut or a stalled
+    // network). It is ended rather than waited for.
+    const std::string endHolder =
+        std::string("SELECT l.pid, pg_terminate_backend(l.pid, 5000) FROM pg_locks l, "
+                    "(SELECT ") +
+        kLockKey +
+        " AS k) key WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 "
+        "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()) "
+        "AND l.classid = ((key.k >> 32) & 4294967295)::oid "
+        "AND l.objid = (key.k & 4294967295)::oid AND l.pid <> pg_backend_pid()";
+    PgResult ended(conn_, endHolder.c_str(), {station_.name});
+    if (ended.ok() && ended.rows() == 1 && ended.value(0, 1) == "t") {
+        say_("ended the server session (PID " + ended.value(0, 0) +
+             ") that an earlier uplink of this station left behind");
+        PgResult again(conn_, tryLock.c_str(), {station_.name});
+        if (again.ok() && again.value(0, 0) == "t")
+            return std::nullopt;
+    }
+    if (PQstatus(conn_) == CONNECTION_BAD)
+        return failureOf(ended.error());
+    return CentralFailure{CentralFailure::Kind::StationBusy,
+                          "another uplink is forwarding station '" + station_.name + "'"};
+}
+
+std::optional<CentralFailure> CentralStore::prepare() {
+    if (auto failure = claimName())
+        return failure;
+    if (auto failure = takeLock())
+        return failure;
     PgResult table(conn_, kBatchTable);
     if (!table.ok())
         return failureOf(table.error());
+    PgResult security(conn_, "SELECT row_security_active('station_history')");
+    if (!security.ok())
+        return failureOf(security.error());
+    rowSecurity_ = security.value(0, 0) == "t";
     PgResult mark(conn_,
                   "SELECT last_local_id, last_row_hash FROM station_uplink_progress "
                   "WHERE station = $1",
-                  {station_});
+                  {station_.name});
     if (!mark.ok())
         return failureOf(mark.error());
     mark_ = {};
@@ -123,56 +243,97 @@ std::optional<CentralFailure> CentralStore::prepare() {
 }
 
 std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std::string& rows,
-                                                     long long& copied, bool& duplicate) {
+                                                     std::string& duplicate) {
     PgResult start(conn_, (std::string("COPY ") + into + " FROM STDIN").c_str());
     if (PQresultStatus(start.get()) != PGRES_COPY_IN)
         return failureOf(start.error());
+    bool timedOut = false;
+    auto deadline = Clock::now() + kServerCallTimeout;
+    // Each step may wait for the server's window at most the call limit.
+    const auto put = [&](const char* data, int size) {
+        for (;;) {
+            const int done =
+                size >= 0 ? PQputCopyData(conn_, data, size) : PQputCopyEnd(conn_, nullptr);
+            if (done != 0)
+                return done == 1 && flushWithin(conn_, deadline, &timedOut);
+            if (!flushWithin(conn_, deadline, &timedOut))
+                return false;
+        }
+    };
     constexpr std::size_t kChunk = 1 << 20;
     for (std::size_t at = 0; at < rows.size(); at += kChunk) {
-        const std::size_t size = std::min(kChunk, rows.size() - at);
-        if (PQputCopyData(conn_, rows.data() + at, static_cast<int>(size)) != 1)
-            return failureOf(oneLine(PQerrorMessage(conn_)));
+        deadline = Clock::now() + kServerCallTimeout;
+        if (!put(rows.data() + at, static_cast<int>(std::min(kChunk, rows.size() - at))))
+            return failureOf(timedOut ? noAnswerText() : oneLine(PQerrorMessage(conn_)));
     }
-    if (PQputCopyEnd(conn_, nullptr) != 1)
-        return failureOf(oneLine(PQerrorMessage(conn_)));
+    deadline = Clock::now() + kServerCallTimeout;
+    if (!put(nullptr, -1))
+        return failureOf(timedOut ? noAnswerText() : oneLine(PQerrorMessage(conn_)));
     std::optional<std::string> error;
-    while (PGresult* r = PQgetResult(conn_)) {
+    bool keyTaken = false;
+    while (PGresult* r = resultWithin(conn_, deadline, &timedOut)) {
         PgResult result(conn_, r);
         if (!error && !result.ok()) {
             error = result.error();
-            duplicate = result.sqlState() == "23505";
-        } else if (result.ok()) {
-            copied = result.changed();
+            keyTaken = result.sqlState() == "23505";
         }
     }
-    if (error && !duplicate)
+    if (timedOut)
+        return failureOf(noAnswerText());
+    if (error && keyTaken) {
+        duplicate = *error;
+        return std::nullopt;
+    }
+    if (error)
         return failureOf(*error);
     return std::nullopt;
 }
 
-std::optional<CentralFailure> CentralStore::storeRows(const std::string& rows, long long& added) {
-    // Mostly every row is new: copied straight in. A row already there (after the local
-    // history was restored or replaced) undoes that, and the batch goes through the temporary
-    // table, leaving out what the server has.
+std::optional<CentralFailure> CentralStore::storeRows(const std::string& rows, int count) {
+    // Mostly every row is new: copied straight in where row-level security does not apply to
+    // this role, else taken over from the session's table in one statement. A row already
+    // there (after the local history was restored or replaced) undoes that, and the batch
+    // goes from the session's table again, leaving out what the server has.
+    std::string duplicate;
+    if (rowSecurity_)
+        if (auto failure = copyRows("uplink_batch", rows, duplicate))
+            return failure;
     PgResult savepoint(conn_, "SAVEPOINT straight_in");
     if (!savepoint.ok())
         return failureOf(savepoint.error());
-    bool duplicate = false;
-    if (auto failure = copyRows((std::string("station_history ") + kBatchColumns).c_str(), rows,
-                                added, duplicate))
-        return failure;
-    if (!duplicate)
-        return std::nullopt;
+    if (rowSecurity_) {
+        PgResult all(conn_, kTakeAll.c_str());
+        if (all.ok()) {
+            lastAdded_ = all.changed();
+            return std::nullopt;
+        }
+        if (all.sqlState() != "23505")
+            return failureOf(all.error());
+    } else {
+        const std::string into = std::string("station_history (") + kHistoryColumns + ")";
+        if (auto failure = copyRows(into.c_str(), withInstantText(rows), duplicate))
+            return failure;
+        if (duplicate.empty()) {
+            lastAdded_ = count;
+            return std::nullopt;
+        }
+    }
     PgResult undo(conn_, "ROLLBACK TO SAVEPOINT straight_in");
     if (!undo.ok())
         return failureOf(undo.error());
-    long long copied = 0;
-    if (auto failure = copyRows("uplink_batch", rows, copied, duplicate))
-        return failure;
-    PgResult keep(conn_, kKeepNew);
+    if (!rowSecurity_)
+        if (auto failure = copyRows("uplink_batch", rows, duplicate))
+            return failure;
+    PgResult keep(conn_, kKeepNew.c_str());
     if (!keep.ok())
         return failureOf(keep.error());
-    added = keep.changed();
+    lastAdded_ = keep.changed();
+    if (lastAdded_ < count) {
+        PgResult conflicts(conn_, kKeepConflicts);
+        if (!conflicts.ok())
+            return failureOf(conflicts.error());
+        lastConflicts_ = conflicts.changed();
+    }
     return std::nullopt;
 }
 
@@ -180,29 +341,38 @@ std::optional<CentralFailure> CentralStore::store(const LocalBatch& batch) {
     if (!conn_)
         return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
     lastAdded_ = 0;
+    lastConflicts_ = 0;
     PgResult begin(conn_, "BEGIN");
     if (!begin.ok())
         return failureOf(begin.error());
-    long long added = 0;
     if (!batch.copyRows.empty())
-        if (auto failure = storeRows(withStation(batch.copyRows), added))
+        if (auto failure = storeRows(withStation(batch.copyRows), batch.rowsForwardable))
             return failure;
     PgResult move(conn_, kMoveMark,
-                  {station_, std::to_string(batch.end.localId),
-                   std::to_string(static_cast<std::int64_t>(batch.end.rowHash))});
+                  {station_.name, std::to_string(batch.end.localId),
+                   std::to_string(static_cast<std::int64_t>(batch.end.rowHash)),
+                   std::to_string(lastAdded_)});
     if (!move.ok())
         return failureOf(move.error());
     PgResult commit(conn_, "COMMIT");
     if (!commit.ok())
         return failureOf(commit.error());
     mark_ = batch.end;
-    lastAdded_ = added;
+    return std::nullopt;
+}
+
+std::optional<CentralFailure> CentralStore::heartbeat() {
+    if (!conn_)
+        return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
+    PgResult touch(conn_, "UPDATE stations SET last_seen = now() WHERE name = $1", {station_.name});
+    if (!touch.ok())
+        return failureOf(touch.error());
     return std::nullopt;
 }
 
 std::string CentralStore::withStation(const std::string& rows) const {
     std::string prefix;
-    appendCopyText(prefix, station_);
+    appendCopyText(prefix, station_.name);
     prefix += '\t';
     std::string out;
     out.reserve(rows.size() + rows.size() / 100 * prefix.size());
@@ -214,6 +384,36 @@ std::string CentralStore::withStation(const std::string& rows) const {
         at = next;
     }
     return out;
+}
+
+std::string CentralStore::withInstantText(const std::string& rows) {
+    // The instant is the line's last field but one.
+    std::string out;
+    out.reserve(rows.size() + rows.size() / 10);
+    for (std::size_t at = 0; at < rows.size();) {
+        const std::size_t end = rows.find('\n', at);
+        const std::size_t next = end == std::string::npos ? rows.size() : end + 1;
+        const std::size_t lineEnd = end == std::string::npos ? rows.size() : end;
+        const std::size_t lastTab = rows.rfind('\t', lineEnd - 1);
+        const std::size_t instantTab = rows.rfind('\t', lastTab - 1);
+        const std::string_view epoch(rows.data() + instantTab + 1, lastTab - instantTab - 1);
+        out.append(rows, at, instantTab + 1 - at);
+        long long seconds = 0;
+        if (epoch == "\\N" ||
+            std::from_chars(epoch.data(), epoch.data() + epoch.size(), seconds).ec != std::errc())
+            out += epoch;
+        else
+            out += utcText(seconds);
+        out.append(rows, lastTab, next - lastTab);
+        at = next;
+    }
+    return out;
+}
+
+std::optional<CentralFailure> migrateCentral(const std::string& conninfo,
+                                             std::function<void(const std::string&)> say) {
+    CentralStore store(conninfo, {}, std::move(say));
+    return store.connect();
 }
 
 } // namespace mirv

@@ -2,8 +2,10 @@
 
 #include "local_history.h"
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct pg_conn;
 
@@ -12,26 +14,39 @@ namespace mirv {
 // Why the server could not be used.
 struct CentralFailure {
     enum class Kind {
-        Unreachable, // no connection, or it broke
-        Refused,     // the server answered no: authentication, unknown role or database
-        Rejected,    // connected, but a statement failed
-        StationBusy, // another uplink forwards this station now
+        Unreachable,  // no connection, it broke, or the server did not answer in time
+        Refused,      // the server answered no: authentication, unknown role or database
+        Rejected,     // connected, but a statement failed
+        StationBusy,  // another uplink forwards this station now
+        OtherStation, // the station's name is taken by a PC of another identity
     };
     Kind kind;
     std::string message;
 };
 
+// Who forwards: the station's name, the identity of this PC's program folder and the
+// station's time zone.
+struct StationIdentity {
+    std::string name;
+    std::string identity;
+    std::string zone;
+};
+
 // The station's rows on the PostgreSQL server: one connection, the schema brought up to date
 // on connecting, and each batch stored in one transaction together with the station's mark.
+// Every call waits for the server kServerCallTimeout at most.
 class CentralStore {
   public:
-    CentralStore(std::string conninfo, std::string station);
+    // `say` receives the server's notices, each text once.
+    CentralStore(std::string conninfo, StationIdentity station,
+                 std::function<void(const std::string&)> say);
     ~CentralStore();
     CentralStore(const CentralStore&) = delete;
     CentralStore& operator=(const CentralStore&) = delete;
 
-    // Connects, migrates, takes the station's advisory lock (held while connected) and reads
-    // the station's mark.
+    // Connects, migrates, claims the station's name for this identity, takes the station's
+    // advisory lock (held while connected; a session an earlier uplink of this station left
+    // behind is ended) and reads the station's mark.
     std::optional<CentralFailure> open();
     void close();
     bool isOpen() const { return conn_ != nullptr; }
@@ -41,28 +56,52 @@ class CentralStore {
     // "host:port/database" of the connection.
     const std::string& serverName() const { return serverName_; }
 
-    // Copies the batch's rows in, keeps those not there yet and moves the mark to the batch's
+    // Copies the batch's rows in, keeps those not there yet, keeps a reading whose key the
+    // server holds with other values in station_conflicts, and moves the mark to the batch's
     // end, all in one transaction. On failure nothing is stored; a broken connection is closed.
     std::optional<CentralFailure> store(const LocalBatch& batch);
-    // Rows the last store() added (the rest were there already).
+    // Rows the last store() added (the rest were there already), and readings it kept as
+    // conflicts for the first time.
     long long lastAdded() const { return lastAdded_; }
+    long long lastConflicts() const { return lastConflicts_; }
+
+    // Tells the server the uplink is alive (the station's last_seen).
+    std::optional<CentralFailure> heartbeat();
 
   private:
+    std::optional<CentralFailure> connect();
     std::optional<CentralFailure> prepare();
-    // COPY `rows` into `into`; `duplicate` when only a key already there stopped it.
+    std::optional<CentralFailure> claimName();
+    std::optional<CentralFailure> takeLock();
+    // COPY `rows` into `into`; `duplicate` says why when only a key already there stopped it.
     std::optional<CentralFailure> copyRows(const char* into, const std::string& rows,
-                                           long long& copied, bool& duplicate);
-    std::optional<CentralFailure> storeRows(const std::string& rows, long long& added);
+                                           std::string& duplicate);
+    std::optional<CentralFailure> storeRows(const std::string& rows, int count);
     // The rows with the station in front of each.
     std::string withStation(const std::string& rows) const;
+    // The rows with the instant as a timestamptz text instead of seconds, for COPY.
+    static std::string withInstantText(const std::string& rows);
     CentralFailure failureOf(std::string message);
+    void notice(const char* message);
 
     std::string conninfo_;
-    std::string station_;
+    StationIdentity station_;
+    std::function<void(const std::string&)> say_;
     pg_conn* conn_ = nullptr;
     ForwardMark mark_;
     std::string serverName_;
     long long lastAdded_ = 0;
+    long long lastConflicts_ = 0;
+    bool rowSecurity_ = true; // this role is confined by row-level security
+    std::vector<std::string> noticesSaid_;
+
+    friend std::optional<CentralFailure> migrateCentral(const std::string& conninfo,
+                                                        std::function<void(const std::string&)>);
 };
+
+// Connects and brings the central schema up to date, for the schema's owner: what the
+// station roles may not do.
+std::optional<CentralFailure> migrateCentral(const std::string& conninfo,
+                                             std::function<void(const std::string&)> say);
 
 } // namespace mirv

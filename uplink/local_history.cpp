@@ -3,6 +3,7 @@
 #include "copy_text.h"
 #include "database.h"
 #include "date_time_text.h"
+#include "local_instant.h"
 #include "reading_text.h"
 
 #include <algorithm>
@@ -80,7 +81,7 @@ LocalBatch failureOf(Database& db) {
 }
 
 // Appends the row's COPY line, or counts it as unforwardable.
-void takeRow(const Statement& row, LocalBatch& batch) {
+void takeRow(const Statement& row, LocalBatch& batch, LocalInstants& instants) {
     ++batch.rowsRead;
     const std::int64_t id = row.integer(0);
     const auto meter = meterNumber(row.textView(kMeterColumn));
@@ -112,7 +113,26 @@ void takeRow(const Statement& row, LocalBatch& batch) {
     out += '\t';
     out += *time;
     out += '\t';
-    appendNumber(out, std::min<std::int64_t>(row.integer(kRepeatColumn), 32767));
+    const auto repeat = std::min<std::int64_t>(row.integer(kRepeatColumn), 32767);
+    appendNumber(out, repeat);
+    out += '\t';
+    if (const auto epoch = instants.epochOf(*time, static_cast<int>(repeat)))
+        appendNumber(out, *epoch);
+    else
+        appendCopyNull(out);
+    out += '\t';
+    // The key's texts when they are not in the stored form, so that a reading keyed the same
+    // from other texts is told from the one the server holds.
+    const std::string_view meterText = row.textView(kMeterColumn);
+    const std::string_view timeText = row.textView(kTimeColumn);
+    char digits[16];
+    const std::string_view meterForm(
+        digits, std::to_chars(digits, digits + sizeof digits, *meter).ptr - digits);
+    if (meterText == meterForm && timeText == *time)
+        appendCopyNull(out);
+    else
+        appendCopyText(out, "MeterID '" + std::string(meterText) + "', CreateTime '" +
+                                std::string(timeText) + "'");
     out += '\n';
     ++batch.rowsForwardable;
 }
@@ -152,8 +172,9 @@ LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
     rows.bind(1, mark.localId);
     rows.bind(2, std::int64_t{maxRows});
     batch.copyRows.reserve(static_cast<std::size_t>(maxRows) * 160);
+    LocalInstants instants;
     while (rows.step()) {
-        takeRow(rows, batch);
+        takeRow(rows, batch, instants);
         batch.end = {rows.integer(0), rowHash(rows)};
     }
     if (rows.failed())

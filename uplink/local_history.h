@@ -26,7 +26,9 @@ struct LocalBatch {
     std::string error; // why, for Missing, Locked and Unreadable
 
     // One line per forwardable row in COPY text format, in ID order: local_id, meter_id, the
-    // nine readings, alarm_status, create_time, time_repeat.
+    // nine readings, alarm_status, create_time, time_repeat, create_epoch (the instant in
+    // seconds since 1970 UTC, create_time read in the process's time zone) and source_key (the
+    // key's texts when not in their stored form).
     std::string copyRows;
     int rowsRead = 0;
     int rowsForwardable = 0;

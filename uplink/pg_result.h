@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -8,14 +9,38 @@ struct pg_result;
 
 namespace mirv {
 
+// The longest any call waits for the server. A connection that stays up but does not answer
+// is given up after this, so that the uplink reconnects instead of hanging.
+inline constexpr std::chrono::seconds kServerCallTimeout{30};
+
 // libpq's message as one line: blanks and line breaks run together, no trailing break.
 std::string oneLine(const char* message);
 
-// The result of one statement on a libpq connection, cleared when it goes.
+// Sends what libpq holds for the server, waiting until `deadline` at most; false when it could
+// not (the connection is then broken, see breakConnection).
+bool flushWithin(pg_conn* conn, std::chrono::steady_clock::time_point deadline,
+                 bool* timedOut = nullptr);
+
+// The next result of the statement in flight, waiting until `deadline` at most; null when
+// there is none left, and also when the server did not answer in time (the connection is then
+// broken, and PQstatus says CONNECTION_BAD).
+pg_result* resultWithin(pg_conn* conn, std::chrono::steady_clock::time_point deadline,
+                        bool* timedOut = nullptr);
+
+// What a call that waited `timeout` in vain says.
+std::string noAnswerText(std::chrono::milliseconds timeout = kServerCallTimeout);
+
+// Shuts the connection's socket, so that libpq sees it as gone.
+void breakConnection(pg_conn* conn);
+
+// The result of one statement on a libpq connection (in non-blocking mode), cleared when it
+// goes. Waits for the server kServerCallTimeout at most.
 class PgResult {
   public:
-    // Runs `sql` (text parameters $1.. from `params`, none when empty) and waits for it.
-    PgResult(pg_conn* conn, const char* sql, const std::vector<std::string>& params = {});
+    // Runs `sql` (text parameters $1.. from `params`; several statements when there are none)
+    // and waits for its last result, `timeout` at most.
+    PgResult(pg_conn* conn, const char* sql, const std::vector<std::string>& params = {},
+             std::chrono::milliseconds timeout = kServerCallTimeout);
     // Takes a result libpq handed out (may be null).
     PgResult(pg_conn* conn, pg_result* result);
     ~PgResult();
@@ -36,7 +61,9 @@ class PgResult {
 
   private:
     pg_conn* conn_;
-    pg_result* result_;
+    pg_result* result_ = nullptr;
+    bool timedOut_ = false;
+    std::chrono::milliseconds timeout_ = kServerCallTimeout;
 };
 
 } // namespace mirv

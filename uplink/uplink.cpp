@@ -1,6 +1,11 @@
 #include "uplink.h"
 
+#include "local_instant.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 namespace mirv {
 
@@ -16,6 +21,8 @@ UplinkState stateOf(CentralFailure::Kind kind) {
         return UplinkState::ServerRejected;
     case CentralFailure::Kind::StationBusy:
         return UplinkState::StationBusy;
+    case CentralFailure::Kind::OtherStation:
+        return UplinkState::OtherStation;
     }
     return UplinkState::ServerRejected;
 }
@@ -29,6 +36,7 @@ std::string describe(const CentralFailure& f) {
     case CentralFailure::Kind::Rejected:
         return "server error: " + f.message;
     case CentralFailure::Kind::StationBusy:
+    case CentralFailure::Kind::OtherStation:
         return f.message;
     }
     return f.message;
@@ -36,14 +44,34 @@ std::string describe(const CentralFailure& f) {
 
 } // namespace
 
-Uplink::Uplink(const UplinkConfig& config, std::string databasePath, UplinkOptions options,
-               std::function<void(const std::string&)> say)
+Uplink::Uplink(const UplinkConfig& config, std::string identity, std::string databasePath,
+               UplinkOptions options, std::function<void(const std::string&)> say)
     : station_(config.station), local_(std::move(databasePath)),
-      central_(config.conninfo, config.station), options_(options), say_(std::move(say)),
-      status_(say_), retryDelay_(options.firstRetry, options.maxRetry) {}
+      central_(config.conninfo,
+               {config.station, std::move(identity),
+                config.zone.empty() ? systemZoneName() : config.zone},
+               say),
+      options_(std::move(options)), say_(std::move(say)), status_(say_),
+      retryDelay_(options_.firstRetry, options_.maxRetry) {}
 
 Uplink::~Uplink() {
     discardReadAhead();
+    if (folderLock_ >= 0)
+        ::close(folderLock_);
+}
+
+bool Uplink::holdFolder() {
+    if (folderLock_ >= 0 || options_.folderLock.empty())
+        return true;
+    const int fd = ::open(options_.folderLock.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true; // nothing to share: the caller made the file
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    folderLock_ = fd;
+    return true;
 }
 
 int Uplink::run(const std::atomic<bool>& stop) {
@@ -63,6 +91,9 @@ int Uplink::run(const std::atomic<bool>& stop) {
                 return 1;
             pause(retryDelay_.next(), stop);
             break;
+        case Step::Fatal:
+            discardReadAhead();
+            return 2;
         }
     }
     discardReadAhead();
@@ -72,9 +103,19 @@ int Uplink::run(const std::atomic<bool>& stop) {
 Uplink::Step Uplink::forwardOnce() {
     if (!central_.isOpen()) {
         discardReadAhead();
+        if (!holdFolder())
+            return failed(UplinkState::StationBusy, "another uplink is forwarding station '" +
+                                                        station_ + "' from this program folder");
         if (auto failure = central_.open())
-            return failed(stateOf(failure->kind), describe(*failure));
+            return failedCentrally(*failure);
         from_ = central_.mark();
+        lastHeard_ = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - lastHeard_ >= options_.heartbeat) {
+        // Also while there is nothing to forward: a quiet station is told from a dead uplink,
+        // and a connection that went away is found.
+        if (auto failure = central_.heartbeat())
+            return failedCentrally(*failure);
+        lastHeard_ = std::chrono::steady_clock::now();
     }
     LocalBatch batch =
         readAhead_.valid() ? readAhead_.get() : local_.readAfter(from_, options_.batchRows);
@@ -104,14 +145,26 @@ Uplink::Step Uplink::forwardOnce() {
     return Step::Continue;
 }
 
-Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
-    if (auto failure = central_.store(batch)) {
-        discardReadAhead();
-        return failed(stateOf(failure->kind), describe(*failure));
+Uplink::Step Uplink::failedCentrally(const CentralFailure& failure) {
+    discardReadAhead();
+    if (failure.kind == CentralFailure::Kind::OtherStation) {
+        status_.report(UplinkState::OtherStation, failure.message);
+        return Step::Fatal;
     }
+    return failed(stateOf(failure.kind), describe(failure));
+}
+
+Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
+    if (auto failure = central_.store(batch))
+        return failedCentrally(*failure);
+    lastHeard_ = std::chrono::steady_clock::now();
     from_ = batch.end;
     rowsRead_ += batch.rowsRead;
     rowsAdded_ += central_.lastAdded();
+    if (central_.lastConflicts() > 0)
+        say_(std::to_string(central_.lastConflicts()) +
+             " readings not stored: the server holds other values, or the same from other "
+             "texts, under their meter and time; kept in station_conflicts");
     if (batch.unforwardableRows > 0)
         say_(std::to_string(batch.unforwardableRows) +
              " local rows not forwarded, having no central form; first: " +

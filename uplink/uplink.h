@@ -19,6 +19,10 @@ struct UplinkOptions {
     int batchRows = 20000;                    // rows per read and per server transaction
     std::chrono::milliseconds firstRetry{1000};
     std::chrono::milliseconds maxRetry{30000};
+    std::chrono::milliseconds heartbeat{60000}; // between touches of the station's last_seen
+    // A file locked while this uplink forwards, so that a second one from the same program
+    // folder waits; none when empty.
+    std::string folderLock;
 };
 
 // Forwards every row of the station's Historydata to the central server, in ID order, each
@@ -27,21 +31,25 @@ struct UplinkOptions {
 // batch is read while the current one is stored.
 class Uplink {
   public:
-    // `say` receives each line for the operator.
-    Uplink(const UplinkConfig& config, std::string databasePath, UplinkOptions options,
-           std::function<void(const std::string&)> say);
+    // `say` receives each line for the operator. `identity` tells this program folder from
+    // another forwarding under the same station name.
+    Uplink(const UplinkConfig& config, std::string identity, std::string databasePath,
+           UplinkOptions options, std::function<void(const std::string&)> say);
     ~Uplink();
 
     // Forwards until `stop` is set, or with `once` until nothing is left. 0 when done or
-    // stopped; 1 when `once` met a failure (said already).
+    // stopped; 1 when `once` met a failure; 2 when the station's name belongs to another PC
+    // (each said already).
     int run(const std::atomic<bool>& stop);
 
   private:
-    enum class Step { Continue, Idle, Done, Failed };
+    enum class Step { Continue, Idle, Done, Failed, Fatal };
 
     Step forwardOnce();
     Step storeBatch(LocalBatch& batch);
     Step failed(UplinkState state, const std::string& text);
+    Step failedCentrally(const CentralFailure& failure);
+    bool holdFolder();
     void sayForwarding();
     void discardReadAhead();
     void pause(std::chrono::milliseconds time, const std::atomic<bool>& stop) const;
@@ -57,6 +65,8 @@ class Uplink {
     std::future<LocalBatch> readAhead_;
     long long rowsRead_ = 0;
     long long rowsAdded_ = 0;
+    int folderLock_ = -1;
+    std::chrono::steady_clock::time_point lastHeard_;
 };
 
 } // namespace mirv

@@ -2,13 +2,19 @@
 
 #include "reading_text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <libpq-fe.h>
 #include <memory>
 #include <optional>
+#include <random>
 #include <sstream>
+#include <unistd.h>
 
 namespace mirv {
 
@@ -47,11 +53,23 @@ std::optional<std::string> conninfoProblem(const std::string& conninfo) {
     return std::nullopt;
 }
 
+// A tz database name: letters, digits and `_+-` in parts joined by `/`, none of them `..`.
+bool isZoneName(const std::string& zone) {
+    if (zone.empty() || zone.front() == '/' || zone.back() == '/' ||
+        zone.find("..") != std::string::npos || zone.find("//") != std::string::npos)
+        return false;
+    for (const char c : zone)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("_+-/", c))
+            return false;
+    return true;
+}
+
 } // namespace
 
-ConfigResult parseUplinkConfig(std::string_view text) {
+ConfigResult parseUplinkConfig(std::string_view text, bool needStation) {
     std::optional<std::string> station;
     std::optional<std::string> conninfo;
+    std::optional<std::string> zone;
     int lineNumber = 0;
     while (!text.empty()) {
         const auto end = text.find('\n');
@@ -68,6 +86,7 @@ ConfigResult parseUplinkConfig(std::string_view text) {
         const std::string_view key = trimBlanks(line.substr(0, equals));
         std::optional<std::string>* slot = key == "station"    ? &station
                                            : key == "conninfo" ? &conninfo
+                                           : key == "zone"     ? &zone
                                                                : nullptr;
         if (!slot)
             return ConfigError{where + "unknown setting '" + std::string(key) + "'"};
@@ -75,25 +94,81 @@ ConfigResult parseUplinkConfig(std::string_view text) {
             return ConfigError{where + "'" + std::string(key) + "' is set twice"};
         *slot = std::string(trimBlanks(withoutComment(line.substr(equals + 1), slot == &conninfo)));
     }
-    if (!station || station->empty())
+    if (needStation && (!station || station->empty()))
         return ConfigError{"no station name: add a line `station = NAME`"};
+    if (zone && !isZoneName(*zone))
+        return ConfigError{"zone '" + *zone + "' is no time zone name such as Europe/Berlin"};
     if (!conninfo)
         return ConfigError{"no server: add a line `conninfo = host=... dbname=... user=...`"};
     if (auto problem = conninfoProblem(*conninfo))
         return ConfigError{*problem};
-    return UplinkConfig{*station, *conninfo};
+    return UplinkConfig{station.value_or(""), *conninfo, zone.value_or("")};
 }
 
-ConfigResult loadUplinkConfig(const std::string& path) {
+ConfigResult loadUplinkConfig(const std::string& path, bool needStation) {
     std::ifstream in(path);
     if (!in)
         return ConfigError{"cannot read " + path + ": " + std::strerror(errno)};
     std::stringstream text;
     text << in.rdbuf();
-    ConfigResult result = parseUplinkConfig(text.str());
+    ConfigResult result = parseUplinkConfig(text.str(), needStation);
     if (auto* error = std::get_if<ConfigError>(&result))
         error->message = path + ": " + error->message;
     return result;
+}
+
+namespace {
+
+bool isIdentity(const std::string& text) {
+    return text.size() == 32 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(c); });
+}
+
+std::optional<std::string> readIdentity(const std::string& path) {
+    std::ifstream in(path);
+    std::string text;
+    if (!in || !(in >> text))
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
+std::variant<std::string, ConfigError> loadOrCreateIdentity(const std::string& path) {
+    if (std::filesystem::exists(path)) {
+        const auto text = readIdentity(path);
+        if (!text || !isIdentity(*text))
+            return ConfigError{path + " is damaged: it should hold 32 hex digits"};
+        return *text;
+    }
+    std::random_device random;
+    std::string identity;
+    for (int i = 0; i < 4; ++i) {
+        char part[9];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+        identity += part;
+    }
+    // Written whole under another name and linked in, so that two first runs agree and a
+    // power cut leaves no half-written file.
+    const std::string temporary = path + ".new-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << identity << "\n";
+        out.flush();
+        if (!out) {
+            std::filesystem::remove(temporary);
+            return ConfigError{"cannot write " + temporary + ": " + std::strerror(errno)};
+        }
+    }
+    const int linked = ::link(temporary.c_str(), path.c_str());
+    const int error = errno;
+    std::filesystem::remove(temporary);
+    if (linked != 0 && error != EEXIST)
+        return ConfigError{"cannot make " + path + ": " + std::strerror(error)};
+    const auto text = readIdentity(path);
+    if (!text || !isIdentity(*text))
+        return ConfigError{path + " is damaged: it should hold 32 hex digits"};
+    return *text;
 }
 
 } // namespace mirv

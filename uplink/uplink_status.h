@@ -15,6 +15,7 @@ enum class UplinkState {
     ServerRefused,
     ServerRejected,
     StationBusy,
+    OtherStation,
     LocalMissing,
     LocalLocked,
     LocalUnreadable,

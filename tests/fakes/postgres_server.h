@@ -160,6 +160,21 @@ class PgConnection {
         PQclear(r);
         return out;
     }
+    // Runs a script of several statements (no parameters); throws when one fails.
+    void exec(const std::string& script) {
+        if (const std::string error = tryExec(script); !error.empty())
+            throw std::runtime_error(error);
+    }
+    // Runs a script; why it failed, or nothing when it did not.
+    std::string tryExec(const std::string& script) {
+        PGresult* r = PQexec(conn_, script.c_str());
+        const auto status = PQresultStatus(r);
+        std::string error;
+        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
+            error = PQresultErrorMessage(r);
+        PQclear(r);
+        return error;
+    }
     // The single value of a query.
     std::string value(const std::string& sql, const std::vector<std::string>& params = {}) {
         const auto r = rows(sql, params);

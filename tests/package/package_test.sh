@@ -20,6 +20,10 @@ skip() {
 [ "${MIRV_PACKAGE_TEST:-1}" != 0 ] || skip "MIRV_PACKAGE_TEST=0"
 [ "$(id -u)" -eq 0 ] || skip "it installs the package and needs root"
 command -v dpkg > /dev/null && command -v apt-get > /dev/null || skip "no dpkg and apt-get here"
+# One package test at a time on a machine: they share /opt/mirv, the user mirv and dpkg, and
+# one's clean-up would purge what another just installed.
+exec 9> /run/lock/mirv-package-test.lock
+flock -w 3600 9 || skip "another package test held the machine for an hour"
 # What a real installation would own is left alone.
 dpkg-query -W mirv-station > /dev/null 2>&1 && skip "dpkg knows mirv-station on this machine"
 for path in /opt/mirv /var/lib/mirv-station; do
@@ -44,7 +48,7 @@ cleanup() {
     trap - EXIT INT TERM
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop "${pids[i]}"; done
     if [ -n "$touched" ]; then
-        dpkg --purge mirv-station > /dev/null 2>&1 || true
+        apt-get -o DPkg::Lock::Timeout=300 purge -y -q mirv-station > /dev/null 2>&1 || true
     fi
     dpkg-statoverride --list "$program" > /dev/null 2>&1 && dpkg-statoverride --remove "$program"
     rm -rf /opt/mirv /var/lib/mirv-station
@@ -111,7 +115,7 @@ others=$(apt-get install -s --no-install-recommends "$deb" | sed -n 's/^Inst \([
     grep -vx mirv-station || true)
 [ -z "$others" ] || fail "installing would also install: $others (add them to scripts/install-deps.sh)"
 touched=1
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" > "$work/apt.log" 2>&1 ||
+DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -q --no-install-recommends "$deb" > "$work/apt.log" 2>&1 ||
     fail "installing failed: $(cat "$work/apt.log")"
 
 [ "$(mode_of "$program")" = "root:mirv 2775" ] || fail "program folder is $(mode_of "$program")"
@@ -173,7 +177,7 @@ cp "$program/uplink.conf" "$work/uplink.conf"
 
 echo "package test: upgrading to a higher version"
 newer=$("$root/scripts/package.sh" --repack "$deb" --version "$version+1" --output-dir "$work" | tail -n 1)
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$newer" > "$work/apt.log" 2>&1 ||
+DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -q --no-install-recommends "$newer" > "$work/apt.log" 2>&1 ||
     fail "upgrading failed: $(cat "$work/apt.log")"
 [ "$(dpkg-query -W -f='${Version}' mirv-station)" = "$version+1" ] || fail "not upgraded"
 [ "$(sql "SELECT count(*) FROM Historydata")" = "$rows" ] || fail "the upgrade lost history rows"
@@ -195,7 +199,7 @@ rows=$(sql "SELECT count(*) FROM Historydata")
 echo "package test: removing and purging"
 dpkg --remove mirv-station > "$work/dpkg.log" 2>&1 || fail "removing failed: $(cat "$work/dpkg.log")"
 [ ! -e "$program/mirv-station" ] && [ ! -e /usr/bin/mirv-history ] || fail "removing left the programs"
-dpkg --purge mirv-station > "$work/dpkg.log" 2>&1 || fail "purging failed: $(cat "$work/dpkg.log")"
+apt-get -o DPkg::Lock::Timeout=300 purge -y -q mirv-station > "$work/dpkg.log" 2>&1 || fail "purging failed: $(cat "$work/dpkg.log")"
 dpkg-query -W mirv-station > /dev/null 2>&1 && fail "dpkg still knows mirv-station after the purge"
 [ "$(sqlite3 -readonly "$program/mirv.mdb" "SELECT count(*) FROM Historydata")" = "$rows" ] ||
     fail "the purge did not keep the database with its $rows rows"

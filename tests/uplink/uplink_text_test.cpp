@@ -1,10 +1,14 @@
 // The uplink's texts: what uplink.conf may say, which stored readings are numbers, and how
 // a field reaches the server's COPY.
 #include "copy_text.h"
+#include "local_instant.h"
 #include "reading_text.h"
 #include "uplink_config.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
 
 namespace mirv {
 namespace {
@@ -37,6 +41,9 @@ TEST(UplinkConfig, ReadsSettingsAndRejectsWhatCannotWork) {
         {"station = J\nconninfo = postgresql://u:secret@h/db\n", nullptr,
          "must not hold a password"},
         {"station = K\nconninfo = host='h\n", nullptr, "conninfo cannot be read"},
+        {"station = L\nconninfo = host=h\nzone = ../../etc/passwd\n", nullptr,
+         "zone '../../etc/passwd' is no time zone name"},
+        {"station = M\nconninfo = host=h\nzone = Europe/Berlin # the plant's\n", "M", "host=h"},
     };
     for (const ConfigCase& c : cases) {
         SCOPED_TRACE(c.text);
@@ -98,6 +105,56 @@ TEST(CopyText, EscapesAndKeepsTheServerTakingIt) {
     std::string null;
     appendCopyNull(null);
     EXPECT_EQ(null, "\\N");
+}
+
+struct InstantCase {
+    const char* zone;
+    const char* local;
+    int repeat;
+    const char* utc; // nullptr: no time
+};
+
+TEST(LocalInstants, ResolvesRepeatedAndSkippedLocalTimes) {
+    const InstantCase cases[] = {
+        {"Europe/Berlin", "2025-07-01 12:00:00", 0, "2025-07-01 10:00:00+00"},
+        {"Europe/Berlin", "2025-01-15 00:00:00", 3, "2025-01-14 23:00:00+00"},
+        // The autumn hour: first in summer time, then in winter time.
+        {"Europe/Berlin", "2025-10-26 02:00:00", 0, "2025-10-26 00:00:00+00"},
+        {"Europe/Berlin", "2025-10-26 02:59:59", 1, "2025-10-26 01:59:59+00"},
+        {"Europe/Berlin", "2025-10-26 02:30:00", 5, "2025-10-26 01:30:00+00"},
+        {"Europe/Berlin", "2025-10-26 03:00:00", 0, "2025-10-26 02:00:00+00"},
+        // The spring hour never shows: the offset before it.
+        {"Europe/Berlin", "2025-03-30 02:15:00", 0, "2025-03-30 01:15:00+00"},
+        {"America/St_Johns", "2025-11-02 01:30:00", 0, "2025-11-02 04:00:00+00"},
+        {"America/St_Johns", "2025-11-02 01:30:00", 1, "2025-11-02 05:00:00+00"},
+        // A half-hour change.
+        {"Australia/Lord_Howe", "2025-04-06 01:45:00", 0, "2025-04-05 14:45:00+00"},
+        {"Australia/Lord_Howe", "2025-04-06 01:45:00", 1, "2025-04-05 15:15:00+00"},
+        {"Asia/Shanghai", "2024-02-29 08:00:00", 0, "2024-02-29 00:00:00+00"},
+        {"UTC", "2025-01-01 00:00:00", 0, "2025-01-01 00:00:00+00"},
+        {"UTC", "2025-01-01 0:00:00", 0, nullptr},
+        {"UTC", "2025/01/01 00:00:00", 0, nullptr},
+    };
+    const char* before = std::getenv("TZ");
+    const std::string saved = before ? before : "";
+    for (const InstantCase& c : cases) {
+        SCOPED_TRACE(std::string(c.zone) + " " + c.local + " #" + std::to_string(c.repeat));
+        ::setenv("TZ", c.zone, 1);
+        ::tzset();
+        LocalInstants instants;
+        const auto utc = instants.utcOf(c.local, c.repeat);
+        if (c.utc) {
+            ASSERT_TRUE(utc);
+            EXPECT_EQ(*utc, c.utc);
+        } else {
+            EXPECT_FALSE(utc) << *utc;
+        }
+    }
+    if (before)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 } // namespace

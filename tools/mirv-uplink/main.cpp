@@ -1,13 +1,20 @@
-// mirv-uplink [--config PATH] [--once] [--interval SECONDS] [--batch-rows N]: forwards the
-// history of the program folder's mirv.mdb to the PostgreSQL server named in uplink.conf.
+// mirv-uplink [--config PATH] [--once] [--interval SECONDS] [--batch-rows N] [--migrate]:
+// forwards the history of the program folder's mirv.mdb to the PostgreSQL server named in
+// uplink.conf.
+#include "central_schema.h"
+#include "central_store.h"
 #include "uplink.h"
 #include "uplink_config.h"
+
+#include <CLI/CLI.hpp>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 namespace {
@@ -22,33 +29,14 @@ void say(const std::string& line) {
     std::fprintf(stderr, "mirv-uplink: %s\n", line.c_str());
 }
 
-constexpr const char* kUsage =
-    "usage: mirv-uplink [--config PATH] [--once] [--interval SECONDS] [--batch-rows N]\n";
-
-int usage(const std::string& problem) {
-    say(problem);
-    std::fputs(kUsage, stderr);
-    return 2;
-}
-
-int help() {
-    std::fputs(
-        "Forwards the history of mirv.mdb beside this program to the PostgreSQL server named "
-        "in uplink.conf.\n\n",
-        stdout);
-    std::fputs(kUsage, stdout);
-    std::fputs(
-        "\n"
-        "  --config PATH        read PATH instead of uplink.conf beside this program\n"
-        "  --once               forward what is there, then end\n"
-        "  --interval SECONDS   how often to look for new rows when up to date (default 2)\n"
-        "  --batch-rows N       rows per read and per server transaction (default 20000)\n"
-        "  --help               show this text\n"
-        "  --version            show the version\n\n"
-        "Exit status: 0 all forwarded (--once) or ended by SIGTERM, 1 the server or the local\n"
-        "history could not be used (--once), 2 bad command line or configuration.\n",
-        stdout);
-    return 0;
+// CLI11's message in one line.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n')
+            c = ' ';
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
 }
 
 } // namespace
@@ -58,44 +46,85 @@ int main(int argc, char** argv) {
     const auto programFolder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
     std::string configPath = (programFolder / "uplink.conf").string();
     mirv::UplinkOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help") {
-            return help();
-        } else if (arg == "--version") {
-            std::puts("mirv-uplink " MIRV_VERSION);
-            return 0;
-        } else if (arg == "--once") {
-            options.once = true;
-        } else if (arg == "--config" && hasValue) {
-            configPath = argv[++i];
-        } else if (arg == "--interval" && hasValue) {
-            const double seconds = std::atof(argv[++i]);
-            if (!(seconds > 0 && seconds <= 3600))
-                return usage("--interval takes seconds, more than 0 and at most 3600");
-            options.interval = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
-        } else if (arg == "--batch-rows" && hasValue) {
-            options.batchRows = std::atoi(argv[++i]);
-            if (options.batchRows < 1 || options.batchRows > 1000000)
-                return usage("--batch-rows takes a number from 1 to 1000000");
-        } else {
-            return usage("unknown argument '" + arg + "'");
-        }
-    }
+    double intervalSeconds = 2;
+    bool migrate = false;
 
-    const mirv::ConfigResult config = mirv::loadUplinkConfig(configPath);
-    if (const auto* error = std::get_if<mirv::ConfigError>(&config)) {
+    CLI::App app("Forwards the history of mirv.mdb beside this program to the PostgreSQL server "
+                 "named in uplink.conf.",
+                 "mirv-uplink");
+    app.add_option("--config", configPath, "read PATH instead of uplink.conf beside this program")
+        ->type_name("PATH");
+    app.add_flag("--once", options.once, "forward what is there, then end");
+    app.add_option("--interval", intervalSeconds,
+                   "how often to look for new rows when up to date (default 2)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.001, 3600.0));
+    app.add_option("--batch-rows", options.batchRows,
+                   "rows per read and per server transaction (default 20000)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1000000));
+    app.add_flag("--migrate", migrate,
+                 "bring the central schema up to date as the role uplink.conf names (the "
+                 "schema's owner), then end; uplink.conf needs no station for this");
+    app.set_version_flag("--version", std::string("mirv-uplink ") + MIRV_VERSION,
+                         "show the version");
+    app.footer("Exit status: 0 done, 1 the server or the local history could not be used "
+               "(--once, --migrate), 2 a bad command line or configuration, or the station's "
+               "name belongs to another PC.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::cout << app.version() << "\n";
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        say(oneLine(e.what()) + " (see mirv-uplink --help)");
+        return 2;
+    }
+    options.interval = std::chrono::milliseconds(static_cast<long>(intervalSeconds * 1000));
+
+    const mirv::ConfigResult loaded = mirv::loadUplinkConfig(configPath, !migrate);
+    if (const auto* error = std::get_if<mirv::ConfigError>(&loaded)) {
         say(error->message);
         return 2;
     }
+    const auto& config = std::get<mirv::UplinkConfig>(loaded);
+    if (!config.zone.empty()) {
+        if (!std::filesystem::exists("/usr/share/zoneinfo/" + config.zone)) {
+            say(configPath + ": zone '" + config.zone + "' is not in the tz database");
+            return 2;
+        }
+        // The station's local times are read in its zone.
+        ::setenv("TZ", config.zone.c_str(), 1);
+        ::tzset();
+    }
+
+    if (migrate) {
+        if (auto failure = mirv::migrateCentral(config.conninfo, say)) {
+            say("central schema not brought up to date: " + failure->message);
+            return 1;
+        }
+        say("central schema is up to date (version " +
+            std::to_string(mirv::centralMigrations().back().version) + ")");
+        return 0;
+    }
+
+    const std::string identityPath = (programFolder / "uplink.id").string();
+    const auto identity = mirv::loadOrCreateIdentity(identityPath);
+    if (const auto* error = std::get_if<mirv::ConfigError>(&identity)) {
+        say(error->message);
+        return 2;
+    }
+    options.folderLock = identityPath;
 
     struct sigaction action {};
     action.sa_handler = requestStop;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 
-    mirv::Uplink uplink(std::get<mirv::UplinkConfig>(config), (programFolder / "mirv.mdb").string(),
-                        options, say);
+    mirv::Uplink uplink(config, std::get<std::string>(identity),
+                        (programFolder / "mirv.mdb").string(), options, say);
     return uplink.run(stopRequested);
 }
