@@ -254,6 +254,8 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch, bool withFile,
         // A row whose append failed half way may have gone in from the file just now.
         put(e.record, e.maybeInFile ? INT64_MAX : 0);
     }
+    if (ok && beforeCommit)
+        beforeCommit(db);
     // A pass goes in whole or not at all.
     if (ok && db.exec("COMMIT"))
         return true;
