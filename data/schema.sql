@@ -35,3 +35,48 @@ CREATE INDEX IF NOT EXISTS Historydata_Minute_CreateTime
 -- The line's health: one row per polled meter and hour, written on the hour.
 CREATE TABLE IF NOT EXISTS Linkstats (MeterID INTEGER, Hour TEXT, Requests INTEGER, Answers INTEGER, Misses INTEGER, CrcWrong INTEGER, TooShort INTEGER, TooLong INTEGER, Trailing INTEGER, WrongFunction INTEGER, WrongAddress INTEGER, ResponseMeanUs INTEGER, ResponseMaxUs INTEGER);
 CREATE UNIQUE INDEX IF NOT EXISTS Linkstats_Hour_MeterID ON Linkstats (Hour, MeterID);
+-- Per meter and day (the first ten characters of CreateTime), what the energy table needs of
+-- that day's records, kept by each logging pass; see energy/day_summary.h.
+CREATE TABLE IF NOT EXISTS Historyday (
+    Day TEXT NOT NULL,
+    MeterID TEXT NOT NULL,
+    Records INTEGER NOT NULL,
+    FirstTime TEXT NOT NULL,
+    LastTime TEXT NOT NULL,
+    FirstWall INTEGER,
+    LastWall INTEGER,
+    LongestGap INTEGER NOT NULL,
+    StepBacks INTEGER NOT NULL,
+    Totals TEXT NOT NULL,
+    PRIMARY KEY (Day, MeterID)
+) WITHOUT ROWID;
+-- Days whose rows changed behind the summaries' back (deleted, edited): read from the rows
+-- until they are summed up again.
+CREATE TABLE IF NOT EXISTS HistorydayStale (
+    Day TEXT NOT NULL,
+    MeterID TEXT NOT NULL,
+    PRIMARY KEY (Day, MeterID)
+) WITHOUT ROWID;
+-- Days before Through are summed up (NULL: all); rows up to SeenID are in the summaries.
+CREATE TABLE IF NOT EXISTS HistorydayProgress (Through TEXT, SeenID INTEGER NOT NULL);
+INSERT INTO HistorydayProgress (Through, SeenID)
+    SELECT CASE WHEN EXISTS (SELECT 1 FROM Historydata) THEN '' END,
+           coalesce((SELECT max(ID) FROM Historydata), 0)
+    WHERE NOT EXISTS (SELECT 1 FROM HistorydayProgress);
+CREATE TRIGGER IF NOT EXISTS Historyday_deleted AFTER DELETE ON Historydata
+    WHEN OLD.MeterID IS NOT NULL AND typeof(OLD.CreateTime) = 'text'
+BEGIN
+    INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)
+        VALUES (substr(OLD.CreateTime, 1, 10), CAST(OLD.MeterID AS TEXT));
+END;
+CREATE TRIGGER IF NOT EXISTS Historyday_updated
+    AFTER UPDATE OF ID, MeterID, CreateTime, Foward, Reverse, TXTleijire_z, TXTleijileng_z
+    ON Historydata
+BEGIN
+    INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)
+        SELECT substr(OLD.CreateTime, 1, 10), CAST(OLD.MeterID AS TEXT)
+        WHERE OLD.MeterID IS NOT NULL AND typeof(OLD.CreateTime) = 'text';
+    INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)
+        SELECT substr(NEW.CreateTime, 1, 10), CAST(NEW.MeterID AS TEXT)
+        WHERE NEW.MeterID IS NOT NULL AND typeof(NEW.CreateTime) = 'text';
+END;

@@ -1,12 +1,15 @@
 #include "energy_use.h"
 
 #include "database.h"
+#include "day_summary_store.h"
+#include "history_query.h"
 #include "local_seconds.h"
 #include "meter_energy_tally.h"
 #include "range_pass.h"
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace mirv {
@@ -22,9 +25,126 @@ auto meterOrder(const std::string& id) {
 
 } // namespace
 
-EnergyUse computeEnergyUse(const std::string& databasePath, const HistorySelection& selection,
-                           const ProgressCallback& onProgress, const std::atomic_bool* cancel) {
-    Database conn(databasePath, 2000, Database::Locking::OneThread);
+namespace {
+
+using DayMeter = std::pair<std::string, std::string>;
+// Per meter, its pieces of the range by day.
+using DayPieces = std::map<std::string, std::map<std::string, DaySummary>, std::less<>>;
+
+// Whole days come from their summaries, the first and the last day of the range (which may be
+// partial) and days whose summary cannot be used from their rows. Nothing when the summaries
+// cannot serve this range: the caller then reads every row.
+std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelection& s,
+                                             const std::atomic_bool* cancel) {
+    const std::string firstDay = s.from->substr(0, 10), lastDay = s.to->substr(0, 10);
+    if (s.from->size() < 10 || s.to->size() < 10 || !(firstDay < lastDay))
+        return std::nullopt;
+    std::int64_t seenId = 0;
+    {
+        Statement progress(conn, "SELECT Through IS NULL, SeenID FROM HistorydayProgress");
+        if (!progress.step() || progress.integer(0) == 0)
+            return std::nullopt; // no summaries, or not all days summed up yet
+        seenId = progress.integer(1);
+    }
+    const std::string meterRule = s.allMeters ? "" : " AND MeterID = ?3";
+    auto bindRange = [&](Statement& q) {
+        q.bind(1, firstDay);
+        q.bind(2, lastDay);
+        if (!s.allMeters)
+            q.bind(3, s.meterText);
+    };
+    // Days written since the summaries last looked, or changed behind their back.
+    std::set<DayMeter> fromRows;
+    for (const std::string& sql :
+         {"SELECT Day, MeterID FROM HistorydayStale WHERE Day > ?1 AND Day < ?2" + meterRule,
+          "SELECT substr(CreateTime, 1, 10) AS Day, CAST(MeterID AS TEXT) FROM Historydata "
+          "WHERE ID > ?4 AND MeterID IS NOT NULL AND typeof(CreateTime) = 'text' "
+          "AND Day > ?1 AND Day < ?2" +
+              meterRule}) {
+        Statement q(conn, sql);
+        bindRange(q);
+        if (sql.find("?4") != std::string::npos)
+            q.bind(4, seenId);
+        while (q.step())
+            fromRows.emplace(q.text(0), q.text(1));
+        if (q.failed())
+            return std::nullopt;
+    }
+    DayPieces pieces;
+    LocalSeconds clock;
+    // The first and the last day from the rows in range, each by its own bounds: given two
+    // upper or lower bounds, the index search would use one and filter by the other.
+    const auto firstDayEnd = prefixEnd(firstDay);
+    if (!firstDayEnd)
+        return std::nullopt;
+    for (const bool first : {true, false}) {
+        Statement rows(conn, "SELECT CreateTime, MeterID, TXTleijire_z, TXTleijileng_z, Foward, "
+                             "Reverse FROM Historydata WHERE CreateTime >= ?1 AND CreateTime " +
+                                 std::string(first ? "<" : "<=") + " ?2" + meterRule +
+                                 " ORDER BY CreateTime, ID");
+        rows.bind(1, first ? *s.from : lastDay);
+        rows.bind(2, first ? *firstDayEnd : *s.to);
+        if (!s.allMeters)
+            rows.bind(3, s.meterText);
+        std::map<std::string, DaySummarizer, std::less<>> days;
+        while (rows.step()) {
+            if (rows.isNull(1))
+                continue;
+            const std::string_view meter = rows.textView(1);
+            auto day = days.find(meter);
+            if (day == days.end())
+                day = days.emplace(std::string(meter), DaySummarizer(&clock)).first;
+            day->second.add(rows.textView(0), {rows.textView(2), rows.textView(3), rows.textView(4),
+                                               rows.textView(5)});
+        }
+        if (rows.failed())
+            return std::nullopt;
+        for (auto& [meter, summarizer] : days)
+            pieces[meter][first ? firstDay : lastDay] = summarizer.summary();
+    }
+    if (cancel && cancel->load())
+        return EnergyUse{PassStatus::Cancelled, {}, {}};
+    {
+        Statement days(conn, std::string("SELECT Day, MeterID, ") + kDaySummaryColumns +
+                                 " FROM Historyday WHERE Day > ?1 AND Day < ?2" + meterRule);
+        bindRange(days);
+        while (days.step()) {
+            DayMeter key{days.text(0), days.text(1)};
+            if (fromRows.contains(key))
+                continue;
+            auto summary = readDaySummary(days, 2);
+            if (summary && DayChain::usable(*summary, clock))
+                pieces[key.second][key.first] = std::move(*summary);
+            else
+                fromRows.insert(std::move(key));
+        }
+        if (days.failed())
+            return std::nullopt;
+    }
+    for (const auto& [day, meter] : fromRows) {
+        if (cancel && cancel->load())
+            return EnergyUse{PassStatus::Cancelled, {}, {}};
+        auto summary = summarizeDayRows(conn, day, meter, &clock);
+        if (!summary)
+            return std::nullopt;
+        if (summary->records > 0)
+            pieces[meter][day] = std::move(*summary);
+        else
+            pieces[meter].erase(day);
+    }
+    EnergyUse use;
+    for (const auto& [meter, days] : pieces) {
+        DayChain chain(meter);
+        for (const auto& [day, summary] : days)
+            chain.add(summary, clock);
+        if (chain.result().records > 0)
+            use.meters.push_back(chain.result());
+    }
+    return use;
+}
+
+EnergyUse energyFromRows(Database& conn, const HistorySelection& selection,
+                         const ProgressCallback& onProgress, const std::atomic_bool* cancel) {
     std::vector<MeterEnergyTally> tallies;
     std::map<std::string, std::size_t, std::less<>> tallyOf;
     // The meters take turns in the same order pass after pass, so the one after the last is
@@ -54,10 +174,29 @@ EnergyUse computeEnergyUse(const std::string& databasePath, const HistorySelecti
         return use;
     for (const MeterEnergyTally& tally : tallies)
         use.meters.push_back(tally.result());
-    std::sort(use.meters.begin(), use.meters.end(), [](const auto& a, const auto& b) {
+    return use;
+}
+
+} // namespace
+
+EnergyUse computeEnergyUse(const std::string& databasePath, const HistorySelection& selection,
+                           const ProgressCallback& onProgress, const std::atomic_bool* cancel,
+                           EnergySource source) {
+    Database conn(databasePath, 2000, Database::Locking::OneThread);
+    std::optional<EnergyUse> use;
+    if (source == EnergySource::DaySummaries && conn.isOpen() && selection.from && selection.to &&
+        conn.exec("BEGIN")) {
+        use = energyFromSummaries(conn, selection, cancel);
+        conn.exec("COMMIT");
+        if (use && onProgress && use->status == PassStatus::Done)
+            onProgress(1.0);
+    }
+    if (!use)
+        use = energyFromRows(conn, selection, onProgress, cancel);
+    std::sort(use->meters.begin(), use->meters.end(), [](const auto& a, const auto& b) {
         return meterOrder(a.meterId) < meterOrder(b.meterId);
     });
-    return use;
+    return std::move(*use);
 }
 
 } // namespace mirv

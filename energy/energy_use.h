@@ -16,11 +16,17 @@ struct EnergyUse {
     std::vector<MeterEnergy> meters; // in numeric meter order
 };
 
+// Where whole days come from: the daily summaries where they serve, else the rows.
+enum class EnergySource { DaySummaries, Rows };
+
 // Energy use per meter over a selection: the query tab's meter rule and bounds (both included;
-// the step is not used). Reads the history in one pass ordered by CreateTime, ID on its own
-// connection. Setting `*cancel` stops the pass soon; the result is then Cancelled with no meters.
+// the step is not used), as one pass over the records ordered by CreateTime, ID would count
+// it. Whole days come from their daily summaries where they serve, the rest from the rows, on
+// its own connection in one read transaction. Setting `*cancel` stops the pass soon; the result
+// is then Cancelled with no meters.
 EnergyUse computeEnergyUse(const std::string& databasePath, const HistorySelection& selection,
                            const ProgressCallback& onProgress = {},
-                           const std::atomic_bool* cancel = nullptr);
+                           const std::atomic_bool* cancel = nullptr,
+                           EnergySource source = EnergySource::DaySummaries);
 
 } // namespace mirv

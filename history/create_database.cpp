@@ -8,6 +8,54 @@
 
 namespace mirv {
 
+namespace {
+
+// As at the end of the schema: the tables of the daily summaries, and the triggers that mark a
+// day stale when its rows change otherwise than by being added.
+constexpr const char* kDaySummaryTables = R"(
+CREATE TABLE IF NOT EXISTS Historyday (
+    Day TEXT NOT NULL,
+    MeterID TEXT NOT NULL,
+    Records INTEGER NOT NULL,
+    FirstTime TEXT NOT NULL,
+    LastTime TEXT NOT NULL,
+    FirstWall INTEGER,
+    LastWall INTEGER,
+    LongestGap INTEGER NOT NULL,
+    StepBacks INTEGER NOT NULL,
+    Totals TEXT NOT NULL,
+    PRIMARY KEY (Day, MeterID)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS HistorydayStale (
+    Day TEXT NOT NULL,
+    MeterID TEXT NOT NULL,
+    PRIMARY KEY (Day, MeterID)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS HistorydayProgress (Through TEXT, SeenID INTEGER NOT NULL);
+INSERT INTO HistorydayProgress (Through, SeenID)
+    SELECT CASE WHEN EXISTS (SELECT 1 FROM Historydata) THEN '' END,
+           coalesce((SELECT max(ID) FROM Historydata), 0)
+    WHERE NOT EXISTS (SELECT 1 FROM HistorydayProgress);
+CREATE TRIGGER IF NOT EXISTS Historyday_deleted AFTER DELETE ON Historydata
+    WHEN OLD.MeterID IS NOT NULL AND typeof(OLD.CreateTime) = 'text'
+BEGIN
+    INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)
+        VALUES (substr(OLD.CreateTime, 1, 10), CAST(OLD.MeterID AS TEXT));
+END;
+CREATE TRIGGER IF NOT EXISTS Historyday_updated
+    AFTER UPDATE OF ID, MeterID, CreateTime, Foward, Reverse, TXTleijire_z, TXTleijileng_z
+    ON Historydata
+BEGIN
+    INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)
+        SELECT substr(OLD.CreateTime, 1, 10), CAST(OLD.MeterID AS TEXT)
+        WHERE OLD.MeterID IS NOT NULL AND typeof(OLD.CreateTime) = 'text';
+    INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)
+        SELECT substr(NEW.CreateTime, 1, 10), CAST(NEW.MeterID AS TEXT)
+        WHERE NEW.MeterID IS NOT NULL AND typeof(NEW.CreateTime) = 'text';
+END;)";
+
+} // namespace
+
 std::optional<std::string> createDatabase(const std::string& path, const std::string& schemaSql) {
     std::error_code ec;
     if (std::filesystem::exists(path, ec))
@@ -74,6 +122,14 @@ std::optional<std::string> upgradeDatabase(const std::string& path, const std::a
                  "ON Historydata (CAST(substr(CreateTime, 15, 2) AS INTEGER), CreateTime);") ||
         !db.exec(kLinkstatsTableSql))
         return db.error();
+    // In one transaction, so that the progress row and the triggers come together.
+    if (!db.exec("BEGIN IMMEDIATE"))
+        return db.error();
+    if (!db.exec(kDaySummaryTables) || !db.exec("COMMIT")) {
+        const std::string why = db.error();
+        db.exec("ROLLBACK");
+        return why;
+    }
     return std::nullopt;
 }
 

@@ -280,6 +280,8 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
             rows.push_back(e.row);
         ok = insertLinkstats(db, rows);
     }
+    if (ok && beforeCommit)
+        beforeCommit(db);
     // A pass goes in whole or not at all.
     if (ok && db.exec("COMMIT"))
         return true;

@@ -77,6 +77,9 @@ class HistoryWriter {
     std::function<void(State)> stateChanged;
     // Called on the writer's thread with each connection it opens, before it writes.
     std::function<void(Database&)> connectionOpened;
+    // Called on the writer's thread inside each write's transaction after its rows went in,
+    // for what is kept beside them; what it does goes in with the rows.
+    std::function<void(Database&)> beforeCommit;
     // Called on the writer's thread at each step of a write; for tests.
     std::function<void(Step)> reached;
     // The pending rows file, whose afterAppend tests may set.

@@ -42,13 +42,7 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
-    constexpr std::size_t kHourLength = 13; // 'YYYY-MM-DD HH'
-    if (storedForm(text) && text.substr(0, kHourLength) == lastHourText_) {
-        const int minute = numberAt(text, 14, 2), second = numberAt(text, 17, 2);
-        if (minute <= 59 && second <= 59)
-            return lastHourStart_ + minute * 60 + second;
-    }
+std::optional<std::int64_t> LocalSeconds::wallOf(std::string_view text) {
     std::string canonical;
     if (!storedForm(text)) {
         auto parsed = parseDateTimeText(text);
@@ -62,13 +56,37 @@ std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
     const int second = numberAt(text, 17, 2);
     if (!isCivilDate(year, month, day) || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    const std::int64_t wallHour = daysFromCivil(year, static_cast<unsigned>(month),
-                                                static_cast<unsigned>(day)) *
-                                      24 +
-                                  hour;
-    lastHourText_ = text.substr(0, kHourLength);
-    lastHourStart_ = wallHour * 3600 - offsetAt(wallHour);
-    return lastHourStart_ + minute * 60 + second;
+    return (daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 24 +
+            hour) *
+               3600 +
+           minute * 60 + second;
+}
+
+std::int64_t LocalSeconds::offsetAtWall(std::int64_t wall) {
+    const std::int64_t hour = wall >= 0 ? wall / 3600 : (wall - 3599) / 3600;
+    return offsetAt(hour);
+}
+
+std::int64_t LocalSeconds::realOfWall(std::int64_t wall) {
+    return wall - offsetAtWall(wall);
+}
+
+std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
+    constexpr std::size_t kHourLength = 13; // 'YYYY-MM-DD HH'
+    if (storedForm(text) && text.substr(0, kHourLength) == lastHourText_) {
+        const int minute = numberAt(text, 14, 2), second = numberAt(text, 17, 2);
+        if (minute <= 59 && second <= 59)
+            return lastHourStart_ + minute * 60 + second;
+    }
+    const auto wall = wallOf(text);
+    if (!wall)
+        return std::nullopt;
+    const std::int64_t hourStart = *wall - *wall % 3600 - (*wall % 3600 < 0 ? 3600 : 0);
+    if (storedForm(text)) {
+        lastHourText_ = text.substr(0, kHourLength);
+        lastHourStart_ = hourStart - offsetAtWall(*wall);
+    }
+    return realOfWall(*wall);
 }
 
 std::int64_t LocalSeconds::offsetAt(std::int64_t wallHour) {

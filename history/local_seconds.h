@@ -15,6 +15,13 @@ class LocalSeconds {
   public:
     // Nothing when the text is no date and time the query's bounds would accept.
     std::optional<std::int64_t> of(std::string_view createTime);
+    // The same text read as if it were UTC: no zone, so differences within a stretch of one
+    // offset are the same as of()'s. Nothing exactly where of() gives nothing.
+    static std::optional<std::int64_t> wallOf(std::string_view createTime);
+    // of() for a time wallOf() read.
+    std::int64_t realOfWall(std::int64_t wallSeconds);
+    // The zone's offset (seconds east of UTC) at that wall-clock time.
+    std::int64_t offsetAtWall(std::int64_t wallSeconds);
 
   private:
     std::int64_t offsetAt(std::int64_t wallHour);

@@ -7,8 +7,8 @@
 namespace mirv {
 
 // Brings the database up to date on a thread of its own while the station starts and polls:
-// building an index on years of history takes many seconds. Ending the program stops a build
-// in progress; it is done again at the next start.
+// building an index or the daily summaries on years of history takes many seconds. Ending the
+// program stops a build in progress; it is done again at the next start.
 class BackgroundUpgrade {
   public:
     explicit BackgroundUpgrade(std::string databasePath);

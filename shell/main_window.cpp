@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "day_summary_store.h"
 #include "diagnostics_tab.h"
 #include "dialogs.h"
 #include "energy_tab.h"
@@ -37,6 +38,7 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
         QMetaObject::invokeMethod(
             this, [this, state] { showHistoryState(state); }, Qt::QueuedConnection);
     };
+    historyWriter->beforeCommit = [](Database& db) { addNewRowsToDaySummaries(db); };
     logger = std::make_unique<RecordLogger>(board, *historyWriter);
     recordTick.recordAll = [this] { logger->recordAll(); };
     linkstatsLogger = std::make_unique<LinkstatsLogger>(link.stats, *historyWriter);

@@ -4,12 +4,40 @@
 
 namespace mirv {
 
+namespace {
+
+// Deletes every row and, where there are daily summaries, those too. The trigger that marks
+// a deleted row's day stale is set aside meanwhile: with it the rows would go one by one.
+bool deleteAll(Database& db) {
+    std::string trigger;
+    {
+        Statement q(db, "SELECT sql FROM sqlite_schema WHERE type = 'trigger' "
+                        "AND name = 'Historyday_deleted'");
+        if (q.step())
+            trigger = q.text(0);
+        else if (q.failed())
+            return false;
+    }
+    if (trigger.empty())
+        return db.exec("DELETE FROM Historydata");
+    return db.exec("DROP TRIGGER Historyday_deleted; DELETE FROM Historydata; "
+                   "DELETE FROM Historyday; DELETE FROM HistorydayStale") &&
+           db.exec(trigger);
+}
+
+} // namespace
+
 PurgeResult purgeHistory(const std::string& databasePath) {
     Database db(databasePath);
     if (!db.isOpen())
         return {};
-    if (!db.exec("DELETE FROM Historydata"))
+    if (!db.exec("BEGIN IMMEDIATE"))
         return {true, db.error()};
+    if (!deleteAll(db) || !db.exec("COMMIT")) {
+        const std::string why = db.error();
+        db.exec("ROLLBACK");
+        return {true, why};
+    }
     return {true, std::nullopt};
 }
 

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "meter_energy.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mirv {
+
+class LocalSeconds;
+
+// What the energy pass needs of one meter's records of one day (the first ten characters of
+// CreateTime, whatever they hold) to carry on from the day before exactly as if it read them.
+struct DaySummary {
+    struct Total {
+        std::optional<Fixed> first; // the day's first and last numeric value
+        std::optional<Fixed> last;
+        Fixed rises = 0;                     // sum of the rises between the day's numeric values
+        std::int64_t firstRecord = 0;        // which of the day's records holds `first`, from 0
+        bool firstRecordSteppedBack = false; // whether another total stepped back there
+
+        bool operator==(const Total&) const = default;
+    };
+
+    std::int64_t records = 0;
+    std::string firstTime; // CreateTime of the first and the last record, as stored
+    std::string lastTime;
+    // Wall-clock seconds (the text read as UTC) of the first and last record whose time reads.
+    std::optional<std::int64_t> firstWall;
+    std::optional<std::int64_t> lastWall;
+    std::int64_t longestGapSeconds = 0; // between the day's readable records
+    std::int64_t stepBacks = 0;         // records that stepped back against the same day's
+    std::array<Total, kEnergyTotals> totals;
+
+    bool operator==(const DaySummary&) const = default;
+};
+
+// Counts a day's records in CreateTime, ID order into a DaySummary; can go on from a stored one.
+// The longest gap is wall-clock time, or real time in the zone of `realTime` when given (for a
+// summary used at once, which need not stand for every zone).
+class DaySummarizer {
+  public:
+    explicit DaySummarizer(LocalSeconds* realTime = nullptr) : realTime_(realTime) {}
+    explicit DaySummarizer(DaySummary from) : day_(std::move(from)) {}
+
+    void add(std::string_view createTime,
+             const std::array<std::string_view, kEnergyTotals>& totals);
+
+    const DaySummary& summary() const { return day_; }
+
+  private:
+    DaySummary day_;
+    LocalSeconds* realTime_ = nullptr;
+};
+
+// One meter's energy built day after day, in day order. Gives the MeterEnergy that a tally
+// over the same records would.
+class DayChain {
+  public:
+    explicit DayChain(std::string meterId) { result_.meterId = std::move(meterId); }
+
+    // False when the summary's wall clock cannot stand for real time here (the zone's offset
+    // changes within the day): the caller reads that day's records instead.
+    static bool usable(const DaySummary& day, LocalSeconds& clock);
+    void add(const DaySummary& day, LocalSeconds& clock);
+
+    const MeterEnergy& result() const { return result_; }
+
+  private:
+    MeterEnergy result_;
+    std::array<std::optional<Fixed>, kEnergyTotals> last_;
+    std::optional<std::int64_t> lastSeconds_;
+};
+
+// The totals as one stored text and back; nothing when the text is not one this wrote.
+std::string totalsText(const std::array<DaySummary::Total, kEnergyTotals>& totals);
+std::optional<std::array<DaySummary::Total, kEnergyTotals>> totalsFromText(std::string_view text);
+
+} // namespace mirv

@@ -1,0 +1,352 @@
+#include "day_summary_store.h"
+
+#include "database.h"
+
+#include <chrono>
+#include <map>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace mirv {
+
+namespace {
+
+constexpr const char* kTotalColumns = "TXTleijire_z, TXTleijileng_z, Foward, Reverse";
+constexpr int kStaleDaysPerStep = 50;
+// Rows folded in at most by one logging pass: a pass after another program added a great many
+// leaves the rest to the next ones (readers take those days from the rows meanwhile).
+constexpr int kRowsPerFold = 20000;
+// Tries at taking the write lock, 200 ms apart, before the build gives up until the next start.
+constexpr int kBusyWaits = 150;
+
+using DayMeter = std::pair<std::string, std::string>;
+
+std::array<std::string_view, kEnergyTotals> totalsAt(const Statement& row, int first) {
+    return {row.textView(first), row.textView(first + 1), row.textView(first + 2),
+            row.textView(first + 3)};
+}
+
+// The statement that stores a summary, prepared once for many.
+std::string saveSql() {
+    return std::string("INSERT OR REPLACE INTO Historyday (Day, MeterID, ") + kDaySummaryColumns +
+           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
+}
+
+bool saveDaySummary(Statement& save, const DayMeter& key, const DaySummary& s) {
+    save.reset();
+    save.bind(1, key.first);
+    save.bind(2, key.second);
+    save.bind(3, s.records);
+    save.bind(4, s.firstTime);
+    save.bind(5, s.lastTime);
+    for (int i = 0; i < 2; ++i) {
+        const auto& wall = i == 0 ? s.firstWall : s.lastWall;
+        if (wall)
+            save.bind(6 + i, *wall);
+        else
+            save.bindNull(6 + i);
+    }
+    save.bind(8, s.longestGapSeconds);
+    save.bind(9, s.stepBacks);
+    save.bind(10, totalsText(s.totals));
+    save.step();
+    return !save.failed();
+}
+
+bool markStale(Database& db, const DayMeter& key) {
+    Statement mark(db, "INSERT OR IGNORE INTO HistorydayStale (Day, MeterID) VALUES (?1, ?2)");
+    mark.bind(1, key.first);
+    mark.bind(2, key.second);
+    mark.step();
+    return !mark.failed();
+}
+
+struct Progress {
+    std::optional<std::string> through; // nothing: every day is summed up
+    std::int64_t seenId = 0;
+};
+
+std::optional<Progress> readProgress(Database& db) {
+    Statement q(db, "SELECT Through, SeenID FROM HistorydayProgress");
+    if (!q.step())
+        return std::nullopt;
+    Progress p;
+    if (!q.isNull(0))
+        p.through = q.text(0);
+    p.seenId = q.integer(1);
+    return p;
+}
+
+// The day's summary as stored, an empty one when there is none, nothing when it is stale.
+// `stored` is openDaySql()'s statement.
+std::string openDaySql() {
+    return std::string("SELECT EXISTS (SELECT 1 FROM HistorydayStale WHERE Day = ?1 AND "
+                       "MeterID = ?2), ") +
+           kDaySummaryColumns +
+           " FROM (SELECT 1) LEFT JOIN Historyday ON Day = ?1 AND MeterID = ?2";
+}
+
+std::optional<DaySummarizer> openDay(Database& db, Statement& stored, const DayMeter& key,
+                                     bool& ok) {
+    stored.reset();
+    stored.bind(1, key.first);
+    stored.bind(2, key.second);
+    if (!stored.step()) {
+        ok = false;
+        return std::nullopt;
+    }
+    if (stored.integer(0) != 0)
+        return std::nullopt;
+    if (stored.isNull(1))
+        return DaySummarizer();
+    if (auto summary = readDaySummary(stored, 1))
+        return DaySummarizer(std::move(*summary));
+    ok = markStale(db, key); // a summary this cannot read is summed up again
+    return std::nullopt;
+}
+
+bool foldNewRows(Database& db) {
+    const auto progress = readProgress(db);
+    if (!progress)
+        return true; // no summaries in this database (yet)
+    Statement rows(db, std::string("SELECT ID, substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
+                                   "CreateTime, ") +
+                           kTotalColumns +
+                           ", MeterID IS NOT NULL AND typeof(CreateTime) = 'text'"
+                           " FROM Historydata WHERE ID > ?1 ORDER BY ID LIMIT ?2");
+    rows.bind(1, progress->seenId);
+    rows.bind(2, std::int64_t{kRowsPerFold});
+    std::map<DayMeter, std::optional<DaySummarizer>> days;
+    Statement stored(db, openDaySql());
+    bool ok = stored.ok();
+    std::int64_t seen = progress->seenId;
+    while (ok && rows.step()) {
+        seen = rows.integer(0);
+        if (rows.integer(8) == 0)
+            continue; // a record of no meter or no text time is in no range
+        DayMeter key{rows.text(1), rows.text(2)};
+        if (progress->through && key.first >= *progress->through)
+            continue; // the build gets there
+        auto day = days.find(key);
+        if (day == days.end())
+            day = days.emplace(key, openDay(db, stored, key, ok)).first;
+        if (!day->second)
+            continue;
+        const std::string_view time = rows.textView(3);
+        if (day->second->summary().records > 0 && time < day->second->summary().lastTime) {
+            day->second.reset(); // written out of order: summed up again from the rows
+            ok = markStale(db, key);
+            continue;
+        }
+        day->second->add(time, totalsAt(rows, 4));
+    }
+    if (!ok || rows.failed())
+        return false;
+    Statement save(db, saveSql());
+    for (const auto& [key, day] : days)
+        if (day && !saveDaySummary(save, key, day->summary()))
+            return false;
+    Statement advance(db, "UPDATE HistorydayProgress SET SeenID = ?1");
+    advance.bind(1, seen);
+    advance.step();
+    return !advance.failed();
+}
+
+// One step of summing up the days from `through` on: true when it got to the end.
+bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& ok) {
+    Statement rows(db, std::string("SELECT substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
+                                   "CreateTime, ") +
+                           kTotalColumns +
+                           " FROM Historydata WHERE CreateTime >= ?1 AND typeof(CreateTime) = "
+                           "'text' ORDER BY CreateTime, ID");
+    rows.bind(1, through);
+    std::map<DayMeter, DaySummarizer> done;
+    std::map<std::string, DaySummarizer> current;
+    std::string day;
+    std::optional<std::string> next;
+    int count = 0;
+    while (rows.step()) {
+        const std::string_view rowDay = rows.textView(0);
+        if (rowDay != day) {
+            for (auto& [meter, summarizer] : current)
+                done.emplace(DayMeter{day, meter}, std::move(summarizer));
+            current.clear();
+            if (count >= rowsPerStep) {
+                next = std::string(rowDay);
+                break;
+            }
+            day = rowDay;
+        }
+        ++count;
+        if (!rows.isNull(1))
+            current[rows.text(1)].add(rows.textView(2), totalsAt(rows, 3));
+    }
+    if (rows.failed())
+        return ok = false;
+    if (!next)
+        for (auto& [meter, summarizer] : current)
+            done.emplace(DayMeter{day, meter}, std::move(summarizer));
+    for (const char* table : {"Historyday", "HistorydayStale"}) {
+        Statement clear(db, std::string("DELETE FROM ") + table + " WHERE Day >= ?1" +
+                                (next ? " AND Day < ?2" : ""));
+        clear.bind(1, through);
+        if (next)
+            clear.bind(2, *next);
+        clear.step();
+        if (clear.failed())
+            return ok = false;
+    }
+    Statement save(db, saveSql());
+    for (const auto& [key, summarizer] : done)
+        if (!saveDaySummary(save, key, summarizer.summary()))
+            return ok = false;
+    Statement advance(db, "UPDATE HistorydayProgress SET Through = ?1");
+    if (next)
+        advance.bind(1, *next);
+    else
+        advance.bindNull(1);
+    advance.step();
+    ok = !advance.failed();
+    return !next;
+}
+
+// Sums up to kStaleDaysPerStep stale days again: true when none is left.
+bool refreshStep(Database& db, bool& ok) {
+    std::vector<DayMeter> stale;
+    {
+        Statement q(db, "SELECT Day, MeterID FROM HistorydayStale LIMIT ?1");
+        q.bind(1, std::int64_t{kStaleDaysPerStep});
+        while (q.step())
+            stale.emplace_back(q.text(0), q.text(1));
+        if (q.failed())
+            return !(ok = false);
+    }
+    for (const DayMeter& key : stale) {
+        const auto summary = summarizeDayRows(db, key.first, key.second);
+        if (!summary)
+            return !(ok = false);
+        if (summary->records > 0) {
+            Statement save(db, saveSql());
+            if (!saveDaySummary(save, key, *summary))
+                return !(ok = false);
+        } else {
+            Statement erase(db, "DELETE FROM Historyday WHERE Day = ?1 AND MeterID = ?2");
+            erase.bind(1, key.first);
+            erase.bind(2, key.second);
+            erase.step();
+            if (erase.failed())
+                return !(ok = false);
+        }
+        Statement done(db, "DELETE FROM HistorydayStale WHERE Day = ?1 AND MeterID = ?2");
+        done.bind(1, key.first);
+        done.bind(2, key.second);
+        done.step();
+        if (done.failed())
+            return !(ok = false);
+    }
+    return stale.size() < static_cast<std::size_t>(kStaleDaysPerStep);
+}
+
+} // namespace
+
+std::optional<DaySummary> readDaySummary(const Statement& row, int c) {
+    auto totals = totalsFromText(row.textView(c + 7));
+    if (!totals)
+        return std::nullopt;
+    DaySummary s;
+    s.records = row.integer(c);
+    s.firstTime = row.text(c + 1);
+    s.lastTime = row.text(c + 2);
+    if (!row.isNull(c + 3))
+        s.firstWall = row.integer(c + 3);
+    if (!row.isNull(c + 4))
+        s.lastWall = row.integer(c + 4);
+    s.longestGapSeconds = row.integer(c + 5);
+    s.stepBacks = row.integer(c + 6);
+    s.totals = *totals;
+    return s;
+}
+
+std::optional<std::string> prefixEnd(std::string prefix) {
+    while (!prefix.empty() && static_cast<unsigned char>(prefix.back()) == 0xff)
+        prefix.pop_back();
+    if (prefix.empty())
+        return std::nullopt;
+    prefix.back() = static_cast<char>(static_cast<unsigned char>(prefix.back()) + 1);
+    return prefix;
+}
+
+std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
+                                           const std::string& meter, LocalSeconds* realTime) {
+    const auto end = prefixEnd(day);
+    Statement rows(db, std::string("SELECT CreateTime, ") + kTotalColumns +
+                           " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
+                           (end ? " AND CreateTime < ?3" : "") +
+                           " AND substr(CreateTime, 1, 10) = ?2 ORDER BY CreateTime, ID");
+    rows.bind(1, meter);
+    rows.bind(2, day);
+    if (end)
+        rows.bind(3, *end);
+    DaySummarizer summarizer(realTime);
+    while (rows.step())
+        summarizer.add(rows.textView(0), totalsAt(rows, 1));
+    if (rows.failed())
+        return std::nullopt;
+    return summarizer.summary();
+}
+
+bool addNewRowsToDaySummaries(Database& db) {
+    if (!db.exec("SAVEPOINT day_summaries"))
+        return false;
+    if (foldNewRows(db))
+        return db.exec("RELEASE day_summaries");
+    const std::string why = db.error();
+    db.exec("ROLLBACK TO day_summaries; RELEASE day_summaries");
+    db.setError(why);
+    return false;
+}
+
+std::optional<std::string> buildDaySummaries(const std::string& path,
+                                             const std::atomic<bool>* cancel, int busyTimeoutMs,
+                                             int rowsPerStep) {
+    Database db(path, busyTimeoutMs, Database::Locking::OneThread);
+    if (!db.isOpen())
+        return db.error();
+    bool ok = true;
+    int waits = 0;
+    for (bool finished = false; !finished;) {
+        if (cancel && cancel->load())
+            return std::nullopt;
+        if (!db.exec("BEGIN IMMEDIATE")) {
+            // Another writer (a prune, a backup's restore) may hold the file a while.
+            if (++waits > kBusyWaits)
+                return db.error();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            continue;
+        }
+        waits = 0;
+        if (!foldNewRows(db)) {
+            const std::string why = db.error();
+            db.exec("ROLLBACK");
+            return why;
+        }
+        const auto progress = readProgress(db);
+        if (!progress) {
+            db.exec("ROLLBACK");
+            return std::nullopt; // a database without summaries
+        }
+        if (progress->through)
+            buildStep(db, *progress->through, rowsPerStep, ok);
+        else
+            finished = refreshStep(db, ok);
+        if (!ok || !db.exec("COMMIT")) {
+            const std::string why = db.error();
+            db.exec("ROLLBACK");
+            return why;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace mirv
