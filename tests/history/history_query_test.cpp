@@ -1,3 +1,4 @@
+#include "create_database.h"
 #include "database.h"
 #include "date_time_text.h"
 #include "history_query.h"
@@ -5,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 
 namespace mirv {
@@ -273,6 +275,49 @@ TEST(Schema, ShipsOneDefaultSettingsRow) {
     EXPECT_EQ(q.text(4), "9600");
     EXPECT_EQ(q.text(5), "1");
     EXPECT_EQ(q.integer(6), 1);
+}
+
+} // namespace
+} // namespace mirv
+
+namespace mirv {
+namespace {
+
+// The tables, indexes and triggers of the shipped schema, each with its statement in one line.
+std::vector<std::string> schemaObjects(const std::string& path) {
+    Database db(path);
+    Statement q(db, "SELECT type, name, sql FROM sqlite_master WHERE name NOT LIKE 'sqlite_%' "
+                    "ORDER BY type, name");
+    std::vector<std::string> objects;
+    while (q.step()) {
+        std::string sql;
+        for (const char c : std::string(q.text(2)))
+            if (!std::isspace(static_cast<unsigned char>(c)) || (!sql.empty() && sql.back() != ' '))
+                sql += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
+        objects.push_back(std::string(q.text(0)) + " " + std::string(q.text(1)) + ": " + sql);
+    }
+    return objects;
+}
+
+// A file made before the summaries, the line's health and the indexes ends up with what a new
+// file gets from the schema: the upgrade's statements and the schema's cannot drift apart.
+TEST(UpgradeDatabase, GivesAnOlderDatabaseWhatTheSchemaGivesANewOne) {
+    test::ProgramFolder fresh;
+    const std::vector<std::string> expected = schemaObjects(fresh.databasePath());
+    ASSERT_GT(expected.size(), 5u);
+
+    test::ProgramFolder older;
+    std::string drops;
+    for (const std::string& object : expected) {
+        const std::string type = object.substr(0, object.find(' '));
+        const std::string name = object.substr(type.size() + 1, object.find(':') - type.size() - 1);
+        if (name != "mirve" && name != "Historydata")
+            drops += "DROP " + type + " IF EXISTS " + name + ";";
+    }
+    older.exec(drops);
+    ASSERT_LT(schemaObjects(older.databasePath()).size(), expected.size());
+    ASSERT_EQ(upgradeDatabase(older.databasePath()), std::nullopt);
+    EXPECT_EQ(schemaObjects(older.databasePath()), expected);
 }
 
 } // namespace
