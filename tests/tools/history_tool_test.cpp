@@ -433,6 +433,21 @@ TEST_F(HistoryTool, PruneAsksOnTheTerminal) {
             << run.err;
         EXPECT_EQ(historyRows(), c.rowsLeft);
     }
+    // The pruned days are summed up again before the tool ends: no day is left stale, and the
+    // summaries hold exactly the rows that stayed.
+    Database db(folder.databasePath());
+    Statement stale(db, "SELECT count(*) FROM HistorydayStale");
+    ASSERT_TRUE(stale.step());
+    EXPECT_EQ(stale.integer(0), 0);
+    Statement days(db, "SELECT Day, MeterID, Records, FirstTime, LastTime FROM Historyday "
+                       "ORDER BY Day, MeterID");
+    std::vector<std::string> summaries;
+    while (days.step())
+        summaries.push_back(days.text(0) + " " + days.text(1) + " " + days.text(2) + " " +
+                            days.text(3) + " " + days.text(4));
+    EXPECT_EQ(summaries, (std::vector<std::string>{
+                             "2026-05-06 1 1 2026-05-06 10:30:00 2026-05-06 10:30:00",
+                             "2026-05-07 12 1 2026-05-07 00:00:00 2026-05-07 00:00:00"}));
 }
 
 TEST_F(HistoryTool, HelpForTheToolAndEachCommand) {

@@ -1,6 +1,7 @@
 // mirv-history prune --before DATE [--yes]: deletes old history in short transactions.
 #include "batched_prune.h"
 #include "command.h"
+#include "day_summary_store.h"
 #include "tool_support.h"
 
 #include <iostream>
@@ -72,6 +73,20 @@ int runPrune(const PruneArguments& a, const ToolSettings& settings) {
         return reportFailure(failureOf(db, path, settings.busyTimeoutMs()));
     if (result.stopped)
         return report(kDataError, "interrupted: the older rows left are still there");
+    // The deletion marked the pruned days' summaries stale; sum them up again now rather than
+    // at the station's next start, so that energy over those days is read from summaries.
+    progress.show("summing up the pruned days again", true);
+    const auto summaries =
+        buildDaySummaries(path, &InterruptGuard::flag(), settings.busyTimeoutMs());
+    progress.clear();
+    if (summaries)
+        return report(kDataError,
+                      "the daily summaries could not be brought up to date (the station does it "
+                      "at its next start): " +
+                          *summaries);
+    if (InterruptGuard::interrupted())
+        return report(kDataError, "interrupted: the daily summaries are brought up to date at "
+                                  "the station's next start");
     return kSuccess;
 }
 
@@ -84,8 +99,9 @@ CommandRun setUpPrune(CLI::App& command, const ToolSettings& settings) {
         ->type_name("DATE");
     command.add_flag("--yes", a->yes, "delete without asking (needed without a terminal)");
     command.footer("Rows go a few thousand a transaction, so that the station's logging never "
-                   "waits long. The settings table is never touched. Without --yes it asks on "
-                   "the terminal first.");
+                   "waits long, then the daily summaries of the pruned days are summed up again. "
+                   "The settings table is never touched. Without --yes it asks on the terminal "
+                   "first.");
     return [a, &settings] { return runPrune(*a, settings); };
 }
 

@@ -4,6 +4,7 @@
 #include "date_time_text.h"
 #include "protected_files.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -14,9 +15,11 @@ namespace mirv::tool {
 namespace {
 
 volatile std::sig_atomic_t caughtSignal = 0;
+std::atomic<bool> caughtAny{false}; // lock-free, so safe to set in the handler
 
 extern "C" void noteSignal(int signal) {
     caughtSignal = signal;
+    caughtAny = true;
 }
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -183,6 +186,10 @@ InterruptGuard::~InterruptGuard() {
 
 bool InterruptGuard::interrupted() {
     return caughtSignal != 0;
+}
+
+const std::atomic<bool>& InterruptGuard::flag() {
+    return caughtAny;
 }
 
 } // namespace mirv::tool

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -70,6 +71,8 @@ class InterruptGuard {
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
     static bool interrupted();
+    // The same, for work that watches a cancel flag.
+    static const std::atomic<bool>& flag();
 };
 
 } // namespace mirv::tool
