@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 
 namespace {
 
@@ -55,6 +57,14 @@ void fill(const std::string& db, int records) {
         insert.step();
     }
     d.exec("COMMIT");
+}
+
+// User and system time of this process so far, all threads.
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 } // namespace
@@ -95,15 +105,22 @@ int main(int argc, char** argv) {
         peakKb = std::max(peakKb, residentKb());
     });
 
+    // From the click until the export is gone again: the click itself, the writing and the
+    // window's handling of its end (the report is deleted later, taking its office link along).
+    double clickMs = 0;
     auto exportOnce = [&](const char* what) {
-        const auto start = Clock::now();
-        window.onExportClicked();
-        offices.push_back(window.lastExport->officePid());
-        QSignalSpy done(window.lastExport.data(), &mirv::ReportExport::finished);
         last = Clock::now();
         longestStallMs = 0;
+        const auto start = Clock::now();
+        window.onExportClicked();
+        clickMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        QPointer<mirv::ReportExport> report = window.lastExport;
+        offices.push_back(report->officePid());
+        QSignalSpy done(report.data(), &mirv::ReportExport::finished);
         done.wait(30 * 60 * 1000);
         const double s = std::chrono::duration<double>(Clock::now() - start).count();
+        for (int i = 0; report && i < 1000; ++i)
+            QTest::qWait(10);
         std::printf("%-44s %7.2f s  (%d rows)\n", what, s,
                     done.isEmpty() ? -9 : done.first().at(0).toInt());
         std::fflush(stdout);
@@ -124,10 +141,14 @@ int main(int argc, char** argv) {
     fill(db, bigExport);
     beat.start(10);
     const long before = residentKb();
+    const double cpuBefore = cpuSeconds();
     exportOnce(QStringLiteral("%1 records").arg(bigExport).toUtf8().constData());
+    const double cpu = cpuSeconds() - cpuBefore;
     beat.stop();
-    std::printf("  longest event-loop stall during the export: %.1f ms (goal < 100)\n",
-                longestStallMs);
+    std::printf("  longest event-loop stall from the click to the end: %.1f ms (goal < 100); "
+                "the click itself %.1f ms\n",
+                longestStallMs, clickMs);
+    std::printf("  station CPU: %.2f s, all its threads\n", cpu);
     std::printf("  station RSS: %.0f MB before, peak %.0f MB (goal < 300)\n", before / 1024.0,
                 peakKb / 1024.0);
     std::printf("  message: %s\n", dialogs.said.toStdString().c_str());

@@ -73,8 +73,8 @@ bool streamHistory(Database& conn, const HistorySelection& selection,
     return !query.failed();
 }
 
-std::optional<std::vector<std::int64_t>> selectHistoryIds(Database& conn,
-                                                          const HistorySelection& selection) {
+std::optional<std::vector<std::int64_t>>
+selectHistoryIds(Database& conn, const HistorySelection& selection, std::size_t atMost) {
     if (!conn.isOpen())
         return std::nullopt;
     std::vector<std::int64_t> ids;
@@ -82,7 +82,7 @@ std::optional<std::vector<std::int64_t>> selectHistoryIds(Database& conn,
         return ids;
     Statement query(conn, selectionSql(selection, "ID"));
     bindSelectionRange(query, selection);
-    while (query.step())
+    while (ids.size() < atMost && query.step())
         ids.push_back(query.integer(0));
     if (query.failed())
         return std::nullopt;

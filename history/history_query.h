@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,9 +27,11 @@ using HistoryRowView = std::array<std::string_view, HistoryRows::kColumns>;
 bool streamHistory(Database& conn, const HistorySelection& selection,
                    const std::function<bool(const HistoryRowView&)>& onRow);
 
-// The IDs of the selected rows in the same order; nothing when the selection failed.
-std::optional<std::vector<std::int64_t>> selectHistoryIds(Database& conn,
-                                                          const HistorySelection& selection);
+// The IDs of the selected rows in the same order, the first `atMost` of them; nothing when
+// the selection failed.
+std::optional<std::vector<std::int64_t>>
+selectHistoryIds(Database& conn, const HistorySelection& selection,
+                 std::size_t atMost = std::numeric_limits<std::size_t>::max());
 
 // " FROM Historydata WHERE ..." for the rows of the selection's meter(s) between its bounds,
 // whatever their minute, with parameters 1 .. 3 that bindSelectionRange() sets.

@@ -66,8 +66,8 @@ bool ReportExport::reachOffice() {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + office_.connectFor;
     while (!cancelled_) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return false;
         if (calc_->connect(pipeName_.toStdString(), std::min(office_.attemptFor, left)))
@@ -77,16 +77,17 @@ bool ReportExport::reachOffice() {
     return false;
 }
 
-// The selection's IDs come first in one short query; the rows follow a block at a time, so
-// neither the station's memory nor a read transaction grows with the size of the selection.
+// The selection's IDs come first in one short query, no more of them than the sheet holds and
+// one to tell that there were more; the rows follow a block at a time, so neither the
+// station's memory nor a read transaction grows with the size of the selection.
 ReportExport::Outcome ReportExport::writeSelection() {
     Database db(databasePath_);
-    const auto ids = selectHistoryIds(db, selectionFrom(criteria_));
+    const auto limit = static_cast<std::size_t>(office_.maxRecords);
+    const auto ids = selectHistoryIds(db, selectionFrom(criteria_), limit + 1);
     if (!ids || ids->empty())
         return {0, false};
     const ReportTyping typing = calc_->typing();
     Statement readRow(db, historyRowSql());
-    const auto limit = static_cast<std::size_t>(office_.maxRecords);
     Outcome outcome{0, ids->size() > limit};
     const std::size_t wanted = std::min(ids->size(), limit);
     std::vector<ReportRow> block;
@@ -100,7 +101,18 @@ ReportExport::Outcome ReportExport::writeSelection() {
         block.clear();
         return true;
     };
+    // A block's rows are read in one read transaction, not one a row (each costs the file's
+    // locks and a look at the log), and it ends before the block goes to the office.
+    bool reading = false;
+    auto endReading = [&] {
+        readRow.reset();
+        if (reading)
+            db.exec("COMMIT");
+        reading = false;
+    };
     for (std::size_t i = 0; i < wanted && !cancelled_; ++i) {
+        if (!reading)
+            reading = db.exec("BEGIN");
         readRow.reset();
         readRow.bind(1, (*ids)[i]);
         if (!readRow.step())
@@ -108,10 +120,13 @@ ReportExport::Outcome ReportExport::writeSelection() {
         for (int c = 0; c < HistoryRows::kColumns; ++c)
             view[c] = readRow.textView(c);
         block.push_back(typing.row(view));
-        if (block.size() == static_cast<std::size_t>(office_.rowsPerBlock) && !flush())
+        if (block.size() < static_cast<std::size_t>(office_.rowsPerBlock))
+            continue;
+        endReading();
+        if (!flush())
             return {outcome.rows > 0 ? outcome.rows : -1, false};
     }
-    readRow.reset();
+    endReading();
     if (!flush() && outcome.rows == 0)
         return {};
     if (outcome.rows > 0)
