@@ -150,7 +150,7 @@ CREATE TABLE station_linkstats (
     crc_wrong        bigint,
     too_short        bigint,
     too_long         bigint,
-    trailing         bigint,
+    trailing_bytes   bigint,
     wrong_function   bigint,
     wrong_address    bigint,
     response_mean_us bigint,

@@ -81,12 +81,12 @@ constexpr const char* kMoveMark =
 constexpr const char* kLinkstatsBatchTable =
     "CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer, hour timestamp, "
     "requests bigint, answers bigint, misses bigint, crc_wrong bigint, too_short bigint, "
-    "too_long bigint, trailing bigint, wrong_function bigint, wrong_address bigint, "
+    "too_long bigint, trailing_bytes bigint, wrong_function bigint, wrong_address bigint, "
     "response_mean_us bigint, response_max_us bigint) ON COMMIT DELETE ROWS";
 
 constexpr const char* kLinkstatsColumns =
     "station, meter_id, hour, requests, answers, misses, crc_wrong, too_short, too_long, "
-    "trailing, wrong_function, wrong_address, response_mean_us, response_max_us";
+    "trailing_bytes, wrong_function, wrong_address, response_mean_us, response_max_us";
 
 // The rows the server does not hold yet; a row sent again (the history restored, the uplink
 // stopped before its mark moved) is left out by the key.
@@ -98,10 +98,10 @@ const std::string kKeepNewLinkstats = std::string("INSERT INTO station_linkstats
 constexpr const char* kLinkstatsDiffering =
     "SELECT count(*) FROM uplink_linkstats_batch b JOIN station_linkstats l "
     "ON l.station = b.station AND l.meter_id = b.meter_id AND l.hour = b.hour "
-    "WHERE (l.requests, l.answers, l.misses, l.crc_wrong, l.too_short, l.too_long, l.trailing, "
+    "WHERE (l.requests, l.answers, l.misses, l.crc_wrong, l.too_short, l.too_long, l.trailing_bytes, "
     "l.wrong_function, l.wrong_address, l.response_mean_us, l.response_max_us) "
     "IS DISTINCT FROM (b.requests, b.answers, b.misses, b.crc_wrong, b.too_short, b.too_long, "
-    "b.trailing, b.wrong_function, b.wrong_address, b.response_mean_us, b.response_max_us)";
+    "b.trailing_bytes, b.wrong_function, b.wrong_address, b.response_mean_us, b.response_max_us)";
 
 // The Linkstats mark moves; the readings' mark of a station new to the server is the start.
 constexpr const char* kMoveLinkstatsMark =
