@@ -243,8 +243,8 @@ LocalBatch LocalHistory::readLinkstatsAfter(const ForwardMark& mark, int maxRows
         return failureOf(db);
     if (!hasTable) {
         // A file the station has not opened since it began keeping the line's health.
-        batch.outcome = mark.localId > 0 ? LocalBatch::Outcome::HistoryChanged
-                                         : LocalBatch::Outcome::UpToDate;
+        batch.outcome =
+            mark.localId > 0 ? LocalBatch::Outcome::HistoryChanged : LocalBatch::Outcome::UpToDate;
         return batch;
     }
     if (mark.localId > 0) {
@@ -258,7 +258,8 @@ LocalBatch LocalHistory::readLinkstatsAfter(const ForwardMark& mark, int maxRows
             return batch;
         }
     }
-    Statement rows(db, std::string(kLinkstatsColumns) + " WHERE rowid > ?1 ORDER BY rowid LIMIT ?2");
+    Statement rows(db,
+                   std::string(kLinkstatsColumns) + " WHERE rowid > ?1 ORDER BY rowid LIMIT ?2");
     rows.bind(1, mark.localId);
     rows.bind(2, std::int64_t{maxRows});
     while (rows.step()) {

@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <sqlite3.h>
+#include <sstream>
 
 namespace mirv::e2e {
 
