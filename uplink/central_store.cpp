@@ -99,8 +99,7 @@ constexpr const char* kLinkstatsDiffering =
     "SELECT count(*) FROM uplink_linkstats_batch b JOIN station_linkstats l "
     "ON l.station = b.station AND l.meter_id = b.meter_id AND l.hour = b.hour "
     "WHERE (l.requests, l.answers, l.misses, l.crc_wrong, l.too_short, l.too_long, "
-    "l.trailing_bytes, "
-    "l.wrong_function, l.wrong_address, l.response_mean_us, l.response_max_us) "
+    "l.trailing_bytes, l.wrong_function, l.wrong_address, l.response_mean_us, l.response_max_us) "
     "IS DISTINCT FROM (b.requests, b.answers, b.misses, b.crc_wrong, b.too_short, b.too_long, "
     "b.trailing_bytes, b.wrong_function, b.wrong_address, b.response_mean_us, b.response_max_us)";
 
