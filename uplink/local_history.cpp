@@ -222,10 +222,6 @@ LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
     return batch;
 }
 
-} // namespace mirv
-
-namespace mirv {
-
 LocalBatch LocalHistory::readLinkstatsAfter(const ForwardMark& mark, int maxRows) const {
     std::error_code ec;
     if (!std::filesystem::exists(databasePath_, ec))
