@@ -1,6 +1,7 @@
 #include "day_summary_store.h"
 
 #include "database.h"
+#include "hour_summary.h"
 
 #include <chrono>
 #include <map>
@@ -21,6 +22,30 @@ constexpr int kRowsPerFold = 20000;
 constexpr int kBusyWaits = 150;
 
 using DayMeter = std::pair<std::string, std::string>;
+// A day's hours by their text.
+using DayHours = std::map<std::string, HourSummarizer>;
+
+std::string hourColumnsSql() {
+    std::string sql;
+    for (const std::string_view column : kHourColumnNames)
+        sql += std::string(sql.empty() ? "" : ", ") + std::string(column);
+    return sql;
+}
+
+std::array<std::string_view, kHourColumns> hourCellsAt(const Statement& row, int first) {
+    std::array<std::string_view, kHourColumns> cells;
+    for (int c = 0; c < kHourColumns; ++c)
+        cells[c] = row.textView(first + c);
+    return cells;
+}
+
+void addToHour(DayHours& hours, std::string_view createTime, const Statement& row, int first) {
+    const std::string hour(createTime.substr(0, 13));
+    auto at = hours.find(hour);
+    if (at == hours.end())
+        at = hours.emplace(hour, HourSummarizer(hour)).first;
+    at->second.add(createTime, hourCellsAt(row, first));
+}
 
 std::array<std::string_view, kEnergyTotals> totalsAt(const Statement& row, int first) {
     return {row.textView(first), row.textView(first + 1), row.textView(first + 2),
@@ -52,6 +77,56 @@ bool saveDaySummary(Statement& save, const DayMeter& key, const DaySummary& s) {
     save.bind(10, totalsText(s.totals));
     save.step();
     return !save.failed();
+}
+
+// Replaces the day's hours (all of them when `replaceAll`, else those in `hours`).
+bool saveDayHours(Database& db, const DayMeter& key, const DayHours& hours, bool replaceAll) {
+    if (replaceAll) {
+        Statement erase(db, "DELETE FROM Historyhour WHERE MeterID = ?1 AND Hour >= ?2 AND "
+                            "substr(Hour, 1, 10) = ?2");
+        erase.bind(1, key.second);
+        erase.bind(2, key.first);
+        erase.step();
+        if (erase.failed())
+            return false;
+    }
+    Statement save(db, "INSERT OR REPLACE INTO Historyhour (MeterID, Hour, Records, FirstWall, "
+                       "LastWall, Steps, LongestStep, Lines) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                       "?8)");
+    for (const auto& [hour, summarizer] : hours) {
+        const HourSummary& h = summarizer.summary();
+        save.reset();
+        save.bind(1, key.second);
+        save.bind(2, hour);
+        save.bind(3, h.records);
+        save.bind(4, h.firstWall);
+        save.bind(5, h.lastWall);
+        save.bind(6, h.steps);
+        save.bind(7, h.longestStep);
+        save.bind(8, hourLinesText(h));
+        save.step();
+        if (save.failed())
+            return false;
+    }
+    return true;
+}
+
+// The hour as stored, to go on from; a new one when there is none or it cannot be read.
+HourSummarizer openHour(Statement& stored, const std::string& meter, const std::string& hour,
+                        bool& ok) {
+    stored.reset();
+    stored.bind(1, meter);
+    stored.bind(2, hour);
+    if (!stored.step()) {
+        ok = !stored.failed();
+        return HourSummarizer(hour);
+    }
+    if (auto summary = readHourSummary(stored, 0))
+        return HourSummarizer(hour, std::move(*summary));
+    HourSummary unreadable; // kept from then on as an hour whose rows are read
+    unreadable.orderly = false;
+    unreadable.records = stored.integer(0);
+    return HourSummarizer(hour, unreadable);
 }
 
 bool markStale(Database& db, const DayMeter& key) {
@@ -113,13 +188,16 @@ bool foldNewRows(Database& db) {
     Statement rows(db, std::string("SELECT ID, substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
                                    "CreateTime, ") +
                            kTotalColumns +
-                           ", MeterID IS NOT NULL AND typeof(CreateTime) = 'text'"
-                           " FROM Historydata WHERE ID > ?1 ORDER BY ID LIMIT ?2");
+                           ", MeterID IS NOT NULL AND typeof(CreateTime) = 'text', " +
+                           hourColumnsSql() + " FROM Historydata WHERE ID > ?1 ORDER BY ID LIMIT ?2");
     rows.bind(1, progress->seenId);
     rows.bind(2, std::int64_t{kRowsPerFold});
     std::map<DayMeter, std::optional<DaySummarizer>> days;
+    std::map<DayMeter, DayHours> hours;
     Statement stored(db, openDaySql());
-    bool ok = stored.ok();
+    Statement storedHour(db, std::string("SELECT ") + kHourSummaryColumns +
+                                 " FROM Historyhour WHERE MeterID = ?1 AND Hour = ?2");
+    bool ok = stored.ok() && storedHour.ok();
     std::int64_t seen = progress->seenId;
     while (ok && rows.step()) {
         seen = rows.integer(0);
@@ -136,16 +214,25 @@ bool foldNewRows(Database& db) {
         const std::string_view time = rows.textView(3);
         if (day->second->summary().records > 0 && time < day->second->summary().lastTime) {
             day->second.reset(); // written out of order: summed up again from the rows
+            hours.erase(key);
             ok = markStale(db, key);
             continue;
         }
         day->second->add(time, totalsAt(rows, 4));
+        DayHours& dayHours = hours[key];
+        const std::string hour(time.substr(0, 13));
+        if (!dayHours.contains(hour))
+            dayHours.emplace(hour, openHour(storedHour, key.second, hour, ok));
+        dayHours.at(hour).add(time, hourCellsAt(rows, 9));
     }
     if (!ok || rows.failed())
         return false;
     Statement save(db, saveSql());
     for (const auto& [key, day] : days)
         if (day && !saveDaySummary(save, key, day->summary()))
+            return false;
+    for (const auto& [key, dayHours] : hours)
+        if (!saveDayHours(db, key, dayHours, false))
             return false;
     Statement advance(db, "UPDATE HistorydayProgress SET SeenID = ?1");
     advance.bind(1, seen);
@@ -157,12 +244,13 @@ bool foldNewRows(Database& db) {
 bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& ok) {
     Statement rows(db, std::string("SELECT substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
                                    "CreateTime, ") +
-                           kTotalColumns +
+                           kTotalColumns + ", " + hourColumnsSql() +
                            " FROM Historydata WHERE CreateTime >= ?1 AND typeof(CreateTime) = "
                            "'text' ORDER BY CreateTime, ID");
     rows.bind(1, through);
     std::map<DayMeter, DaySummarizer> done;
     std::map<std::string, DaySummarizer> current;
+    std::map<DayMeter, DayHours> hours;
     std::string day;
     std::optional<std::string> next;
     int count = 0;
@@ -179,8 +267,10 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
             day = rowDay;
         }
         ++count;
-        if (!rows.isNull(1))
+        if (!rows.isNull(1)) {
             current[rows.text(1)].add(rows.textView(2), totalsAt(rows, 3));
+            addToHour(hours[DayMeter{day, rows.text(1)}], rows.textView(2), rows, 7);
+        }
     }
     if (rows.failed())
         return ok = false;
@@ -197,9 +287,26 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
         if (clear.failed())
             return ok = false;
     }
+    // Hours are kept by meter: each meter's hours of those days, hopping from meter to meter.
+    Statement clearHours(db, std::string("WITH RECURSIVE meter(id) AS (SELECT min(MeterID) FROM "
+                                         "Historyhour UNION ALL SELECT (SELECT min(MeterID) FROM "
+                                         "Historyhour WHERE MeterID > id) FROM meter WHERE id IS "
+                                         "NOT NULL) DELETE FROM Historyhour WHERE MeterID IN "
+                                         "(SELECT id FROM meter) AND Hour >= ?1 AND substr(Hour, "
+                                         "1, 10) >= ?1") +
+                                 (next ? " AND substr(Hour, 1, 10) < ?2" : ""));
+    clearHours.bind(1, through);
+    if (next)
+        clearHours.bind(2, *next);
+    clearHours.step();
+    if (clearHours.failed())
+        return ok = false;
     Statement save(db, saveSql());
     for (const auto& [key, summarizer] : done)
         if (!saveDaySummary(save, key, summarizer.summary()))
+            return ok = false;
+    for (const auto& [key, dayHours] : hours)
+        if (done.contains(key) && !saveDayHours(db, key, dayHours, false))
             return ok = false;
     Statement advance(db, "UPDATE HistorydayProgress SET Through = ?1");
     if (next)
@@ -223,8 +330,9 @@ bool refreshStep(Database& db, bool& ok) {
             return !(ok = false);
     }
     for (const DayMeter& key : stale) {
-        const auto summary = summarizeDayRows(db, key.first, key.second);
-        if (!summary)
+        std::map<std::string, HourSummarizer> hours;
+        const auto summary = summarizeDayRows(db, key.first, key.second, nullptr, &hours);
+        if (!summary || !saveDayHours(db, key, hours, true))
             return !(ok = false);
         if (summary->records > 0) {
             Statement save(db, saveSql());
@@ -268,6 +376,18 @@ std::optional<DaySummary> readDaySummary(const Statement& row, int c) {
     return s;
 }
 
+std::optional<HourSummary> readHourSummary(const Statement& row, int c) {
+    HourSummary h;
+    h.records = row.integer(c);
+    h.firstWall = row.integer(c + 1);
+    h.lastWall = row.integer(c + 2);
+    h.steps = row.integer(c + 3);
+    h.longestStep = row.integer(c + 4);
+    if (!readHourLines(row.textView(c + 5), h))
+        return std::nullopt;
+    return h;
+}
+
 std::optional<std::string> prefixEnd(std::string prefix) {
     while (!prefix.empty() && static_cast<unsigned char>(prefix.back()) == 0xff)
         prefix.pop_back();
@@ -278,9 +398,11 @@ std::optional<std::string> prefixEnd(std::string prefix) {
 }
 
 std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
-                                           const std::string& meter, LocalSeconds* realTime) {
+                                           const std::string& meter, LocalSeconds* realTime,
+                                           std::map<std::string, HourSummarizer>* hours) {
     const auto end = prefixEnd(day);
     Statement rows(db, std::string("SELECT CreateTime, ") + kTotalColumns +
+                           (hours ? ", " + hourColumnsSql() : std::string()) +
                            " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
                            (end ? " AND CreateTime < ?3" : "") +
                            " AND substr(CreateTime, 1, 10) = ?2 ORDER BY CreateTime, ID");
@@ -289,8 +411,11 @@ std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
     if (end)
         rows.bind(3, *end);
     DaySummarizer summarizer(realTime);
-    while (rows.step())
+    while (rows.step()) {
         summarizer.add(rows.textView(0), totalsAt(rows, 1));
+        if (hours)
+            addToHour(*hours, rows.textView(0), rows, 5);
+    }
     if (rows.failed())
         return std::nullopt;
     return summarizer.summary();
