@@ -17,9 +17,14 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTableWidget>
+#include <algorithm>
 #include <memory>
 
 namespace mirv {
+
+namespace {
+constexpr int kNarrowestPlot = 400;
+} // namespace
 
 QString EnergyTab::chooseSavePath(const QString& caption, const QString& name,
                                   const QString& filter, const QString& suffix) {
@@ -194,11 +199,14 @@ void EnergyTab::drawTrend(const QString& meter) {
     const std::int64_t fromMs = clock.of(*selection.from).value_or(0) * 1000;
     const std::int64_t toMs = clock.of(*selection.to).value_or(0) * 1000;
     auto result = std::make_shared<TrendLoad>();
+    // Summed-up hours stand in for the records when there are more hours than pixels (a
+    // chart not laid out yet counts as a narrow one).
+    const int pixels = std::max(kNarrowestPlot, static_cast<int>(chart->chart()->plotArea().width()));
     startJob(
         QStringLiteral("正在读取曲线…"),
-        [result, path = databasePath_.toStdString(), selection,
-         &quantity](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
-            *result = loadTrend(path, selection, quantity, onProgress, &cancel);
+        [result, path = databasePath_.toStdString(), selection, &quantity,
+         pixels](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
+            *result = loadTrend(path, selection, quantity, onProgress, &cancel, pixels);
         },
         [this, result, &quantity, meter, fromMs, toMs] {
             if (result->status == PassStatus::Cancelled) {
@@ -210,7 +218,7 @@ void EnergyTab::drawTrend(const QString& meter) {
                     true);
                 return;
             }
-            const std::size_t records = result->data.timesMs.size();
+            const std::int64_t records = result->data.records;
             chart->showTrend(std::make_shared<const TrendData>(std::move(result->data)), quantity,
                              meter, fromMs, toMs);
             say(records == 0 ? QStringLiteral("仪表 %1 在这段时间内没有记录").arg(meter)

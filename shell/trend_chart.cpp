@@ -168,7 +168,8 @@ void TrendChart::redraw() {
         for (std::size_t l = 0; l < data_->lines.size(); ++l)
             lines.push_back(
                 {legendSeries_[l]->pen().color(),
-                 reduceTrend(data_->timesMs, data_->lines[l], data_->gapMs, from, to, buckets)});
+                 reduceTrend(data_->timesMs, data_->lines[l], data_->gapMs, from, to, buckets,
+                             data_->joined, data_->snapMs)});
     }
     const auto [low, high] = valueRange(lines);
     placeValueTicks(valueAxis_, low, high,
@@ -207,9 +208,27 @@ void TrendChart::showHover(const QPointF& at, const QPoint& globalPosition) {
     const double msPerPixel = static_cast<double>(to - from) / area.width();
     const auto t = static_cast<std::int64_t>(from + (at.x() - area.left()) * msPerPixel);
     const auto& times = data_->timesMs;
-    auto next = std::lower_bound(times.begin(), times.end(), t);
-    if (next == times.end() || (next != times.begin() && t - *(next - 1) < *next - t))
-        --next;
+    // Where hours were summed up, a record may be known on one line only: the nearest record
+    // known on every line is shown.
+    auto known = [&](std::size_t i) {
+        if (data_->joined.empty() || !data_->joined[i])
+            return true;
+        return std::none_of(data_->lines.begin(), data_->lines.end(),
+                            [&](const std::vector<double>& line) { return std::isnan(line[i]); });
+    };
+    auto after = std::lower_bound(times.begin(), times.end(), t);
+    while (after != times.end() && !known(static_cast<std::size_t>(after - times.begin())))
+        ++after;
+    auto before = std::lower_bound(times.begin(), times.end(), t);
+    while (before != times.begin() && !known(static_cast<std::size_t>(before - 1 - times.begin())))
+        --before;
+    if (after == times.end() && before == times.begin()) {
+        hideHover();
+        return;
+    }
+    auto next = after;
+    if (next == times.end() || (before != times.begin() && t - *(before - 1) < *next - t))
+        next = before - 1;
     if (std::abs(static_cast<double>(*next - t)) > kHoverReachPixels * msPerPixel) {
         hideHover();
         return;
