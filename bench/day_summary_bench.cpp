@@ -98,7 +98,7 @@ void generate(const std::string& path, int firstYear, int years, int minutes) {
 constexpr const char* kDropSummaries =
     "DROP TRIGGER IF EXISTS Historyday_deleted; DROP TRIGGER IF EXISTS Historyday_updated; "
     "DROP TABLE IF EXISTS Historyday; DROP TABLE IF EXISTS HistorydayStale; "
-    "DROP TABLE IF EXISTS HistorydayProgress";
+    "DROP TABLE IF EXISTS HistorydayProgress; DROP TABLE IF EXISTS Historyhour";
 
 // A database of the kind a station kept before the summaries, with its indexes.
 bool prepare(const std::string& path, int firstYear, int years, int minutes) {
@@ -121,16 +121,18 @@ bool prepare(const std::string& path, int firstYear, int years, int minutes) {
     return true;
 }
 
-double summaryMegabytes(const std::string& path) {
+// The days' tables, or the hours' table.
+double summaryMegabytes(const std::string& path, bool hours = false) {
     mirv::Database db(path);
-    mirv::Statement q(db, "SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'Historyday%' "
-                          "OR name LIKE 'sqlite_autoindex_Historyday%'");
+    mirv::Statement q(db, hours ? "SELECT sum(pgsize) FROM dbstat WHERE name = 'Historyhour'"
+                                : "SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'Historyday%' "
+                                  "OR name LIKE 'sqlite_autoindex_Historyday%'");
     return q.step() ? q.integer(0) / 1e6 : -1;
 }
 
-std::int64_t summaryRows(const std::string& path) {
+std::int64_t summaryRows(const std::string& path, const char* table = "Historyday") {
     mirv::Database db(path);
-    mirv::Statement q(db, "SELECT count(*) FROM Historyday");
+    mirv::Statement q(db, std::string("SELECT count(*) FROM ") + table);
     return q.step() ? q.integer(0) : -1;
 }
 
@@ -150,8 +152,10 @@ void buildAtStartUp(const std::string& path, const char* name, bool again) {
         mirv::upgradeDatabase(path);
         mirv::buildDaySummaries(path);
     });
-    std::printf("%-48s %10.1f s   (%lld day rows, %.1f MB on disk)\n", name, ms / 1000,
-                static_cast<long long>(summaryRows(path)), summaryMegabytes(path));
+    std::printf("%-48s %10.1f s   (%lld day rows, %.1f MB; %lld hour rows, %.1f MB)\n", name,
+                ms / 1000, static_cast<long long>(summaryRows(path)), summaryMegabytes(path),
+                static_cast<long long>(summaryRows(path, "Historyhour")),
+                summaryMegabytes(path, true));
 }
 
 void energy(const std::string& path, const char* name, const char* from, const char* to,
@@ -167,23 +171,43 @@ void energy(const std::string& path, const char* name, const char* from, const c
                 days.meters == rows.meters ? "the same" : "DIFFERENT");
 }
 
-void trend(const std::string& path, const char* name, const char* from, const char* to,
-           double goalMs) {
+// One meter's temperatures loaded and reduced to 1000 pixels, from the hourly summaries
+// (`pixels` 1000) or from every row (0), and whether both draw the same under the same edges.
+double trendOnce(const std::string& path, const mirv::HistorySelection& meter, int pixels,
+                 mirv::TrendLoad& load, double& reduceMs,
+                 std::vector<std::vector<mirv::TrendRun>>& drawn, const mirv::TrendData* edges) {
     const auto& temperatures = mirv::trendQuantities()[2];
-    const mirv::HistorySelection meter = mirv::selectionFrom({"7", from, to, ""});
-    std::size_t records = 0;
-    double reduceMs = 0;
-    const double ms = median(3, [&] {
-        const mirv::TrendLoad load = mirv::loadTrend(path, meter, temperatures);
-        records = load.data.timesMs.size();
+    return millisecondsOf([&] {
+        load = mirv::loadTrend(path, meter, temperatures, {}, nullptr, pixels);
+        const mirv::TrendData& d = load.data;
+        const mirv::TrendData& e = edges ? *edges : d;
+        drawn.clear();
         reduceMs = millisecondsOf([&] {
-            for (const auto& line : load.data.lines)
-                mirv::reduceTrend(load.data.timesMs, line, load.data.gapMs,
-                                  load.data.timesMs.front(), load.data.timesMs.back(), 1000);
+            for (const auto& line : d.lines)
+                drawn.push_back(mirv::reduceTrend(d.timesMs, line, e.gapMs, d.timesMs.front(),
+                                                  d.timesMs.back(), 1000,
+                                                  edges ? std::span<const std::uint8_t>()
+                                                        : std::span<const std::uint8_t>(d.joined),
+                                                  e.snapMs));
         });
     });
-    std::printf("%-48s %10.1f ms   (goal < %.0f; %zu records; the reduction %.0f ms of it)\n", name,
-                ms, goalMs, records, reduceMs);
+}
+
+void trend(const std::string& path, const char* name, const char* from, const char* to,
+           double goalMs) {
+    const mirv::HistorySelection meter = mirv::selectionFrom({"7", from, to, ""});
+    mirv::TrendLoad hours, rows;
+    double reduceMs = 0, rowsReduceMs = 0;
+    std::vector<std::vector<mirv::TrendRun>> drawn, drawnFromRows;
+    const double ms =
+        median(5, [&] { trendOnce(path, meter, 1000, hours, reduceMs, drawn, nullptr); });
+    const double rowsMs =
+        trendOnce(path, meter, 0, rows, rowsReduceMs, drawnFromRows, &hours.data);
+    std::printf("%-48s %10.1f ms   (goal < %.0f; %lld records as %zu points; the reduction %.0f "
+                "ms of it; every row: %.0f ms; %s)\n",
+                name, ms, goalMs, static_cast<long long>(hours.data.records),
+                hours.data.timesMs.size(), reduceMs, rowsMs,
+                drawn == drawnFromRows ? "the same" : "DIFFERENT");
 }
 
 mirv::ReadingsBoard answeringBoard() {
