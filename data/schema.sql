@@ -63,6 +63,12 @@ CREATE TABLE IF NOT EXISTS Historyhour (
     Lines TEXT NOT NULL,
     PRIMARY KEY (MeterID, Hour)
 ) WITHOUT ROWID;
+-- Each meter's latest hour, summed up only once the meter's records have gone past it (so that
+-- a logging pass writes an hour's summary once, not at each pass): read from the rows till then.
+CREATE TABLE IF NOT EXISTS HistoryhourOpen (
+    MeterID TEXT NOT NULL PRIMARY KEY,
+    Hour TEXT NOT NULL
+) WITHOUT ROWID;
 -- Days whose rows changed behind the summaries' back (deleted, edited): read from the rows
 -- until they are summed up again.
 CREATE TABLE IF NOT EXISTS HistorydayStale (

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <map>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -111,23 +112,62 @@ bool saveDayHours(Database& db, const DayMeter& key, const DayHours& hours, bool
     return true;
 }
 
-// The hour as stored, to go on from; a new one when there is none or it cannot be read.
-HourSummarizer openHour(Statement& stored, const std::string& meter, const std::string& hour,
-                        bool& ok) {
-    stored.reset();
-    stored.bind(1, meter);
-    stored.bind(2, hour);
-    if (!stored.step()) {
-        ok = !stored.failed();
-        return HourSummarizer(hour);
+// Each meter's open hour: the hour of its latest records, not summed up until it is left.
+class OpenHours {
+  public:
+    explicit OpenHours(Database& db)
+        : db_(db), rows_(db, "SELECT CreateTime, " + hourColumnsSql() +
+                                 " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
+                                 " AND CreateTime < ?3 AND substr(CreateTime, 1, 13) = ?2" +
+                                 " ORDER BY CreateTime, ID") {
+        Statement q(db, "SELECT MeterID, Hour FROM HistoryhourOpen");
+        while (q.step())
+            open_[q.text(0)] = q.text(1);
+        ok_ = rows_.ok() && !q.failed() && q.ok();
     }
-    if (auto summary = readHourSummary(stored, 0))
-        return HourSummarizer(hour, std::move(*summary));
-    HourSummary unreadable; // kept from then on as an hour whose rows are read
-    unreadable.orderly = false;
-    unreadable.records = stored.integer(0);
-    return HourSummarizer(hour, unreadable);
-}
+
+    // A record of the meter's in `hour` was folded in: the hour it leaves is summed up.
+    void seen(const std::string& meter, std::string_view hour) {
+        std::string& open = open_[meter];
+        if (open == hour)
+            return;
+        if (!open.empty())
+            ok_ = ok_ && close(meter, open);
+        open = hour;
+        changed_.insert(meter);
+    }
+
+    bool save() {
+        Statement save(db_, "INSERT OR REPLACE INTO HistoryhourOpen (MeterID, Hour) VALUES (?1, ?2)");
+        for (const std::string& meter : changed_) {
+            save.reset();
+            save.bind(1, meter);
+            save.bind(2, open_[meter]);
+            save.step();
+            ok_ = ok_ && !save.failed();
+        }
+        return ok_;
+    }
+
+  private:
+    bool close(const std::string& meter, const std::string& hour) {
+        const auto end = prefixEnd(hour);
+        rows_.reset();
+        rows_.bind(1, meter);
+        rows_.bind(2, hour);
+        rows_.bind(3, end ? *end : hour);
+        DayHours hours;
+        while (rows_.step())
+            addToHour(hours, rows_.textView(0), rows_, 1);
+        return !rows_.failed() && saveDayHours(db_, {hour.substr(0, 10), meter}, hours, false);
+    }
+
+    Database& db_;
+    Statement rows_;
+    std::map<std::string, std::string> open_;
+    std::set<std::string> changed_;
+    bool ok_ = true;
+};
 
 bool markStale(Database& db, const DayMeter& key) {
     Statement mark(db, "INSERT OR IGNORE INTO HistorydayStale (Day, MeterID) VALUES (?1, ?2)");
@@ -188,16 +228,14 @@ bool foldNewRows(Database& db) {
     Statement rows(db, std::string("SELECT ID, substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
                                    "CreateTime, ") +
                            kTotalColumns +
-                           ", MeterID IS NOT NULL AND typeof(CreateTime) = 'text', " +
-                           hourColumnsSql() + " FROM Historydata WHERE ID > ?1 ORDER BY ID LIMIT ?2");
+                           ", MeterID IS NOT NULL AND typeof(CreateTime) = 'text'"
+                           " FROM Historydata WHERE ID > ?1 ORDER BY ID LIMIT ?2");
     rows.bind(1, progress->seenId);
     rows.bind(2, std::int64_t{kRowsPerFold});
     std::map<DayMeter, std::optional<DaySummarizer>> days;
-    std::map<DayMeter, DayHours> hours;
     Statement stored(db, openDaySql());
-    Statement storedHour(db, std::string("SELECT ") + kHourSummaryColumns +
-                                 " FROM Historyhour WHERE MeterID = ?1 AND Hour = ?2");
-    bool ok = stored.ok() && storedHour.ok();
+    OpenHours openHours(db);
+    bool ok = stored.ok();
     std::int64_t seen = progress->seenId;
     while (ok && rows.step()) {
         seen = rows.integer(0);
@@ -214,16 +252,11 @@ bool foldNewRows(Database& db) {
         const std::string_view time = rows.textView(3);
         if (day->second->summary().records > 0 && time < day->second->summary().lastTime) {
             day->second.reset(); // written out of order: summed up again from the rows
-            hours.erase(key);
             ok = markStale(db, key);
             continue;
         }
         day->second->add(time, totalsAt(rows, 4));
-        DayHours& dayHours = hours[key];
-        const std::string hour(time.substr(0, 13));
-        if (!dayHours.contains(hour))
-            dayHours.emplace(hour, openHour(storedHour, key.second, hour, ok));
-        dayHours.at(hour).add(time, hourCellsAt(rows, 9));
+        openHours.seen(key.second, time.substr(0, 13));
     }
     if (!ok || rows.failed())
         return false;
@@ -231,9 +264,8 @@ bool foldNewRows(Database& db) {
     for (const auto& [key, day] : days)
         if (day && !saveDaySummary(save, key, day->summary()))
             return false;
-    for (const auto& [key, dayHours] : hours)
-        if (!saveDayHours(db, key, dayHours, false))
-            return false;
+    if (!openHours.save())
+        return false;
     Statement advance(db, "UPDATE HistorydayProgress SET SeenID = ?1");
     advance.bind(1, seen);
     advance.step();
@@ -300,6 +332,15 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
         clearHours.bind(2, *next);
     clearHours.step();
     if (clearHours.failed())
+        return ok = false;
+    // Those days' hours are summed up whole now.
+    Statement reopen(db, std::string("DELETE FROM HistoryhourOpen WHERE substr(Hour, 1, 10) >= ?1") +
+                             (next ? " AND substr(Hour, 1, 10) < ?2" : ""));
+    reopen.bind(1, through);
+    if (next)
+        reopen.bind(2, *next);
+    reopen.step();
+    if (reopen.failed())
         return ok = false;
     Statement save(db, saveSql());
     for (const auto& [key, summarizer] : done)

@@ -89,7 +89,12 @@ bool HourLoader::readSummaryState() {
     recent.bind(2, selection_.meterText);
     while (recent.step())
         unfolded_.insert(recent.text(0));
-    return !stale.failed() && !recent.failed();
+    // The meter's open hour has no summary yet: its rows are read like those not folded in.
+    Statement open(conn_, "SELECT Hour FROM HistoryhourOpen WHERE MeterID = ?1");
+    open.bind(1, selection_.meterText);
+    while (open.step())
+        unfolded_.insert(open.text(0));
+    return !stale.failed() && !recent.failed() && open.ok() && !open.failed();
 }
 
 bool HourLoader::usable(const std::string& hour, const HourSummary& h) {

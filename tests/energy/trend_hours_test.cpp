@@ -126,13 +126,24 @@ void writeHistory(const test::ProgramFolder& folder, RandomHistory& history, boo
             ASSERT_EQ(buildDaySummaries(folder.databasePath()), std::nullopt);
         }
     }
-    writer.flush(std::chrono::seconds(20));
     if (olderFile) {
         folder.exec("DROP TABLE Historyhour");
         ASSERT_EQ(upgradeDatabase(folder.databasePath()), std::nullopt);
-        ASSERT_EQ(buildDaySummaries(folder.databasePath(), nullptr, 1000, 1 + history.pick(300)),
-                  std::nullopt);
     }
+    ASSERT_EQ(buildDaySummaries(folder.databasePath(), nullptr, 1000, 1 + history.pick(300)),
+              std::nullopt);
+    // A pass after the build, within the hours the build summed up last.
+    std::vector<HistoryRecord> latest;
+    for (const char* meter : {"1", "2"}) {
+        const auto last = std::find_if(records.rbegin(), records.rend(),
+                                       [&](const HistoryRecord& r) { return r.meterId == meter; });
+        HistoryRecord r = *last;
+        r.createTime.back() = r.createTime.back() == '9' ? '9' : r.createTime.back() + 1;
+        r.inletTemp = r.outletTemp = r.flow = "-7.5";
+        latest.push_back(r);
+    }
+    writer.write(latest);
+    ASSERT_TRUE(writer.flush(std::chrono::seconds(20)));
     // Rows no logging pass has folded in yet.
     folder.exec("INSERT INTO Historydata (MeterID, TXTctemperature1, TXTctemperature2, "
                 "MinuteAverage, CreateTime) SELECT MeterID, '1.5', '2.5', '3.5', CreateTime "
