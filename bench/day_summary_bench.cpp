@@ -269,6 +269,14 @@ int main(int argc, char** argv) {
     const std::string year = folder + "/year/mirv.mdb", tenYears = folder + "/ten-years/mirv.mdb";
     if (!prepare(year, 2025, 1, 1) || !prepare(tenYears, 2016, 10, 10))
         return 1;
+    if (args.size() > 1 && args[1] == "--trend-only") {
+        mirv::upgradeDatabase(year);
+        mirv::upgradeDatabase(tenYears);
+        trend(year, "trend load, one meter, a year (1 a minute)", "2025-01-01", "2026-01-01", 200);
+        trend(tenYears, "trend load, one meter, ten years (1 in 10 min)", "2016-01-01",
+              "2026-01-01", 500);
+        return 0;
+    }
     buildAtStartUp(year, "start-up build of the summaries, a year", true);
     buildAtStartUp(tenYears, "start-up build of the summaries, ten years", true);
     std::printf("%-48s %10.1f MB\n\n", "summaries' size on disk, ten years",

@@ -417,14 +417,14 @@ std::optional<DaySummary> readDaySummary(const Statement& row, int c) {
     return s;
 }
 
-std::optional<HourSummary> readHourSummary(const Statement& row, int c) {
+std::optional<HourSummary> readHourSummary(const Statement& row, int c, std::uint32_t columns) {
     HourSummary h;
     h.records = row.integer(c);
     h.firstWall = row.integer(c + 1);
     h.lastWall = row.integer(c + 2);
     h.steps = row.integer(c + 3);
     h.longestStep = row.integer(c + 4);
-    if (!readHourLines(row.textView(c + 5), h))
+    if (!readHourLines(row.textView(c + 5), h, columns))
         return std::nullopt;
     return h;
 }

@@ -27,7 +27,8 @@ std::optional<DaySummary> readDaySummary(const Statement& row, int first);
 // marked stale and summed up again together with the day's).
 inline constexpr const char* kHourSummaryColumns =
     "Records, FirstWall, LastWall, Steps, LongestStep, Lines";
-std::optional<HourSummary> readHourSummary(const Statement& row, int first);
+std::optional<HourSummary> readHourSummary(const Statement& row, int first,
+                                           std::uint32_t columns = ~0u);
 
 // Sums up one meter's records of one day from the rows, in CreateTime, ID order, and its
 // hours into `hours` when given; nothing when the rows could not be read. `realTime` as for

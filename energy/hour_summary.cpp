@@ -146,13 +146,15 @@ std::string hourLinesText(const HourSummary& hour) {
     return text;
 }
 
-bool readHourLines(std::string_view text, HourSummary& hour) {
+bool readHourLines(std::string_view text, HourSummary& hour, std::uint32_t columns) {
     hour.orderly = !text.empty();
     if (!hour.orderly)
         return true;
     for (int c = 0; c < kHourColumns; ++c) {
         std::string_view part = take(text, ';');
         HourSummary::Line& l = hour.lines[c];
+        if (!(columns >> c & 1u))
+            continue;
         if (part == "-") {
             l = {.broken = true};
             continue;

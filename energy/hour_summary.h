@@ -63,7 +63,8 @@ std::optional<std::int64_t> hourStartWall(std::string_view hour);
 
 // The lines as one stored text and back; an hour that is not orderly has the empty text.
 // Nothing when the text is not one this wrote.
+// Only the columns whose bit is set in `columns` are read (the others stay empty).
 std::string hourLinesText(const HourSummary& hour);
-bool readHourLines(std::string_view text, HourSummary& hour);
+bool readHourLines(std::string_view text, HourSummary& hour, std::uint32_t columns = ~0u);
 
 } // namespace mirv

@@ -60,6 +60,7 @@ class HourLoader {
     Statement rows_, lastRows_;
     LocalSeconds clock_;
     std::array<int, 2> columnOf_{};
+    std::uint32_t columnMask_ = 0;
     std::int64_t seenId_ = 0;
     std::set<std::string> staleDays_;
     std::set<std::string> unfolded_; // CreateTime of the meter's rows not in the summaries yet
@@ -70,6 +71,8 @@ bool HourLoader::readSummaryState() {
     for (int l = 0; l < quantity_.lineCount; ++l)
         if ((columnOf_[l] = hourColumnIndex(quantity_.lines[l].column)) < 0)
             return false;
+        else
+            columnMask_ |= 1u << columnOf_[l];
     {
         Statement q(conn_, "SELECT Through IS NULL, SeenID FROM HistorydayProgress");
         if (!q.step() || q.integer(0) == 0)
@@ -224,7 +227,7 @@ std::optional<TrendLoad> HourLoader::load(const std::atomic_bool* cancel) {
         if (n % 4096 == 0 && cancel && cancel->load())
             return TrendLoad{PassStatus::Cancelled, {}, {}};
         std::string hour = hours.text(0);
-        auto summary = readHourSummary(hours, 1);
+        auto summary = readHourSummary(hours, 1, columnMask_);
         if (!summary || !usable(hour, *summary)) {
             skipped = true;
             continue;
