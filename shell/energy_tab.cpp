@@ -56,6 +56,7 @@ EnergyTab::EnergyTab(QString databasePath, Dialogs& dialogs, QWidget* parent)
     connect(csvButton, &QPushButton::clicked, this, &EnergyTab::onCsvClicked);
     connect(trendButton, &QPushButton::clicked, this, &EnergyTab::onTrendClicked);
     connect(resetZoomButton, &QPushButton::clicked, chart, &TrendChart::resetZoom);
+    connect(chart, &TrendChart::detailWanted, this, &EnergyTab::loadTrendDetail);
     connect(pngButton, &QPushButton::clicked, this, &EnergyTab::onPngClicked);
     connect(cancelButton, &QPushButton::clicked, this, &EnergyTab::onCancelClicked);
     connect(energyTable, &QTableWidget::cellDoubleClicked, this, [this](int row) {
