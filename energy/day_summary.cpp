@@ -92,8 +92,6 @@ void DayChain::add(const DaySummary& day, LocalSeconds& clock) {
     result_.stepBacks += day.stepBacks + count;
 }
 
-namespace {
-
 std::string fixedText(Fixed v) {
     if (v == 0)
         return "0";
@@ -136,7 +134,6 @@ std::string_view take(std::string_view& s, char separator) {
     return head;
 }
 
-} // namespace
 
 // Per total "first last rises record stepped" with spaces, the totals apart by ';'; a total
 // with no numeric value that day is empty.

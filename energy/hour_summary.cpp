@@ -1,5 +1,6 @@
 #include "hour_summary.h"
 
+#include "day_summary.h"
 #include "exact_decimal.h"
 #include "local_seconds.h"
 
@@ -13,47 +14,6 @@ namespace {
 // As the trend compares values.
 double valueOf(Fixed v) {
     return static_cast<double>(v) / 10000.0;
-}
-
-std::string fixedText(Fixed v) {
-    if (v == 0)
-        return "0";
-    const bool negative = v < 0;
-    unsigned __int128 u = negative ? -static_cast<unsigned __int128>(v) : v;
-    std::string digits;
-    for (; u > 0; u /= 10)
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(u % 10)));
-    return negative ? "-" + digits : digits;
-}
-
-std::optional<Fixed> fixedOf(std::string_view s) {
-    const bool negative = s.starts_with('-');
-    if (negative)
-        s.remove_prefix(1);
-    if (s.empty() || s.size() > 38)
-        return std::nullopt;
-    Fixed v = 0;
-    for (const char c : s) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
-    return negative ? -v : v;
-}
-
-std::optional<std::int64_t> integerOf(std::string_view s) {
-    std::int64_t v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size())
-        return std::nullopt;
-    return v;
-}
-
-std::string_view take(std::string_view& s, char separator) {
-    const auto at = s.find(separator);
-    const std::string_view head = s.substr(0, at);
-    s = at == std::string_view::npos ? std::string_view() : s.substr(at + 1);
-    return head;
 }
 
 } // namespace
