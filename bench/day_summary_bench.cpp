@@ -4,7 +4,10 @@
 // ten-years/mirv.mdb one every ten minutes from 2016 through 2025 (10.5 million rows). Reports
 // the start-up build of the summaries and their size, the energy table for 20 meters from the
 // summaries beside the pass over every row (and whether both agree), one meter's trend load and
-// reduction, and a logging pass with and without the summaries.
+// reduction from the hourly summaries beside every row (and whether both draw the same under
+// the same edges), a logging pass with and without the summaries, and the pass that sums up the
+// hours the meters leave (it adds rows in 2030 to the year's database). `--trend-only` and
+// `--passes-only` after FOLDER run those parts alone.
 //
 // day_summary_bench --passes DATABASE [--summaries]: ten logging passes and nothing else, for
 // counting their syncs: strace -f -c -e trace=fsync,fdatasync day_summary_bench --passes ...
