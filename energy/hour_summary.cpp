@@ -84,12 +84,19 @@ void HourSummarizer::add(std::string_view createTime,
     }
 }
 
-// Per column "first last lowRecord low lowSecond highRecord high highSecond" with spaces, the
-// seconds counted from the hour's first record; a broken column is "-"; columns apart by ';'.
+// Per column "first last low high" with spaces, columns apart by ';', a broken column "-".
+// `last` is "=" when it is `first`; `low` is "=" when the first record holds it, else
+// "record,value,second"; `high` is "=" when the last record holds it, else likewise; seconds
+// count from the hour's first record. Most hours of a total that only rises are "first last = =".
 std::string hourLinesText(const HourSummary& hour) {
     if (!hour.orderly)
         return {};
     std::string text;
+    auto extreme = [&](std::int64_t record, Fixed value, std::int64_t wall, bool plain) {
+        return plain ? std::string("=")
+                     : std::to_string(record) + ',' + fixedText(value) + ',' +
+                           std::to_string(wall - hour.firstWall);
+    };
     for (int c = 0; c < kHourColumns; ++c) {
         const HourSummary::Line& l = hour.lines[c];
         if (c > 0)
@@ -98,18 +105,33 @@ std::string hourLinesText(const HourSummary& hour) {
             text += '-';
             continue;
         }
-        text += fixedText(l.first) + ' ' + fixedText(l.last) + ' ' + std::to_string(l.lowRecord) +
-                ' ' + fixedText(l.low) + ' ' + std::to_string(l.lowWall - hour.firstWall) + ' ' +
-                std::to_string(l.highRecord) + ' ' + fixedText(l.high) + ' ' +
-                std::to_string(l.highWall - hour.firstWall);
+        text += fixedText(l.first) + ' ' + (l.last == l.first ? "=" : fixedText(l.last)) + ' ' +
+                extreme(l.lowRecord, l.low, l.lowWall, l.lowRecord == 0) + ' ' +
+                extreme(l.highRecord, l.high, l.highWall, l.highRecord == hour.records - 1);
     }
     return text;
 }
 
+// Needs the hour's records and first and last time read already.
 bool readHourLines(std::string_view text, HourSummary& hour, std::uint32_t columns) {
     hour.orderly = !text.empty();
     if (!hour.orderly)
         return true;
+    // The extreme's record, value and wall-clock second; `plain` gives them for "=".
+    auto extreme = [&](std::string_view part, std::int64_t record, Fixed value, std::int64_t wall,
+                       std::int64_t& r, Fixed& v, std::int64_t& w) {
+        if (part == "=") {
+            r = record, v = value, w = wall;
+            return true;
+        }
+        const auto rec = integerOf(take(part, ','));
+        const auto val = fixedOf(take(part, ','));
+        const auto second = integerOf(part);
+        if (!rec || !val || !second)
+            return false;
+        r = *rec, v = *val, w = hour.firstWall + *second;
+        return true;
+    };
     for (int c = 0; c < kHourColumns; ++c) {
         std::string_view part = take(text, ';');
         HourSummary::Line& l = hour.lines[c];
@@ -120,25 +142,18 @@ bool readHourLines(std::string_view text, HourSummary& hour, std::uint32_t colum
             continue;
         }
         const auto first = fixedOf(take(part, ' '));
-        const auto last = fixedOf(take(part, ' '));
-        const auto lowRecord = integerOf(take(part, ' '));
-        const auto low = fixedOf(take(part, ' '));
-        const auto lowSecond = integerOf(take(part, ' '));
-        const auto highRecord = integerOf(take(part, ' '));
-        const auto high = fixedOf(take(part, ' '));
-        const auto highSecond = integerOf(part);
-        if (!first || !last || !lowRecord || !low || !lowSecond || !highRecord || !high ||
-            !highSecond)
+        const std::string_view lastText = take(part, ' ');
+        const auto last = lastText == "=" ? first : fixedOf(lastText);
+        const std::string_view lowText = take(part, ' ');
+        if (!first || !last)
             return false;
-        l = {false,
-             *first,
-             *last,
-             *low,
-             *high,
-             *lowRecord,
-             *highRecord,
-             hour.firstWall + *lowSecond,
-             hour.firstWall + *highSecond};
+        l = {};
+        l.first = *first;
+        l.last = *last;
+        if (!extreme(lowText, 0, *first, hour.firstWall, l.lowRecord, l.low, l.lowWall) ||
+            !extreme(part, hour.records - 1, *last, hour.lastWall, l.highRecord, l.high,
+                     l.highWall))
+            return false;
     }
     return text.empty();
 }
