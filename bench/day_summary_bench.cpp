@@ -204,8 +204,7 @@ void trend(const std::string& path, const char* name, const char* from, const ch
     std::vector<std::vector<mirv::TrendRun>> drawn, drawnFromRows;
     const double ms =
         median(5, [&] { trendOnce(path, meter, 1000, hours, reduceMs, drawn, nullptr); });
-    const double rowsMs =
-        trendOnce(path, meter, 0, rows, rowsReduceMs, drawnFromRows, &hours.data);
+    const double rowsMs = trendOnce(path, meter, 0, rows, rowsReduceMs, drawnFromRows, &hours.data);
     std::printf("%-48s %10.1f ms   (goal < %.0f; %lld records as %zu points; the reduction %.0f "
                 "ms of it; every row: %.0f ms; %s)\n",
                 name, ms, goalMs, static_cast<long long>(hours.data.records),
@@ -285,8 +284,8 @@ void hourClosingPasses(const std::string& path) {
         }
     std::sort(inside.begin(), inside.end());
     std::printf("%-48s %10.2f ms   (the passes inside an hour: %.2f ms median)\n",
-                "logging pass that sums up 20 meters' hours", *std::max_element(closing.begin(), closing.end()),
-                inside[inside.size() / 2]);
+                "logging pass that sums up 20 meters' hours",
+                *std::max_element(closing.begin(), closing.end()), inside[inside.size() / 2]);
 }
 
 } // namespace

@@ -134,7 +134,6 @@ std::string_view take(std::string_view& s, char separator) {
     return head;
 }
 
-
 // Per total "first last rises record stepped" with spaces, the totals apart by ';'; a total
 // with no numeric value that day is empty.
 std::string totalsText(const std::array<DaySummary::Total, kEnergyTotals>& totals) {

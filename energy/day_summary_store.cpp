@@ -138,7 +138,8 @@ class OpenHours {
     }
 
     bool save() {
-        Statement save(db_, "INSERT OR REPLACE INTO HistoryhourOpen (MeterID, Hour) VALUES (?1, ?2)");
+        Statement save(db_,
+                       "INSERT OR REPLACE INTO HistoryhourOpen (MeterID, Hour) VALUES (?1, ?2)");
         for (const std::string& meter : changed_) {
             save.reset();
             save.bind(1, meter);
@@ -334,8 +335,9 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
     if (clearHours.failed())
         return ok = false;
     // Those days' hours are summed up whole now.
-    Statement reopen(db, std::string("DELETE FROM HistoryhourOpen WHERE substr(Hour, 1, 10) >= ?1") +
-                             (next ? " AND substr(Hour, 1, 10) < ?2" : ""));
+    Statement reopen(db,
+                     std::string("DELETE FROM HistoryhourOpen WHERE substr(Hour, 1, 10) >= ?1") +
+                         (next ? " AND substr(Hour, 1, 10) < ?2" : ""));
     reopen.bind(1, through);
     if (next)
         reopen.bind(2, *next);

@@ -33,10 +33,10 @@ std::optional<HourSummary> readHourSummary(const Statement& row, int first,
 // Sums up one meter's records of one day from the rows, in CreateTime, ID order, and its
 // hours into `hours` when given; nothing when the rows could not be read. `realTime` as for
 // DaySummarizer.
-std::optional<DaySummary>
-summarizeDayRows(Database& db, const std::string& day, const std::string& meter,
-                 LocalSeconds* realTime = nullptr,
-                 std::map<std::string, HourSummarizer>* hours = nullptr);
+std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
+                                           const std::string& meter,
+                                           LocalSeconds* realTime = nullptr,
+                                           std::map<std::string, HourSummarizer>* hours = nullptr);
 
 // The text just past every text that starts with `prefix`; nothing when there is none.
 std::optional<std::string> prefixEnd(std::string prefix);

@@ -296,8 +296,7 @@ std::int64_t weightedGapThresholdMs(std::vector<WeightedSpacing> spacings) {
 std::optional<TrendLoad> loadTrendFromHours(Database& conn, const HistorySelection& selection,
                                             const TrendQuantity& quantity,
                                             const std::atomic_bool* cancel) {
-    if (!selection.from || !selection.to || quantity.lineCount == 0 ||
-        !conn.exec("BEGIN"))
+    if (!selection.from || !selection.to || quantity.lineCount == 0 || !conn.exec("BEGIN"))
         return std::nullopt;
     auto load = HourLoader(conn, selection, quantity).load(cancel);
     conn.exec("COMMIT");

@@ -10,8 +10,8 @@ namespace mirv {
 
 namespace {
 
-// As at the end of the schema: the tables of the daily and hourly summaries, and the triggers that mark a
-// day stale when its rows change otherwise than by being added.
+// As at the end of the schema: the tables of the daily and hourly summaries, and the triggers that
+// mark a day stale when its rows change otherwise than by being added.
 constexpr const char* kDaySummaryTables = R"(
 CREATE TABLE IF NOT EXISTS Historyday (
     Day TEXT NOT NULL,

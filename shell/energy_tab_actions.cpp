@@ -202,7 +202,8 @@ void EnergyTab::drawTrend(const QString& meter) {
     auto result = std::make_shared<TrendLoad>();
     // Summed-up hours stand in for the records when there are more hours than pixels (a
     // chart not laid out yet counts as a narrow one).
-    const int pixels = std::max(kNarrowestPlot, static_cast<int>(chart->chart()->plotArea().width()));
+    const int pixels =
+        std::max(kNarrowestPlot, static_cast<int>(chart->chart()->plotArea().width()));
     startJob(
         QStringLiteral("正在读取曲线…"),
         [result, path = databasePath_.toStdString(), selection, &quantity,
@@ -246,9 +247,8 @@ void EnergyTab::loadTrendDetail(std::int64_t fromMs, std::int64_t toMs) {
     auto result = std::make_shared<TrendLoad>();
     startJob(
         QStringLiteral("正在读取曲线…"),
-        [result, path = databasePath_.toStdString(), span,
-         quantity = trendQuantity_](const ProgressCallback& onProgress,
-                                    const std::atomic_bool& cancel) {
+        [result, path = databasePath_.toStdString(), span, quantity = trendQuantity_](
+            const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
             *result = loadTrend(path, span, *quantity, onProgress, &cancel);
         },
         [this, result, fromMs, toMs] {

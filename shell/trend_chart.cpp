@@ -180,10 +180,9 @@ void TrendChart::redraw() {
     if (shown_) {
         // The gap threshold of the whole range, so that the line breaks alike at any zoom.
         for (std::size_t l = 0; l < shown_->lines.size(); ++l)
-            lines.push_back(
-                {legendSeries_[l]->pen().color(),
-                 reduceTrend(shown_->timesMs, shown_->lines[l], data_->gapMs, from, to, buckets,
-                             shown_->joined, shown_->snapMs)});
+            lines.push_back({legendSeries_[l]->pen().color(),
+                             reduceTrend(shown_->timesMs, shown_->lines[l], data_->gapMs, from, to,
+                                         buckets, shown_->joined, shown_->snapMs)});
     }
     const auto [low, high] = valueRange(lines);
     placeValueTicks(valueAxis_, low, high,

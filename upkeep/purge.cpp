@@ -29,7 +29,8 @@ bool deleteAll(Database& db) {
     }
     return db.exec("DROP TRIGGER Historyday_deleted; DELETE FROM Historydata; "
                    "DELETE FROM Historyday; DELETE FROM HistorydayStale") &&
-           (!hours || db.exec("DELETE FROM Historyhour; DELETE FROM HistoryhourOpen")) && db.exec(trigger);
+           (!hours || db.exec("DELETE FROM Historyhour; DELETE FROM HistoryhourOpen")) &&
+           db.exec(trigger);
 }
 
 } // namespace

@@ -109,9 +109,9 @@ void writeHistory(const test::ProgramFolder& folder, RandomHistory& history, boo
     HistoryWriter writer(folder.databasePath());
     writer.beforeCommit = [](Database& db) { ASSERT_TRUE(addNewRowsToDaySummaries(db)); };
     for (std::size_t at = 0; at < records.size();) {
-        std::vector<HistoryRecord> pass(records.begin() + static_cast<std::ptrdiff_t>(at),
-                                        records.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                              records.size(), at + 150)));
+        std::vector<HistoryRecord> pass(
+            records.begin() + static_cast<std::ptrdiff_t>(at),
+            records.begin() + static_cast<std::ptrdiff_t>(std::min(records.size(), at + 150)));
         at += pass.size();
         if (history.pick(10) == 0)
             std::swap(pass[0], pass[pass.size() / 2]); // written out of order
@@ -209,10 +209,10 @@ TEST(TrendHours, DrawTheSameAsEveryRecordUnderTheSameEdges) {
                     std::swap(a, b);
                 const int buckets = std::array{1, 7, 300, 1500, 20000}[history.pick(5)];
                 for (std::size_t l = 0; l < r.lines.size(); ++l)
-                    ASSERT_EQ(reduceTrend(h.timesMs, h.lines[l], h.gapMs, a, b, buckets, h.joined,
-                                          h.snapMs),
-                              reduceTrend(r.timesMs, r.lines[l], h.gapMs, a, b, buckets, {},
-                                          h.snapMs))
+                    ASSERT_EQ(
+                        reduceTrend(h.timesMs, h.lines[l], h.gapMs, a, b, buckets, h.joined,
+                                    h.snapMs),
+                        reduceTrend(r.timesMs, r.lines[l], h.gapMs, a, b, buckets, {}, h.snapMs))
                         << from << " .. " << to << " view " << a << ".." << b << " buckets "
                         << buckets << " line " << l;
             }
