@@ -83,10 +83,14 @@ bool saveDaySummary(Statement& save, const DayMeter& key, const DaySummary& s) {
 // Replaces the day's hours (all of them when `replaceAll`, else those in `hours`).
 bool saveDayHours(Database& db, const DayMeter& key, const DayHours& hours, bool replaceAll) {
     if (replaceAll) {
-        Statement erase(db, "DELETE FROM Historyhour WHERE MeterID = ?1 AND Hour >= ?2 AND "
-                            "substr(Hour, 1, 10) = ?2");
+        const auto end = prefixEnd(key.first);
+        Statement erase(db,
+                        std::string("DELETE FROM Historyhour WHERE MeterID = ?1 AND Hour >= ?2") +
+                            (end ? " AND Hour < ?3" : "") + " AND substr(Hour, 1, 10) = ?2");
         erase.bind(1, key.second);
         erase.bind(2, key.first);
+        if (end)
+            erase.bind(3, *end);
         erase.step();
         if (erase.failed())
             return false;
