@@ -86,7 +86,8 @@ bool HourLoader::readSummaryState() {
     stale.bind(3, *selection_.to);
     while (stale.step())
         staleDays_.insert(stale.text(0));
-    Statement recent(conn_, "SELECT CreateTime FROM Historydata WHERE ID > ?1 AND MeterID = ?2 "
+    // By the row ID, not the meter's index: a handful of rows, not all of the meter's.
+    Statement recent(conn_, "SELECT CreateTime FROM Historydata WHERE ID > ?1 AND +MeterID = ?2 "
                             "AND typeof(CreateTime) = 'text'");
     recent.bind(1, seenId_);
     recent.bind(2, selection_.meterText);
