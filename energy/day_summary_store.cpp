@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <set>
 #include <thread>
 #include <utility>
@@ -119,15 +120,11 @@ bool saveDayHours(Database& db, const DayMeter& key, const DayHours& hours, bool
 // Each meter's open hour: the hour of its latest records, not summed up until it is left.
 class OpenHours {
   public:
-    explicit OpenHours(Database& db)
-        : db_(db), rows_(db, "SELECT CreateTime, " + hourColumnsSql() +
-                                 " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
-                                 " AND CreateTime < ?3 AND substr(CreateTime, 1, 13) = ?2" +
-                                 " ORDER BY CreateTime, ID") {
+    explicit OpenHours(Database& db) : db_(db) {
         Statement q(db, "SELECT MeterID, Hour FROM HistoryhourOpen");
         while (q.step())
             open_[q.text(0)] = q.text(1);
-        ok_ = rows_.ok() && !q.failed() && q.ok();
+        ok_ = !q.failed() && q.ok();
     }
 
     // A record of the meter's in `hour` was folded in: the hour it leaves is summed up.
@@ -142,6 +139,8 @@ class OpenHours {
     }
 
     bool save() {
+        if (changed_.empty())
+            return ok_;
         Statement save(db_,
                        "INSERT OR REPLACE INTO HistoryhourOpen (MeterID, Hour) VALUES (?1, ?2)");
         for (const std::string& meter : changed_) {
@@ -156,19 +155,27 @@ class OpenHours {
 
   private:
     bool close(const std::string& meter, const std::string& hour) {
+        if (!rows_) // prepared at the first hour left: most passes leave none
+            rows_ = std::make_unique<Statement>(
+                db_, "SELECT CreateTime, " + hourColumnsSql() +
+                         " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
+                         " AND CreateTime < ?3 AND substr(CreateTime, 1, 13) = ?2" +
+                         " ORDER BY CreateTime, ID");
+        Statement& rows = *rows_;
         const auto end = prefixEnd(hour);
-        rows_.reset();
-        rows_.bind(1, meter);
-        rows_.bind(2, hour);
-        rows_.bind(3, end ? *end : hour);
+        rows.reset();
+        rows.bind(1, meter);
+        rows.bind(2, hour);
+        rows.bind(3, end ? *end : hour);
         DayHours hours;
-        while (rows_.step())
-            addToHour(hours, rows_.textView(0), rows_, 1);
-        return !rows_.failed() && saveDayHours(db_, {hour.substr(0, 10), meter}, hours, false);
+        while (rows.step())
+            addToHour(hours, rows.textView(0), rows, 1);
+        return rows.ok() && !rows.failed() &&
+               saveDayHours(db_, {hour.substr(0, 10), meter}, hours, false);
     }
 
     Database& db_;
-    Statement rows_;
+    std::unique_ptr<Statement> rows_;
     std::map<std::string, std::string> open_;
     std::set<std::string> changed_;
     bool ok_ = true;
