@@ -134,6 +134,62 @@ REVOKE ALL ON FUNCTION mirv_grant_rights() FROM PUBLIC;
 SELECT mirv_grant_rights();
 )sql";
 
+// Version 3. station_linkstats: one row per local Linkstats row, the line's health of a meter
+// over an hour, keyed by station, meter and hour (the station writes one row per meter and
+// hour, and a row sent again is left out). station_uplink_progress gains the mark of the
+// station's Linkstats, moved in the transaction that stores its rows. Each station role sees
+// and adds only its own rows, as with the readings; mirv_grant_rights() grants the new rights.
+constexpr const char* kVersion3 = R"sql(
+CREATE TABLE station_linkstats (
+    station          text        COLLATE "C" NOT NULL,
+    meter_id         integer     NOT NULL,
+    hour             timestamp   NOT NULL,
+    requests         bigint,
+    answers          bigint,
+    misses           bigint,
+    crc_wrong        bigint,
+    too_short        bigint,
+    too_long         bigint,
+    trailing_bytes   bigint,
+    wrong_function   bigint,
+    wrong_address    bigint,
+    response_mean_us bigint,
+    response_max_us  bigint,
+    received_at      timestamptz NOT NULL DEFAULT now(),
+    PRIMARY KEY (station, meter_id, hour)
+);
+ALTER TABLE station_uplink_progress
+    ADD COLUMN last_linkstats_id bigint NOT NULL DEFAULT 0,
+    ADD COLUMN last_linkstats_hash bigint NOT NULL DEFAULT 0;
+ALTER TABLE station_linkstats ENABLE ROW LEVEL SECURITY;
+CREATE POLICY reading ON station_linkstats FOR SELECT
+    USING (station = (SELECT mirv_station_of(current_user)) OR (SELECT mirv_reads_all(current_user)));
+CREATE POLICY adding ON station_linkstats FOR INSERT
+    WITH CHECK (station = (SELECT mirv_station_of(current_user)));
+
+CREATE OR REPLACE FUNCTION mirv_grant_rights() RETURNS void LANGUAGE plpgsql
+    SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_station') THEN
+        GRANT SELECT ON station_history_migrations TO mirv_station;
+        GRANT SELECT, INSERT ON station_history, station_conflicts, station_linkstats
+            TO mirv_station;
+        GRANT SELECT, INSERT, UPDATE (last_local_id, last_row_hash, last_linkstats_id,
+                                      last_linkstats_hash, updated_at)
+            ON station_uplink_progress TO mirv_station;
+        GRANT SELECT, INSERT, UPDATE (identity, zone, last_seen, rows_forwarded)
+            ON stations TO mirv_station;
+    END IF;
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_reader') THEN
+        GRANT SELECT ON station_history, station_uplink_progress, stations, station_conflicts,
+            station_linkstats, station_history_migrations TO mirv_reader;
+    END IF;
+END
+$$;
+SELECT mirv_grant_rights();
+)sql";
+
 int appliedVersion(pg_conn* conn, std::string& error) {
     PgResult exists(conn, "SELECT to_regclass('station_history_migrations') IS NOT NULL");
     if (!exists.ok()) {
@@ -221,6 +277,7 @@ const std::vector<CentralMigration>& centralMigrations() {
     static const std::vector<CentralMigration> migrations{
         {1, "station_history and station_uplink_progress", kVersion1},
         {2, "stations, station_conflicts, UTC instants and a role per station", kVersion2},
+        {3, "station_linkstats and its mark", kVersion3},
     };
     return migrations;
 }

@@ -77,6 +77,40 @@ constexpr const char* kMoveMark =
     "UPDATE stations SET last_seen = now(), rows_forwarded = rows_forwarded + $4 "
     "WHERE name = $1";
 
+// Linkstats rows go through a table of the session's own too; they are few, so always.
+constexpr const char* kLinkstatsBatchTable =
+    "CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer, hour timestamp, "
+    "requests bigint, answers bigint, misses bigint, crc_wrong bigint, too_short bigint, "
+    "too_long bigint, trailing_bytes bigint, wrong_function bigint, wrong_address bigint, "
+    "response_mean_us bigint, response_max_us bigint) ON COMMIT DELETE ROWS";
+
+constexpr const char* kLinkstatsColumns =
+    "station, meter_id, hour, requests, answers, misses, crc_wrong, too_short, too_long, "
+    "trailing_bytes, wrong_function, wrong_address, response_mean_us, response_max_us";
+
+// The rows the server does not hold yet; a row sent again (the history restored, the uplink
+// stopped before its mark moved) is left out by the key.
+const std::string kKeepNewLinkstats = std::string("INSERT INTO station_linkstats (") +
+                                      kLinkstatsColumns + ") SELECT " + kLinkstatsColumns +
+                                      " FROM uplink_linkstats_batch ON CONFLICT DO NOTHING";
+
+// Rows of the batch whose meter and hour the server holds with other counts.
+constexpr const char* kLinkstatsDiffering =
+    "SELECT count(*) FROM uplink_linkstats_batch b JOIN station_linkstats l "
+    "ON l.station = b.station AND l.meter_id = b.meter_id AND l.hour = b.hour "
+    "WHERE (l.requests, l.answers, l.misses, l.crc_wrong, l.too_short, l.too_long, "
+    "l.trailing_bytes, l.wrong_function, l.wrong_address, l.response_mean_us, l.response_max_us) "
+    "IS DISTINCT FROM (b.requests, b.answers, b.misses, b.crc_wrong, b.too_short, b.too_long, "
+    "b.trailing_bytes, b.wrong_function, b.wrong_address, b.response_mean_us, b.response_max_us)";
+
+// The Linkstats mark moves; the readings' mark of a station new to the server is the start.
+constexpr const char* kMoveLinkstatsMark =
+    "WITH mark AS (INSERT INTO station_uplink_progress (station, last_local_id, last_row_hash, "
+    "last_linkstats_id, last_linkstats_hash) VALUES ($1, 0, 0, $2, $3) ON CONFLICT (station) "
+    "DO UPDATE SET last_linkstats_id = EXCLUDED.last_linkstats_id, "
+    "last_linkstats_hash = EXCLUDED.last_linkstats_hash, updated_at = now()) "
+    "UPDATE stations SET last_seen = now() WHERE name = $1";
+
 // The station's name for this identity: taken when free or unclaimed, kept when ours.
 constexpr const char* kClaimName =
     "INSERT INTO stations AS s (name, identity, zone) VALUES ($1, $2, $3) "
@@ -225,20 +259,27 @@ std::optional<CentralFailure> CentralStore::prepare() {
     PgResult table(conn_, kBatchTable);
     if (!table.ok())
         return failureOf(table.error());
+    PgResult linkstatsTable(conn_, kLinkstatsBatchTable);
+    if (!linkstatsTable.ok())
+        return failureOf(linkstatsTable.error());
     PgResult security(conn_, "SELECT row_security_active('station_history')");
     if (!security.ok())
         return failureOf(security.error());
     rowSecurity_ = security.value(0, 0) == "t";
     PgResult mark(conn_,
-                  "SELECT last_local_id, last_row_hash FROM station_uplink_progress "
-                  "WHERE station = $1",
+                  "SELECT last_local_id, last_row_hash, last_linkstats_id, last_linkstats_hash "
+                  "FROM station_uplink_progress WHERE station = $1",
                   {station_.name});
     if (!mark.ok())
         return failureOf(mark.error());
     mark_ = {};
-    if (mark.rows() == 1)
+    linkstatsMark_ = {};
+    if (mark.rows() == 1) {
         mark_ = {std::stoll(mark.value(0, 0)),
                  static_cast<std::uint64_t>(std::stoll(mark.value(0, 1)))};
+        linkstatsMark_ = {std::stoll(mark.value(0, 2)),
+                          static_cast<std::uint64_t>(std::stoll(mark.value(0, 3)))};
+    }
     return std::nullopt;
 }
 
@@ -358,6 +399,42 @@ std::optional<CentralFailure> CentralStore::store(const LocalBatch& batch) {
     if (!commit.ok())
         return failureOf(commit.error());
     mark_ = batch.end;
+    return std::nullopt;
+}
+
+std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& batch) {
+    if (!conn_)
+        return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
+    lastAdded_ = 0;
+    lastConflicts_ = 0;
+    PgResult begin(conn_, "BEGIN");
+    if (!begin.ok())
+        return failureOf(begin.error());
+    if (!batch.copyRows.empty()) {
+        std::string duplicate; // the session's table has no key
+        if (auto failure =
+                copyRows("uplink_linkstats_batch", withStation(batch.copyRows), duplicate))
+            return failure;
+        PgResult keep(conn_, kKeepNewLinkstats.c_str());
+        if (!keep.ok())
+            return failureOf(keep.error());
+        lastAdded_ = keep.changed();
+        if (lastAdded_ < batch.rowsForwardable) {
+            PgResult differing(conn_, kLinkstatsDiffering);
+            if (!differing.ok())
+                return failureOf(differing.error());
+            lastConflicts_ = std::stoll(differing.value(0, 0));
+        }
+    }
+    PgResult move(conn_, kMoveLinkstatsMark,
+                  {station_.name, std::to_string(batch.end.localId),
+                   std::to_string(static_cast<std::int64_t>(batch.end.rowHash))});
+    if (!move.ok())
+        return failureOf(move.error());
+    PgResult commit(conn_, "COMMIT");
+    if (!commit.ok())
+        return failureOf(commit.error());
+    linkstatsMark_ = batch.end;
     return std::nullopt;
 }
 

@@ -53,6 +53,8 @@ class CentralStore {
 
     // The last row stored for this station, as of open() or the last store().
     const ForwardMark& mark() const { return mark_; }
+    // The last Linkstats row stored for this station (its rowid), likewise.
+    const ForwardMark& linkstatsMark() const { return linkstatsMark_; }
     // "host:port/database" of the connection.
     const std::string& serverName() const { return serverName_; }
 
@@ -60,8 +62,12 @@ class CentralStore {
     // server holds with other values in station_conflicts, and moves the mark to the batch's
     // end, all in one transaction. On failure nothing is stored; a broken connection is closed.
     std::optional<CentralFailure> store(const LocalBatch& batch);
-    // Rows the last store() added (the rest were there already), and readings it kept as
-    // conflicts for the first time.
+    // The same for a batch of Linkstats rows: those whose station, meter and hour the server
+    // holds already are left out; the Linkstats mark moves to the batch's end.
+    std::optional<CentralFailure> storeLinkstats(const LocalBatch& batch);
+    // Rows the last store() or storeLinkstats() added (the rest were there already); readings
+    // store() kept as conflicts for the first time, or Linkstats rows left out that the server
+    // holds with other counts.
     long long lastAdded() const { return lastAdded_; }
     long long lastConflicts() const { return lastConflicts_; }
 
@@ -89,6 +95,7 @@ class CentralStore {
     std::function<void(const std::string&)> say_;
     pg_conn* conn_ = nullptr;
     ForwardMark mark_;
+    ForwardMark linkstatsMark_;
     std::string serverName_;
     long long lastAdded_ = 0;
     long long lastConflicts_ = 0;

@@ -41,14 +41,23 @@ bool hasTimeIndex(Database& db) {
     return q.step();
 }
 
-// FNV-1a over the texts of columns 1..12 (MeterID .. CreateTime), NULL told from empty.
-std::uint64_t rowHash(const Statement& row) {
+// Linkstats by rowid: the station writes a row once per meter and hour, also late (from its
+// retry queue) for an older hour, always under a rowid above those there.
+constexpr const char* kLinkstatsColumns =
+    "SELECT rowid, MeterID, Hour, Requests, Answers, Misses, CrcWrong, TooShort, TooLong, "
+    "Trailing, WrongFunction, WrongAddress, ResponseMeanUs, ResponseMaxUs FROM Linkstats";
+constexpr int kHourColumn = 2;
+constexpr int kFirstCount = 3;
+constexpr int kLastLinkstatsColumn = 13;
+
+// FNV-1a over the texts of columns `first`..`last`, NULL told from empty.
+std::uint64_t rowHash(const Statement& row, int first = kMeterColumn, int last = kTimeColumn) {
     std::uint64_t h = 0xcbf29ce484222325ULL;
     const auto mix = [&h](unsigned char byte) {
         h ^= byte;
         h *= 0x100000001b3ULL;
     };
-    for (int c = kMeterColumn; c <= kTimeColumn; ++c) {
+    for (int c = first; c <= last; ++c) {
         if (row.isNull(c)) {
             mix(0xFE);
         } else {
@@ -137,6 +146,35 @@ void takeRow(const Statement& row, LocalBatch& batch, LocalInstants& instants) {
     ++batch.rowsForwardable;
 }
 
+// Appends the Linkstats row's COPY line: meter_id, hour and the eleven counts; or counts it as
+// unforwardable.
+void takeLinkstatsRow(const Statement& row, LocalBatch& batch) {
+    ++batch.rowsRead;
+    const auto meter = meterNumber(row.textView(kMeterColumn));
+    const auto hour = parseDateTimeText(row.textView(kHourColumn));
+    if (!meter || !hour) {
+        if (batch.unforwardableRows++ == 0)
+            batch.firstUnforwardable =
+                "rowid " + std::to_string(row.integer(0)) + ": " +
+                (!meter ? "MeterID '" + row.text(kMeterColumn) + "' is not a meter number"
+                        : "Hour '" + row.text(kHourColumn) + "' is not a date and time");
+        return;
+    }
+    std::string& out = batch.copyRows;
+    appendNumber(out, *meter);
+    out += '\t';
+    out += *hour;
+    for (int c = kFirstCount; c <= kLastLinkstatsColumn; ++c) {
+        out += '\t';
+        if (row.isNull(c))
+            appendCopyNull(out);
+        else
+            appendNumber(out, row.integer(c));
+    }
+    out += '\n';
+    ++batch.rowsForwardable;
+}
+
 } // namespace
 
 LocalHistory::LocalHistory(std::string databasePath, int busyTimeoutMs)
@@ -176,6 +214,53 @@ LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
     while (rows.step()) {
         takeRow(rows, batch, instants);
         batch.end = {rows.integer(0), rowHash(rows)};
+    }
+    if (rows.failed())
+        return failureOf(db);
+    db.exec("COMMIT");
+    batch.outcome = batch.rowsRead > 0 ? LocalBatch::Outcome::Rows : LocalBatch::Outcome::UpToDate;
+    return batch;
+}
+
+LocalBatch LocalHistory::readLinkstatsAfter(const ForwardMark& mark, int maxRows) const {
+    std::error_code ec;
+    if (!std::filesystem::exists(databasePath_, ec))
+        return failure(LocalBatch::Outcome::Missing, "no file " + databasePath_);
+    Database db(databasePath_, busyTimeoutMs_, Database::Access::ReadOnly);
+    if (!db.isOpen())
+        return failureOf(db);
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    if (!db.exec("BEGIN"))
+        return failureOf(db);
+    LocalBatch batch;
+    Statement table(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Linkstats'");
+    const bool hasTable = table.step();
+    if (table.failed())
+        return failureOf(db);
+    if (!hasTable) {
+        // A file the station has not opened since it began keeping the line's health.
+        batch.outcome =
+            mark.localId > 0 ? LocalBatch::Outcome::HistoryChanged : LocalBatch::Outcome::UpToDate;
+        return batch;
+    }
+    if (mark.localId > 0) {
+        Statement markRow(db, std::string(kLinkstatsColumns) + " WHERE rowid = ?1");
+        markRow.bind(1, mark.localId);
+        const bool found = markRow.step();
+        if (markRow.failed())
+            return failureOf(db);
+        if (!found || rowHash(markRow, kMeterColumn, kLastLinkstatsColumn) != mark.rowHash) {
+            batch.outcome = LocalBatch::Outcome::HistoryChanged;
+            return batch;
+        }
+    }
+    Statement rows(db,
+                   std::string(kLinkstatsColumns) + " WHERE rowid > ?1 ORDER BY rowid LIMIT ?2");
+    rows.bind(1, mark.localId);
+    rows.bind(2, std::int64_t{maxRows});
+    while (rows.step()) {
+        takeLinkstatsRow(rows, batch);
+        batch.end = {rows.integer(0), rowHash(rows, kMeterColumn, kLastLinkstatsColumn)};
     }
     if (rows.failed())
         return failureOf(db);

@@ -5,14 +5,16 @@
 
 namespace mirv {
 
-// The last local row forwarded: its ID and a fingerprint of its texts; {0, 0} before the first.
+// The last local row forwarded: its ID (of Linkstats, its rowid) and a fingerprint of its
+// texts; {0, 0} before the first.
 struct ForwardMark {
     std::int64_t localId = 0;
     std::uint64_t rowHash = 0;
     bool operator==(const ForwardMark&) const = default;
 };
 
-// Rows of Historydata read for forwarding, already in the form the server copies in.
+// Rows of Historydata (or of Linkstats) read for forwarding, already in the form the server
+// copies in.
 struct LocalBatch {
     enum class Outcome {
         Rows,           // rows were read (possibly none forwardable)
@@ -28,7 +30,8 @@ struct LocalBatch {
     // One line per forwardable row in COPY text format, in ID order: local_id, meter_id, the
     // nine readings, alarm_status, create_time, time_repeat, create_epoch (the instant in
     // seconds since 1970 UTC, create_time read in the process's time zone) and source_key (the
-    // key's texts when not in their stored form).
+    // key's texts when not in their stored form). Of Linkstats, in rowid order: meter_id, hour
+    // and the eleven counts as the table orders them.
     std::string copyRows;
     int rowsRead = 0;
     int rowsForwardable = 0;
@@ -51,6 +54,10 @@ class LocalHistory {
     // that was forwarded, reads nothing and says HistoryChanged: the caller starts again from
     // the first row and lets the server drop what it has already.
     LocalBatch readAfter(const ForwardMark& mark, int maxRows) const;
+
+    // The same for Linkstats, by rowid: a row written late for an older hour comes after the
+    // mark all the same. A file without the table has nothing to forward.
+    LocalBatch readLinkstatsAfter(const ForwardMark& mark, int maxRows) const;
 
   private:
     std::string databasePath_;

@@ -84,7 +84,9 @@ int Uplink::run(const std::atomic<bool>& stop) {
             break;
         case Step::Done:
             say_("up to date: " + std::to_string(rowsRead_) + " rows read, " +
-                 std::to_string(rowsAdded_) + " new on the server");
+                 std::to_string(rowsAdded_) + " new on the server; " +
+                 std::to_string(linkstatsRead_) + " Linkstats rows read, " +
+                 std::to_string(linkstatsAdded_) + " new");
             return 0;
         case Step::Failed:
             if (options_.once)
@@ -109,6 +111,7 @@ Uplink::Step Uplink::forwardOnce() {
         if (auto failure = central_.open())
             return failedCentrally(*failure);
         from_ = central_.mark();
+        linkstatsFrom_ = central_.linkstatsMark();
         lastHeard_ = std::chrono::steady_clock::now();
     } else if (std::chrono::steady_clock::now() - lastHeard_ >= options_.heartbeat) {
         // Also while there is nothing to forward: a quiet station is told from a dead uplink,
@@ -133,6 +136,8 @@ Uplink::Step Uplink::forwardOnce() {
         batch.end = {};
         return storeBatch(batch);
     case LocalBatch::Outcome::UpToDate:
+        if (const Step step = forwardLinkstats(); step != Step::Idle)
+            return step;
         sayForwarding();
         return options_.once ? Step::Done : Step::Idle;
     case LocalBatch::Outcome::Rows:
@@ -168,6 +173,43 @@ Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
     if (batch.unforwardableRows > 0)
         say_(std::to_string(batch.unforwardableRows) +
              " local rows not forwarded, having no central form; first: " +
+             batch.firstUnforwardable);
+    sayForwarding();
+    return Step::Continue;
+}
+
+Uplink::Step Uplink::forwardLinkstats() {
+    LocalBatch batch = local_.readLinkstatsAfter(linkstatsFrom_, options_.batchRows);
+    switch (batch.outcome) {
+    case LocalBatch::Outcome::Missing:
+        return failed(UplinkState::LocalMissing, "local history missing: " + batch.error);
+    case LocalBatch::Outcome::Locked:
+        return failed(UplinkState::LocalLocked, "local history locked: " + batch.error);
+    case LocalBatch::Outcome::Unreadable:
+        return failed(UplinkState::LocalUnreadable, "local history unreadable: " + batch.error);
+    case LocalBatch::Outcome::UpToDate:
+        return Step::Idle;
+    case LocalBatch::Outcome::HistoryChanged:
+        say_("local Linkstats purged, restored or replaced: forwarding it again from its first "
+             "row; rows the server holds already are left out");
+        batch.end = {};
+        break;
+    case LocalBatch::Outcome::Rows:
+        break;
+    }
+    if (auto failure = central_.storeLinkstats(batch))
+        return failedCentrally(*failure);
+    lastHeard_ = std::chrono::steady_clock::now();
+    linkstatsFrom_ = batch.end;
+    linkstatsRead_ += batch.rowsRead;
+    linkstatsAdded_ += central_.lastAdded();
+    if (central_.lastConflicts() > 0)
+        say_(std::to_string(central_.lastConflicts()) +
+             " Linkstats rows not stored: the server holds other counts under their meter and "
+             "hour");
+    if (batch.unforwardableRows > 0)
+        say_(std::to_string(batch.unforwardableRows) +
+             " Linkstats rows not forwarded, having no central form; first: " +
              batch.firstUnforwardable);
     sayForwarding();
     return Step::Continue;

@@ -28,7 +28,8 @@ struct UplinkOptions {
 // Forwards every row of the station's Historydata to the central server, in ID order, each
 // batch read in one short read transaction and stored in one server transaction. Where it
 // stands lives on the server (the station's mark), never in the station's database. The next
-// batch is read while the current one is stored.
+// batch is read while the current one is stored. Once the readings are up to date, the rows
+// of the station's Linkstats follow the same way, with a mark of their own.
 class Uplink {
   public:
     // `say` receives each line for the operator. `identity` tells this program folder from
@@ -47,6 +48,8 @@ class Uplink {
 
     Step forwardOnce();
     Step storeBatch(LocalBatch& batch);
+    // One batch of Linkstats; Idle when there is none.
+    Step forwardLinkstats();
     Step failed(UplinkState state, const std::string& text);
     Step failedCentrally(const CentralFailure& failure);
     bool holdFolder();
@@ -62,9 +65,12 @@ class Uplink {
     StatusLine status_;
     RetryDelay retryDelay_;
     ForwardMark from_;
+    ForwardMark linkstatsFrom_;
     std::future<LocalBatch> readAhead_;
     long long rowsRead_ = 0;
     long long rowsAdded_ = 0;
+    long long linkstatsRead_ = 0;
+    long long linkstatsAdded_ = 0;
     int folderLock_ = -1;
     std::chrono::steady_clock::time_point lastHeard_;
 };

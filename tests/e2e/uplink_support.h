@@ -13,6 +13,7 @@
 #include <fstream>
 #include <set>
 #include <sqlite3.h>
+#include <sstream>
 
 namespace mirv::e2e {
 
@@ -178,6 +179,35 @@ inline void copyDatabase(const std::string& from, const std::string& to) {
     ASSERT_NE(b, nullptr) << sqlite3_errmsg(target.handle());
     EXPECT_EQ(sqlite3_backup_step(b, -1), SQLITE_DONE);
     EXPECT_EQ(sqlite3_backup_finish(b), SQLITE_OK);
+}
+
+inline std::string fileText(const char* path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline std::string asRole(const test::PostgresServer& pg, const std::string& role) {
+    return "host=127.0.0.1 port=" + std::to_string(pg.port()) + " user=" + role +
+           " dbname=postgres connect_timeout=5";
+}
+
+inline int runUplink(const UplinkFolder& f, const std::vector<std::string>& args) {
+    test::ChildProcess p(f.command(args));
+    const int status = p.waitForExit(120s);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The roles script run by the administrator, the schema made by the owner, and a login role
+// for each station.
+inline void setUpRoles(const test::PostgresServer& pg, const std::vector<std::string>& stations) {
+    test::PgConnection admin(pg.conninfo());
+    admin.exec(fileText(MIRV_CENTRAL_ROLES));
+    UplinkFolder owner("unused", pg.conninfo(), false);
+    ASSERT_EQ(runUplink(owner, {"--migrate"}), 0) << joined(owner.errorLines());
+    for (const std::string& s : stations)
+        admin.rows("SELECT mirv_add_station($1, $2)", {s, "st_" + s});
 }
 
 } // namespace mirv::e2e
