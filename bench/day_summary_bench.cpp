@@ -4,7 +4,10 @@
 // ten-years/mirv.mdb one every ten minutes from 2016 through 2025 (10.5 million rows). Reports
 // the start-up build of the summaries and their size, the energy table for 20 meters from the
 // summaries beside the pass over every row (and whether both agree), one meter's trend load and
-// reduction, and a logging pass with and without the summaries.
+// reduction from the hourly summaries beside every row (and whether both draw the same under
+// the same edges), a logging pass with and without the summaries, and the pass that sums up the
+// hours the meters leave (it adds rows in 2030 to the year's database). `--trend-only` and
+// `--passes-only` after FOLDER run those parts alone.
 //
 // day_summary_bench --passes DATABASE [--summaries]: ten logging passes and nothing else, for
 // counting their syncs: strace -f -c -e trace=fsync,fdatasync day_summary_bench --passes ...
@@ -98,7 +101,7 @@ void generate(const std::string& path, int firstYear, int years, int minutes) {
 constexpr const char* kDropSummaries =
     "DROP TRIGGER IF EXISTS Historyday_deleted; DROP TRIGGER IF EXISTS Historyday_updated; "
     "DROP TABLE IF EXISTS Historyday; DROP TABLE IF EXISTS HistorydayStale; "
-    "DROP TABLE IF EXISTS HistorydayProgress";
+    "DROP TABLE IF EXISTS HistorydayProgress; DROP TABLE IF EXISTS Historyhour";
 
 // A database of the kind a station kept before the summaries, with its indexes.
 bool prepare(const std::string& path, int firstYear, int years, int minutes) {
@@ -121,16 +124,18 @@ bool prepare(const std::string& path, int firstYear, int years, int minutes) {
     return true;
 }
 
-double summaryMegabytes(const std::string& path) {
+// The days' tables, or the hours' table.
+double summaryMegabytes(const std::string& path, bool hours = false) {
     mirv::Database db(path);
-    mirv::Statement q(db, "SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'Historyday%' "
-                          "OR name LIKE 'sqlite_autoindex_Historyday%'");
+    mirv::Statement q(db, hours ? "SELECT sum(pgsize) FROM dbstat WHERE name = 'Historyhour'"
+                                : "SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'Historyday%' "
+                                  "OR name LIKE 'sqlite_autoindex_Historyday%'");
     return q.step() ? q.integer(0) / 1e6 : -1;
 }
 
-std::int64_t summaryRows(const std::string& path) {
+std::int64_t summaryRows(const std::string& path, const char* table = "Historyday") {
     mirv::Database db(path);
-    mirv::Statement q(db, "SELECT count(*) FROM Historyday");
+    mirv::Statement q(db, std::string("SELECT count(*) FROM ") + table);
     return q.step() ? q.integer(0) : -1;
 }
 
@@ -150,8 +155,10 @@ void buildAtStartUp(const std::string& path, const char* name, bool again) {
         mirv::upgradeDatabase(path);
         mirv::buildDaySummaries(path);
     });
-    std::printf("%-48s %10.1f s   (%lld day rows, %.1f MB on disk)\n", name, ms / 1000,
-                static_cast<long long>(summaryRows(path)), summaryMegabytes(path));
+    std::printf("%-48s %10.1f s   (%lld day rows, %.1f MB; %lld hour rows, %.1f MB)\n", name,
+                ms / 1000, static_cast<long long>(summaryRows(path)), summaryMegabytes(path),
+                static_cast<long long>(summaryRows(path, "Historyhour")),
+                summaryMegabytes(path, true));
 }
 
 void energy(const std::string& path, const char* name, const char* from, const char* to,
@@ -167,23 +174,42 @@ void energy(const std::string& path, const char* name, const char* from, const c
                 days.meters == rows.meters ? "the same" : "DIFFERENT");
 }
 
-void trend(const std::string& path, const char* name, const char* from, const char* to,
-           double goalMs) {
+// One meter's temperatures loaded and reduced to 1000 pixels, from the hourly summaries
+// (`pixels` 1000) or from every row (0), and whether both draw the same under the same edges.
+double trendOnce(const std::string& path, const mirv::HistorySelection& meter, int pixels,
+                 mirv::TrendLoad& load, double& reduceMs,
+                 std::vector<std::vector<mirv::TrendRun>>& drawn, const mirv::TrendData* edges) {
     const auto& temperatures = mirv::trendQuantities()[2];
-    const mirv::HistorySelection meter = mirv::selectionFrom({"7", from, to, ""});
-    std::size_t records = 0;
-    double reduceMs = 0;
-    const double ms = median(3, [&] {
-        const mirv::TrendLoad load = mirv::loadTrend(path, meter, temperatures);
-        records = load.data.timesMs.size();
+    return millisecondsOf([&] {
+        load = mirv::loadTrend(path, meter, temperatures, {}, nullptr, pixels);
+        const mirv::TrendData& d = load.data;
+        const mirv::TrendData& e = edges ? *edges : d;
+        drawn.clear();
         reduceMs = millisecondsOf([&] {
-            for (const auto& line : load.data.lines)
-                mirv::reduceTrend(load.data.timesMs, line, load.data.gapMs,
-                                  load.data.timesMs.front(), load.data.timesMs.back(), 1000);
+            for (const auto& line : d.lines)
+                drawn.push_back(mirv::reduceTrend(d.timesMs, line, e.gapMs, d.timesMs.front(),
+                                                  d.timesMs.back(), 1000,
+                                                  edges ? std::span<const std::uint8_t>()
+                                                        : std::span<const std::uint8_t>(d.joined),
+                                                  e.snapMs));
         });
     });
-    std::printf("%-48s %10.1f ms   (goal < %.0f; %zu records; the reduction %.0f ms of it)\n", name,
-                ms, goalMs, records, reduceMs);
+}
+
+void trend(const std::string& path, const char* name, const char* from, const char* to,
+           double goalMs) {
+    const mirv::HistorySelection meter = mirv::selectionFrom({"7", from, to, ""});
+    mirv::TrendLoad hours, rows;
+    double reduceMs = 0, rowsReduceMs = 0;
+    std::vector<std::vector<mirv::TrendRun>> drawn, drawnFromRows;
+    const double ms =
+        median(5, [&] { trendOnce(path, meter, 1000, hours, reduceMs, drawn, nullptr); });
+    const double rowsMs = trendOnce(path, meter, 0, rows, rowsReduceMs, drawnFromRows, &hours.data);
+    std::printf("%-48s %10.1f ms   (goal < %.0f; %lld records as %zu points; the reduction %.0f "
+                "ms of it; every row: %.0f ms; %s)\n",
+                name, ms, goalMs, static_cast<long long>(hours.data.records),
+                hours.data.timesMs.size(), reduceMs, rowsMs,
+                drawn == drawnFromRows ? "the same" : "DIFFERENT");
 }
 
 mirv::ReadingsBoard answeringBoard() {
@@ -235,6 +261,33 @@ void loggingPasses(const std::string& path) {
                 100.0 * (with[with.size() / 2] / without[without.size() / 2] - 1));
 }
 
+// Passes a minute apart through three hours of 2030 (after the bench's history), 20 meters:
+// the first pass of each hour sums up the hour each meter leaves; the others only fold in.
+void hourClosingPasses(const std::string& path) {
+    mirv::HistoryWriter writer(path);
+    setSummaries(writer, true);
+    std::vector<double> closing, inside;
+    for (int hour = 10; hour < 13; ++hour)
+        for (int minute = 0; minute < 60; ++minute) {
+            char stamp[32];
+            std::snprintf(stamp, sizeof stamp, "2030-01-01 %02d:%02d:00", hour, minute);
+            std::vector<mirv::HistoryRecord> records;
+            for (int n = 1; n <= 20; ++n)
+                records.push_back(mirv::recordOf(
+                    n, mirv::composeRow({.flowRate = 1.5f, .inletTemp = 60.0f + minute}), stamp));
+            const double ms = millisecondsOf([&] {
+                writer.write(records);
+                writer.waitIdle(std::chrono::seconds(10));
+            });
+            if (hour > 10 || minute > 0)
+                (minute == 0 ? closing : inside).push_back(ms);
+        }
+    std::sort(inside.begin(), inside.end());
+    std::printf("%-48s %10.2f ms   (the passes inside an hour: %.2f ms median)\n",
+                "logging pass that sums up 20 meters' hours",
+                *std::max_element(closing.begin(), closing.end()), inside[inside.size() / 2]);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -245,6 +298,19 @@ int main(int argc, char** argv) {
     const std::string year = folder + "/year/mirv.mdb", tenYears = folder + "/ten-years/mirv.mdb";
     if (!prepare(year, 2025, 1, 1) || !prepare(tenYears, 2016, 10, 10))
         return 1;
+    if (args.size() > 1 && args[1] == "--passes-only") {
+        loggingPasses(year);
+        hourClosingPasses(year);
+        return 0;
+    }
+    if (args.size() > 1 && args[1] == "--trend-only") {
+        mirv::upgradeDatabase(year);
+        mirv::upgradeDatabase(tenYears);
+        trend(year, "trend load, one meter, a year (1 a minute)", "2025-01-01", "2026-01-01", 200);
+        trend(tenYears, "trend load, one meter, ten years (1 in 10 min)", "2016-01-01",
+              "2026-01-01", 500);
+        return 0;
+    }
     buildAtStartUp(year, "start-up build of the summaries, a year", true);
     buildAtStartUp(tenYears, "start-up build of the summaries, ten years", true);
     std::printf("%-48s %10.1f MB\n\n", "summaries' size on disk, ten years",
@@ -261,5 +327,6 @@ int main(int argc, char** argv) {
           500);
     std::printf("\n");
     loggingPasses(year);
+    hourClosingPasses(year);
     return 0;
 }

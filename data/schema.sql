@@ -50,6 +50,25 @@ CREATE TABLE IF NOT EXISTS Historyday (
     Totals TEXT NOT NULL,
     PRIMARY KEY (Day, MeterID)
 ) WITHOUT ROWID;
+-- Per meter and hour (the first 13 characters of CreateTime), what a trend over a long range
+-- needs of that hour's records, kept with the day's summary; see energy/hour_summary.h.
+CREATE TABLE IF NOT EXISTS Historyhour (
+    MeterID TEXT NOT NULL,
+    Hour TEXT NOT NULL,
+    Records INTEGER NOT NULL,
+    FirstWall INTEGER NOT NULL,
+    LastWall INTEGER NOT NULL,
+    Steps INTEGER NOT NULL,
+    LongestStep INTEGER NOT NULL,
+    Lines TEXT NOT NULL,
+    PRIMARY KEY (MeterID, Hour)
+) WITHOUT ROWID;
+-- Each meter's latest hour, summed up only once the meter's records have gone past it (so that
+-- a logging pass writes an hour's summary once, not at each pass): read from the rows till then.
+CREATE TABLE IF NOT EXISTS HistoryhourOpen (
+    MeterID TEXT NOT NULL PRIMARY KEY,
+    Hour TEXT NOT NULL
+) WITHOUT ROWID;
 -- Days whose rows changed behind the summaries' back (deleted, edited): read from the rows
 -- until they are summed up again.
 CREATE TABLE IF NOT EXISTS HistorydayStale (
@@ -70,7 +89,8 @@ BEGIN
         VALUES (substr(OLD.CreateTime, 1, 10), CAST(OLD.MeterID AS TEXT));
 END;
 CREATE TRIGGER IF NOT EXISTS Historyday_updated
-    AFTER UPDATE OF ID, MeterID, CreateTime, Foward, Reverse, TXTleijire_z, TXTleijileng_z
+    AFTER UPDATE OF ID, MeterID, CreateTime, Foward, Reverse, TXTleijire_z, TXTleijileng_z,
+        MinuteAverage, TXTctemperature1, TXTctemperature2, TXTreliang, TXTlengliang
     ON Historydata
 BEGIN
     INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)

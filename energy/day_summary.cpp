@@ -92,8 +92,6 @@ void DayChain::add(const DaySummary& day, LocalSeconds& clock) {
     result_.stepBacks += day.stepBacks + count;
 }
 
-namespace {
-
 std::string fixedText(Fixed v) {
     if (v == 0)
         return "0";
@@ -135,8 +133,6 @@ std::string_view take(std::string_view& s, char separator) {
     s = at == std::string_view::npos ? std::string_view() : s.substr(at + 1);
     return head;
 }
-
-} // namespace
 
 // Per total "first last rises record stepped" with spaces, the totals apart by ';'; a total
 // with no numeric value that day is empty.

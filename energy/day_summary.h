@@ -75,6 +75,13 @@ class DayChain {
     std::optional<std::int64_t> lastSeconds_;
 };
 
+// The pieces of the summaries' stored texts: a Fixed as whole-number text and back, an
+// integer back, and the text up to `separator` split off (all of it when there is none).
+std::string fixedText(Fixed v);
+std::optional<Fixed> fixedOf(std::string_view s);
+std::optional<std::int64_t> integerOf(std::string_view s);
+std::string_view take(std::string_view& s, char separator);
+
 // The totals as one stored text and back; nothing when the text is not one this wrote.
 std::string totalsText(const std::array<DaySummary::Total, kEnergyTotals>& totals);
 std::optional<std::array<DaySummary::Total, kEnergyTotals>> totalsFromText(std::string_view text);

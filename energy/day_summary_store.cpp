@@ -1,9 +1,12 @@
 #include "day_summary_store.h"
 
 #include "database.h"
+#include "hour_summary.h"
 
 #include <chrono>
 #include <map>
+#include <memory>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -21,6 +24,30 @@ constexpr int kRowsPerFold = 20000;
 constexpr int kBusyWaits = 150;
 
 using DayMeter = std::pair<std::string, std::string>;
+// A day's hours by their text.
+using DayHours = std::map<std::string, HourSummarizer>;
+
+std::string hourColumnsSql() {
+    std::string sql;
+    for (const std::string_view column : kHourColumnNames)
+        sql += std::string(sql.empty() ? "" : ", ") + std::string(column);
+    return sql;
+}
+
+std::array<std::string_view, kHourColumns> hourCellsAt(const Statement& row, int first) {
+    std::array<std::string_view, kHourColumns> cells;
+    for (int c = 0; c < kHourColumns; ++c)
+        cells[c] = row.textView(first + c);
+    return cells;
+}
+
+void addToHour(DayHours& hours, std::string_view createTime, const Statement& row, int first) {
+    const std::string hour(createTime.substr(0, 13));
+    auto at = hours.find(hour);
+    if (at == hours.end())
+        at = hours.emplace(hour, HourSummarizer(hour)).first;
+    at->second.add(createTime, hourCellsAt(row, first));
+}
 
 std::array<std::string_view, kEnergyTotals> totalsAt(const Statement& row, int first) {
     return {row.textView(first), row.textView(first + 1), row.textView(first + 2),
@@ -53,6 +80,106 @@ bool saveDaySummary(Statement& save, const DayMeter& key, const DaySummary& s) {
     save.step();
     return !save.failed();
 }
+
+// Replaces the day's hours (all of them when `replaceAll`, else those in `hours`).
+bool saveDayHours(Database& db, const DayMeter& key, const DayHours& hours, bool replaceAll) {
+    if (replaceAll) {
+        const auto end = prefixEnd(key.first);
+        Statement erase(db,
+                        std::string("DELETE FROM Historyhour WHERE MeterID = ?1 AND Hour >= ?2") +
+                            (end ? " AND Hour < ?3" : "") + " AND substr(Hour, 1, 10) = ?2");
+        erase.bind(1, key.second);
+        erase.bind(2, key.first);
+        if (end)
+            erase.bind(3, *end);
+        erase.step();
+        if (erase.failed())
+            return false;
+    }
+    Statement save(db, "INSERT OR REPLACE INTO Historyhour (MeterID, Hour, Records, FirstWall, "
+                       "LastWall, Steps, LongestStep, Lines) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                       "?8)");
+    for (const auto& [hour, summarizer] : hours) {
+        const HourSummary& h = summarizer.summary();
+        save.reset();
+        save.bind(1, key.second);
+        save.bind(2, hour);
+        save.bind(3, h.records);
+        save.bind(4, h.firstWall);
+        save.bind(5, h.lastWall);
+        save.bind(6, h.steps);
+        save.bind(7, h.longestStep);
+        save.bind(8, hourLinesText(h));
+        save.step();
+        if (save.failed())
+            return false;
+    }
+    return true;
+}
+
+// Each meter's open hour: the hour of its latest records, not summed up until it is left.
+class OpenHours {
+  public:
+    explicit OpenHours(Database& db) : db_(db) {
+        Statement q(db, "SELECT MeterID, Hour FROM HistoryhourOpen");
+        while (q.step())
+            open_[q.text(0)] = q.text(1);
+        ok_ = !q.failed() && q.ok();
+    }
+
+    // A record of the meter's in `hour` was folded in: the hour it leaves is summed up.
+    void seen(const std::string& meter, std::string_view hour) {
+        std::string& open = open_[meter];
+        if (open == hour)
+            return;
+        if (!open.empty())
+            ok_ = ok_ && close(meter, open);
+        open = hour;
+        changed_.insert(meter);
+    }
+
+    bool save() {
+        if (changed_.empty())
+            return ok_;
+        Statement save(db_,
+                       "INSERT OR REPLACE INTO HistoryhourOpen (MeterID, Hour) VALUES (?1, ?2)");
+        for (const std::string& meter : changed_) {
+            save.reset();
+            save.bind(1, meter);
+            save.bind(2, open_[meter]);
+            save.step();
+            ok_ = ok_ && !save.failed();
+        }
+        return ok_;
+    }
+
+  private:
+    bool close(const std::string& meter, const std::string& hour) {
+        if (!rows_) // prepared at the first hour left: most passes leave none
+            rows_ = std::make_unique<Statement>(
+                db_, "SELECT CreateTime, " + hourColumnsSql() +
+                         " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
+                         " AND CreateTime < ?3 AND substr(CreateTime, 1, 13) = ?2" +
+                         " ORDER BY CreateTime, ID");
+        Statement& rows = *rows_;
+        const auto end = prefixEnd(hour);
+        rows.reset();
+        rows.bind(1, meter);
+        rows.bind(2, hour);
+        rows.bind(3, end ? *end : hour);
+        DayHours hours;
+        while (rows.step())
+            addToHour(hours, rows.textView(0), rows, 1);
+        return rows.ok() && !rows.failed() &&
+               saveDayHours(db_, {hour.substr(0, 10), meter}, hours, false);
+    }
+
+    Database& db_;
+    std::unique_ptr<Statement> rows_;
+    std::map<std::string, std::string> open_;
+    std::set<std::string> changed_;
+    bool ok_ = true;
+};
 
 bool markStale(Database& db, const DayMeter& key) {
     Statement mark(db, "INSERT OR IGNORE INTO HistorydayStale (Day, MeterID) VALUES (?1, ?2)");
@@ -119,6 +246,7 @@ bool foldNewRows(Database& db) {
     rows.bind(2, std::int64_t{kRowsPerFold});
     std::map<DayMeter, std::optional<DaySummarizer>> days;
     Statement stored(db, openDaySql());
+    OpenHours openHours(db);
     bool ok = stored.ok();
     std::int64_t seen = progress->seenId;
     while (ok && rows.step()) {
@@ -140,6 +268,7 @@ bool foldNewRows(Database& db) {
             continue;
         }
         day->second->add(time, totalsAt(rows, 4));
+        openHours.seen(key.second, time.substr(0, 13));
     }
     if (!ok || rows.failed())
         return false;
@@ -147,6 +276,8 @@ bool foldNewRows(Database& db) {
     for (const auto& [key, day] : days)
         if (day && !saveDaySummary(save, key, day->summary()))
             return false;
+    if (!openHours.save())
+        return false;
     Statement advance(db, "UPDATE HistorydayProgress SET SeenID = ?1");
     advance.bind(1, seen);
     advance.step();
@@ -157,12 +288,13 @@ bool foldNewRows(Database& db) {
 bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& ok) {
     Statement rows(db, std::string("SELECT substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
                                    "CreateTime, ") +
-                           kTotalColumns +
+                           kTotalColumns + ", " + hourColumnsSql() +
                            " FROM Historydata WHERE CreateTime >= ?1 AND typeof(CreateTime) = "
                            "'text' ORDER BY CreateTime, ID");
     rows.bind(1, through);
     std::map<DayMeter, DaySummarizer> done;
     std::map<std::string, DaySummarizer> current;
+    std::map<DayMeter, DayHours> hours;
     std::string day;
     std::optional<std::string> next;
     int count = 0;
@@ -179,8 +311,10 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
             day = rowDay;
         }
         ++count;
-        if (!rows.isNull(1))
+        if (!rows.isNull(1)) {
             current[rows.text(1)].add(rows.textView(2), totalsAt(rows, 3));
+            addToHour(hours[DayMeter{day, rows.text(1)}], rows.textView(2), rows, 7);
+        }
     }
     if (rows.failed())
         return ok = false;
@@ -197,9 +331,36 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
         if (clear.failed())
             return ok = false;
     }
+    // Hours are kept by meter: each meter's hours of those days, hopping from meter to meter.
+    Statement clearHours(db, std::string("WITH RECURSIVE meter(id) AS (SELECT min(MeterID) FROM "
+                                         "Historyhour UNION ALL SELECT (SELECT min(MeterID) FROM "
+                                         "Historyhour WHERE MeterID > id) FROM meter WHERE id IS "
+                                         "NOT NULL) DELETE FROM Historyhour WHERE MeterID IN "
+                                         "(SELECT id FROM meter) AND Hour >= ?1 AND substr(Hour, "
+                                         "1, 10) >= ?1") +
+                                 (next ? " AND substr(Hour, 1, 10) < ?2" : ""));
+    clearHours.bind(1, through);
+    if (next)
+        clearHours.bind(2, *next);
+    clearHours.step();
+    if (clearHours.failed())
+        return ok = false;
+    // Those days' hours are summed up whole now.
+    Statement reopen(db,
+                     std::string("DELETE FROM HistoryhourOpen WHERE substr(Hour, 1, 10) >= ?1") +
+                         (next ? " AND substr(Hour, 1, 10) < ?2" : ""));
+    reopen.bind(1, through);
+    if (next)
+        reopen.bind(2, *next);
+    reopen.step();
+    if (reopen.failed())
+        return ok = false;
     Statement save(db, saveSql());
     for (const auto& [key, summarizer] : done)
         if (!saveDaySummary(save, key, summarizer.summary()))
+            return ok = false;
+    for (const auto& [key, dayHours] : hours)
+        if (done.contains(key) && !saveDayHours(db, key, dayHours, false))
             return ok = false;
     Statement advance(db, "UPDATE HistorydayProgress SET Through = ?1");
     if (next)
@@ -223,8 +384,9 @@ bool refreshStep(Database& db, bool& ok) {
             return !(ok = false);
     }
     for (const DayMeter& key : stale) {
-        const auto summary = summarizeDayRows(db, key.first, key.second);
-        if (!summary)
+        std::map<std::string, HourSummarizer> hours;
+        const auto summary = summarizeDayRows(db, key.first, key.second, nullptr, &hours);
+        if (!summary || !saveDayHours(db, key, hours, true))
             return !(ok = false);
         if (summary->records > 0) {
             Statement save(db, saveSql());
@@ -268,6 +430,18 @@ std::optional<DaySummary> readDaySummary(const Statement& row, int c) {
     return s;
 }
 
+std::optional<HourSummary> readHourSummary(const Statement& row, int c, std::uint32_t columns) {
+    HourSummary h;
+    h.records = row.integer(c);
+    h.firstWall = row.integer(c + 1);
+    h.lastWall = row.integer(c + 2);
+    h.steps = row.integer(c + 3);
+    h.longestStep = row.integer(c + 4);
+    if (!readHourLines(row.textView(c + 5), h, columns))
+        return std::nullopt;
+    return h;
+}
+
 std::optional<std::string> prefixEnd(std::string prefix) {
     while (!prefix.empty() && static_cast<unsigned char>(prefix.back()) == 0xff)
         prefix.pop_back();
@@ -278,9 +452,11 @@ std::optional<std::string> prefixEnd(std::string prefix) {
 }
 
 std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
-                                           const std::string& meter, LocalSeconds* realTime) {
+                                           const std::string& meter, LocalSeconds* realTime,
+                                           std::map<std::string, HourSummarizer>* hours) {
     const auto end = prefixEnd(day);
     Statement rows(db, std::string("SELECT CreateTime, ") + kTotalColumns +
+                           (hours ? ", " + hourColumnsSql() : std::string()) +
                            " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
                            (end ? " AND CreateTime < ?3" : "") +
                            " AND substr(CreateTime, 1, 10) = ?2 ORDER BY CreateTime, ID");
@@ -289,8 +465,11 @@ std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
     if (end)
         rows.bind(3, *end);
     DaySummarizer summarizer(realTime);
-    while (rows.step())
+    while (rows.step()) {
         summarizer.add(rows.textView(0), totalsAt(rows, 1));
+        if (hours)
+            addToHour(*hours, rows.textView(0), rows, 5);
+    }
     if (rows.failed())
         return std::nullopt;
     return summarizer.summary();

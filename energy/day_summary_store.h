@@ -1,8 +1,10 @@
 #pragma once
 
 #include "day_summary.h"
+#include "hour_summary.h"
 
 #include <atomic>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -21,11 +23,20 @@ inline constexpr const char* kDaySummaryColumns =
     "Records, FirstTime, LastTime, FirstWall, LastWall, LongestGap, StepBacks, Totals";
 std::optional<DaySummary> readDaySummary(const Statement& row, int first);
 
-// Sums up one meter's records of one day from the rows, in CreateTime, ID order; nothing when
-// the rows could not be read. `realTime` as for DaySummarizer.
+// Beside each day's summary, one per hour of the day's records in Historyhour (kept, built,
+// marked stale and summed up again together with the day's).
+inline constexpr const char* kHourSummaryColumns =
+    "Records, FirstWall, LastWall, Steps, LongestStep, Lines";
+std::optional<HourSummary> readHourSummary(const Statement& row, int first,
+                                           std::uint32_t columns = ~0u);
+
+// Sums up one meter's records of one day from the rows, in CreateTime, ID order, and its
+// hours into `hours` when given; nothing when the rows could not be read. `realTime` as for
+// DaySummarizer.
 std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
                                            const std::string& meter,
-                                           LocalSeconds* realTime = nullptr);
+                                           LocalSeconds* realTime = nullptr,
+                                           std::map<std::string, HourSummarizer>* hours = nullptr);
 
 // The text just past every text that starts with `prefix`; nothing when there is none.
 std::optional<std::string> prefixEnd(std::string prefix);

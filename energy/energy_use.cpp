@@ -60,7 +60,8 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
           "SELECT substr(CreateTime, 1, 10) AS Day, CAST(MeterID AS TEXT) FROM Historydata "
           "WHERE ID > ?4 AND MeterID IS NOT NULL AND typeof(CreateTime) = 'text' "
           "AND Day > ?1 AND Day < ?2" +
-              meterRule}) {
+              // By the row ID, not by walking the meter's index.
+              (s.allMeters ? std::string() : " AND +MeterID = ?3")}) {
         Statement q(conn, sql);
         bindRange(q);
         if (sql.find("?4") != std::string::npos)

@@ -4,6 +4,7 @@
 #include "exact_decimal.h"
 #include "local_seconds.h"
 #include "range_pass.h"
+#include "trend_hours.h"
 #include "trend_reduction.h"
 
 #include <limits>
@@ -12,9 +13,20 @@ namespace mirv {
 
 TrendLoad loadTrend(const std::string& databasePath, const HistorySelection& selection,
                     const TrendQuantity& quantity, const ProgressCallback& onProgress,
-                    const std::atomic_bool* cancel) {
+                    const std::atomic_bool* cancel, int pixels) {
     HistorySelection oneMeter = selection;
     oneMeter.allMeters = false;
+    LocalSeconds clock;
+    Database conn(databasePath, 2000, Database::Locking::OneThread);
+    if (pixels > 0 && selection.from && selection.to) {
+        const auto from = clock.of(*selection.from), to = clock.of(*selection.to);
+        if (from && to && (*to - *from) / 3600 > pixels)
+            if (auto load = loadTrendFromHours(conn, oneMeter, quantity, cancel)) {
+                if (onProgress)
+                    onProgress(1.0);
+                return std::move(*load);
+            }
+    }
     std::string columns = "CreateTime";
     for (int l = 0; l < quantity.lineCount; ++l)
         columns += ", " + std::string(quantity.lines[l].column);
@@ -22,8 +34,6 @@ TrendLoad loadTrend(const std::string& databasePath, const HistorySelection& sel
     TrendLoad load;
     TrendData& data = load.data;
     data.lines.resize(static_cast<std::size_t>(quantity.lineCount));
-    LocalSeconds clock;
-    Database conn(databasePath, 2000, Database::Locking::OneThread);
     const PassOutcome pass =
         passOverRange(conn, oneMeter, columns, onProgress, cancel, [&](const Statement& row) {
             const auto seconds = clock.of(row.textView(0));
@@ -41,6 +51,7 @@ TrendLoad loadTrend(const std::string& databasePath, const HistorySelection& sel
     if (pass.status != PassStatus::Done)
         return {pass.status, pass.error, {}};
     data.gapMs = gapThresholdMs(data.timesMs);
+    data.records = static_cast<std::int64_t>(data.timesMs.size());
     return load;
 }
 

@@ -75,11 +75,22 @@ class Reducer {
 
 } // namespace
 
+std::int64_t floorTo(std::int64_t t, std::int64_t step) {
+    const std::int64_t r = t % step;
+    return t - (r < 0 ? r + step : r);
+}
+
 std::vector<TrendRun> reduceTrend(std::span<const std::int64_t> times,
                                   std::span<const double> values, std::int64_t gapMs,
-                                  std::int64_t fromMs, std::int64_t toMs, int buckets) {
-    if (times.empty() || times.size() != values.size() || buckets <= 0 || toMs < fromMs)
+                                  std::int64_t fromMs, std::int64_t toMs, int buckets,
+                                  std::span<const std::uint8_t> joined, std::int64_t snapMs) {
+    if (times.empty() || times.size() != values.size() || buckets <= 0 || toMs < fromMs ||
+        (!joined.empty() && joined.size() != times.size()))
         return {};
+    if (snapMs > 0) {
+        fromMs = floorTo(fromMs, snapMs);
+        toMs = floorTo(toMs, snapMs) + snapMs - 1;
+    }
     auto begin = static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), fromMs) -
                                           times.begin());
     auto end = static_cast<std::size_t>(std::upper_bound(times.begin(), times.end(), toMs) -
@@ -88,6 +99,8 @@ std::vector<TrendRun> reduceTrend(std::span<const std::int64_t> times,
     end += end < times.size();
     const __int128 span = std::max<std::int64_t>(1, toMs - fromMs);
     auto bucketOf = [&](std::int64_t t) -> std::int64_t {
+        if (snapMs > 0)
+            t = floorTo(t, snapMs);
         if (t < fromMs)
             return -1;
         if (t > toMs)
@@ -97,7 +110,10 @@ std::vector<TrendRun> reduceTrend(std::span<const std::int64_t> times,
     };
     Reducer reducer(times, values);
     for (std::size_t i = begin; i < end; ++i) {
-        if (i > begin && gapMs > 0 && times[i] - times[i - 1] > gapMs)
+        const bool join = !joined.empty() && joined[i];
+        if (join && std::isnan(values[i]))
+            continue;
+        if (i > begin && !join && gapMs > 0 && times[i] - times[i - 1] > gapMs)
             reducer.breakLine();
         if (std::isnan(values[i])) {
             reducer.breakLine();

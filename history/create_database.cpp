@@ -10,8 +10,8 @@ namespace mirv {
 
 namespace {
 
-// As at the end of the schema: the tables of the daily summaries, and the triggers that mark a
-// day stale when its rows change otherwise than by being added.
+// As at the end of the schema: the tables of the daily and hourly summaries, and the triggers that
+// mark a day stale when its rows change otherwise than by being added.
 constexpr const char* kDaySummaryTables = R"(
 CREATE TABLE IF NOT EXISTS Historyday (
     Day TEXT NOT NULL,
@@ -25,6 +25,21 @@ CREATE TABLE IF NOT EXISTS Historyday (
     StepBacks INTEGER NOT NULL,
     Totals TEXT NOT NULL,
     PRIMARY KEY (Day, MeterID)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS Historyhour (
+    MeterID TEXT NOT NULL,
+    Hour TEXT NOT NULL,
+    Records INTEGER NOT NULL,
+    FirstWall INTEGER NOT NULL,
+    LastWall INTEGER NOT NULL,
+    Steps INTEGER NOT NULL,
+    LongestStep INTEGER NOT NULL,
+    Lines TEXT NOT NULL,
+    PRIMARY KEY (MeterID, Hour)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS HistoryhourOpen (
+    MeterID TEXT NOT NULL PRIMARY KEY,
+    Hour TEXT NOT NULL
 ) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS HistorydayStale (
     Day TEXT NOT NULL,
@@ -43,7 +58,8 @@ BEGIN
         VALUES (substr(OLD.CreateTime, 1, 10), CAST(OLD.MeterID AS TEXT));
 END;
 CREATE TRIGGER IF NOT EXISTS Historyday_updated
-    AFTER UPDATE OF ID, MeterID, CreateTime, Foward, Reverse, TXTleijire_z, TXTleijileng_z
+    AFTER UPDATE OF ID, MeterID, CreateTime, Foward, Reverse, TXTleijire_z, TXTleijileng_z,
+        MinuteAverage, TXTctemperature1, TXTctemperature2, TXTreliang, TXTlengliang
     ON Historydata
 BEGIN
     INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)
@@ -53,6 +69,26 @@ BEGIN
         SELECT substr(NEW.CreateTime, 1, 10), CAST(NEW.MeterID AS TEXT)
         WHERE NEW.MeterID IS NOT NULL AND typeof(NEW.CreateTime) = 'text';
 END;)";
+
+// A file whose days were summed up before the hours were: every day is summed up again (the
+// background build does it, readers use the rows meanwhile), and the trigger is made anew so
+// that edits of the trend's columns mark their day stale too.
+bool addHourSummaries(Database& db) {
+    bool hours = false, days = false;
+    {
+        Statement q(db, "SELECT EXISTS (SELECT 1 FROM sqlite_schema WHERE name = 'Historyhour'), "
+                        "EXISTS (SELECT 1 FROM sqlite_schema WHERE name = 'HistorydayProgress')");
+        if (!q.step())
+            return false;
+        hours = q.integer(0) != 0;
+        days = q.integer(1) != 0;
+    }
+    if (hours || !days)
+        return true; // hours there already, or no summaries at all: the schema adds both
+    return db.exec("DROP TRIGGER IF EXISTS Historyday_updated") &&
+           db.exec("UPDATE HistorydayProgress SET Through = '' "
+                   "WHERE EXISTS (SELECT 1 FROM Historydata)");
+}
 
 } // namespace
 
@@ -125,7 +161,7 @@ std::optional<std::string> upgradeDatabase(const std::string& path, const std::a
     // In one transaction, so that the progress row and the triggers come together.
     if (!db.exec("BEGIN IMMEDIATE"))
         return db.error();
-    if (!db.exec(kDaySummaryTables) || !db.exec("COMMIT")) {
+    if (!addHourSummaries(db) || !db.exec(kDaySummaryTables) || !db.exec("COMMIT")) {
         const std::string why = db.error();
         db.exec("ROLLBACK");
         return why;

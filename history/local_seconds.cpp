@@ -92,12 +92,23 @@ std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
 std::int64_t LocalSeconds::offsetAt(std::int64_t wallHour) {
     if (const auto found = offsetByHour_.find(wallHour); found != offsetByHour_.end())
         return found->second;
-    const std::time_t wall = static_cast<std::time_t>(wallHour * 3600);
-    std::tm fields{};
-    gmtime_r(&wall, &fields);
-    fields.tm_isdst = -1; // let the zone decide, as the clock that wrote the text did
-    const std::time_t real = std::mktime(&fields);
-    const std::int64_t offset = real == static_cast<std::time_t>(-1) ? 0 : wall - real;
+    // The offset in force a day before, where the hour reads back with it (also the first of
+    // two equal hours when the clocks go back), else the one a day after. mktime() alone would
+    // pick either for such an hour depending on what it was asked before, so that two readers
+    // could place the same text an hour apart. An hour the clocks skip reads as before the change.
+    const std::int64_t wall = wallHour * 3600;
+    auto offsetOfReal = [](std::int64_t real) -> std::optional<std::int64_t> {
+        const auto t = static_cast<std::time_t>(real);
+        std::tm fields{};
+        if (!localtime_r(&t, &fields))
+            return std::nullopt;
+        return fields.tm_gmtoff;
+    };
+    const auto before = offsetOfReal(wall - 86400), after = offsetOfReal(wall + 86400);
+    std::int64_t offset = before.value_or(0);
+    if (before && after && offsetOfReal(wall - *before) != before &&
+        offsetOfReal(wall - *after) == after)
+        offset = *after;
     offsetByHour_.emplace(wallHour, offset);
     return offset;
 }

@@ -56,6 +56,9 @@ EnergyTab::EnergyTab(QString databasePath, Dialogs& dialogs, QWidget* parent)
     connect(csvButton, &QPushButton::clicked, this, &EnergyTab::onCsvClicked);
     connect(trendButton, &QPushButton::clicked, this, &EnergyTab::onTrendClicked);
     connect(resetZoomButton, &QPushButton::clicked, chart, &TrendChart::resetZoom);
+    // Queued: a redraw at the end of a job asks only once that job is wound up.
+    connect(chart, &TrendChart::detailWanted, this, &EnergyTab::loadTrendDetail,
+            Qt::QueuedConnection);
     connect(pngButton, &QPushButton::clicked, this, &EnergyTab::onPngClicked);
     connect(cancelButton, &QPushButton::clicked, this, &EnergyTab::onCancelClicked);
     connect(energyTable, &QTableWidget::cellDoubleClicked, this, [this](int row) {

@@ -76,6 +76,8 @@ class EnergyTab : public QWidget {
     void setRunning(bool running);
     void showEnergy(const EnergyUse& use);
     void drawTrend(const QString& meter);
+    // Reads the shown trend's records between the two times for the chart's zoomed view.
+    void loadTrendDetail(std::int64_t fromMs, std::int64_t toMs);
     QString trendMeter() const;
     void say(const QString& text, bool failure = false);
     // The save dialog's answer, with the suffix added when the operator typed none.
@@ -89,6 +91,10 @@ class EnergyTab : public QWidget {
     BackgroundJob* job_ = nullptr;
     QTimer progressTimer_;
     std::vector<MeterEnergy> meters_;
+    // What the chart shows: its selection (one meter), quantity and status line.
+    std::optional<HistorySelection> trendSelection_;
+    const TrendQuantity* trendQuantity_ = nullptr;
+    QString trendStatus_;
 };
 
 } // namespace mirv

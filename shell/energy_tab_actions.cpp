@@ -9,6 +9,7 @@
 #include "trend_data.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
@@ -17,9 +18,14 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTableWidget>
+#include <algorithm>
 #include <memory>
 
 namespace mirv {
+
+namespace {
+constexpr int kNarrowestPlot = 400;
+} // namespace
 
 QString EnergyTab::chooseSavePath(const QString& caption, const QString& name,
                                   const QString& filter, const QString& suffix) {
@@ -194,13 +200,17 @@ void EnergyTab::drawTrend(const QString& meter) {
     const std::int64_t fromMs = clock.of(*selection.from).value_or(0) * 1000;
     const std::int64_t toMs = clock.of(*selection.to).value_or(0) * 1000;
     auto result = std::make_shared<TrendLoad>();
+    // Summed-up hours stand in for the records when there are more hours than pixels (a
+    // chart not laid out yet counts as a narrow one).
+    const int pixels =
+        std::max(kNarrowestPlot, static_cast<int>(chart->chart()->plotArea().width()));
     startJob(
         QStringLiteral("正在读取曲线…"),
-        [result, path = databasePath_.toStdString(), selection,
-         &quantity](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
-            *result = loadTrend(path, selection, quantity, onProgress, &cancel);
+        [result, path = databasePath_.toStdString(), selection, &quantity,
+         pixels](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
+            *result = loadTrend(path, selection, quantity, onProgress, &cancel, pixels);
         },
-        [this, result, &quantity, meter, fromMs, toMs] {
+        [this, result, &quantity, meter, fromMs, toMs, selection] {
             if (result->status == PassStatus::Cancelled) {
                 say(QStringLiteral("已取消"));
                 return;
@@ -210,11 +220,50 @@ void EnergyTab::drawTrend(const QString& meter) {
                     true);
                 return;
             }
-            const std::size_t records = result->data.timesMs.size();
+            const std::int64_t records = result->data.records;
+            trendSelection_ = selection;
+            trendQuantity_ = &quantity;
+            trendStatus_ = records == 0
+                               ? QStringLiteral("仪表 %1 在这段时间内没有记录").arg(meter)
+                               : QStringLiteral("仪表 %1：%2 条记录").arg(meter).arg(records);
             chart->showTrend(std::make_shared<const TrendData>(std::move(result->data)), quantity,
                              meter, fromMs, toMs);
-            say(records == 0 ? QStringLiteral("仪表 %1 在这段时间内没有记录").arg(meter)
-                             : QStringLiteral("仪表 %1：%2 条记录").arg(meter).arg(records));
+            say(trendStatus_);
+        });
+}
+
+void EnergyTab::loadTrendDetail(std::int64_t fromMs, std::int64_t toMs) {
+    if (running() || !trendSelection_ || !trendQuantity_)
+        return;
+    // The span as stored times, within the trend's own bounds.
+    auto stored = [](std::int64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms)
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+            .toStdString();
+    };
+    HistorySelection span = *trendSelection_;
+    span.from = std::max(*span.from, stored(fromMs));
+    span.to = std::min(*span.to, stored(toMs));
+    auto result = std::make_shared<TrendLoad>();
+    startJob(
+        QStringLiteral("正在读取曲线…"),
+        [result, path = databasePath_.toStdString(), span, quantity = trendQuantity_](
+            const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
+            *result = loadTrend(path, span, *quantity, onProgress, &cancel);
+        },
+        [this, result, fromMs, toMs] {
+            if (result->status == PassStatus::Cancelled) {
+                say(QStringLiteral("已取消"));
+                return;
+            }
+            if (result->status == PassStatus::Failed) {
+                say(QStringLiteral("读取历史数据失败：") + QString::fromStdString(result->error),
+                    true);
+                return;
+            }
+            chart->showDetail(std::make_shared<const TrendData>(std::move(result->data)), fromMs,
+                              toMs);
+            say(trendStatus_);
         });
 }
 

@@ -93,6 +93,7 @@ void TrendChart::showTrend(std::shared_ptr<const TrendData> trend, const TrendQu
     }
     legendSeries_.clear();
     data_ = std::move(trend);
+    detail_.reset();
     quantity_ = &quantity;
     fromMs_ = fromMs;
     toMs_ = std::max(toMs, fromMs + 1);
@@ -113,8 +114,19 @@ void TrendChart::showTrend(std::shared_ptr<const TrendData> trend, const TrendQu
     resetZoom();
 }
 
+void TrendChart::showDetail(std::shared_ptr<const TrendData> detail, std::int64_t fromMs,
+                            std::int64_t toMs) {
+    if (!data_)
+        return;
+    detail_ = std::move(detail);
+    detailFromMs_ = fromMs;
+    detailToMs_ = toMs;
+    redraw();
+}
+
 void TrendChart::clearTrend() {
     data_.reset();
+    detail_.reset();
     hideHover();
     const QDateTime now = QDateTime::currentDateTime();
     fromMs_ = now.addDays(-1).toMSecsSinceEpoch();
@@ -163,12 +175,14 @@ void TrendChart::redraw() {
     const QRectF area = chart()->plotArea();
     placeTimeTicks(from, to, area.width());
     std::vector<TrendLinesItem::Line> lines;
-    if (data_) {
-        const int buckets = std::max(1, static_cast<int>(std::ceil(area.width())));
-        for (std::size_t l = 0; l < data_->lines.size(); ++l)
-            lines.push_back(
-                {legendSeries_[l]->pen().color(),
-                 reduceTrend(data_->timesMs, data_->lines[l], data_->gapMs, from, to, buckets)});
+    const int buckets = std::max(1, static_cast<int>(std::ceil(area.width())));
+    shown_ = detail_ && from >= detailFromMs_ && to <= detailToMs_ ? detail_.get() : data_.get();
+    if (shown_) {
+        // The gap threshold of the whole range, so that the line breaks alike at any zoom.
+        for (std::size_t l = 0; l < shown_->lines.size(); ++l)
+            lines.push_back({legendSeries_[l]->pen().color(),
+                             reduceTrend(shown_->timesMs, shown_->lines[l], data_->gapMs, from, to,
+                                         buckets, shown_->joined, shown_->snapMs)});
     }
     const auto [low, high] = valueRange(lines);
     placeValueTicks(valueAxis_, low, high,
@@ -178,6 +192,11 @@ void TrendChart::redraw() {
                                         valueAxis_->min(), valueAxis_->max()});
     redrawing_ = false;
     emit redrawn();
+    if (shown_ && shown_->snapMs > 0 && (to - from) / shown_->snapMs < buckets &&
+        (from > fromMs_ || to < toMs_)) {
+        const std::int64_t room = (to - from) / 2;
+        emit detailWanted(std::max(fromMs_, from - room), std::min(toMs_, to + room));
+    }
 }
 
 void TrendChart::mouseMoveEvent(QMouseEvent* event) {
@@ -199,17 +218,36 @@ void TrendChart::leaveEvent(QEvent* event) {
 
 void TrendChart::showHover(const QPointF& at, const QPoint& globalPosition) {
     const QRectF area = chart()->plotArea();
-    if (!data_ || data_->timesMs.empty() || !area.contains(at)) {
+    const TrendData* shown = shown_;
+    if (!shown || shown->timesMs.empty() || !area.contains(at)) {
         hideHover();
         return;
     }
     const auto [from, to] = visibleRange();
     const double msPerPixel = static_cast<double>(to - from) / area.width();
     const auto t = static_cast<std::int64_t>(from + (at.x() - area.left()) * msPerPixel);
-    const auto& times = data_->timesMs;
-    auto next = std::lower_bound(times.begin(), times.end(), t);
-    if (next == times.end() || (next != times.begin() && t - *(next - 1) < *next - t))
-        --next;
+    const auto& times = shown->timesMs;
+    // Where hours were summed up, a record may be known on one line only: the nearest record
+    // known on every line is shown.
+    auto known = [&](std::size_t i) {
+        if (shown->joined.empty() || !shown->joined[i])
+            return true;
+        return std::none_of(shown->lines.begin(), shown->lines.end(),
+                            [&](const std::vector<double>& line) { return std::isnan(line[i]); });
+    };
+    auto after = std::lower_bound(times.begin(), times.end(), t);
+    while (after != times.end() && !known(static_cast<std::size_t>(after - times.begin())))
+        ++after;
+    auto before = std::lower_bound(times.begin(), times.end(), t);
+    while (before != times.begin() && !known(static_cast<std::size_t>(before - 1 - times.begin())))
+        --before;
+    if (after == times.end() && before == times.begin()) {
+        hideHover();
+        return;
+    }
+    auto next = after;
+    if (next == times.end() || (before != times.begin() && t - *(before - 1) < *next - t))
+        next = before - 1;
     if (std::abs(static_cast<double>(*next - t)) > kHoverReachPixels * msPerPixel) {
         hideHover();
         return;
@@ -221,8 +259,8 @@ void TrendChart::showHover(const QPointF& at, const QPoint& globalPosition) {
                              ? QString()
                              : QStringLiteral(" ") + QString::fromUtf8(quantity_->unit);
     std::vector<double> values;
-    for (std::size_t l = 0; l < data_->lines.size(); ++l) {
-        const double v = data_->lines[l][i];
+    for (std::size_t l = 0; l < shown->lines.size(); ++l) {
+        const double v = shown->lines[l][i];
         values.push_back(v);
         text += QStringLiteral("\n%1: %2")
                     .arg(QString::fromUtf8(quantity_->lines[l].caption),

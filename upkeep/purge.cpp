@@ -20,8 +20,16 @@ bool deleteAll(Database& db) {
     }
     if (trigger.empty())
         return db.exec("DELETE FROM Historydata");
+    bool hours = false; // a file the station has not upgraded yet has days without hours
+    {
+        Statement q(db, "SELECT 1 FROM sqlite_schema WHERE name = 'Historyhour'");
+        hours = q.step();
+        if (q.failed())
+            return false;
+    }
     return db.exec("DROP TRIGGER Historyday_deleted; DELETE FROM Historydata; "
                    "DELETE FROM Historyday; DELETE FROM HistorydayStale") &&
+           (!hours || db.exec("DELETE FROM Historyhour; DELETE FROM HistoryhourOpen")) &&
            db.exec(trigger);
 }
 

@@ -318,6 +318,27 @@ TEST(UpgradeDatabase, GivesAnOlderDatabaseWhatTheSchemaGivesANewOne) {
     ASSERT_LT(schemaObjects(older.databasePath()).size(), expected.size());
     ASSERT_EQ(upgradeDatabase(older.databasePath()), std::nullopt);
     EXPECT_EQ(schemaObjects(older.databasePath()), expected);
+
+    // A file whose days were summed up before there were hours: it gets the hours, the trigger
+    // that also watches the trend's columns, and all its days to sum up again.
+    test::ProgramFolder daysOnly;
+    daysOnly.exec(R"(DROP TABLE Historyhour; DROP TABLE HistoryhourOpen;
+        DROP TRIGGER Historyday_updated;
+        CREATE TRIGGER Historyday_updated
+            AFTER UPDATE OF ID, MeterID, CreateTime, Foward, Reverse, TXTleijire_z, TXTleijileng_z
+            ON Historydata
+        BEGIN
+            INSERT OR IGNORE INTO HistorydayStale (Day, MeterID)
+                VALUES (substr(NEW.CreateTime, 1, 10), CAST(NEW.MeterID AS TEXT));
+        END;
+        INSERT INTO Historydata (MeterID, CreateTime) VALUES ('1', '2025-03-01 08:00:00');)");
+    ASSERT_EQ(upgradeDatabase(daysOnly.databasePath()), std::nullopt);
+    EXPECT_EQ(schemaObjects(daysOnly.databasePath()), expected);
+    Database db(daysOnly.databasePath());
+    Statement through(db, "SELECT Through FROM HistorydayProgress");
+    ASSERT_TRUE(through.step());
+    EXPECT_EQ(through.text(0), "");
+    EXPECT_FALSE(through.isNull(0));
 }
 
 } // namespace

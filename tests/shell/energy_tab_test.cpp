@@ -1,4 +1,5 @@
 #include "board_cell.h"
+#include "day_summary_store.h"
 #include "energy_tab.h"
 #include "main_window.h"
 #include "station_window.h"
@@ -257,6 +258,73 @@ TEST(EnergyTab, TrendBreaksZoomsResetsHoversAndSaves) {
     QFile png(s.answer);
     ASSERT_TRUE(png.open(QIODevice::ReadOnly));
     EXPECT_EQ(png.read(8), QByteArray("\x89PNG\r\n\x1a\n"));
+}
+
+// Meter 5 every ten minutes through 60 days of 2025, the two temperatures going up and down
+// within each hour, and summed up by hours.
+constexpr const char* kLongHistory = R"(INSERT INTO Historydata (MeterID, TXTctemperature1,
+    TXTctemperature2, CreateTime)
+    WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 8639)
+    SELECT '5', printf('%.2f', 50 + (i * 7) % 13), printf('%.2f', 40 + (i * 5) % 11),
+           strftime('%Y-%m-%d %H:%M:%S', '2025-01-01', '+' || (i * 10) || ' minutes') FROM k)";
+
+TEST(EnergyTab, ZoomedIntoSummedUpHoursReadsEveryRecordAgain) {
+    test::StationWindow station(kLongHistory);
+    auto msOf = [](const char* localTime) {
+        return QDateTime::fromString(localTime, "yyyy-MM-dd HH:mm:ss").toMSecsSinceEpoch();
+    };
+    ASSERT_EQ(buildDaySummaries(station.folder.databasePath()), std::nullopt);
+    EnergyTab& tab = station.w().energyTab();
+    tab.resize(1100, 420);
+    station.w().show();
+    station.w().tabs->setCurrentIndex(4);
+    tab.fromField->setText("2025-01-01");
+    tab.toField->setText("2025-03-02");
+    tab.meterField->setText("5");
+    tab.quantityBox->setCurrentIndex(2);
+    TrendChart& chart = *tab.chart;
+    {
+        QSignalSpy finished(&tab, &EnergyTab::jobFinished);
+        QTest::mouseClick(tab.trendButton, Qt::LeftButton);
+        ASSERT_TRUE(finished.wait(10000));
+    }
+    EXPECT_EQ(tab.statusLine->text().toStdString(), "仪表 5：8640 条记录");
+    auto points = [&] {
+        std::size_t n = 0;
+        for (const TrendRun& r : chart.shownLines()[0].runs)
+            n += r.size();
+        return n;
+    };
+    auto at = [&](std::int64_t ms) {
+        QCoreApplication::processEvents();
+        const QRectF area = chart.chart()->plotArea();
+        const auto [from, to] = chart.visibleRange();
+        const QPointF p(area.left() + area.width() * (ms - from) / double(to - from),
+                        area.top() + area.height() / 2);
+        return chart.mapFromScene(chart.chart()->mapToScene(p));
+    };
+    const std::int64_t start = msOf("2025-01-01 00:00:00");
+    const std::int64_t zoomFrom = msOf("2025-01-20 00:00:00");
+    const std::int64_t zoomTo = msOf("2025-01-22 00:00:00");
+    QWidget* view = chart.viewport();
+    QSignalSpy finished(&tab, &EnergyTab::jobFinished);
+    QTest::mousePress(view, Qt::LeftButton, {}, at(zoomFrom));
+    QTest::mouseMove(view, at(zoomTo));
+    const QPoint release = at(zoomTo);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, release);
+    const auto [from, to] = chart.visibleRange();
+    constexpr std::int64_t kStep = 600000;
+    const auto inView = static_cast<std::size_t>((to - start) / kStep - (from - start - 1) / kStep);
+    const std::size_t fromHours = points();
+    EXPECT_LT(fromHours, inView); // the hours' extremes only
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(points(), inView + 2); // every record, and one on each side
+    EXPECT_EQ(tab.statusLine->text().toStdString(), "仪表 5：8640 条记录");
+
+    // 2025-01-21 00:30 is record 2883: neither line's first, lowest, highest or last of its hour.
+    QTest::mouseMove(view, at(msOf("2025-01-21 00:30:00")));
+    EXPECT_EQ(chart.hoverText().toStdString(),
+              "2025-01-21 00:30:00\n入口温度: 55.00 ℃\n出口温度: 45.00 ℃");
 }
 
 TEST(EnergyTab, RefusesWhatItCannotDraw) {
