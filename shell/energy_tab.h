@@ -80,6 +80,8 @@ class EnergyTab : public QWidget {
     void loadTrendDetail(std::int64_t fromMs, std::int64_t toMs);
     QString trendMeter() const;
     void say(const QString& text, bool failure = false);
+    // Says why a background read did not finish; false when it did.
+    bool saidUnfinished(PassStatus status, const std::string& error);
     // The save dialog's answer, with the suffix added when the operator typed none.
     QString chooseSavePath(const QString& caption, const QString& name, const QString& filter,
                            const QString& suffix);

@@ -115,13 +115,18 @@ void EnergyTab::onComputeClicked() {
                         .arg(meters_.size())
                         .arg(records)
                         .arg(started->elapsed() / 1000.0, 0, 'f', 1));
-            } else if (result->status == PassStatus::Cancelled) {
-                say(QStringLiteral("已取消"));
             } else {
-                say(QStringLiteral("读取历史数据失败：") + QString::fromStdString(result->error),
-                    true);
+                saidUnfinished(result->status, result->error);
             }
         });
+}
+
+bool EnergyTab::saidUnfinished(PassStatus status, const std::string& error) {
+    if (status == PassStatus::Cancelled)
+        say(QStringLiteral("已取消"));
+    else if (status == PassStatus::Failed)
+        say(QStringLiteral("读取历史数据失败：") + QString::fromStdString(error), true);
+    return status != PassStatus::Done;
 }
 
 void EnergyTab::showEnergy(const EnergyUse& use) {
@@ -211,15 +216,8 @@ void EnergyTab::drawTrend(const QString& meter) {
             *result = loadTrend(path, selection, quantity, onProgress, &cancel, pixels);
         },
         [this, result, &quantity, meter, fromMs, toMs, selection] {
-            if (result->status == PassStatus::Cancelled) {
-                say(QStringLiteral("已取消"));
+            if (saidUnfinished(result->status, result->error))
                 return;
-            }
-            if (result->status == PassStatus::Failed) {
-                say(QStringLiteral("读取历史数据失败：") + QString::fromStdString(result->error),
-                    true);
-                return;
-            }
             const std::int64_t records = result->data.records;
             trendSelection_ = selection;
             trendQuantity_ = &quantity;
@@ -252,15 +250,8 @@ void EnergyTab::loadTrendDetail(std::int64_t fromMs, std::int64_t toMs) {
             *result = loadTrend(path, span, *quantity, onProgress, &cancel);
         },
         [this, result, fromMs, toMs] {
-            if (result->status == PassStatus::Cancelled) {
-                say(QStringLiteral("已取消"));
+            if (saidUnfinished(result->status, result->error))
                 return;
-            }
-            if (result->status == PassStatus::Failed) {
-                say(QStringLiteral("读取历史数据失败：") + QString::fromStdString(result->error),
-                    true);
-                return;
-            }
             chart->showDetail(std::make_shared<const TrendData>(std::move(result->data)), fromMs,
                               toMs);
             say(trendStatus_);

@@ -124,11 +124,9 @@ Uplink::Step Uplink::forwardOnce() {
         readAhead_.valid() ? readAhead_.get() : local_.readAfter(from_, options_.batchRows);
     switch (batch.outcome) {
     case LocalBatch::Outcome::Missing:
-        return failed(UplinkState::LocalMissing, "local history missing: " + batch.error);
     case LocalBatch::Outcome::Locked:
-        return failed(UplinkState::LocalLocked, "local history locked: " + batch.error);
     case LocalBatch::Outcome::Unreadable:
-        return failed(UplinkState::LocalUnreadable, "local history unreadable: " + batch.error);
+        return failedLocally(batch);
     case LocalBatch::Outcome::HistoryChanged:
         say_("local history purged, restored or replaced: forwarding it again from its first "
              "row; rows the server holds already are left out");
@@ -148,6 +146,17 @@ Uplink::Step Uplink::forwardOnce() {
         return storeBatch(batch);
     }
     return Step::Continue;
+}
+
+Uplink::Step Uplink::failedLocally(const LocalBatch& batch) {
+    switch (batch.outcome) {
+    case LocalBatch::Outcome::Missing:
+        return failed(UplinkState::LocalMissing, "local history missing: " + batch.error);
+    case LocalBatch::Outcome::Locked:
+        return failed(UplinkState::LocalLocked, "local history locked: " + batch.error);
+    default:
+        return failed(UplinkState::LocalUnreadable, "local history unreadable: " + batch.error);
+    }
 }
 
 Uplink::Step Uplink::failedCentrally(const CentralFailure& failure) {
@@ -182,11 +191,9 @@ Uplink::Step Uplink::forwardLinkstats() {
     LocalBatch batch = local_.readLinkstatsAfter(linkstatsFrom_, options_.batchRows);
     switch (batch.outcome) {
     case LocalBatch::Outcome::Missing:
-        return failed(UplinkState::LocalMissing, "local history missing: " + batch.error);
     case LocalBatch::Outcome::Locked:
-        return failed(UplinkState::LocalLocked, "local history locked: " + batch.error);
     case LocalBatch::Outcome::Unreadable:
-        return failed(UplinkState::LocalUnreadable, "local history unreadable: " + batch.error);
+        return failedLocally(batch);
     case LocalBatch::Outcome::UpToDate:
         return Step::Idle;
     case LocalBatch::Outcome::HistoryChanged:

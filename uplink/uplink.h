@@ -51,6 +51,7 @@ class Uplink {
     // One batch of Linkstats; Idle when there is none.
     Step forwardLinkstats();
     Step failed(UplinkState state, const std::string& text);
+    Step failedLocally(const LocalBatch& batch); // a batch that could not be read
     Step failedCentrally(const CentralFailure& failure);
     bool holdFolder();
     void sayForwarding();
