@@ -1,6 +1,9 @@
 #include "csv_writer.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <new>
 
 namespace mirv {
 
@@ -56,6 +59,23 @@ bool CsvWriter::flush() {
     if (std::fflush(out_) != 0 && error_ == 0)
         error_ = errno ? errno : EIO;
     return error_ == 0;
+}
+
+std::string csvText(const std::function<void(CsvWriter&)>& write) {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    if (!out)
+        throw std::bad_alloc();
+    {
+        CsvWriter csv(out);
+        write(csv);
+    }
+    const bool closed = std::fclose(out) == 0;
+    std::unique_ptr<char, decltype(&std::free)> owned(buffer, &std::free);
+    if (!closed)
+        throw std::bad_alloc();
+    return std::string(buffer, size);
 }
 
 } // namespace mirv

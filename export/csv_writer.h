@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,5 +32,8 @@ class CsvWriter {
     std::string line_;
     int error_ = 0;
 };
+
+// What `write` writes through a CsvWriter, as one string.
+std::string csvText(const std::function<void(CsvWriter&)>& write);
 
 } // namespace mirv

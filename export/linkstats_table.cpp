@@ -3,10 +3,6 @@
 #include "csv_writer.h"
 #include "report_cells.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <new>
 #include <xlsxwriter.h>
 
 namespace mirv {
@@ -40,13 +36,7 @@ LinkstatsTexts linkstatsTexts(const LinkstatsRow& row) {
 }
 
 std::string linkstatsCsv(const std::vector<LinkstatsRow>& rows) {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&buffer, &size);
-    if (!out)
-        throw std::bad_alloc();
-    {
-        CsvWriter csv(out);
+    return csvText([&](CsvWriter& csv) {
         csv.writeRow(kLinkstatsCaptions);
         for (const LinkstatsRow& row : rows) {
             const LinkstatsTexts texts = linkstatsTexts(row);
@@ -55,12 +45,7 @@ std::string linkstatsCsv(const std::vector<LinkstatsRow>& rows) {
                 fields[c] = texts[c];
             csv.writeRow(fields);
         }
-    }
-    const bool closed = std::fclose(out) == 0;
-    std::unique_ptr<char, decltype(&std::free)> owned(buffer, &std::free);
-    if (!closed)
-        throw std::bad_alloc();
-    return std::string(buffer, size);
+    });
 }
 
 std::optional<std::string> writeLinkstatsXlsx(const std::string& path,

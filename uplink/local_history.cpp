@@ -180,19 +180,27 @@ void takeLinkstatsRow(const Statement& row, LocalBatch& batch) {
 LocalHistory::LocalHistory(std::string databasePath, int busyTimeoutMs)
     : databasePath_(std::move(databasePath)), busyTimeoutMs_(busyTimeoutMs) {}
 
-LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
+std::optional<LocalBatch> LocalHistory::beginReading(std::unique_ptr<Database>& db) const {
     std::error_code ec;
     if (!std::filesystem::exists(databasePath_, ec))
         return failure(LocalBatch::Outcome::Missing, "no file " + databasePath_);
-    Database db(databasePath_, busyTimeoutMs_, Database::Access::ReadOnly);
-    if (!db.isOpen())
-        return failureOf(db);
+    db = std::make_unique<Database>(databasePath_, busyTimeoutMs_, Database::Access::ReadOnly);
+    if (!db->isOpen())
+        return failureOf(*db);
     // Closing as the last connection would otherwise take the file's exclusive lock for a
     // checkpoint, which only the station should run.
-    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_db_config(db->handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    if (!db->exec("BEGIN"))
+        return failureOf(*db);
+    return std::nullopt;
+}
+
+LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
+    std::unique_ptr<Database> connection;
+    if (auto failed = beginReading(connection))
+        return std::move(*failed);
+    Database& db = *connection;
     const bool indexed = hasTimeIndex(db);
-    if (!db.exec("BEGIN"))
-        return failureOf(db);
     LocalBatch batch;
     if (mark.localId > 0) {
         Statement markRow(db, std::string(kRowColumns) + " FROM Historydata WHERE ID = ?1");
@@ -223,15 +231,10 @@ LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
 }
 
 LocalBatch LocalHistory::readLinkstatsAfter(const ForwardMark& mark, int maxRows) const {
-    std::error_code ec;
-    if (!std::filesystem::exists(databasePath_, ec))
-        return failure(LocalBatch::Outcome::Missing, "no file " + databasePath_);
-    Database db(databasePath_, busyTimeoutMs_, Database::Access::ReadOnly);
-    if (!db.isOpen())
-        return failureOf(db);
-    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    if (!db.exec("BEGIN"))
-        return failureOf(db);
+    std::unique_ptr<Database> connection;
+    if (auto failed = beginReading(connection))
+        return std::move(*failed);
+    Database& db = *connection;
     LocalBatch batch;
     Statement table(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Linkstats'");
     const bool hasTable = table.step();

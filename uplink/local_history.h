@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace mirv {
+
+class Database;
 
 // The last local row forwarded: its ID (of Linkstats, its rowid) and a fingerprint of its
 // texts; {0, 0} before the first.
@@ -60,6 +64,9 @@ class LocalHistory {
     LocalBatch readLinkstatsAfter(const ForwardMark& mark, int maxRows) const;
 
   private:
+    // Opens the file read-only into `db` and begins a read transaction; a batch saying why
+    // not when it cannot.
+    std::optional<LocalBatch> beginReading(std::unique_ptr<Database>& db) const;
     std::string databasePath_;
     int busyTimeoutMs_;
 };
