@@ -25,10 +25,21 @@ std::vector<Protected> protectedList(const ProtectedFiles& files) {
         list.push_back({db + "-journal", "the rollback journal of the database " + db});
         list.push_back({pendingRowsPath(db), "the file of history rows waiting for " + db});
     }
-    if (!files.programDir.empty())
+    auto addStationFiles = [&list](const std::string& folder) {
+        for (const std::string& name : stationFileNames())
+            list.push_back(
+                {(fs::path(folder) / name).string(), "the station's " + name + " in " + folder});
+    };
+    if (!files.programDir.empty()) {
         for (const std::string& name : shippedFileNames())
             list.push_back({(fs::path(files.programDir) / name).string(),
                             name + ", which the program folder " + files.programDir + " ships"});
+        addStationFiles(files.programDir);
+    }
+    for (const std::string& db : files.databases) {
+        const fs::path folder = fs::path(db).parent_path();
+        addStationFiles(folder.empty() ? "." : folder.string());
+    }
     return list;
 }
 
@@ -70,8 +81,14 @@ std::string refusal(const std::string& name, const Protected& p) {
 
 const std::vector<std::string>& shippedFileNames() {
     static const std::vector<std::string> names{
-        "mirv-station",   "mirv-history", "mirv-uplink",       "mirv.mdb",
-        "MirvReport.xls", "uplink.conf",  "mirv-station.lock", "ports",
+        "mirv-station", "mirv-history", "mirv-uplink", "mirv.mdb", "MirvReport.xls", "ports",
+    };
+    return names;
+}
+
+const std::vector<std::string>& stationFileNames() {
+    static const std::vector<std::string> names{
+        "uplink.id", "uplink.conf", "mirv-station.lock", "notify.conf", "mqtt.conf", "web.conf",
     };
     return names;
 }

@@ -100,7 +100,7 @@ done
 # written out.
 {
     echo "[COMMANDS]"
-    for command in export energy backup prune; do
+    for command in export energy backup prune linkstats; do
         echo ".SS $command"
         echo ".nf"
         "$program/mirv-history" "$command" --help | sed -e 's/\\/\\e/g' -e 's/^[.'"'"']/\\\&&/'

@@ -4,6 +4,7 @@
 #include "frame_monitor_model.h"
 #include "leading_number.h"
 #include "meter_link.h"
+#include "saved_output.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -12,7 +13,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
@@ -44,8 +44,9 @@ QString ms(std::int64_t us) {
 } // namespace
 
 DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> ports,
-                               Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent), link_(link), ports_(std::move(ports)), dialogs_(dialogs) {
+                               ProtectedFiles station, Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent), link_(link), ports_(std::move(ports)), station_(std::move(station)),
+      dialogs_(dialogs) {
     askSavePath = [this](const QString& caption, const QString& suggested, const QString& filter) {
         return QFileDialog::getSaveFileName(this, caption, suggested, filter);
     };
@@ -253,12 +254,8 @@ void DiagnosticsTab::onSaveClicked() {
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".txt");
-    const QByteArray bytes = monitor->text().toUtf8();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        dialogs_.message(QStringLiteral("保存失败：%1\r\n%2").arg(path, file.errorString()));
+    if (!saveOutput(path, monitor->text().toUtf8(), station_, dialogs_))
         return;
-    }
     statusLine->setText(QStringLiteral("已保存：") + path);
 }
 

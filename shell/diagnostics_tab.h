@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protected_files.h"
+
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -26,9 +28,10 @@ class DiagnosticsTab : public QWidget {
   public:
     static constexpr int kRefreshMs = 500;
 
-    // `ports` are the ports whose opens and failures the summary adds up.
-    DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> ports, Dialogs& dialogs,
-                   QWidget* parent = nullptr);
+    // `ports` are the ports whose opens and failures the summary adds up; the frames it saves
+    // never go over the files `station` names.
+    DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> ports, ProtectedFiles station,
+                   Dialogs& dialogs, QWidget* parent = nullptr);
 
     // The save dialog: caption, suggested file name and filter in, the chosen path out (empty
     // when the operator cancelled). Tests answer it.
@@ -62,6 +65,7 @@ class DiagnosticsTab : public QWidget {
 
     MeterLink& link_;
     std::vector<const SerialPort*> ports_;
+    ProtectedFiles station_;
     Dialogs& dialogs_;
     QTimer refreshTimer_;
     bool paused_ = false;

@@ -41,8 +41,10 @@ QLineEdit* field(const QString& caption, const QString& text, int width, QHBoxLa
 
 } // namespace
 
-EnergyTab::EnergyTab(QString databasePath, Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent), databasePath_(std::move(databasePath)), dialogs_(dialogs) {
+EnergyTab::EnergyTab(QString databasePath, ProtectedFiles station, Dialogs& dialogs,
+                     QWidget* parent)
+    : QWidget(parent), databasePath_(std::move(databasePath)), station_(std::move(station)),
+      dialogs_(dialogs) {
     askSavePath = [this](const QString& caption, const QString& suggested, const QString& filter) {
         return QFileDialog::getSaveFileName(this, caption, suggested, filter);
     };

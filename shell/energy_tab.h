@@ -1,6 +1,7 @@
 #pragma once
 
 #include "energy_use.h"
+#include "protected_files.h"
 #include "query_criteria.h"
 
 #include <QTimer>
@@ -29,7 +30,9 @@ struct TrendQuantity;
 class EnergyTab : public QWidget {
     Q_OBJECT
   public:
-    EnergyTab(QString databasePath, Dialogs& dialogs, QWidget* parent = nullptr);
+    // What the tab saves never goes over the files `station` names.
+    EnergyTab(QString databasePath, ProtectedFiles station, Dialogs& dialogs,
+              QWidget* parent = nullptr);
     // Cancels a running computation and waits for it.
     ~EnergyTab() override;
 
@@ -89,6 +92,7 @@ class EnergyTab : public QWidget {
     std::optional<HistorySelection> boundedSelection();
 
     QString databasePath_;
+    ProtectedFiles station_;
     Dialogs& dialogs_;
     BackgroundJob* job_ = nullptr;
     QTimer progressTimer_;

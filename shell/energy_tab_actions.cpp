@@ -5,9 +5,11 @@
 #include "energy_tab.h"
 #include "energy_table.h"
 #include "local_seconds.h"
+#include "saved_output.h"
 #include "trend_chart.h"
 #include "trend_data.h"
 
+#include <QBuffer>
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -16,7 +18,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTableWidget>
 #include <algorithm>
 #include <memory>
@@ -157,14 +158,8 @@ void EnergyTab::onCsvClicked() {
     if (path.isEmpty())
         return;
     const std::string bytes = energyCsv(meters_);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
-        !file.commit()) {
-        dialogs_.message(QStringLiteral("保存失败：%1\r\n%2").arg(path, file.errorString()));
+    if (!saveOutput(path, QByteArray::fromStdString(bytes), station_, dialogs_))
         return;
-    }
     say(QStringLiteral("已保存：") + path);
 }
 
@@ -265,10 +260,15 @@ void EnergyTab::onPngClicked() {
                                         QStringLiteral("PNG 图片 (*.png)"), QStringLiteral("png"));
     if (path.isEmpty())
         return;
-    if (!chart->grab().save(path, "PNG")) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!chart->grab().save(&buffer, "PNG")) {
         dialogs_.message(QStringLiteral("保存失败：%1").arg(path));
         return;
     }
+    if (!saveOutput(path, png, station_, dialogs_))
+        return;
     say(QStringLiteral("已保存：") + path);
 }
 

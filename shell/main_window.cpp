@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QFile>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -74,6 +75,11 @@ QString MainWindow::databasePath() const {
     return programDir_ + QStringLiteral("/mirv.mdb");
 }
 
+ProtectedFiles MainWindow::stationFiles() const {
+    return {{QFile::encodeName(databasePath()).toStdString()},
+            QFile::encodeName(programDir_).toStdString()};
+}
+
 void MainWindow::onTabShown(int index) {
     if (index == kEnergyTabIndex)
         energyTab();
@@ -86,7 +92,7 @@ void MainWindow::onTabShown(int index) {
 EnergyTab& MainWindow::energyTab() {
     if (!energyTab_) {
         QWidget* page = tabs->widget(kEnergyTabIndex);
-        energyTab_ = new EnergyTab(databasePath(), dialogs_, page);
+        energyTab_ = new EnergyTab(databasePath(), stationFiles(), dialogs_, page);
         page->layout()->addWidget(energyTab_);
         page->layout()->activate();
     }
@@ -96,8 +102,8 @@ EnergyTab& MainWindow::energyTab() {
 DiagnosticsTab& MainWindow::diagnosticsTab() {
     if (!diagnosticsTab_) {
         QWidget* page = tabs->widget(kDiagnosticsTabIndex);
-        diagnosticsTab_ =
-            new DiagnosticsTab(link, {&serialPort.serial(), &serialPort.gateway()}, dialogs_, page);
+        diagnosticsTab_ = new DiagnosticsTab(link, {&serialPort.serial(), &serialPort.gateway()},
+                                             stationFiles(), dialogs_, page);
         page->layout()->addWidget(diagnosticsTab_);
         page->layout()->activate();
         diagnosticsTab_->show(); // a layout shows its new widget only on a later turn

@@ -4,6 +4,7 @@
 #include "history_writer.h"
 #include "linkstats_logger.h"
 #include "meter_link.h"
+#include "protected_files.h"
 #include "query_criteria.h"
 #include "readings_board.h"
 #include "record_logger.h"
@@ -41,6 +42,8 @@ class MainWindow : public QWidget {
     ~MainWindow() override;
 
     QString databasePath() const;
+    // The files no save in the window may write over.
+    ProtectedFiles stationFiles() const;
 
     void startUp();
     void unload();

@@ -1,7 +1,7 @@
 #include "online_backup.h"
 
+#include "output_file.h"
 #include "protected_files.h"
-#include "replacing_file.h"
 
 #include <filesystem>
 #include <sqlite3.h>
@@ -100,11 +100,9 @@ BackupResult backupDatabase(Database& source, const std::string& sourcePath,
                             const std::string& target, int busyTimeoutMs,
                             const BackupOptions& options) {
     BackupResult result;
-    if (auto refused = refusedOutput(target, {{sourcePath}, {}})) {
-        result.failure = DatabaseFailure{DatabaseFailure::Failed, *refused};
-        return result;
-    }
-    ReplacingFile file(target);
+    ProtectedFiles station = options.station;
+    station.databases.push_back(sourcePath);
+    OutputFile file(target, station, true);
     if (!file.ok()) {
         result.failure = DatabaseFailure{DatabaseFailure::Failed, file.error()};
         return result;

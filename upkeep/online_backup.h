@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protected_files.h"
 #include "station_database.h"
 
 #include <chrono>
@@ -18,6 +19,9 @@ struct BackupOptions {
     std::chrono::milliseconds pause{30};
     // Hears pages copied and pages in all; returns false to stop.
     std::function<bool(int copied, int total)> progress;
+    // The station's files the copy must not be written over, besides the source and the
+    // files beside it.
+    ProtectedFiles station;
 };
 
 struct BackupResult {

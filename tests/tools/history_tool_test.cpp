@@ -113,7 +113,6 @@ TEST_F(HistoryTool, CsvRowsEqualTheQueryTabsForTheSameCriteria) {
         {"", "2026-05-06", "2026-05-07", "10", 3},
         {"全部", "2026-05-06 10:25", "2026-05-07", "1", 3},
         {"12", "2026-05-05", "2026-05-08", "60", 1},
-        {"全部", "2026-05-07", "2026-05-06", "1", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.meter) + " " + c.from + " " + c.to + " " + c.step);
@@ -230,13 +229,14 @@ TEST_F(HistoryTool, ErrorsGiveTheirStatusAndOneLine) {
          {"export", "--from", "2026-13-01", "--to", "2026-05-07", "--format", "csv", "--output",
           "-"},
          1,
-         "cannot read the date '2026-13-01' of --from: write YYYY-MM-DD or YYYY-MM-DD "
-         "HH:MM[:SS]"},
+         "--from: cannot read the date '2026-13-01': write YYYY-MM-DD or YYYY-MM-DD "
+         "HH:MM[:SS] (see mirv-history export --help)"},
         {"unreadable step",
          {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--step", "0", "--format", "csv",
           "--output", "-"},
          1,
-         "cannot read the step '0': give the minutes between rows, e.g. 1, 10 or 60"},
+         "--step: '0' is not a whole number of minutes from 1 to 60 (see mirv-history export "
+         "--help)"},
         {"unwritable output",
          {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format", "csv", "--output",
           file("no/such/x.csv")},
@@ -262,6 +262,37 @@ TEST_F(HistoryTool, ErrorsGiveTheirStatusAndOneLine) {
          1,
          "not asking without a terminal: add --yes to delete"},
         {"unknown command", {"frob"}, 1, "unknown command 'frob' (see mirv-history --help)"},
+        {"range backwards",
+         {"energy", "--from", "2026-05-07", "--to", "2026-05-06", "--format", "csv", "--output",
+          "-"},
+         1,
+         "--from: 2026-05-07 00:00:00 is later than --to 2026-05-06 00:00:00 (see mirv-history "
+         "energy --help)"},
+        {"negative step",
+         {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--step", "-5", "--format", "csv",
+          "--output", "-"},
+         1,
+         "--step: '-5' is not a whole number of minutes from 1 to 60 (see mirv-history export "
+         "--help)"},
+        {"meter out of range",
+         {"linkstats", "--from", "2026-05-06", "--to", "2026-05-07", "--meter", "0"},
+         1,
+         "--meter: '0' is not a meter number from 1 to 255 (empty or 全部: all) (see "
+         "mirv-history linkstats --help)"},
+        {"empty database name",
+         {"--db", "", "backup", file("b.mdb")},
+         1,
+         "--db: an empty name names no file (see mirv-history backup --help)"},
+        {"empty output name",
+         {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format", "csv", "--output",
+          ""},
+         1,
+         "--output: an empty name names no file (see mirv-history export --help)"},
+        {"workbook onto a full device",
+         {"export", "--from", "2026-05-06", "--to", "2026-05-07", "--format", "xlsx", "--output",
+          "/dev/full"},
+         2,
+         "cannot write /dev/full: No space left on device"},
         {"missing option",
          {"export", "--from", "2026-05-06"},
          1,

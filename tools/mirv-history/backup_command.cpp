@@ -1,6 +1,7 @@
 // mirv-history backup FILE: a checked copy of the database while the station writes.
 #include "command.h"
 #include "online_backup.h"
+#include "option_grammar.h"
 #include "tool_support.h"
 
 #include <memory>
@@ -17,6 +18,7 @@ int runBackup(const std::string& target, const ToolSettings& settings) {
         return kDataError;
     ProgressLine progress;
     BackupOptions options;
+    options.station = settings.station();
     options.progress = [&](int copied, int total) {
         if (copied == total)
             progress.show("checking the copy", true);
@@ -40,6 +42,7 @@ CommandRun setUpBackup(CLI::App& command, const ToolSettings& settings) {
     auto target = std::make_shared<std::string>();
     command.add_option("FILE", *target, "where the copy goes (replaced only by a good copy)")
         ->required()
+        ->check(filePath())
         ->type_name("FILE");
     addOutputPath(command, *target);
     command.footer("The copy is the database as it was when the backup began; the station "

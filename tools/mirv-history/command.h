@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protected_files.h"
+
 #include <CLI/CLI.hpp>
 #include <functional>
 #include <string>
@@ -17,6 +19,8 @@ struct ToolSettings {
     double timeoutSeconds = 10;
 
     std::string database() const;
+    // The files no output may be written over: the database's and the program folder's.
+    ProtectedFiles station() const;
     int busyTimeoutMs() const { return static_cast<int>(timeoutSeconds * 1000); }
 };
 

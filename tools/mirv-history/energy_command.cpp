@@ -4,13 +4,12 @@
 #include "energy_csv.h"
 #include "energy_table.h"
 #include "energy_xlsx.h"
-#include "replacing_file.h"
+#include "export_output.h"
+#include "option_grammar.h"
 #include "tool_support.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <unistd.h>
 
@@ -22,49 +21,8 @@ struct EnergyOptions {
     std::string from, to, meter, format, output;
 };
 
-std::optional<std::string> writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return std::string(std::strerror(errno ? errno : EIO));
-        done += static_cast<std::size_t>(n);
-    }
-    return std::nullopt;
-}
-
-// The table into the output: a file that appears only when complete, or standard output.
-int writeTable(const EnergyOptions& o, const std::vector<MeterEnergy>& meters) {
-    const bool toStandardOutput = o.output == "-";
-    const std::string name = toStandardOutput ? "standard output" : o.output;
-    if (o.format == "csv" && toStandardOutput) {
-        if (auto failed = writeAll(STDOUT_FILENO, energyCsv(meters)))
-            return report(kDataError, "cannot write standard output: " + *failed);
-        return kSuccess;
-    }
-    ReplacingFile file(toStandardOutput ? temporaryFile(".xlsx") : o.output);
-    if (!file.ok())
-        return report(kDataError, file.error());
-    const auto failed = o.format == "csv" ? writeAll(file.fd(), energyCsv(meters))
-                                          : writeEnergyXlsx(file.path(), energyTableTexts(meters));
-    if (failed)
-        return report(kDataError, "cannot write " + name + ": " + *failed);
-    if (toStandardOutput)
-        return copyFileToStandardOutput(file.path())
-                   ? kSuccess
-                   : report(kDataError, "cannot write standard output");
-    if (auto notPlaced = file.commit())
-        return report(kDataError, *notPlaced);
-    return kSuccess;
-}
-
 int runEnergy(const EnergyOptions& o, const ToolSettings& settings) {
     InterruptGuard guard;
-    std::string usage;
-    if (!readDateOption("--from", o.from, usage) || !readDateOption("--to", o.to, usage))
-        return report(kUsageError, usage);
     const bool toStandardOutput = o.output == "-";
     if (toStandardOutput && o.format == "xlsx" && ::isatty(STDOUT_FILENO))
         return report(kUsageError, "a workbook is not written to a terminal: use --output FILE");
@@ -87,7 +45,11 @@ int runEnergy(const EnergyOptions& o, const ToolSettings& settings) {
         return report(kDataError, "interrupted: " + o.output + " was not written");
     if (use.status == PassStatus::Failed)
         return report(kDataError, use.error);
-    return writeTable(o, use.meters);
+    return writeTable(
+        o.output, settings.station(), o.format == "xlsx", [&] { return energyCsv(use.meters); },
+        [&](const std::string& path) {
+            return writeEnergyXlsx(path, energyTableTexts(use.meters));
+        });
 }
 
 } // namespace

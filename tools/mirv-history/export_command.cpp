@@ -1,6 +1,7 @@
 // mirv-history export: the query tab's selection written as CSV or XLSX.
 #include "command.h"
 #include "export_output.h"
+#include "option_grammar.h"
 #include "tool_support.h"
 
 #include <memory>
@@ -17,12 +18,6 @@ struct ExportOptions {
 int runExport(const ExportOptions& o, const ToolSettings& settings) {
     InterruptGuard guard;
     const HistorySelection selection = selectionFrom({o.meter, o.from, o.to, o.step});
-    std::string usage;
-    if (!readDateOption("--from", o.from, usage) || !readDateOption("--to", o.to, usage))
-        return report(kUsageError, usage);
-    if (selection.step == 0)
-        return report(kUsageError, "cannot read the step '" + o.step +
-                                       "': give the minutes between rows, e.g. 1, 10 or 60");
     const bool toStandardOutput = o.output == "-";
     if (toStandardOutput && o.format == "xlsx" && ::isatty(STDOUT_FILENO))
         return report(kUsageError, "a workbook is not written to a terminal: use --output FILE");
@@ -31,7 +26,7 @@ int runExport(const ExportOptions& o, const ToolSettings& settings) {
     if (!opened.db)
         return kDataError;
 
-    ExportOutput output(o.output, o.format == "xlsx");
+    ExportOutput output(o.output, o.format == "xlsx", settings.station());
     if (output.failure())
         return report(kDataError, *output.failure());
     ProgressLine progress(!(toStandardOutput && ::isatty(STDOUT_FILENO)));
@@ -61,6 +56,7 @@ CommandRun setUpExport(CLI::App& command, const ToolSettings& settings) {
         .add_option("--step", o->step,
                     "minutes: rows whose minute of the hour is a multiple of N (default 1: "
                     "every row)")
+        ->check(stepMinutes())
         ->type_name("N");
     addOutputOptions(command, o->format, o->output);
     command.footer("The rows, columns and captions are the query tab's for the same criteria, "

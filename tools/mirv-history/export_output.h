@@ -1,21 +1,21 @@
 #pragma once
 
 #include "history_export.h"
-#include "replacing_file.h"
+#include "output_file.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace mirv::tool {
 
-// Where an export writes: a CSV or XLSX sheet over a file that appears only when complete, or
-// over standard output ("-"). A workbook for standard output is made in a temporary file first
-// and copied out once complete.
+// Where an export writes: a CSV or XLSX sheet into an OutputFile (a file that appears only
+// when complete, or standard output for "-").
 class ExportOutput {
   public:
-    ExportOutput(const std::string& output, bool xlsx);
+    ExportOutput(const std::string& output, bool xlsx, const ProtectedFiles& station);
     ~ExportOutput();
     ExportOutput(const ExportOutput&) = delete;
     ExportOutput& operator=(const ExportOutput&) = delete;
@@ -24,18 +24,23 @@ class ExportOutput {
     const std::optional<std::string>& failure() const { return failure_; }
     HistorySheet& sheet() { return *sheet_; }
     // How the output is named in messages.
-    const std::string& name() const { return name_; }
+    const std::string& name() const { return file_.name(); }
 
     // After the sheet finished: puts the output in place; the failure's description if not.
     std::optional<std::string> complete();
 
   private:
-    bool toStandardOutput_;
-    std::string name_;
-    std::unique_ptr<ReplacingFile> file_;
-    std::FILE* csv_ = nullptr; // this object's own, unless it is stdout
+    OutputFile file_;
+    std::FILE* csv_ = nullptr;
     std::unique_ptr<HistorySheet> sheet_;
     std::optional<std::string> failure_;
 };
+
+// Writes a whole table into `output`: `csv()`'s bytes, or the workbook `xlsx` makes at the
+// path it is given (its failure's description, if any). kSuccess, or one line on standard
+// error and kDataError.
+int writeTable(const std::string& output, const ProtectedFiles& station, bool asXlsx,
+               const std::function<std::string()>& csv,
+               const std::function<std::optional<std::string>(const std::string&)>& xlsx);
 
 } // namespace mirv::tool

@@ -1,5 +1,6 @@
 // mirv-history: the station's history without the window, for cron and for the operator.
 #include "command.h"
+#include "option_grammar.h"
 #include "tool_support.h"
 
 #include <iostream>
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "mirv-history " MIRV_VERSION);
     app.require_subcommand(1, 1);
     app.add_option("--db", settings.databasePath, "the station's database file")
+        ->check(filePath())
         ->type_name("PATH")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--timeout", settings.timeoutSeconds,
@@ -26,7 +28,11 @@ int main(int argc, char** argv) {
         ->check(timeoutRange())
         ->type_name("SECONDS")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.footer("Exit status: 0 done, 1 usage error, 2 database or file error.\n"
+    app.footer("No output is written over the database, the files beside it (-wal, -shm, "
+               "-journal, the pending rows) or the station's own files (uplink.id, uplink.conf, "
+               "mirv-station.lock, notify.conf, mqtt.conf, web.conf, the programs), by any name "
+               "or link.\n"
+               "Exit status: 0 done, 1 usage error, 2 database or file error.\n"
                "Run 'mirv-history COMMAND --help' for a command's options.");
 
     std::vector<std::pair<CLI::App*, CommandRun>> commands;

@@ -2,6 +2,7 @@
 #include "batched_prune.h"
 #include "command.h"
 #include "day_summary_store.h"
+#include "option_grammar.h"
 #include "tool_support.h"
 
 #include <iostream>
@@ -34,10 +35,7 @@ bool confirmed(std::int64_t rows, const std::string& before, const std::string& 
 
 int runPrune(const PruneArguments& a, const ToolSettings& settings) {
     InterruptGuard guard;
-    std::string usage;
-    const auto before = readDateOption("--before", a.before, usage);
-    if (!before)
-        return report(kUsageError, usage);
+    const std::string& before = a.before;
     if (!a.yes && ::isatty(STDIN_FILENO) != 1)
         return report(kUsageError, "not asking without a terminal: add --yes to delete");
     const std::string path = settings.database();
@@ -46,14 +44,14 @@ int runPrune(const PruneArguments& a, const ToolSettings& settings) {
         return kDataError;
     Database& db = *opened.db;
 
-    const auto count = countHistoryBefore(db, *before);
+    const auto count = countHistoryBefore(db, before);
     if (!count)
         return reportFailure(failureOf(db, path, settings.busyTimeoutMs()));
     if (*count == 0) {
-        std::printf("%s\n", deletedLine(0, *before).c_str());
+        std::printf("%s\n", deletedLine(0, before).c_str());
         return kSuccess;
     }
-    if (!a.yes && !confirmed(*count, *before, path))
+    if (!a.yes && !confirmed(*count, before, path))
         return report(kUsageError, "nothing deleted");
 
     ProgressLine progress;
@@ -63,10 +61,10 @@ int runPrune(const PruneArguments& a, const ToolSettings& settings) {
                       " rows");
         return !InterruptGuard::interrupted();
     };
-    const PruneResult result = pruneHistoryBefore(db, *before, options);
+    const PruneResult result = pruneHistoryBefore(db, before, options);
     progress.clear();
     if (result.deleted > 0 || !result.failed) {
-        std::printf("%s\n", deletedLine(result.deleted, *before).c_str());
+        std::printf("%s\n", deletedLine(result.deleted, before).c_str());
         std::fflush(stdout);
     }
     if (result.failed)
@@ -96,6 +94,7 @@ CommandRun setUpPrune(CLI::App& command, const ToolSettings& settings) {
     auto a = std::make_shared<PruneArguments>();
     command.add_option("--before", a->before, "delete rows stamped before this date-time")
         ->required()
+        ->transform(dateTime())
         ->type_name("DATE");
     command.add_flag("--yes", a->yes, "delete without asking (needed without a terminal)");
     command.footer("Rows go a few thousand a transaction, so that the station's logging never "

@@ -16,34 +16,16 @@ namespace mirv::tool {
 int report(int status, const std::string& message);
 int reportFailure(const DatabaseFailure& failure);
 
-// A date option as the query tab reads dates, in the stored form; a usage message if it
-// cannot be read.
-std::optional<std::string> readDateOption(const std::string& option, const std::string& text,
-                                          std::string& usage);
-
-// The options that choose history as the query tab does: --from, --to (required), --meter.
-void addRangeOptions(CLI::App& command, std::string& from, std::string& to, std::string& meter);
-// --format csv|xlsx and --output FILE|-, both required.
-void addOutputOptions(CLI::App& command, std::string& format, std::string& output);
-
 // Declares `path` an output of `command` (a file name, or - for standard output):
-// checkOutputs refuses it when it would write over the database or a file the program folder
-// ships, before the command opens anything.
+// checkOutputs refuses it when it would write over one of the station's files, before the
+// command opens anything (OutputFile refuses it again when it is made).
 void addOutputPath(const CLI::App& command, const std::string& path);
 // kSuccess when every output of the command that ran may be written; otherwise one line on
 // standard error and kDataError.
 int checkOutputs(const CLI::App& command, const ToolSettings& settings);
 
-// The --timeout option's check: seconds above 0, at most a day.
-CLI::Validator timeoutRange();
-
 // Opens the station database for a command; on failure reports it (status kDataError).
 OpenedDatabase openForCommand(const std::string& path, int busyTimeoutMs);
-
-// A name for a file of this run's own in the temporary folder, ending in `suffix`.
-std::string temporaryFile(const std::string& suffix);
-// Copies a file to standard output; false when it could not.
-bool copyFileToStandardOutput(const std::string& path);
 
 // A progress line on standard error, rewritten in place at most a few times a second; silent
 // unless standard error is a terminal.

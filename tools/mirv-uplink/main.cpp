@@ -9,13 +9,16 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +42,23 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// A file that can be read: not empty, not a folder. A file not there is left to the
+// configuration's reader to tell.
+CLI::Validator readableFile() {
+    return CLI::Validator(
+        [](std::string& path) -> std::string {
+            if (path.empty())
+                return "an empty name names no file";
+            std::error_code ec;
+            if (std::filesystem::is_directory(path, ec))
+                return path + " is a directory, not a file";
+            if (std::filesystem::exists(path, ec) && ::access(path.c_str(), R_OK) != 0)
+                return "cannot read " + path + ": " + std::strerror(errno);
+            return {};
+        },
+        "PATH");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -53,6 +73,7 @@ int main(int argc, char** argv) {
                  "named in uplink.conf.",
                  "mirv-uplink");
     app.add_option("--config", configPath, "read PATH instead of uplink.conf beside this program")
+        ->check(readableFile())
         ->type_name("PATH");
     app.add_flag("--once", options.once, "forward what is there, then end");
     app.add_option("--interval", intervalSeconds,
