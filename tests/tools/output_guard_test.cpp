@@ -33,6 +33,10 @@ const Door kDoors[] = {
     {"backup", {"backup"}},
 };
 
+void PrintTo(const Door& door, std::ostream* out) {
+    *out << door.name;
+}
+
 struct OutputGuard : testing::TestWithParam<Door> {
     void refuseEach(const test::GuardedTargets& targets, bool onlyNamesNotThere = false) {
         for (const test::GuardedTarget& t : targets.targets()) {
