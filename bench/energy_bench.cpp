@@ -108,7 +108,7 @@ void reportTrendMemory(const QString& databasePath, int argc, char** argv) {
     if (child == 0) {
         QApplication app(argc, argv);
         NoDialogs dialogs;
-        mirv::EnergyTab tab(databasePath, dialogs);
+        mirv::EnergyTab tab(databasePath, {{databasePath.toStdString()}, {}}, dialogs);
         tab.resize(1100, 420);
         tab.show();
         QCoreApplication::processEvents();
@@ -158,7 +158,7 @@ int benchmark(const std::string& folder, int argc, char** argv) {
     }
 
     NoDialogs dialogs;
-    mirv::EnergyTab tab(databasePath, dialogs);
+    mirv::EnergyTab tab(databasePath, {{databasePath.toStdString()}, {}}, dialogs);
     tab.resize(1100, 420);
     tab.show();
     setCriteria(tab, "全部", "2025-03-01", "2025-04-01");
