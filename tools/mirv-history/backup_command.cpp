@@ -5,6 +5,7 @@
 #include "tool_support.h"
 
 #include <memory>
+#include <unistd.h>
 
 namespace mirv::tool {
 
@@ -12,6 +13,8 @@ namespace {
 
 int runBackup(const std::string& target, const ToolSettings& settings) {
     InterruptGuard guard;
+    if (target == "-" && ::isatty(STDOUT_FILENO))
+        return report(kUsageError, "a database is not written to a terminal: give a FILE");
     const std::string path = settings.database();
     OpenedDatabase opened = openForCommand(path, settings.busyTimeoutMs());
     if (!opened.db)
@@ -40,7 +43,9 @@ int runBackup(const std::string& target, const ToolSettings& settings) {
 
 CommandRun setUpBackup(CLI::App& command, const ToolSettings& settings) {
     auto target = std::make_shared<std::string>();
-    command.add_option("FILE", *target, "where the copy goes (replaced only by a good copy)")
+    command
+        .add_option("FILE", *target,
+                    "where the copy goes (replaced only by a good copy), or - for standard output")
         ->required()
         ->check(filePath())
         ->type_name("FILE");
