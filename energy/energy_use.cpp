@@ -6,6 +6,7 @@
 #include "local_seconds.h"
 #include "meter_energy_tally.h"
 #include "range_pass.h"
+#include "written_order.h"
 
 #include <algorithm>
 #include <map>
@@ -80,9 +81,9 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
         return std::nullopt;
     for (const bool first : {true, false}) {
         Statement rows(conn, "SELECT CreateTime, MeterID, TXTleijire_z, TXTleijileng_z, Foward, "
-                             "Reverse FROM Historydata WHERE CreateTime >= ?1 AND CreateTime " +
+                             "Reverse, ID FROM Historydata WHERE CreateTime >= ?1 AND CreateTime " +
                                  std::string(first ? "<" : "<=") + " ?2" + meterRule +
-                                 " ORDER BY CreateTime, ID");
+                                 kWrittenOrder);
         rows.bind(1, first ? *s.from : lastDay);
         rows.bind(2, first ? *firstDayEnd : *s.to);
         if (!s.allMeters)
@@ -95,8 +96,9 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
             auto day = days.find(meter);
             if (day == days.end())
                 day = days.emplace(std::string(meter), DaySummarizer(&clock)).first;
-            day->second.add(rows.textView(0), {rows.textView(2), rows.textView(3), rows.textView(4),
-                                               rows.textView(5)});
+            day->second.add(rows.integer(6), rows.textView(0),
+                            {rows.textView(2), rows.textView(3), rows.textView(4),
+                             rows.textView(5)});
         }
         if (rows.failed())
             return std::nullopt;
@@ -137,7 +139,8 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
     for (const auto& [meter, days] : pieces) {
         DayChain chain(meter);
         for (const auto& [day, summary] : days)
-            chain.add(summary, clock);
+            if (!chain.add(summary, clock))
+                return std::nullopt;
         if (chain.result().records > 0)
             use.meters.push_back(chain.result());
     }
@@ -162,12 +165,11 @@ EnergyUse energyFromRows(Database& conn, const HistorySelection& selection,
             if (t >= tallies.size() || tallies[t].result().meterId != meter) {
                 const auto [found, added] = tallyOf.try_emplace(std::string(meter), tallies.size());
                 if (added)
-                    tallies.emplace_back(std::string(meter));
+                    tallies.emplace_back(std::string(meter), clock);
                 t = found->second;
             }
             next = t + 1 == tallies.size() ? 0 : t + 1;
-            const std::string_view time = row.textView(0);
-            tallies[t].add(time, clock.of(time),
+            tallies[t].add(row.textView(0),
                            {row.textView(2), row.textView(3), row.textView(4), row.textView(5)});
         });
     EnergyUse use{pass.status, pass.error, {}};
