@@ -166,8 +166,7 @@ class OpenHours {
             rows_ = std::make_unique<Statement>(
                 db_, "SELECT ID, CreateTime, " + hourColumnsSql() +
                          " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
-                         " AND CreateTime < ?3 AND substr(CreateTime, 1, 13) = ?2" +
-                         kWrittenOrder);
+                         " AND CreateTime < ?3 AND substr(CreateTime, 1, 13) = ?2" + kWrittenOrder);
         Statement& rows = *rows_;
         const auto end = prefixEnd(hour);
         rows.reset();

@@ -96,9 +96,9 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
             auto day = days.find(meter);
             if (day == days.end())
                 day = days.emplace(std::string(meter), DaySummarizer(&clock)).first;
-            day->second.add(rows.integer(6), rows.textView(0),
-                            {rows.textView(2), rows.textView(3), rows.textView(4),
-                             rows.textView(5)});
+            day->second.add(
+                rows.integer(6), rows.textView(0),
+                {rows.textView(2), rows.textView(3), rows.textView(4), rows.textView(5)});
         }
         if (rows.failed())
             return std::nullopt;

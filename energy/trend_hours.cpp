@@ -44,10 +44,12 @@ class HourLoader {
         : conn_(conn), selection_(s), quantity_(q),
           rows_(conn, "SELECT ID, CreateTime, " + columns() +
                           " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2 AND "
-                          "CreateTime < ?3" + kWrittenOrder),
+                          "CreateTime < ?3" +
+                          kWrittenOrder),
           lastRows_(conn, "SELECT ID, CreateTime, " + columns() +
                               " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2 AND "
-                              "CreateTime <= ?3" + kWrittenOrder) {}
+                              "CreateTime <= ?3" +
+                              kWrittenOrder) {}
 
     std::optional<TrendLoad> load(const std::atomic_bool* cancel);
 
@@ -61,8 +63,8 @@ class HourLoader {
     bool readSummaryState();
     bool usable(const std::string& hour, const HourSummary& h);
     bool somethingBetween(const std::string& from, const std::string& to) const;
-    bool readRows(Statement& q, const std::string& from, const std::string& to,
-                  const Piece* after, Piece& piece);
+    bool readRows(Statement& q, const std::string& from, const std::string& to, const Piece* after,
+                  Piece& piece);
     bool inWrittenOrder() const;
     std::int64_t gapMs() const;
     TrendData flatten() const;
@@ -296,8 +298,7 @@ std::optional<TrendLoad> HourLoader::load(const std::atomic_bool* cancel) {
         if (p.hour.empty() || gap == 0 || p.summary.longestStep * 1000 <= gap)
             continue;
         Piece rows;
-        if (!readRows(rows_, p.hour, *prefixEnd(p.hour), at > 0 ? &pieces_[at - 1] : nullptr,
-                      rows))
+        if (!readRows(rows_, p.hour, *prefixEnd(p.hour), at > 0 ? &pieces_[at - 1] : nullptr, rows))
             return std::nullopt;
         p = std::move(rows);
     }

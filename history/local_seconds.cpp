@@ -107,8 +107,8 @@ std::optional<std::int64_t> LocalSeconds::laterRealOfWall(std::int64_t wall) {
     if (offsets.other >= offsets.reading)
         return std::nullopt; // only a smaller offset later reads the same text again
     const std::int64_t later = wall - offsets.other;
-    if (offsetOfReal(later) != offsets.other || offsetOfReal(wall - offsets.reading) !=
-                                                    offsets.reading)
+    if (offsetOfReal(later) != offsets.other ||
+        offsetOfReal(wall - offsets.reading) != offsets.reading)
         return std::nullopt;
     return later;
 }
@@ -126,8 +126,8 @@ const LocalSeconds::HourOffsets& LocalSeconds::offsetsAt(std::int64_t wallHour) 
     if (before && after && offsetOfReal(wall - *before) != before &&
         offsetOfReal(wall - *after) == after)
         offset = *after;
-    const std::int64_t other = offset == before.value_or(0) ? after.value_or(offset)
-                                                            : before.value_or(offset);
+    const std::int64_t other =
+        offset == before.value_or(0) ? after.value_or(offset) : before.value_or(offset);
     return offsetByHour_.emplace(wallHour, HourOffsets{offset, other}).first->second;
 }
 

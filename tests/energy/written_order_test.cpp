@@ -13,8 +13,7 @@ namespace {
 
 // The local texts of `count` records five minutes apart from `day` `hour`:`minute` on, as a
 // clock that shows them writes them.
-std::vector<std::string> fiveMinutesApart(const std::string& day, int hour, int minute,
-                                          int count) {
+std::vector<std::string> fiveMinutesApart(const std::string& day, int hour, int minute, int count) {
     std::vector<std::string> texts;
     for (int m = hour * 60 + minute; count-- > 0; m += 5) {
         char text[32];
@@ -42,7 +41,7 @@ struct Night {
     const char* dayAfter;
     std::vector<std::pair<std::pair<int, int>, int>> runs; // from hour:minute, how many
     std::int64_t firstSecond;                              // the first record's true time
-    int heldFrom, heldTo; // records in [from, to) stand at the time of the one before them
+    int heldFrom, heldTo;   // records in [from, to) stand at the time of the one before them
     std::int64_t storedGap; // the day's longest gap in wall-clock seconds, as stored
     const char* lastTime;
     std::vector<HourRow> hours;
@@ -192,8 +191,7 @@ TEST(WrittenOrder, EnergySummariesAndTrendFollowTrueTimeInEveryZone) {
         for (const auto& [from, to] : {std::pair<std::string, std::string>{day, day + " 23:59:59"},
                                        {night.dayBefore, night.dayAfter}})
             for (const EnergySource source : {EnergySource::DaySummaries, EnergySource::Rows})
-                EXPECT_EQ(energyCells(folder, selectionFrom({"1", from, to, ""}), source),
-                          expected)
+                EXPECT_EQ(energyCells(folder, selectionFrom({"1", from, to, ""}), source), expected)
                     << from << " .. " << to;
 
         const TrendLoad trend =

@@ -15,8 +15,8 @@ std::string nightRows() {
     for (int k = 0; k < 96; ++k) {
         const int minute = k < 36 ? 5 * k : 120 + 5 * (k - 36);
         char row[96];
-        std::snprintf(row, sizeof row, "%s('1', '%d.00', '2026-10-25 %02d:%02d:00')",
-                      k ? ", " : "", 1000 + k, minute / 60, minute % 60);
+        std::snprintf(row, sizeof row, "%s('1', '%d.00', '2026-10-25 %02d:%02d:00')", k ? ", " : "",
+                      1000 + k, minute / 60, minute % 60);
         sql += row;
     }
     return sql;
@@ -26,10 +26,9 @@ TEST(HistoryToolEnergy, TheNightTheClocksGoBackCountsInTrueTime) {
     test::ProgramFolder folder;
     folder.exec(nightRows());
     test::TimeZone zone("Europe/Berlin");
-    const auto run =
-        test::runProgram({MIRV_HISTORY_TOOL, "--db", folder.databasePath(), "energy", "--from",
-                          "2026-10-25", "--to", "2026-10-25 23:59:59", "--format", "csv",
-                          "--output", "-"});
+    const auto run = test::runProgram({MIRV_HISTORY_TOOL, "--db", folder.databasePath(), "energy",
+                                       "--from", "2026-10-25", "--to", "2026-10-25 23:59:59",
+                                       "--format", "csv", "--output", "-"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "\xEF\xBB\xBF"
                        "表号,开始时间,结束时间,记录数,热量用量(kWh),冷量用量(kWh),"
