@@ -32,6 +32,72 @@ using DayMeter = std::pair<std::string, std::string>;
 // Per meter, its pieces of the range by day.
 using DayPieces = std::map<std::string, std::map<std::string, DaySummary>, std::less<>>;
 
+// The rows a piece of a meter's chain of days stands for: CreateTime from `from` to `to`.
+struct Span {
+    std::string from, to;
+    bool toIncluded = false;
+};
+
+struct ChainPiece {
+    Span span;
+    DaySummary summary;
+};
+
+// The day's span within the selection: the first and the last day end at its bounds.
+std::optional<Span> spanOfDay(const HistorySelection& s, const std::string& day,
+                              const std::string& firstDay, const std::string& lastDay) {
+    if (day == lastDay)
+        return Span{day, *s.to, true};
+    auto end = prefixEnd(day);
+    if (!end)
+        return std::nullopt;
+    return Span{day == firstDay ? *s.from : day, std::move(*end), false};
+}
+
+// The meter's records of the span in written order, summed up in real time.
+std::optional<DaySummary> summarizeSpan(Database& conn, const std::string& meter, const Span& span,
+                                        LocalSeconds& clock) {
+    Statement rows(conn, std::string("SELECT ID, CreateTime, TXTleijire_z, TXTleijileng_z, Foward, "
+                                     "Reverse FROM Historydata WHERE MeterID = ?1 AND CreateTime "
+                                     ">= ?2 AND CreateTime ") +
+                             (span.toIncluded ? "<=" : "<") + " ?3" + kWrittenOrder);
+    rows.bind(1, meter);
+    rows.bind(2, span.from);
+    rows.bind(3, span.to);
+    DaySummarizer summarizer(&clock);
+    while (rows.step())
+        summarizer.add(rows.integer(0), rows.textView(1),
+                       {rows.textView(2), rows.textView(3), rows.textView(4), rows.textView(5)});
+    if (rows.failed())
+        return std::nullopt;
+    return summarizer.summary();
+}
+
+// Chains the meter's pieces in day order. Where a piece was written (in part) before the one
+// before it, or reads before its time, the two are read from their rows as one piece, so that
+// what is chained stays in written order; nothing when the rows could not be read.
+std::optional<MeterEnergy> chainDays(Database& conn, const std::string& meter,
+                                     std::vector<ChainPiece>& pieces, LocalSeconds& clock) {
+    for (;;) {
+        DayChain chain(meter);
+        std::size_t at = 0;
+        while (at < pieces.size() && chain.add(pieces[at].summary, clock))
+            ++at;
+        if (at == pieces.size())
+            return chain.result();
+        if (at == 0)
+            return std::nullopt;
+        ChainPiece& before = pieces[at - 1];
+        before.span.to = pieces[at].span.to;
+        before.span.toIncluded = pieces[at].span.toIncluded;
+        auto merged = summarizeSpan(conn, meter, before.span, clock);
+        if (!merged)
+            return std::nullopt;
+        before.summary = std::move(*merged);
+        pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+}
+
 // Whole days come from their summaries, the first and the last day of the range (which may be
 // partial) and days whose summary cannot be used from their rows. Nothing when the summaries
 // cannot serve this range: the caller then reads every row.
@@ -137,12 +203,20 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
     }
     EnergyUse use;
     for (const auto& [meter, days] : pieces) {
-        DayChain chain(meter);
-        for (const auto& [day, summary] : days)
-            if (!chain.add(summary, clock))
+        std::vector<ChainPiece> chain;
+        for (const auto& [day, summary] : days) {
+            auto span = spanOfDay(s, day, firstDay, lastDay);
+            if (!span)
                 return std::nullopt;
-        if (chain.result().records > 0)
-            use.meters.push_back(chain.result());
+            chain.push_back({std::move(*span), summary});
+        }
+        if (cancel && cancel->load())
+            return EnergyUse{PassStatus::Cancelled, {}, {}};
+        auto energy = chainDays(conn, meter, chain, clock);
+        if (!energy)
+            return std::nullopt;
+        if (energy->records > 0)
+            use.meters.push_back(std::move(*energy));
     }
     return use;
 }

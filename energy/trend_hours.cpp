@@ -27,6 +27,9 @@ struct Piece {
     std::vector<std::int64_t> timesMs;
     std::vector<std::vector<double>> lines;
     std::int64_t firstId = 0, lastId = 0; // the row IDs of the first and last record drawn
+    // The CreateTime texts it stands for: from `from` up to `to`, itself included or not.
+    std::string from, to;
+    bool toIncluded = false;
 
     // The true second of the piece's last record.
     std::optional<std::int64_t> lastSeconds() const {
@@ -65,7 +68,9 @@ class HourLoader {
     bool somethingBetween(const std::string& from, const std::string& to) const;
     bool readRows(Statement& q, const std::string& from, const std::string& to, const Piece* after,
                   Piece& piece);
-    bool inWrittenOrder() const;
+    bool rereadRows(std::size_t at);
+    std::size_t outOfWrittenOrder() const;
+    bool keepWrittenOrder();
     std::int64_t gapMs() const;
     TrendData flatten() const;
 
@@ -149,6 +154,9 @@ bool HourLoader::readRows(Statement& q, const std::string& from, const std::stri
     q.bind(1, selection_.meterText);
     q.bind(2, from);
     q.bind(3, to);
+    piece.from = from;
+    piece.to = to;
+    piece.toIncluded = &q == &lastRows_;
     piece.lines.resize(static_cast<std::size_t>(quantity_.lineCount));
     WrittenClock written(&clock_);
     if (after)
@@ -169,11 +177,40 @@ bool HourLoader::readRows(Statement& q, const std::string& from, const std::stri
     return !q.failed();
 }
 
-// Whether the pieces, in the order of their hours, hold the records in written order too.
-bool HourLoader::inWrittenOrder() const {
+// The piece at `at` read again from its rows, on from the piece before.
+bool HourLoader::rereadRows(std::size_t at) {
+    const Piece& p = pieces_[at];
+    Piece rows;
+    if (!readRows(p.toIncluded ? lastRows_ : rows_, p.from, p.to,
+                  at > 0 ? &pieces_[at - 1] : nullptr, rows))
+        return false;
+    pieces_[at] = std::move(rows);
+    return true;
+}
+
+// The first piece holding a record written before one of the piece before; pieces_.size() when
+// the pieces, in the order of their hours, hold the records in written order too.
+std::size_t HourLoader::outOfWrittenOrder() const {
     for (std::size_t p = 1; p < pieces_.size(); ++p)
         if (pieces_[p].firstId <= pieces_[p - 1].lastId)
+            return p;
+    return pieces_.size();
+}
+
+// Reads two pieces whose records were written into each other's hours from their rows as one,
+// until every piece follows the one before in written order.
+bool HourLoader::keepWrittenOrder() {
+    for (std::size_t at; (at = outOfWrittenOrder()) < pieces_.size();) {
+        Piece& before = pieces_[at - 1];
+        before.to = pieces_[at].to;
+        before.toIncluded = pieces_[at].toIncluded;
+        pieces_.erase(pieces_.begin() + static_cast<std::ptrdiff_t>(at));
+        if (!rereadRows(at - 1))
             return false;
+        // Rows read on from the piece before it read again after the new one.
+        if (at < pieces_.size() && pieces_[at].hour.empty() && !rereadRows(at))
+            return false;
+    }
     return true;
 }
 
@@ -274,6 +311,8 @@ std::optional<TrendLoad> HourLoader::load(const std::atomic_bool* cancel) {
         any = true;
         cursor = *prefixEnd(hour);
         Piece piece;
+        piece.from = hour;
+        piece.to = cursor;
         piece.offsetSeconds = clock_.offsetAtWall(summary->firstWall);
         piece.firstId = summary->firstId;
         piece.lastId = summary->lastId;
@@ -289,18 +328,14 @@ std::optional<TrendLoad> HourLoader::load(const std::atomic_bool* cancel) {
     if (!tail.timesMs.empty())
         pieces_.push_back(std::move(tail));
 
+    if (!keepWrittenOrder())
+        return std::nullopt;
     // Hours with a gap inside are read from their rows, under the threshold of the whole.
-    if (!inWrittenOrder())
-        return std::nullopt; // records written out of the order of their hours
     const std::int64_t gap = gapMs();
     for (std::size_t at = 0; at < pieces_.size(); ++at) {
-        Piece& p = pieces_[at];
-        if (p.hour.empty() || gap == 0 || p.summary.longestStep * 1000 <= gap)
-            continue;
-        Piece rows;
-        if (!readRows(rows_, p.hour, *prefixEnd(p.hour), at > 0 ? &pieces_[at - 1] : nullptr, rows))
+        const Piece& p = pieces_[at];
+        if (!p.hour.empty() && gap > 0 && p.summary.longestStep * 1000 > gap && !rereadRows(at))
             return std::nullopt;
-        p = std::move(rows);
     }
     TrendLoad load;
     load.data = flatten();

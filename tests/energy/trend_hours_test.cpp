@@ -218,7 +218,7 @@ TEST(TrendHours, DrawTheSameAsEveryRecordUnderTheSameEdges) {
             }
         }
     }
-    EXPECT_GT(hoursUsed, 15);
+    EXPECT_GT(hoursUsed, 20);
 }
 
 TEST(TrendHours, GapThresholdOfRegularRecordsIsTheRowsOne) {
