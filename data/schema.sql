@@ -48,6 +48,8 @@ CREATE TABLE IF NOT EXISTS Historyday (
     LongestGap INTEGER NOT NULL,
     StepBacks INTEGER NOT NULL,
     Totals TEXT NOT NULL,
+    FirstID INTEGER NOT NULL,
+    LastID INTEGER NOT NULL,
     PRIMARY KEY (Day, MeterID)
 ) WITHOUT ROWID;
 -- Per meter and hour (the first 13 characters of CreateTime), what a trend over a long range
@@ -61,6 +63,8 @@ CREATE TABLE IF NOT EXISTS Historyhour (
     Steps INTEGER NOT NULL,
     LongestStep INTEGER NOT NULL,
     Lines TEXT NOT NULL,
+    FirstID INTEGER NOT NULL,
+    LastID INTEGER NOT NULL,
     PRIMARY KEY (MeterID, Hour)
 ) WITHOUT ROWID;
 -- Each meter's latest hour, summed up only once the meter's records have gone past it (so that

@@ -9,21 +9,30 @@
 
 namespace mirv {
 
-void DaySummarizer::add(std::string_view createTime,
+void DaySummarizer::add(std::int64_t id, std::string_view createTime,
                         const std::array<std::string_view, kEnergyTotals>& totals) {
     const std::int64_t record = day_.records++;
-    if (record == 0)
+    if (record == 0) {
         day_.firstTime = createTime;
+        day_.firstId = id;
+    }
     day_.lastTime = createTime;
-    if (const auto wall = LocalSeconds::wallOf(createTime)) {
-        if (day_.lastWall)
-            day_.longestGapSeconds = std::max(day_.longestGapSeconds,
-                                              realTime_ ? realTime_->realOfWall(*wall) -
-                                                              realTime_->realOfWall(*day_.lastWall)
-                                                        : *wall - *day_.lastWall);
-        else
+    day_.lastId = id;
+    const auto wallBefore = wallClock_.last();
+    if (const auto wall = wallClock_.next(createTime)) {
+        if (!day_.firstWall)
             day_.firstWall = wall;
         day_.lastWall = wall;
+        std::optional<std::int64_t> before = wallBefore, now = wall;
+        if (clock_) {
+            before = clock_->last();
+            now = clock_->next(createTime);
+            if (!day_.firstSeconds)
+                day_.firstSeconds = now;
+            day_.lastSeconds = now;
+        }
+        if (before)
+            day_.longestGapSeconds = std::max(day_.longestGapSeconds, *now - *before);
     }
     bool wentDown = false;
     for (DaySummary::Total& total : day_.totals) {
@@ -53,22 +62,29 @@ bool DayChain::usable(const DaySummary& day, LocalSeconds& clock) {
     constexpr std::int64_t kTwoDays = 2 * 86400;
     return !day.firstWall ||
            (std::abs(*day.lastWall - *day.firstWall) <= kTwoDays &&
-            clock.offsetAtWall(*day.firstWall) == clock.offsetAtWall(*day.lastWall));
+            clock.offsetAtWall(*day.firstWall) == clock.offsetAtWall(*day.lastWall) &&
+            !clock.laterRealOfWall(*day.firstWall) && !clock.laterRealOfWall(*day.lastWall));
 }
 
-void DayChain::add(const DaySummary& day, LocalSeconds& clock) {
+bool DayChain::add(const DaySummary& day, LocalSeconds& clock) {
     if (day.records == 0)
-        return;
+        return true;
+    if (result_.records > 0 && day.firstId <= lastId_)
+        return false;
+    lastId_ = day.lastId;
     if (result_.records == 0)
         result_.firstTime = day.firstTime;
     result_.records += day.records;
     result_.lastTime = day.lastTime;
     if (day.firstWall) {
-        const std::int64_t first = clock.realOfWall(*day.firstWall);
+        const std::int64_t first =
+            day.firstSeconds ? *day.firstSeconds : clock.realOfWall(*day.firstWall);
+        if (lastSeconds_ && first < *lastSeconds_)
+            return false;
         if (lastSeconds_)
             result_.longestGapSeconds = std::max(result_.longestGapSeconds, first - *lastSeconds_);
         result_.longestGapSeconds = std::max(result_.longestGapSeconds, day.longestGapSeconds);
-        lastSeconds_ = clock.realOfWall(*day.lastWall);
+        lastSeconds_ = day.lastSeconds ? *day.lastSeconds : clock.realOfWall(*day.lastWall);
     }
     // Records whose first value of a total stepped back against the day before, and were not
     // counted as a step back within the day: one count per record.
@@ -90,6 +106,7 @@ void DayChain::add(const DaySummary& day, LocalSeconds& clock) {
         last_[t] = total.last;
     }
     result_.stepBacks += day.stepBacks + count;
+    return true;
 }
 
 std::string fixedText(Fixed v) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "meter_energy.h"
+#include "written_order.h"
 
 #include <array>
 #include <cstdint>
@@ -13,7 +14,8 @@ namespace mirv {
 class LocalSeconds;
 
 // What the energy pass needs of one meter's records of one day (the first ten characters of
-// CreateTime, whatever they hold) to carry on from the day before exactly as if it read them.
+// CreateTime, whatever they hold), taken in written order, to carry on from the day before
+// exactly as if it read them.
 struct DaySummary {
     struct Total {
         std::optional<Fixed> first; // the day's first and last numeric value
@@ -26,11 +28,17 @@ struct DaySummary {
     };
 
     std::int64_t records = 0;
+    std::int64_t firstId = 0; // the row IDs of the first and the last record
+    std::int64_t lastId = 0;
     std::string firstTime; // CreateTime of the first and the last record, as stored
     std::string lastTime;
-    // Wall-clock seconds (the text read as UTC) of the first and last record whose time reads.
+    // Wall-clock seconds (the text read as UTC) of the first record whose time reads, and the
+    // latest of them (where a WrittenClock stands after the day).
     std::optional<std::int64_t> firstWall;
     std::optional<std::int64_t> lastWall;
+    // The same as true seconds, for a day summed up in a zone at once (never stored).
+    std::optional<std::int64_t> firstSeconds;
+    std::optional<std::int64_t> lastSeconds;
     std::int64_t longestGapSeconds = 0; // between the day's readable records
     std::int64_t stepBacks = 0;         // records that stepped back against the same day's
     std::array<Total, kEnergyTotals> totals;
@@ -38,34 +46,43 @@ struct DaySummary {
     bool operator==(const DaySummary&) const = default;
 };
 
-// Counts a day's records in CreateTime, ID order into a DaySummary; can go on from a stored one.
+// Counts a day's records in written order into a DaySummary; can go on from a stored one.
 // The longest gap is wall-clock time, or real time in the zone of `realTime` when given (for a
 // summary used at once, which need not stand for every zone).
 class DaySummarizer {
   public:
-    explicit DaySummarizer(LocalSeconds* realTime = nullptr) : realTime_(realTime) {}
-    explicit DaySummarizer(DaySummary from) : day_(std::move(from)) {}
+    explicit DaySummarizer(LocalSeconds* realTime = nullptr) {
+        if (realTime)
+            clock_.emplace(realTime);
+    }
+    explicit DaySummarizer(DaySummary from) : day_(std::move(from)) {
+        wallClock_.resumeAfter(day_.lastWall);
+    }
 
-    void add(std::string_view createTime,
+    void add(std::int64_t id, std::string_view createTime,
              const std::array<std::string_view, kEnergyTotals>& totals);
 
     const DaySummary& summary() const { return day_; }
 
   private:
     DaySummary day_;
-    LocalSeconds* realTime_ = nullptr;
+    WrittenClock wallClock_;
+    std::optional<WrittenClock> clock_; // in real time, when summed up for use at once
 };
 
 // One meter's energy built day after day, in day order. Gives the MeterEnergy that a tally
-// over the same records would.
+// over the same records would, as long as each day was written after the one before.
 class DayChain {
   public:
     explicit DayChain(std::string meterId) { result_.meterId = std::move(meterId); }
 
     // False when the summary's wall clock cannot stand for real time here (the zone's offset
-    // changes within the day): the caller reads that day's records instead.
+    // changes within the day, or its time repeats): the caller reads that day's records instead.
     static bool usable(const DaySummary& day, LocalSeconds& clock);
-    void add(const DaySummary& day, LocalSeconds& clock);
+    // False when the day's records were not all written after the days before (or read before
+    // their time): no chain of days gives what a tally over the records does, so the caller
+    // reads the records instead.
+    bool add(const DaySummary& day, LocalSeconds& clock);
 
     const MeterEnergy& result() const { return result_; }
 
@@ -73,6 +90,7 @@ class DayChain {
     MeterEnergy result_;
     std::array<std::optional<Fixed>, kEnergyTotals> last_;
     std::optional<std::int64_t> lastSeconds_;
+    std::int64_t lastId_ = 0;
 };
 
 // The pieces of the summaries' stored texts: a Fixed as whole-number text and back, an

@@ -2,7 +2,9 @@
 
 #include "database.h"
 #include "hour_summary.h"
+#include "written_order.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -41,12 +43,13 @@ std::array<std::string_view, kHourColumns> hourCellsAt(const Statement& row, int
     return cells;
 }
 
-void addToHour(DayHours& hours, std::string_view createTime, const Statement& row, int first) {
+void addToHour(DayHours& hours, std::int64_t id, std::string_view createTime,
+               const std::array<std::string_view, kHourColumns>& cells) {
     const std::string hour(createTime.substr(0, 13));
     auto at = hours.find(hour);
     if (at == hours.end())
         at = hours.emplace(hour, HourSummarizer(hour)).first;
-    at->second.add(createTime, hourCellsAt(row, first));
+    at->second.add(id, createTime, cells);
 }
 
 std::array<std::string_view, kEnergyTotals> totalsAt(const Statement& row, int first) {
@@ -57,7 +60,7 @@ std::array<std::string_view, kEnergyTotals> totalsAt(const Statement& row, int f
 // The statement that stores a summary, prepared once for many.
 std::string saveSql() {
     return std::string("INSERT OR REPLACE INTO Historyday (Day, MeterID, ") + kDaySummaryColumns +
-           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
+           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)";
 }
 
 bool saveDaySummary(Statement& save, const DayMeter& key, const DaySummary& s) {
@@ -77,6 +80,8 @@ bool saveDaySummary(Statement& save, const DayMeter& key, const DaySummary& s) {
     save.bind(8, s.longestGapSeconds);
     save.bind(9, s.stepBacks);
     save.bind(10, totalsText(s.totals));
+    save.bind(11, s.firstId);
+    save.bind(12, s.lastId);
     save.step();
     return !save.failed();
 }
@@ -96,9 +101,9 @@ bool saveDayHours(Database& db, const DayMeter& key, const DayHours& hours, bool
         if (erase.failed())
             return false;
     }
-    Statement save(db, "INSERT OR REPLACE INTO Historyhour (MeterID, Hour, Records, FirstWall, "
-                       "LastWall, Steps, LongestStep, Lines) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
-                       "?8)");
+    Statement save(db, std::string("INSERT OR REPLACE INTO Historyhour (MeterID, Hour, ") +
+                           kHourSummaryColumns +
+                           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
     for (const auto& [hour, summarizer] : hours) {
         const HourSummary& h = summarizer.summary();
         save.reset();
@@ -110,6 +115,8 @@ bool saveDayHours(Database& db, const DayMeter& key, const DayHours& hours, bool
         save.bind(6, h.steps);
         save.bind(7, h.longestStep);
         save.bind(8, hourLinesText(h));
+        save.bind(9, h.firstId);
+        save.bind(10, h.lastId);
         save.step();
         if (save.failed())
             return false;
@@ -157,10 +164,9 @@ class OpenHours {
     bool close(const std::string& meter, const std::string& hour) {
         if (!rows_) // prepared at the first hour left: most passes leave none
             rows_ = std::make_unique<Statement>(
-                db_, "SELECT CreateTime, " + hourColumnsSql() +
+                db_, "SELECT ID, CreateTime, " + hourColumnsSql() +
                          " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
-                         " AND CreateTime < ?3 AND substr(CreateTime, 1, 13) = ?2" +
-                         " ORDER BY CreateTime, ID");
+                         " AND CreateTime < ?3 AND substr(CreateTime, 1, 13) = ?2" + kWrittenOrder);
         Statement& rows = *rows_;
         const auto end = prefixEnd(hour);
         rows.reset();
@@ -169,7 +175,7 @@ class OpenHours {
         rows.bind(3, end ? *end : hour);
         DayHours hours;
         while (rows.step())
-            addToHour(hours, rows.textView(0), rows, 1);
+            addToHour(hours, rows.integer(0), rows.textView(1), hourCellsAt(rows, 2));
         return rows.ok() && !rows.failed() &&
                saveDayHours(db_, {hour.substr(0, 10), meter}, hours, false);
     }
@@ -262,12 +268,7 @@ bool foldNewRows(Database& db) {
         if (!day->second)
             continue;
         const std::string_view time = rows.textView(3);
-        if (day->second->summary().records > 0 && time < day->second->summary().lastTime) {
-            day->second.reset(); // written out of order: summed up again from the rows
-            ok = markStale(db, key);
-            continue;
-        }
-        day->second->add(time, totalsAt(rows, 4));
+        day->second->add(seen, time, totalsAt(rows, 4));
         openHours.seen(key.second, time.substr(0, 13));
     }
     if (!ok || rows.failed())
@@ -284,26 +285,54 @@ bool foldNewRows(Database& db) {
     return !advance.failed();
 }
 
+// One row of a day read whole before it is summed up.
+struct DayRow {
+    std::int64_t id = 0;
+    std::string meter, time;
+    std::array<std::string, kEnergyTotals> totals;
+    std::array<std::string, kHourColumns> cells;
+};
+
+template <std::size_t N>
+std::array<std::string_view, N> viewsOf(const std::array<std::string, N>& texts) {
+    std::array<std::string_view, N> views;
+    std::copy(texts.begin(), texts.end(), views.begin());
+    return views;
+}
+
+// Sums up the day's rows per meter, and their hours, in written order; empties `rows`.
+void sumUpDay(const std::string& day, std::vector<DayRow>& rows,
+              std::map<DayMeter, DaySummarizer>& done, std::map<DayMeter, DayHours>& hours) {
+    std::sort(rows.begin(), rows.end(),
+              [](const DayRow& a, const DayRow& b) { return a.id < b.id; });
+    for (const DayRow& row : rows) {
+        const DayMeter key{day, row.meter};
+        done[key].add(row.id, row.time, viewsOf(row.totals));
+        addToHour(hours[key], row.id, row.time, viewsOf(row.cells));
+    }
+    rows.clear();
+}
+
 // One step of summing up the days from `through` on: true when it got to the end.
 bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& ok) {
-    Statement rows(db, std::string("SELECT substr(CreateTime, 1, 10), CAST(MeterID AS TEXT), "
+    // The days one after the other through the index; each day's rows are summed up in
+    // written order once the day is read whole.
+    Statement rows(db, std::string("SELECT substr(CreateTime, 1, 10), ID, CAST(MeterID AS TEXT), "
                                    "CreateTime, ") +
                            kTotalColumns + ", " + hourColumnsSql() +
                            " FROM Historydata WHERE CreateTime >= ?1 AND typeof(CreateTime) = "
-                           "'text' ORDER BY CreateTime, ID");
+                           "'text' ORDER BY CreateTime");
     rows.bind(1, through);
     std::map<DayMeter, DaySummarizer> done;
-    std::map<std::string, DaySummarizer> current;
     std::map<DayMeter, DayHours> hours;
+    std::vector<DayRow> current;
     std::string day;
     std::optional<std::string> next;
     int count = 0;
     while (rows.step()) {
         const std::string_view rowDay = rows.textView(0);
         if (rowDay != day) {
-            for (auto& [meter, summarizer] : current)
-                done.emplace(DayMeter{day, meter}, std::move(summarizer));
-            current.clear();
+            sumUpDay(day, current, done, hours);
             if (count >= rowsPerStep) {
                 next = std::string(rowDay);
                 break;
@@ -311,16 +340,21 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
             day = rowDay;
         }
         ++count;
-        if (!rows.isNull(1)) {
-            current[rows.text(1)].add(rows.textView(2), totalsAt(rows, 3));
-            addToHour(hours[DayMeter{day, rows.text(1)}], rows.textView(2), rows, 7);
-        }
+        if (rows.isNull(2))
+            continue;
+        DayRow& row = current.emplace_back();
+        row.id = rows.integer(1);
+        row.meter = rows.text(2);
+        row.time = rows.text(3);
+        for (int c = 0; c < kEnergyTotals; ++c)
+            row.totals[c] = rows.textView(4 + c);
+        for (int c = 0; c < kHourColumns; ++c)
+            row.cells[c] = rows.textView(4 + kEnergyTotals + c);
     }
     if (rows.failed())
         return ok = false;
     if (!next)
-        for (auto& [meter, summarizer] : current)
-            done.emplace(DayMeter{day, meter}, std::move(summarizer));
+        sumUpDay(day, current, done, hours);
     for (const char* table : {"Historyday", "HistorydayStale"}) {
         Statement clear(db, std::string("DELETE FROM ") + table + " WHERE Day >= ?1" +
                                 (next ? " AND Day < ?2" : ""));
@@ -427,6 +461,8 @@ std::optional<DaySummary> readDaySummary(const Statement& row, int c) {
     s.longestGapSeconds = row.integer(c + 5);
     s.stepBacks = row.integer(c + 6);
     s.totals = *totals;
+    s.firstId = row.integer(c + 8);
+    s.lastId = row.integer(c + 9);
     return s;
 }
 
@@ -437,6 +473,8 @@ std::optional<HourSummary> readHourSummary(const Statement& row, int c, std::uin
     h.lastWall = row.integer(c + 2);
     h.steps = row.integer(c + 3);
     h.longestStep = row.integer(c + 4);
+    h.firstId = row.integer(c + 6);
+    h.lastId = row.integer(c + 7);
     if (!readHourLines(row.textView(c + 5), h, columns))
         return std::nullopt;
     return h;
@@ -455,20 +493,20 @@ std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
                                            const std::string& meter, LocalSeconds* realTime,
                                            std::map<std::string, HourSummarizer>* hours) {
     const auto end = prefixEnd(day);
-    Statement rows(db, std::string("SELECT CreateTime, ") + kTotalColumns +
+    Statement rows(db, std::string("SELECT ID, CreateTime, ") + kTotalColumns +
                            (hours ? ", " + hourColumnsSql() : std::string()) +
                            " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2" +
                            (end ? " AND CreateTime < ?3" : "") +
-                           " AND substr(CreateTime, 1, 10) = ?2 ORDER BY CreateTime, ID");
+                           " AND substr(CreateTime, 1, 10) = ?2" + kWrittenOrder);
     rows.bind(1, meter);
     rows.bind(2, day);
     if (end)
         rows.bind(3, *end);
     DaySummarizer summarizer(realTime);
     while (rows.step()) {
-        summarizer.add(rows.textView(0), totalsAt(rows, 1));
+        summarizer.add(rows.integer(0), rows.textView(1), totalsAt(rows, 2));
         if (hours)
-            addToHour(*hours, rows.textView(0), rows, 5);
+            addToHour(*hours, rows.integer(0), rows.textView(1), hourCellsAt(rows, 6));
     }
     if (rows.failed())
         return std::nullopt;

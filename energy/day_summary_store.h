@@ -20,17 +20,18 @@ class Statement;
 
 // The columns a summary is read from, in order; readDaySummary() reads them from `first` on.
 inline constexpr const char* kDaySummaryColumns =
-    "Records, FirstTime, LastTime, FirstWall, LastWall, LongestGap, StepBacks, Totals";
+    "Records, FirstTime, LastTime, FirstWall, LastWall, LongestGap, StepBacks, Totals, FirstID, "
+    "LastID";
 std::optional<DaySummary> readDaySummary(const Statement& row, int first);
 
 // Beside each day's summary, one per hour of the day's records in Historyhour (kept, built,
 // marked stale and summed up again together with the day's).
 inline constexpr const char* kHourSummaryColumns =
-    "Records, FirstWall, LastWall, Steps, LongestStep, Lines";
+    "Records, FirstWall, LastWall, Steps, LongestStep, Lines, FirstID, LastID";
 std::optional<HourSummary> readHourSummary(const Statement& row, int first,
                                            std::uint32_t columns = ~0u);
 
-// Sums up one meter's records of one day from the rows, in CreateTime, ID order, and its
+// Sums up one meter's records of one day from the rows, in written order, and its
 // hours into `hours` when given; nothing when the rows could not be read. `realTime` as for
 // DaySummarizer.
 std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
@@ -41,8 +42,8 @@ std::optional<DaySummary> summarizeDayRows(Database& db, const std::string& day,
 // The text just past every text that starts with `prefix`; nothing when there is none.
 std::optional<std::string> prefixEnd(std::string prefix);
 
-// Folds the rows added since the summaries last saw them into their days; a day whose new
-// rows do not come after its last one is marked stale instead. Runs inside the caller's write
+// Folds the rows added since the summaries last saw them into their days, after the rows
+// there (they were written after them). Runs inside the caller's write
 // transaction; on a failure the summaries stay as they were (false), the rows are kept, and
 // the next call or a reader picks the rows up. Quietly does nothing on a database without
 // summaries.

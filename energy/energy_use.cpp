@@ -6,6 +6,7 @@
 #include "local_seconds.h"
 #include "meter_energy_tally.h"
 #include "range_pass.h"
+#include "written_order.h"
 
 #include <algorithm>
 #include <map>
@@ -30,6 +31,72 @@ namespace {
 using DayMeter = std::pair<std::string, std::string>;
 // Per meter, its pieces of the range by day.
 using DayPieces = std::map<std::string, std::map<std::string, DaySummary>, std::less<>>;
+
+// The rows a piece of a meter's chain of days stands for: CreateTime from `from` to `to`.
+struct Span {
+    std::string from, to;
+    bool toIncluded = false;
+};
+
+struct ChainPiece {
+    Span span;
+    DaySummary summary;
+};
+
+// The day's span within the selection: the first and the last day end at its bounds.
+std::optional<Span> spanOfDay(const HistorySelection& s, const std::string& day,
+                              const std::string& firstDay, const std::string& lastDay) {
+    if (day == lastDay)
+        return Span{day, *s.to, true};
+    auto end = prefixEnd(day);
+    if (!end)
+        return std::nullopt;
+    return Span{day == firstDay ? *s.from : day, std::move(*end), false};
+}
+
+// The meter's records of the span in written order, summed up in real time.
+std::optional<DaySummary> summarizeSpan(Database& conn, const std::string& meter, const Span& span,
+                                        LocalSeconds& clock) {
+    Statement rows(conn, std::string("SELECT ID, CreateTime, TXTleijire_z, TXTleijileng_z, Foward, "
+                                     "Reverse FROM Historydata WHERE MeterID = ?1 AND CreateTime "
+                                     ">= ?2 AND CreateTime ") +
+                             (span.toIncluded ? "<=" : "<") + " ?3" + kWrittenOrder);
+    rows.bind(1, meter);
+    rows.bind(2, span.from);
+    rows.bind(3, span.to);
+    DaySummarizer summarizer(&clock);
+    while (rows.step())
+        summarizer.add(rows.integer(0), rows.textView(1),
+                       {rows.textView(2), rows.textView(3), rows.textView(4), rows.textView(5)});
+    if (rows.failed())
+        return std::nullopt;
+    return summarizer.summary();
+}
+
+// Chains the meter's pieces in day order. Where a piece was written (in part) before the one
+// before it, or reads before its time, the two are read from their rows as one piece, so that
+// what is chained stays in written order; nothing when the rows could not be read.
+std::optional<MeterEnergy> chainDays(Database& conn, const std::string& meter,
+                                     std::vector<ChainPiece>& pieces, LocalSeconds& clock) {
+    for (;;) {
+        DayChain chain(meter);
+        std::size_t at = 0;
+        while (at < pieces.size() && chain.add(pieces[at].summary, clock))
+            ++at;
+        if (at == pieces.size())
+            return chain.result();
+        if (at == 0)
+            return std::nullopt;
+        ChainPiece& before = pieces[at - 1];
+        before.span.to = pieces[at].span.to;
+        before.span.toIncluded = pieces[at].span.toIncluded;
+        auto merged = summarizeSpan(conn, meter, before.span, clock);
+        if (!merged)
+            return std::nullopt;
+        before.summary = std::move(*merged);
+        pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+}
 
 // Whole days come from their summaries, the first and the last day of the range (which may be
 // partial) and days whose summary cannot be used from their rows. Nothing when the summaries
@@ -80,9 +147,9 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
         return std::nullopt;
     for (const bool first : {true, false}) {
         Statement rows(conn, "SELECT CreateTime, MeterID, TXTleijire_z, TXTleijileng_z, Foward, "
-                             "Reverse FROM Historydata WHERE CreateTime >= ?1 AND CreateTime " +
+                             "Reverse, ID FROM Historydata WHERE CreateTime >= ?1 AND CreateTime " +
                                  std::string(first ? "<" : "<=") + " ?2" + meterRule +
-                                 " ORDER BY CreateTime, ID");
+                                 kWrittenOrder);
         rows.bind(1, first ? *s.from : lastDay);
         rows.bind(2, first ? *firstDayEnd : *s.to);
         if (!s.allMeters)
@@ -95,8 +162,9 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
             auto day = days.find(meter);
             if (day == days.end())
                 day = days.emplace(std::string(meter), DaySummarizer(&clock)).first;
-            day->second.add(rows.textView(0), {rows.textView(2), rows.textView(3), rows.textView(4),
-                                               rows.textView(5)});
+            day->second.add(
+                rows.integer(6), rows.textView(0),
+                {rows.textView(2), rows.textView(3), rows.textView(4), rows.textView(5)});
         }
         if (rows.failed())
             return std::nullopt;
@@ -135,11 +203,20 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
     }
     EnergyUse use;
     for (const auto& [meter, days] : pieces) {
-        DayChain chain(meter);
-        for (const auto& [day, summary] : days)
-            chain.add(summary, clock);
-        if (chain.result().records > 0)
-            use.meters.push_back(chain.result());
+        std::vector<ChainPiece> chain;
+        for (const auto& [day, summary] : days) {
+            auto span = spanOfDay(s, day, firstDay, lastDay);
+            if (!span)
+                return std::nullopt;
+            chain.push_back({std::move(*span), summary});
+        }
+        if (cancel && cancel->load())
+            return EnergyUse{PassStatus::Cancelled, {}, {}};
+        auto energy = chainDays(conn, meter, chain, clock);
+        if (!energy)
+            return std::nullopt;
+        if (energy->records > 0)
+            use.meters.push_back(std::move(*energy));
     }
     return use;
 }
@@ -162,12 +239,11 @@ EnergyUse energyFromRows(Database& conn, const HistorySelection& selection,
             if (t >= tallies.size() || tallies[t].result().meterId != meter) {
                 const auto [found, added] = tallyOf.try_emplace(std::string(meter), tallies.size());
                 if (added)
-                    tallies.emplace_back(std::string(meter));
+                    tallies.emplace_back(std::string(meter), clock);
                 t = found->second;
             }
             next = t + 1 == tallies.size() ? 0 : t + 1;
-            const std::string_view time = row.textView(0);
-            tallies[t].add(time, clock.of(time),
+            tallies[t].add(row.textView(0),
                            {row.textView(2), row.textView(3), row.textView(4), row.textView(5)});
         });
     EnergyUse use{pass.status, pass.error, {}};

@@ -20,10 +20,10 @@ struct EnergyUse {
 enum class EnergySource { DaySummaries, Rows };
 
 // Energy use per meter over a selection: the query tab's meter rule and bounds (both included;
-// the step is not used), as one pass over the records ordered by CreateTime, ID would count
-// it. Whole days come from their daily summaries where they serve, the rest from the rows, on
-// its own connection in one read transaction. Setting `*cancel` stops the pass soon; the result
-// is then Cancelled with no meters.
+// the step is not used), as one pass over the records in written order would count it. Whole days
+// come from their daily summaries where they serve, the rest from the rows, on its own connection
+// in one read transaction. Setting `*cancel` stops the pass soon; the result is then Cancelled with
+// no meters.
 EnergyUse computeEnergyUse(const std::string& databasePath, const HistorySelection& selection,
                            const ProgressCallback& onProgress = {},
                            const std::atomic_bool* cancel = nullptr,

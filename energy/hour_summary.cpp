@@ -35,19 +35,24 @@ HourSummarizer::HourSummarizer(std::string_view hour, HourSummary from)
         hour_.orderly = false;
 }
 
-void HourSummarizer::add(std::string_view createTime,
+void HourSummarizer::add(std::int64_t id, std::string_view createTime,
                          const std::array<std::string_view, kHourColumns>& cells) {
     const auto wall = LocalSeconds::wallOf(createTime);
     if (!wall)
         return;
     const std::int64_t record = hour_.records++;
+    if (record == 0)
+        hour_.firstId = id;
+    hour_.lastId = id;
     if (!hour_.orderly)
         return;
     if (*wall < *start_ || *wall >= *start_ + 3600 || (record > 0 && *wall < hour_.lastWall)) {
-        const std::int64_t records = hour_.records;
-        hour_ = {};
-        hour_.records = records;
-        hour_.orderly = false;
+        HourSummary unordered;
+        unordered.records = hour_.records;
+        unordered.firstId = hour_.firstId;
+        unordered.lastId = hour_.lastId;
+        unordered.orderly = false;
+        hour_ = unordered;
         return;
     }
     if (record == 0) {

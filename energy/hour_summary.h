@@ -19,7 +19,7 @@ inline constexpr std::array<std::string_view, kHourColumns> kHourColumnNames = {
 int hourColumnIndex(std::string_view column);
 
 // What a trend needs of one meter's records of one hour (the first 13 characters of
-// CreateTime) to draw them as if it read them, taken in CreateTime, ID order. Records whose
+// CreateTime) to draw them as if it read them, taken in written order. Records whose
 // time does not read are left out, as the trend leaves them out.
 struct HourSummary {
     // One column: its first and last value, and the first of its lowest and of its highest
@@ -34,6 +34,7 @@ struct HourSummary {
     };
 
     std::int64_t records = 0;
+    std::int64_t firstId = 0, lastId = 0; // the row IDs of the first and the last record
     // Every time reads as a second of this hour and none goes back. Only then is the rest kept.
     bool orderly = true;
     std::int64_t firstWall = 0, lastWall = 0; // wall-clock seconds (the text read as UTC)
@@ -44,13 +45,13 @@ struct HourSummary {
     bool operator==(const HourSummary&) const = default;
 };
 
-// Counts an hour's records in CreateTime, ID order into an HourSummary; can go on from a
-// stored one.
+// Counts an hour's records in written order into an HourSummary; can go on from a stored one.
 class HourSummarizer {
   public:
     explicit HourSummarizer(std::string_view hour, HourSummary from = {});
 
-    void add(std::string_view createTime, const std::array<std::string_view, kHourColumns>& cells);
+    void add(std::int64_t id, std::string_view createTime,
+             const std::array<std::string_view, kHourColumns>& cells);
     const HourSummary& summary() const { return hour_; }
 
   private:

@@ -6,17 +6,14 @@
 
 namespace mirv {
 
-void MeterEnergyTally::add(std::string_view createTime, std::optional<std::int64_t> seconds,
+void MeterEnergyTally::add(std::string_view createTime,
                            const std::array<std::string_view, kEnergyTotals>& totals) {
     if (result_.records++ == 0)
         result_.firstTime = createTime;
     result_.lastTime = createTime;
-    if (seconds) {
-        if (lastSeconds_)
-            result_.longestGapSeconds =
-                std::max(result_.longestGapSeconds, *seconds - *lastSeconds_);
-        lastSeconds_ = seconds;
-    }
+    const auto before = clock_.last();
+    if (const auto seconds = clock_.next(createTime); seconds && before)
+        result_.longestGapSeconds = std::max(result_.longestGapSeconds, *seconds - *before);
     bool wentDown = false;
     for (int t = 0; t < kEnergyTotals; ++t) {
         const auto value = tenThousandthsOf(totals[t]);

@@ -6,6 +6,7 @@
 #include "range_pass.h"
 #include "trend_hours.h"
 #include "trend_reduction.h"
+#include "written_order.h"
 
 #include <limits>
 
@@ -34,9 +35,10 @@ TrendLoad loadTrend(const std::string& databasePath, const HistorySelection& sel
     TrendLoad load;
     TrendData& data = load.data;
     data.lines.resize(static_cast<std::size_t>(quantity.lineCount));
+    WrittenClock written(&clock);
     const PassOutcome pass =
         passOverRange(conn, oneMeter, columns, onProgress, cancel, [&](const Statement& row) {
-            const auto seconds = clock.of(row.textView(0));
+            const auto seconds = written.next(row.textView(0));
             if (!seconds)
                 return;
             data.timesMs.push_back(*seconds * 1000);

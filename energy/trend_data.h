@@ -33,11 +33,11 @@ struct TrendLoad {
 };
 
 // Reads the quantity's lines for the selection's one meter (allMeters is not looked at)
-// between its bounds, both included, in one pass ordered by CreateTime, ID. Records whose
-// CreateTime is no date are left out. When the range holds more hours than `pixels` (> 0),
-// whole hours come from their summaries where they can (see loadTrendFromHours()): drawn on
-// that many pixels or fewer, the reduction gives what it gives for every record under the
-// same snapped bucket edges.
+// between its bounds, both included, in one pass in written order, each at its time as a
+// WrittenClock reads it. Records whose CreateTime is no date are left out. When the range holds
+// more hours than `pixels` (> 0), whole hours come from their summaries where they can (see
+// loadTrendFromHours()): drawn on that many pixels or fewer, the reduction gives what it gives for
+// every record under the same snapped bucket edges.
 TrendLoad loadTrend(const std::string& databasePath, const HistorySelection& selection,
                     const TrendQuantity& quantity, const ProgressCallback& onProgress = {},
                     const std::atomic_bool* cancel = nullptr, int pixels = 0);

@@ -6,6 +6,7 @@
 #include "hour_summary.h"
 #include "local_seconds.h"
 #include "trend_reduction.h"
+#include "written_order.h"
 
 #include <algorithm>
 #include <limits>
@@ -25,18 +26,33 @@ struct Piece {
     std::int64_t offsetSeconds = 0; // the zone's offset through the hour
     std::vector<std::int64_t> timesMs;
     std::vector<std::vector<double>> lines;
+    std::int64_t firstId = 0, lastId = 0; // the row IDs of the first and last record drawn
+    // The CreateTime texts it stands for: from `from` up to `to`, itself included or not.
+    std::string from, to;
+    bool toIncluded = false;
+
+    // The true second of the piece's last record.
+    std::optional<std::int64_t> lastSeconds() const {
+        if (!hour.empty())
+            return summary.lastWall - offsetSeconds;
+        if (timesMs.empty())
+            return std::nullopt;
+        return timesMs.back() / 1000;
+    }
 };
 
 class HourLoader {
   public:
     HourLoader(Database& conn, const HistorySelection& s, const TrendQuantity& q)
         : conn_(conn), selection_(s), quantity_(q),
-          rows_(conn, "SELECT CreateTime, " + columns() +
+          rows_(conn, "SELECT ID, CreateTime, " + columns() +
                           " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2 AND "
-                          "CreateTime < ?3 ORDER BY CreateTime, ID"),
-          lastRows_(conn, "SELECT CreateTime, " + columns() +
+                          "CreateTime < ?3" +
+                          kWrittenOrder),
+          lastRows_(conn, "SELECT ID, CreateTime, " + columns() +
                               " FROM Historydata WHERE MeterID = ?1 AND CreateTime >= ?2 AND "
-                              "CreateTime <= ?3 ORDER BY CreateTime, ID") {}
+                              "CreateTime <= ?3" +
+                              kWrittenOrder) {}
 
     std::optional<TrendLoad> load(const std::atomic_bool* cancel);
 
@@ -50,7 +66,11 @@ class HourLoader {
     bool readSummaryState();
     bool usable(const std::string& hour, const HourSummary& h);
     bool somethingBetween(const std::string& from, const std::string& to) const;
-    bool readRows(Statement& q, const std::string& from, const std::string& to, Piece& piece);
+    bool readRows(Statement& q, const std::string& from, const std::string& to, const Piece* after,
+                  Piece& piece);
+    bool rereadRows(std::size_t at);
+    std::size_t outOfWrittenOrder() const;
+    bool keepWrittenOrder();
     std::int64_t gapMs() const;
     TrendData flatten() const;
 
@@ -127,24 +147,71 @@ bool HourLoader::somethingBetween(const std::string& from, const std::string& to
     return day != staleDays_.end() && *day < to;
 }
 
+// The rows between the two texts, read on from the piece `after` (nothing: the first).
 bool HourLoader::readRows(Statement& q, const std::string& from, const std::string& to,
-                          Piece& piece) {
+                          const Piece* after, Piece& piece) {
     q.reset();
     q.bind(1, selection_.meterText);
     q.bind(2, from);
     q.bind(3, to);
+    piece.from = from;
+    piece.to = to;
+    piece.toIncluded = &q == &lastRows_;
     piece.lines.resize(static_cast<std::size_t>(quantity_.lineCount));
+    WrittenClock written(&clock_);
+    if (after)
+        written.resumeAfter(after->lastSeconds());
     while (q.step()) {
-        const auto seconds = clock_.of(q.textView(0));
+        const auto seconds = written.next(q.textView(1));
         if (!seconds)
             continue;
+        if (piece.timesMs.empty())
+            piece.firstId = q.integer(0);
+        piece.lastId = q.integer(0);
         piece.timesMs.push_back(*seconds * 1000);
         for (int l = 0; l < quantity_.lineCount; ++l) {
-            const auto value = tenThousandthsOf(q.textView(l + 1));
+            const auto value = tenThousandthsOf(q.textView(l + 2));
             piece.lines[l].push_back(value ? static_cast<double>(*value) / 10000.0 : kUnknown);
         }
     }
     return !q.failed();
+}
+
+// The piece at `at` read again from its rows, on from the piece before.
+bool HourLoader::rereadRows(std::size_t at) {
+    const Piece& p = pieces_[at];
+    Piece rows;
+    if (!readRows(p.toIncluded ? lastRows_ : rows_, p.from, p.to,
+                  at > 0 ? &pieces_[at - 1] : nullptr, rows))
+        return false;
+    pieces_[at] = std::move(rows);
+    return true;
+}
+
+// The first piece holding a record written before one of the piece before; pieces_.size() when
+// the pieces, in the order of their hours, hold the records in written order too.
+std::size_t HourLoader::outOfWrittenOrder() const {
+    for (std::size_t p = 1; p < pieces_.size(); ++p)
+        if (pieces_[p].firstId <= pieces_[p - 1].lastId)
+            return p;
+    return pieces_.size();
+}
+
+// Reads two pieces whose records were written into each other's hours from their rows as one,
+// until every piece follows the one before in written order.
+bool HourLoader::keepWrittenOrder() {
+    for (std::size_t at; (at = outOfWrittenOrder()) < pieces_.size();) {
+        Piece& before = pieces_[at - 1];
+        before.to = pieces_[at].to;
+        before.toIncluded = pieces_[at].toIncluded;
+        pieces_.erase(pieces_.begin() + static_cast<std::ptrdiff_t>(at));
+        if (!rereadRows(at - 1))
+            return false;
+        // Rows read on from the piece before it read again after the new one.
+        if (at < pieces_.size() && pieces_[at].hour.empty() && !rereadRows(at))
+            return false;
+    }
+    return true;
 }
 
 std::int64_t HourLoader::gapMs() const {
@@ -235,7 +302,7 @@ std::optional<TrendLoad> HourLoader::load(const std::atomic_bool* cancel) {
         }
         if (skipped || somethingBetween(cursor, hour)) {
             Piece rows;
-            if (!readRows(rows_, cursor, hour, rows))
+            if (!readRows(rows_, cursor, hour, pieces_.empty() ? nullptr : &pieces_.back(), rows))
                 return std::nullopt;
             if (!rows.timesMs.empty())
                 pieces_.push_back(std::move(rows));
@@ -244,7 +311,11 @@ std::optional<TrendLoad> HourLoader::load(const std::atomic_bool* cancel) {
         any = true;
         cursor = *prefixEnd(hour);
         Piece piece;
+        piece.from = hour;
+        piece.to = cursor;
         piece.offsetSeconds = clock_.offsetAtWall(summary->firstWall);
+        piece.firstId = summary->firstId;
+        piece.lastId = summary->lastId;
         piece.summary = std::move(*summary);
         piece.hour = std::move(hour);
         pieces_.push_back(std::move(piece));
@@ -252,20 +323,19 @@ std::optional<TrendLoad> HourLoader::load(const std::atomic_bool* cancel) {
     if (hours.failed() || !any)
         return std::nullopt;
     Piece tail;
-    if (!readRows(lastRows_, cursor, *selection_.to, tail))
+    if (!readRows(lastRows_, cursor, *selection_.to, &pieces_.back(), tail))
         return std::nullopt;
     if (!tail.timesMs.empty())
         pieces_.push_back(std::move(tail));
 
+    if (!keepWrittenOrder())
+        return std::nullopt;
     // Hours with a gap inside are read from their rows, under the threshold of the whole.
     const std::int64_t gap = gapMs();
-    for (Piece& p : pieces_) {
-        if (p.hour.empty() || gap == 0 || p.summary.longestStep * 1000 <= gap)
-            continue;
-        Piece rows;
-        if (!readRows(rows_, p.hour, *prefixEnd(p.hour), rows))
+    for (std::size_t at = 0; at < pieces_.size(); ++at) {
+        const Piece& p = pieces_[at];
+        if (!p.hour.empty() && gap > 0 && p.summary.longestStep * 1000 > gap && !rereadRows(at))
             return std::nullopt;
-        p = std::move(rows);
     }
     TrendLoad load;
     load.data = flatten();

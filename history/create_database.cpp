@@ -24,6 +24,8 @@ CREATE TABLE IF NOT EXISTS Historyday (
     LongestGap INTEGER NOT NULL,
     StepBacks INTEGER NOT NULL,
     Totals TEXT NOT NULL,
+    FirstID INTEGER NOT NULL,
+    LastID INTEGER NOT NULL,
     PRIMARY KEY (Day, MeterID)
 ) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS Historyhour (
@@ -35,6 +37,8 @@ CREATE TABLE IF NOT EXISTS Historyhour (
     Steps INTEGER NOT NULL,
     LongestStep INTEGER NOT NULL,
     Lines TEXT NOT NULL,
+    FirstID INTEGER NOT NULL,
+    LastID INTEGER NOT NULL,
     PRIMARY KEY (MeterID, Hour)
 ) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS HistoryhourOpen (
@@ -86,6 +90,25 @@ bool addHourSummaries(Database& db) {
     if (hours || !days)
         return true; // hours there already, or no summaries at all: the schema adds both
     return db.exec("DROP TRIGGER IF EXISTS Historyday_updated") &&
+           db.exec("UPDATE HistorydayProgress SET Through = '' "
+                   "WHERE EXISTS (SELECT 1 FROM Historydata)");
+}
+
+// A file whose summaries were taken in the order of the time texts rather than the order the
+// rows were written, and know no row IDs: they are made anew and every day is summed up again
+// (the background build does it, readers use the rows meanwhile).
+bool sumUpInWrittenOrder(Database& db) {
+    {
+        Statement q(db, "SELECT EXISTS (SELECT 1 FROM sqlite_schema WHERE name = 'Historyday') "
+                        "AND NOT EXISTS (SELECT 1 FROM pragma_table_info('Historyday') "
+                        "WHERE name = 'FirstID')");
+        if (!q.step())
+            return false;
+        if (q.integer(0) == 0)
+            return true;
+    }
+    return db.exec("DROP TABLE Historyday; DROP TABLE IF EXISTS Historyhour;"
+                   "DELETE FROM HistorydayStale; DELETE FROM HistoryhourOpen;") &&
            db.exec("UPDATE HistorydayProgress SET Through = '' "
                    "WHERE EXISTS (SELECT 1 FROM Historydata)");
 }
@@ -161,7 +184,8 @@ std::optional<std::string> upgradeDatabase(const std::string& path, const std::a
     // In one transaction, so that the progress row and the triggers come together.
     if (!db.exec("BEGIN IMMEDIATE"))
         return db.error();
-    if (!addHourSummaries(db) || !db.exec(kDaySummaryTables) || !db.exec("COMMIT")) {
+    if (!addHourSummaries(db) || !db.exec(kDaySummaryTables) || !sumUpInWrittenOrder(db) ||
+        !db.exec(kDaySummaryTables) || !db.exec("COMMIT")) {
         const std::string why = db.error();
         db.exec("ROLLBACK");
         return why;

@@ -89,7 +89,31 @@ std::optional<std::int64_t> LocalSeconds::of(std::string_view text) {
     return realOfWall(*wall);
 }
 
-std::int64_t LocalSeconds::offsetAt(std::int64_t wallHour) {
+namespace {
+
+std::optional<std::int64_t> offsetOfReal(std::int64_t real) {
+    const auto t = static_cast<std::time_t>(real);
+    std::tm fields{};
+    if (!localtime_r(&t, &fields))
+        return std::nullopt;
+    return fields.tm_gmtoff;
+}
+
+} // namespace
+
+std::optional<std::int64_t> LocalSeconds::laterRealOfWall(std::int64_t wall) {
+    const std::int64_t hour = wall >= 0 ? wall / 3600 : (wall - 3599) / 3600;
+    const HourOffsets& offsets = offsetsAt(hour);
+    if (offsets.other >= offsets.reading)
+        return std::nullopt; // only a smaller offset later reads the same text again
+    const std::int64_t later = wall - offsets.other;
+    if (offsetOfReal(later) != offsets.other ||
+        offsetOfReal(wall - offsets.reading) != offsets.reading)
+        return std::nullopt;
+    return later;
+}
+
+const LocalSeconds::HourOffsets& LocalSeconds::offsetsAt(std::int64_t wallHour) {
     if (const auto found = offsetByHour_.find(wallHour); found != offsetByHour_.end())
         return found->second;
     // The offset in force a day before, where the hour reads back with it (also the first of
@@ -97,20 +121,14 @@ std::int64_t LocalSeconds::offsetAt(std::int64_t wallHour) {
     // pick either for such an hour depending on what it was asked before, so that two readers
     // could place the same text an hour apart. An hour the clocks skip reads as before the change.
     const std::int64_t wall = wallHour * 3600;
-    auto offsetOfReal = [](std::int64_t real) -> std::optional<std::int64_t> {
-        const auto t = static_cast<std::time_t>(real);
-        std::tm fields{};
-        if (!localtime_r(&t, &fields))
-            return std::nullopt;
-        return fields.tm_gmtoff;
-    };
     const auto before = offsetOfReal(wall - 86400), after = offsetOfReal(wall + 86400);
     std::int64_t offset = before.value_or(0);
     if (before && after && offsetOfReal(wall - *before) != before &&
         offsetOfReal(wall - *after) == after)
         offset = *after;
-    offsetByHour_.emplace(wallHour, offset);
-    return offset;
+    const std::int64_t other =
+        offset == before.value_or(0) ? after.value_or(offset) : before.value_or(offset);
+    return offsetByHour_.emplace(wallHour, HourOffsets{offset, other}).first->second;
 }
 
 } // namespace mirv

@@ -22,11 +22,19 @@ class LocalSeconds {
     std::int64_t realOfWall(std::int64_t wallSeconds);
     // The zone's offset (seconds east of UTC) at that wall-clock time.
     std::int64_t offsetAtWall(std::int64_t wallSeconds);
+    // The second reading of a wall-clock time the clocks went back over (realOfWall() gives
+    // the first); nothing when the time reads once.
+    std::optional<std::int64_t> laterRealOfWall(std::int64_t wallSeconds);
 
   private:
-    std::int64_t offsetAt(std::int64_t wallHour);
+    struct HourOffsets {
+        std::int64_t reading; // the offset it is read with
+        std::int64_t other;   // the offset in force a day later or earlier, when it differs
+    };
+    const HourOffsets& offsetsAt(std::int64_t wallHour);
+    std::int64_t offsetAt(std::int64_t wallHour) { return offsetsAt(wallHour).reading; }
 
-    std::unordered_map<std::int64_t, std::int64_t> offsetByHour_;
+    std::unordered_map<std::int64_t, HourOffsets> offsetByHour_;
     // Records come in time order, so most share the hour of the one before: its text
     // 'YYYY-MM-DD HH' and its start in seconds since the epoch.
     std::string lastHourText_;

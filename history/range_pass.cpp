@@ -3,7 +3,9 @@
 #include "database.h"
 #include "history_query.h"
 #include "local_seconds.h"
+#include "written_order.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace mirv {
@@ -36,8 +38,7 @@ PassOutcome readRange(Database& conn, const HistorySelection& s, std::string_vie
     LocalSeconds clock;
     const auto first = endOfRange(conn, s, clock, false);
     const auto last = endOfRange(conn, s, clock, true);
-    Statement q(conn,
-                "SELECT " + std::string(columns) + selectionRange(s) + " ORDER BY CreateTime, ID");
+    Statement q(conn, "SELECT " + std::string(columns) + selectionRange(s) + kWrittenOrder);
     bindSelectionRange(q, s);
     if (cancelled(cancel))
         return {PassStatus::Cancelled, {}};
@@ -49,8 +50,9 @@ PassOutcome readRange(Database& conn, const HistorySelection& s, std::string_vie
             return {PassStatus::Cancelled, {}};
         if (onProgress && first && last && *last > *first)
             if (const auto now = clock.of(q.textView(0)))
-                onProgress(static_cast<double>(*now - *first) /
-                           static_cast<double>(*last - *first));
+                onProgress(std::clamp(static_cast<double>(*now - *first) /
+                                          static_cast<double>(*last - *first),
+                                      0.0, 1.0));
     }
     if (q.failed())
         return failure(conn);

@@ -19,7 +19,7 @@ struct PassOutcome {
 };
 
 // Reads the Historydata rows of one meter or of all meters between the selection's bounds
-// (both included, the step not used) in one pass ordered by CreateTime, ID, inside one read
+// (both included, the step not used) in one pass in written order, inside one read
 // transaction so that rows logged meanwhile never show up half way. `columns` are the
 // selected columns, CreateTime first; `onRow` gets the statement at each row. Reports the
 // part of the time range passed now and then, and stops soon after `*cancel` is set.

@@ -339,6 +339,31 @@ TEST(UpgradeDatabase, GivesAnOlderDatabaseWhatTheSchemaGivesANewOne) {
     ASSERT_TRUE(through.step());
     EXPECT_EQ(through.text(0), "");
     EXPECT_FALSE(through.isNull(0));
+
+    // A file whose summaries know no row IDs (taken in time-text order): made anew and every
+    // day summed up again.
+    test::ProgramFolder textOrder;
+    textOrder.exec(R"(DROP TABLE Historyday; DROP TABLE Historyhour;
+        CREATE TABLE Historyday (Day TEXT NOT NULL, MeterID TEXT NOT NULL,
+            Records INTEGER NOT NULL, FirstTime TEXT NOT NULL, LastTime TEXT NOT NULL,
+            FirstWall INTEGER, LastWall INTEGER, LongestGap INTEGER NOT NULL,
+            StepBacks INTEGER NOT NULL, Totals TEXT NOT NULL, PRIMARY KEY (Day, MeterID))
+            WITHOUT ROWID;
+        CREATE TABLE Historyhour (MeterID TEXT NOT NULL, Hour TEXT NOT NULL,
+            Records INTEGER NOT NULL, FirstWall INTEGER NOT NULL, LastWall INTEGER NOT NULL,
+            Steps INTEGER NOT NULL, LongestStep INTEGER NOT NULL, Lines TEXT NOT NULL,
+            PRIMARY KEY (MeterID, Hour)) WITHOUT ROWID;
+        INSERT INTO Historydata (MeterID, CreateTime) VALUES ('1', '2025-03-01 08:00:00');
+        INSERT INTO Historyday VALUES ('2025-03-01', '1', 1, '', '', NULL, NULL, 0, 0, ';;;');
+        INSERT INTO HistoryhourOpen VALUES ('1', '2025-03-01 08');)");
+    ASSERT_EQ(upgradeDatabase(textOrder.databasePath()), std::nullopt);
+    EXPECT_EQ(schemaObjects(textOrder.databasePath()), expected);
+    Database upgraded(textOrder.databasePath());
+    Statement left(upgraded, "SELECT (SELECT count(*) FROM Historyday) + (SELECT count(*) FROM "
+                             "HistoryhourOpen), (SELECT Through FROM HistorydayProgress)");
+    ASSERT_TRUE(left.step());
+    EXPECT_EQ(left.integer(0), 0);
+    EXPECT_EQ(left.text(1), "");
 }
 
 } // namespace

@@ -22,7 +22,7 @@ TEST(Purge, TakesTheSummariesAlongAndKeepsMarkingDeletes) {
     folder.exec("INSERT INTO Historydata (MeterID, CreateTime) VALUES "
                 "('1', '2025-03-01 10:00:00'), ('2', '2025-03-02 10:00:00');"
                 "INSERT INTO Historyday VALUES ('2025-03-01', '1', 1, '', '', NULL, NULL, 0, 0, "
-                "';;;');"
+                "';;;', 1, 1);"
                 "DELETE FROM Historydata WHERE MeterID = '2'");
     ASSERT_EQ(counts(folder), "1 1 1");
     const PurgeResult purged = purgeHistory(folder.databasePath());
