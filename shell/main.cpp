@@ -4,9 +4,11 @@
 #include "main_window.h"
 #include "quit_on_signal.h"
 #include "single_instance.h"
+#include "station_folder.h"
 #include "translations.h"
 
 #include <QApplication>
+#include <QFile>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirv-station"));
-    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString programDir = QFile::decodeName(mirv::stationFolder().c_str());
     mirv::installChineseStandardButtons(app);
     mirv::quitOnTerminationSignals();
     mirv::QtDialogs dialogs;

@@ -3,6 +3,7 @@
 #include "command.h"
 #include "date_time_text.h"
 #include "protected_files.h"
+#include "station_folder.h"
 
 #include <atomic>
 #include <csignal>
@@ -26,12 +27,6 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::vector<std::pair<const CLI::App*, const std::string*>> outputs;
 
-std::filesystem::path programFolder() {
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : self.parent_path();
-}
-
 std::string trimmed(const std::string& s) {
     const auto first = s.find_first_not_of(' ');
     return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(' ') - first + 1);
@@ -42,7 +37,7 @@ std::string trimmed(const std::string& s) {
 std::string ToolSettings::database() const {
     if (!databasePath.empty())
         return databasePath;
-    return (programFolder() / "mirv.mdb").string();
+    return (stationFolder() / "mirv.mdb").string();
 }
 
 void addOutputPath(const CLI::App& command, const std::string& path) {
@@ -50,7 +45,7 @@ void addOutputPath(const CLI::App& command, const std::string& path) {
 }
 
 int checkOutputs(const CLI::App& command, const ToolSettings& settings) {
-    const std::string folder = programFolder().string();
+    const std::string folder = stationFolder().string();
     ProtectedFiles files{{settings.database()}, folder};
     if (!folder.empty())
         files.databases.push_back(folder + "/mirv.mdb");
