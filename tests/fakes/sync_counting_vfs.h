@@ -1,10 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <sqlite3.h>
 #include <utility>
-#include <vector>
 
 namespace mirv::test {
 
@@ -40,8 +40,9 @@ class SyncCountingVfs {
         return c;
     }
     // Each kind of file's methods, and the same with xSync counted.
-    static std::vector<std::pair<const sqlite3_io_methods*, sqlite3_io_methods*>>& kinds() {
-        static std::vector<std::pair<const sqlite3_io_methods*, sqlite3_io_methods*>> k;
+    // (a deque: the copies stay where they are as more come)
+    static std::deque<std::pair<const sqlite3_io_methods*, sqlite3_io_methods>>& kinds() {
+        static std::deque<std::pair<const sqlite3_io_methods*, sqlite3_io_methods>> k;
         return k;
     }
     static std::mutex& kindsMutex() {
@@ -52,7 +53,7 @@ class SyncCountingVfs {
         ++count();
         std::lock_guard lock(kindsMutex());
         for (const auto& [original, counted] : kinds())
-            if (counted == f->pMethods)
+            if (&counted == f->pMethods)
                 return original->xSync(f, flags);
         return SQLITE_IOERR_FSYNC;
     }
@@ -64,13 +65,12 @@ class SyncCountingVfs {
         std::lock_guard lock(kindsMutex());
         for (const auto& [original, counted] : kinds())
             if (original == f->pMethods) {
-                f->pMethods = counted;
+                f->pMethods = &counted;
                 return rc;
             }
-        auto* counted = new sqlite3_io_methods(*f->pMethods); // kept for the program's life
-        counted->xSync = &sync;
-        kinds().emplace_back(f->pMethods, counted);
-        f->pMethods = counted;
+        auto& [original, counted] = kinds().emplace_back(f->pMethods, *f->pMethods);
+        counted.xSync = &sync;
+        f->pMethods = &counted;
         return rc;
     }
 
