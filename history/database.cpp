@@ -2,10 +2,35 @@
 
 #include <cmath>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mirv {
 
+namespace {
+
+// A connection made while the database was read-only leaves its -wal and -shm read-only
+// too, and SQLite then opens every later connection read-only, also once the database is
+// writable again. Those of ours get the database's mode back.
+void restoreCompanionModes(const std::string& path) {
+    struct stat database {};
+    if (::access(path.c_str(), W_OK) != 0 || ::stat(path.c_str(), &database) != 0)
+        return;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string companion = path + suffix;
+        struct stat st {};
+        if (::lstat(companion.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid() && (st.st_mode & 0777) != (database.st_mode & 0777) &&
+            ::access(companion.c_str(), W_OK) != 0)
+            ::chmod(companion.c_str(), database.st_mode & 0777);
+    }
+}
+
+} // namespace
+
 Database::Database(const std::string& path, int busyTimeoutMs, Locking locking, Access access) {
+    if (access == Access::ReadWrite)
+        restoreCompanionModes(path);
     sqlite3* db = nullptr;
     const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                       (locking == Locking::OneThread ? SQLITE_OPEN_NOMUTEX : 0);

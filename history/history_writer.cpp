@@ -164,8 +164,10 @@ void HistoryWriter::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return due_ || stopping_; });
-        if (stopping_)
+        if (stopping_) {
+            db_.reset();
             return;
+        }
         due_ = false;
         if (queue_.empty() && linkQueue_.empty() && !fileDue_) {
             idle_.notify_all();
@@ -176,8 +178,10 @@ void HistoryWriter::run() {
         const std::vector<LinkEntry> linkBatch(linkQueue_.begin(), linkQueue_.end());
         const bool withFile = fileDue_;
         lock.unlock();
-        std::size_t fileRows = 0;
-        const bool written = writeBatch(batch, linkBatch, withFile, fileRows);
+        std::size_t fileRows = 0, cutLines = 0;
+        const bool written = writeBatch(batch, linkBatch, withFile, fileRows, cutLines);
+        if (!written)
+            db_.reset(); // the next write starts afresh, e.g. once the file is writable again
         bool removed = true;
         if (written && withFile) {
             if (reached)
@@ -199,6 +203,11 @@ void HistoryWriter::run() {
             }
             busy_ = false;
             setState(State::Written, lock);
+            if (withFile && removed && cutLines > 0 && cutLinesDropped) {
+                lock.unlock();
+                cutLinesDropped(cutLines);
+                lock.lock();
+            }
         } else {
             if (withFile)
                 inFile_ = fileRows > inFile_ ? fileRows : inFile_;
@@ -214,14 +223,32 @@ void HistoryWriter::run() {
     }
 }
 
+Database* HistoryWriter::connection() {
+    struct stat st {};
+    const bool there = ::stat(databasePath_.c_str(), &st) == 0;
+    // A file removed or replaced under the connection would take the rows with it.
+    if (db_ && (!there || st.st_dev != dbDevice_ || st.st_ino != dbInode_))
+        db_.reset();
+    if (db_ || !there)
+        return db_.get();
+    auto db = std::make_unique<Database>(databasePath_, busyTimeoutMs_);
+    if (!db->isOpen())
+        return nullptr;
+    db_ = std::move(db);
+    dbDevice_ = st.st_dev;
+    dbInode_ = st.st_ino;
+    if (connectionOpened)
+        connectionOpened(*db_);
+    return db_.get();
+}
+
 bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
                                const std::vector<LinkEntry>& linkBatch, bool withFile,
-                               std::size_t& fileRows) {
-    Database db(databasePath_, busyTimeoutMs_);
-    if (!db.isOpen())
+                               std::size_t& fileRows, std::size_t& cutLines) {
+    Database* const connected = connection();
+    if (!connected)
         return false;
-    if (connectionOpened)
-        connectionOpened(db);
+    Database& db = *connected;
     if (!db.exec("BEGIN IMMEDIATE"))
         return false;
     Statement insert(db, std::string("INSERT INTO Historydata (") + kColumns +
@@ -261,10 +288,12 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
         return ok = !insert.failed();
     };
     if (ok && withFile) {
-        if (pending_.read([&](const HistoryRecord& r) {
-                ++fileRows;
-                return put(r, before);
-            }))
+        const auto read = pending_.read([&](const HistoryRecord& r) {
+            ++fileRows;
+            return put(r, before);
+        });
+        cutLines = read.cutLines;
+        if (read.failure)
             ok = false;
     }
     for (const Entry& e : batch) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,7 +21,8 @@ class Database;
 
 // Writes history records into Historydata on a thread of its own, so that a database another
 // writer holds, a slow disk or a failing file never stalls the event thread. Each write puts
-// every waiting record into one transaction, oldest first.
+// every waiting record into one transaction, oldest first, on a connection it keeps open
+// as long as its writes succeed and the file at the path is the one it opened.
 //
 // Records that could not be written are appended to the pending rows file beside the database
 // (synced), so that they survive a restart and a power cut, and go in first with the next
@@ -77,6 +79,9 @@ class HistoryWriter {
     std::function<void(State)> stateChanged;
     // Called on the writer's thread with each connection it opens, before it writes.
     std::function<void(Database&)> connectionOpened;
+    // Called on the writer's thread with the number of lines of the pending file that held
+    // no complete row (a crash cut them short), once the file's rows are in and it is gone.
+    std::function<void(std::size_t)> cutLinesDropped;
     // Called on the writer's thread inside each write's transaction after its rows went in,
     // for what is kept beside them; what it does goes in with the rows.
     std::function<void(Database&)> beforeCommit;
@@ -98,8 +103,9 @@ class HistoryWriter {
     };
 
     void run();
+    Database* connection();
     bool writeBatch(const std::vector<Entry>& batch, const std::vector<LinkEntry>& linkBatch,
-                    bool withFile, std::size_t& fileRows);
+                    bool withFile, std::size_t& fileRows, std::size_t& cutLines);
     void saveToFile(std::unique_lock<std::mutex>& lock);
     void setState(State state, std::unique_lock<std::mutex>& lock);
 
@@ -121,6 +127,10 @@ class HistoryWriter {
     bool finished_ = false;
     std::uint64_t lost_ = 0;
     State state_ = State::Written;
+    // The writer thread's connection, kept across writes: opening one anew for each write
+    // costs syncs of the WAL and the database. Let go after a write failed.
+    std::unique_ptr<Database> db_;
+    std::uint64_t dbDevice_ = 0, dbInode_ = 0; // the file db_ has open
     std::thread thread_;
 };
 

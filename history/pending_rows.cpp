@@ -1,34 +1,40 @@
 #include "pending_rows.h"
 
+#include "shared_file.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace mirv {
 
 namespace {
 
-constexpr int kFields = 13;
-constexpr const char* kHeader = "MeterID,MinuteAverage,Foward,Reverse,TXTctemperature1,"
-                                "TXTctemperature2,TXTreliang,TXTlengliang,TXTleijire_z,"
-                                "TXTleijileng_z,Alarmstatus,CreateTime,Complete\n";
+constexpr std::size_t kFields = 13;
+constexpr std::string_view kHeader = "MeterID,MinuteAverage,Foward,Reverse,TXTctemperature1,"
+                                     "TXTctemperature2,TXTreliang,TXTlengliang,TXTleijire_z,"
+                                     "TXTleijileng_z,Alarmstatus,CreateTime,Complete";
 
 std::string systemError() {
     return std::strerror(errno ? errno : EIO);
 }
 
 // The row's fields in table order, as the file holds them.
-std::vector<const std::string*> fieldsOf(const HistoryRecord& r) {
+std::vector<std::string*> fieldsOf(HistoryRecord& r) {
     return {&r.meterId,   &r.flow,       &r.forwardTotal, &r.reverseTotal,
             &r.inletTemp, &r.outletTemp, &r.heatPower,    &r.coldPower,
             &r.heatTotal, &r.coldTotal,  &r.alarmStatus,  &r.createTime};
 }
 
-void appendField(std::string& line, const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+void appendField(std::string& line, std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    if (text.find_first_of(",\"") == std::string::npos) {
         line += text;
         return;
     }
@@ -39,6 +45,53 @@ void appendField(std::string& line, const std::string& text) {
         line += c;
     }
     line += '"';
+}
+
+// The fields of one line, or nothing when it does not keep to the grammar (a quote left
+// open by a cut, a quote inside an unquoted field, text after a closing quote).
+std::optional<std::vector<std::string>> fieldsOfLine(std::string_view line) {
+    std::vector<std::string> fields;
+    std::size_t i = 0;
+    for (;;) {
+        std::string field;
+        if (i < line.size() && line[i] == '"') {
+            for (++i;; ++i) {
+                if (i == line.size())
+                    return std::nullopt;
+                if (line[i] == '"') {
+                    if (i + 1 < line.size() && line[i + 1] == '"')
+                        ++i;
+                    else
+                        break;
+                }
+                field += line[i];
+            }
+            ++i; // past the closing quote
+        } else {
+            const std::size_t end = std::min(line.find(',', i), line.size());
+            field.assign(line.substr(i, end - i));
+            if (field.find('"') != std::string::npos)
+                return std::nullopt;
+            i = end;
+        }
+        fields.push_back(std::move(field));
+        if (i == line.size())
+            return fields;
+        if (line[i] != ',')
+            return std::nullopt;
+        ++i;
+    }
+}
+
+// A complete line of the file: its 13 fields with the closing "1".
+bool rowOfLine(std::string_view line, HistoryRecord& r) {
+    const auto fields = fieldsOfLine(line);
+    if (!fields || fields->size() != kFields || fields->back() != "1")
+        return false;
+    const auto targets = fieldsOf(r);
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        *targets[i] = (*fields)[i];
+    return true;
 }
 
 bool writeAll(int fd, const std::string& bytes) {
@@ -57,24 +110,16 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
-bool syncFolderOf(const std::string& path) {
+// Syncs the folder that holds `path`, so that the file's making or removal is on disk.
+bool syncFolderOf(const std::string& path, const std::function<bool(int)>& sync) {
     const std::string folder = std::filesystem::path(path).parent_path().string();
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool synced = ::fsync(fd) == 0;
+    const bool synced = sync(fd);
     ::close(fd);
     return synced;
-}
-
-// A complete line of the file: its 13 fields with the closing "1".
-bool rowOf(const std::vector<std::string>& fields, HistoryRecord& r) {
-    if (fields.size() != kFields || fields[kFields - 1] != "1")
-        return false;
-    const auto targets = fieldsOf(r);
-    for (std::size_t i = 0; i < targets.size(); ++i)
-        *const_cast<std::string*>(targets[i]) = fields[i];
-    return true;
 }
 
 } // namespace
@@ -92,7 +137,7 @@ std::optional<std::string> PendingRowsFile::append(const std::vector<HistoryReco
     if (rows.empty())
         return std::nullopt;
     const bool existed = exists();
-    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = openSharedFile(path_, O_RDWR | O_APPEND);
     if (fd < 0)
         return systemError();
     struct stat st {};
@@ -104,10 +149,10 @@ std::optional<std::string> PendingRowsFile::append(const std::vector<HistoryReco
     }
     char last = '\n';
     if (st.st_size == 0)
-        bytes = kHeader;
+        bytes.assign(kHeader).push_back('\n');
     else if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
         bytes = "\n"; // a line a crash cut short stays a line of its own
-    for (const HistoryRecord& r : rows) {
+    for (HistoryRecord r : rows) {
         for (const std::string* field : fieldsOf(r)) {
             appendField(bytes, *field);
             bytes += ',';
@@ -118,7 +163,7 @@ std::optional<std::string> PendingRowsFile::append(const std::vector<HistoryReco
     bool ok = writeAll(fd, bytes);
     if (ok && afterAppend)
         afterAppend();
-    ok = ok && ::fdatasync(fd) == 0 && (existed || syncFolderOf(path_));
+    ok = ok && sync(fd) && (existed || syncFolderOf(path_, sync));
     std::optional<std::string> failure;
     if (!ok) {
         failure = systemError();
@@ -131,66 +176,61 @@ std::optional<std::string> PendingRowsFile::append(const std::vector<HistoryReco
     return failure;
 }
 
-std::optional<std::string>
+PendingRowsFile::ReadResult
 PendingRowsFile::read(const std::function<bool(const HistoryRecord&)>& row) const {
+    ReadResult result;
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? std::nullopt : std::optional<std::string>(systemError());
-    std::vector<std::string> fields(1);
-    bool quoted = false, afterQuote = false, wanted = true;
+    if (fd < 0) {
+        if (errno != ENOENT)
+            result.failure = systemError();
+        return result;
+    }
+    bool first = true, wanted = true;
     HistoryRecord r;
-    auto endLine = [&] {
-        if (!fields.back().empty() && fields.back().back() == '\r')
-            fields.back().pop_back();
-        if (rowOf(fields, r))
+    // A line of the file without its line end; false to stop.
+    auto take = [&](std::string_view line) {
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        // The header, or what a cut left of it, holds no row.
+        const bool header = first && kHeader.substr(0, line.size()) == line;
+        first = false;
+        if (header || line.empty())
+            return;
+        if (rowOfLine(line, r))
             wanted = row(r);
-        fields.assign(1, std::string());
+        else
+            ++result.cutLines;
     };
+    std::string pending;
     char buffer[1 << 16];
-    ssize_t n = 0;
-    std::optional<std::string> failure;
-    while (wanted && (n = ::read(fd, buffer, sizeof buffer)) != 0) {
+    while (wanted) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            failure = systemError();
+            result.failure = systemError();
             break;
         }
-        for (ssize_t i = 0; i < n && wanted; ++i) {
-            const char c = buffer[i];
-            if (quoted) {
-                if (c == '"')
-                    quoted = false, afterQuote = true;
-                else
-                    fields.back() += c;
-            } else if (c == '"') {
-                if (afterQuote)
-                    fields.back() += '"';
-                quoted = true;
-                afterQuote = false;
-            } else if (c == ',') {
-                fields.emplace_back();
-                afterQuote = false;
-            } else if (c == '\n') {
-                endLine();
-                afterQuote = false;
-            } else {
-                fields.back() += c;
-                afterQuote = false;
-            }
-        }
+        pending.append(buffer, static_cast<std::size_t>(n));
+        std::size_t start = 0;
+        for (std::size_t end; wanted && (end = pending.find('\n', start)) != std::string::npos;
+             start = end + 1)
+            take(std::string_view(pending).substr(start, end - start));
+        pending.erase(0, start);
     }
     // A last line without its line end is whole when its closing field is there.
-    if (wanted && !failure && !quoted && (fields.size() > 1 || !fields[0].empty()))
-        endLine();
+    if (wanted && !result.failure && !pending.empty())
+        take(pending);
     ::close(fd);
-    return failure;
+    return result;
 }
 
 bool PendingRowsFile::remove() {
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT)
         return false;
-    syncFolderOf(path_);
+    syncFolderOf(path_, sync);
     return true;
 }
 

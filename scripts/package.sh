@@ -63,21 +63,25 @@ export SOURCE_DATE_EPOCH
 
 pkg=$root/packaging
 stage=$build/stage
+# The plant's files live in the group-writable program folder; the programs, root's alone,
+# apart from it, where no member of the group can put another program in their place.
 program=$stage/opt/mirv/station
+lib=$stage/usr/lib/mirv-station
 share=$stage/usr/share/mirv-station
 doc=$stage/usr/share/doc/mirv-station
 rm -rf "$stage"
-install -d "$program" "$share" "$doc/examples" "$stage/usr/bin" "$stage/usr/share/man/man1" \
+install -d "$program" "$lib" "$share" "$doc/examples" "$stage/usr/bin" "$stage/usr/share/man/man1" \
     "$stage/usr/share/applications" "$stage/lib/systemd/system" "$stage/usr/share/lintian/overrides"
 
 # The programs, stripped as Debian strips them.
 for program_file in mirv-station mirv-history mirv-uplink; do
-    install -m 0755 "$build/station/$program_file" "$program/"
-    strip --remove-section=.comment --remove-section=.note --strip-unneeded "$program/$program_file"
+    install -m 0755 "$build/station/$program_file" "$lib/"
+    strip --remove-section=.comment --remove-section=.note --strip-unneeded "$lib/$program_file"
+    ln -s "/usr/lib/mirv-station/$program_file" "$stage/usr/bin/$program_file"
 done
-ln -s /opt/mirv/station/mirv-station "$stage/usr/bin/mirv-station"
-ln -s /opt/mirv/station/mirv-history "$stage/usr/bin/mirv-history"
-ln -s /opt/mirv/station/mirv-uplink "$stage/usr/bin/mirv-uplink"
+# Where the programs find the plant's files.
+echo /opt/mirv/station > "$lib/station-folder"
+chmod 0644 "$lib/station-folder"
 
 # What the maintainer scripts copy into the program folder when it lacks them: an empty
 # database made from the schema and the report template as shipped.
@@ -103,14 +107,14 @@ done
     for command in export energy backup prune linkstats; do
         echo ".SS $command"
         echo ".nf"
-        "$program/mirv-history" "$command" --help | sed -e 's/\\/\\e/g' -e 's/^[.'"'"']/\\\&&/'
+        "$lib/mirv-history" "$command" --help | sed -e 's/\\/\\e/g' -e 's/^[.'"'"']/\\\&&/'
         echo ".fi"
     done
 } > "$build/mirv-history.h2m"
 help2man --no-info --section 1 --name "the station's history from the command line" \
-    --include "$build/mirv-history.h2m" "$program/mirv-history" > "$stage/usr/share/man/man1/mirv-history.1"
+    --include "$build/mirv-history.h2m" "$lib/mirv-history" > "$stage/usr/share/man/man1/mirv-history.1"
 help2man --no-info --section 1 --name "forward the station's history to a central PostgreSQL server" \
-    "$program/mirv-uplink" > "$stage/usr/share/man/man1/mirv-uplink.1"
+    "$lib/mirv-uplink" > "$stage/usr/share/man/man1/mirv-uplink.1"
 sed "s/@VERSION@/$version/g" "$pkg/mirv-station.1.in" > "$stage/usr/share/man/man1/mirv-station.1"
 gzip -9n "$stage"/usr/share/man/man1/*.1
 
@@ -132,8 +136,8 @@ install -m 0644 "$pkg/lintian-overrides" "$stage/usr/share/lintian/overrides/mir
 install -d "$stage/DEBIAN" "$build/shlibdeps/debian"
 printf 'Source: mirv-station\n\nPackage: mirv-station\nArchitecture: amd64\n' \
     > "$build/shlibdeps/debian/control"
-shlibs=$(cd "$build/shlibdeps" && dpkg-shlibdeps -O -e"$program/mirv-station" \
-    -e"$program/mirv-history" -e"$program/mirv-uplink" | sed -n 's/^shlibs:Depends=//p')
+shlibs=$(cd "$build/shlibdeps" && dpkg-shlibdeps -O -e"$lib/mirv-station" \
+    -e"$lib/mirv-history" -e"$lib/mirv-uplink" | sed -n 's/^shlibs:Depends=//p')
 size=$(du -sk --apparent-size --exclude=DEBIAN "$stage" | cut -f1)
 sed -e "s/@VERSION@/$version/" -e "s/@SHLIBS@/$shlibs/" -e "s/@SIZE@/$size/" \
     "$pkg/control.in" > "$stage/DEBIAN/control"

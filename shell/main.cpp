@@ -4,9 +4,11 @@
 #include "main_window.h"
 #include "quit_on_signal.h"
 #include "single_instance.h"
+#include "station_folder.h"
 #include "translations.h"
 
 #include <QApplication>
+#include <QFile>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,10 +21,11 @@ The flow and energy meter station: polls the meters on its serial line as a Modb
 shows their readings live, logs them into its database and lets the operator query, export and
 purge that history.
 
-Its program folder is the folder it runs from: the database mirv.mdb, the rows waiting for it
-(mirv.mdb-pending.csv), the report template MirvReport.xls, the lock file and the serial port
-links ports/comN are all there. Copy the
-folder to run another station; the settings are made on its 系统设置 tab.
+Its program folder is the folder it runs from, or the one named by the first line of the file
+station-folder beside it (as installed: /opt/mirv/station): the database mirv.mdb, the rows
+waiting for it (mirv.mdb-pending.csv), the report template MirvReport.xls, the lock file and the
+serial port links ports/comN are all there. Copy the folder to run another station; the
+settings are made on its 系统设置 tab.
 
 Environment:
   DISPLAY, WAYLAND_DISPLAY  the screen to open the window on (one is needed)
@@ -69,7 +72,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirv-station"));
-    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString programDir = QFile::decodeName(mirv::stationFolder().c_str());
     mirv::installChineseStandardButtons(app);
     mirv::quitOnTerminationSignals();
     mirv::QtDialogs dialogs;

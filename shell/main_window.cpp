@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <algorithm>
+#include <cstdio>
 
 namespace mirv {
 
@@ -38,6 +39,18 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     historyWriter->stateChanged = [this](HistoryWriter::State state) {
         QMetaObject::invokeMethod(
             this, [this, state] { showHistoryState(state); }, Qt::QueuedConnection);
+    };
+    historyWriter->cutLinesDropped = [this](std::size_t lines) {
+        std::fprintf(stderr,
+                     "mirv-station: %zu cut lines dropped from %s: a crash cut them short\n", lines,
+                     historyWriter->pendingPath().c_str());
+        QMetaObject::invokeMethod(
+            this,
+            [this, lines] {
+                messageLine->setText(
+                    QStringLiteral("历史暂存文件中%1行不完整(断电截断),已丢弃").arg(lines));
+            },
+            Qt::QueuedConnection);
     };
     historyWriter->beforeCommit = [](Database& db) { addNewRowsToDaySummaries(db); };
     logger = std::make_unique<RecordLogger>(board, *historyWriter);

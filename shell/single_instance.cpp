@@ -1,44 +1,43 @@
 #include "single_instance.h"
 
-#include <QCoreApplication>
+#include "shared_file.h"
+
 #include <QFile>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace mirv {
 
-namespace {
-
-// What the system says when a file is made in the folder (QLockFile keeps errno to itself).
-QString creationFailure(const QString& programDir) {
-    const QByteArray probe = QFile::encodeName(
-        programDir +
-        QStringLiteral("/.mirv-station-probe-%1").arg(QCoreApplication::applicationPid()));
-    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
-    ::unlink(probe.constData());
-    return QStringLiteral("The lock file mirv-station.lock cannot be made.");
+SingleInstance::SingleInstance(const QString& programDir) {
+    const std::string path =
+        QFile::encodeName(programDir + QStringLiteral("/mirv-station.lock")).toStdString();
+    fd_ = openSharedFile(path, O_RDWR);
+    // A lock file an older copy of another operator left only readable still takes the lock,
+    // in a folder that is ours to write.
+    if (fd_ < 0 && errno == EACCES && ::access(QFile::encodeName(programDir), W_OK) == 0)
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        outcome_ = FolderNotWritable;
+        failure_ = QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    int locked;
+    while ((locked = ::flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+        outcome_ = errno == EWOULDBLOCK ? OtherCopyRunning : FolderNotWritable;
+        failure_ = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd_);
+        fd_ = -1;
+    }
 }
 
-} // namespace
-
-SingleInstance::SingleInstance(const QString& programDir)
-    : lock_(programDir + QStringLiteral("/mirv-station.lock")) {
-    // Staleness by age would let a second copy in once the first has run for a while; only
-    // a lock whose process is gone is stale.
-    lock_.setStaleLockTime(0);
-    if (lock_.tryLock(0))
-        return;
-    if (lock_.error() == QLockFile::LockFailedError) {
-        outcome_ = OtherCopyRunning;
-    } else {
-        outcome_ = FolderNotWritable;
-        failure_ = creationFailure(programDir);
-    }
+SingleInstance::~SingleInstance() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 QString folderNotWritableMessage(const QString& programDir, const QString& failure) {

@@ -2,9 +2,11 @@
 // way into Historydata, and go in once each.
 #include "compose_row.h"
 #include "database.h"
+#include "forked_user.h"
 #include "history_writer.h"
 #include "program_folder.h"
 #include "record_logger.h"
+#include "sync_counting_vfs.h"
 
 #include <gtest/gtest.h>
 
@@ -137,6 +139,68 @@ TEST(PendingRows, ReadBackSkipsRowsAlreadyWrittenAndLinesCutShort) {
                                    "2 20.00 通讯正常,励磁报警 2026-03-04 05:02:00",
                                }));
     EXPECT_FALSE(fs::exists(pendingPath(folder)));
+}
+
+// A power cut left a line inside a quoted field and rows were appended after it: those rows
+// all go in, and the one cut line is counted as dropped.
+TEST(PendingRows, RowsAfterALineCutInAQuotedFieldGoIn) {
+    test::ProgramFolder folder;
+    {
+        std::ofstream out(pendingPath(folder));
+        out << kHeader << "2,0.0000,20.00,0.00,0.00,0.00,0.0000,0.0000,0.00,0.00,\"通讯正常,励磁\n";
+        for (int n = 1; n <= 10; ++n)
+            out << n << ",0.0000," << n << "0.00,0.00,0.00,0.00,0.0000,0.0000,0.00,0.00,通讯正常,"
+                << "2026-03-04 05:01:00,1\n";
+    }
+    Station s(folder);
+    std::vector<std::size_t> dropped;
+    s.writer.cutLinesDropped = [&](std::size_t n) { dropped.push_back(n); };
+    s.writer.writePending();
+    ASSERT_TRUE(s.writer.waitIdle(10s));
+    EXPECT_EQ(history(folder).size(), 10u);
+    EXPECT_EQ(dropped, std::vector<std::size_t>{1});
+    EXPECT_FALSE(fs::exists(pendingPath(folder)));
+}
+
+// The database read-only when the writer first opens it, writable again later: the rows that
+// waited go in with the next pass.
+TEST(PendingRows, GoInOnceTheDatabaseIsWritableAgain) {
+    test::ProgramFolder folder;
+    const std::string db = folder.databasePath();
+    if (test::runningAsRoot()) { // root writes read-only files: the passes run as a user
+        ASSERT_EQ(::chown(folder.path().c_str(), test::kFirstOperator, test::kFirstOperator), 0);
+        for (const auto& p : fs::recursive_directory_iterator(folder.path()))
+            ASSERT_EQ(::chown(p.path().c_str(), test::kFirstOperator, test::kFirstOperator), 0);
+    }
+    const int status = test::runInChild(
+        022, test::ForkedUser{test::kFirstOperator, test::kFirstOperator, {}}, [&] {
+            ::chmod(db.c_str(), 0444);
+            Station s(folder);
+            s.pass({1}, "2026-03-04 05:00:00");
+            if (s.writer.state() != HistoryWriter::State::Waiting)
+                return 2;
+            ::chmod(db.c_str(), 0644);
+            s.pass({2}, "2026-03-04 05:01:00");
+            return s.writer.state() == HistoryWriter::State::Written ? 0 : 3;
+        });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(history(folder).size(), 2u);
+}
+
+// A logging pass on the writer's connection syncs the WAL once (twice when it starts afresh).
+TEST(PendingRows, APassSyncsAtMostTwice) {
+    test::ProgramFolder folder;
+    test::SyncCountingVfs vfs;
+    {
+        Station s(folder);
+        s.pass({1, 2, 3}, "2026-03-04 05:00:00");
+        for (int minute = 1; minute <= 3; ++minute) {
+            test::SyncCountingVfs::reset();
+            s.pass({1, 2, 3}, "2026-03-04 05:0" + std::to_string(minute) + ":00");
+            EXPECT_LE(test::SyncCountingVfs::syncs(), 2) << "pass " << minute;
+        }
+    }
+    EXPECT_EQ(history(folder).size(), 12u);
 }
 
 // The program killed at each step on the rows' way: a restart loses none and doubles none.

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Debian package on this machine, as a plant PC gets it: builds it, checks it with lintian,
-# installs it, runs the installed station as an operator (a member of mirv and dialout) against
-# meter-sim for two record passes, upgrades to a higher version, checks that the history, the
-# settings, ports/, uplink.conf and a changed report template are kept and that polling
-# resumes, removes and purges it and checks that the database stays. Then it removes everything
+# installs the same programs as the previous package laid them out (inside the program folder),
+# runs the installed station as an operator (a member of mirv and dialout) against meter-sim
+# for two record passes, upgrades to the package, checks that the history, the settings, ports/,
+# uplink.conf and a changed report template are kept, that the programs moved out of the
+# group-writable folder and that polling resumes, removes and purges it and checks that the
+# database stays. Then it removes everything
 # it made, the kept database included.
 #
 # Needs root and dpkg; skipped with a line saying why otherwise, or with MIRV_PACKAGE_TEST=0.
@@ -94,6 +96,23 @@ start_station() {
     pids+=("$station")
 }
 mode_of() { stat -c '%U:%G %a' "$1"; }
+# DEB VERSION: the package's programs laid out as the previous package had them, in the
+# program folder with the /usr/bin links and the units pointing there.
+previous_layout() {
+    local dir=$work/previous
+    dpkg-deb --raw-extract "$1" "$dir"
+    mv "$dir"/usr/lib/mirv-station/mirv-* "$dir/opt/mirv/station/"
+    rm -r "$dir/usr/lib/mirv-station"
+    for p in mirv-station mirv-history mirv-uplink; do
+        ln -sfn "/opt/mirv/station/$p" "$dir/usr/bin/$p"
+    done
+    sed -i 's#/usr/lib/mirv-station/#/opt/mirv/station/#' "$dir"/lib/systemd/system/*.service
+    sed -i "s/^Version: .*/Version: $2/" "$dir/DEBIAN/control"
+    (cd "$dir" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | sort -z |
+        xargs -0 md5sum > DEBIAN/md5sums)
+    dpkg-deb --root-owner-group --build "$dir" "$work/previous.deb" > /dev/null
+    echo "$work/previous.deb"
+}
 
 if [ -n "${MIRV_PACKAGE_DEB:-}" ]; then
     deb=$(realpath "$MIRV_PACKAGE_DEB")
@@ -115,7 +134,8 @@ others=$(apt-get install -s --no-install-recommends "$deb" | sed -n 's/^Inst \([
     grep -vx mirv-station || true)
 [ -z "$others" ] || fail "installing would also install: $others (add them to scripts/install-deps.sh)"
 touched=1
-DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -q --no-install-recommends "$deb" > "$work/apt.log" 2>&1 ||
+previous=$(previous_layout "$deb" "$version~previous")
+DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -q --no-install-recommends "$previous" > "$work/apt.log" 2>&1 ||
     fail "installing failed: $(cat "$work/apt.log")"
 
 [ "$(mode_of "$program")" = "root:mirv 2775" ] || fail "program folder is $(mode_of "$program")"
@@ -175,11 +195,10 @@ as "$operator" sh -c "printf 'changed here' >> $program/MirvReport.xls"
 cp "$program/MirvReport.xls" "$work/template"
 cp "$program/uplink.conf" "$work/uplink.conf"
 
-echo "package test: upgrading to a higher version"
-newer=$("$root/scripts/package.sh" --repack "$deb" --version "$version+1" --output-dir "$work" | tail -n 1)
-DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -q --no-install-recommends "$newer" > "$work/apt.log" 2>&1 ||
+echo "package test: upgrading from the previous layout"
+DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -q --no-install-recommends "$deb" > "$work/apt.log" 2>&1 ||
     fail "upgrading failed: $(cat "$work/apt.log")"
-[ "$(dpkg-query -W -f='${Version}' mirv-station)" = "$version+1" ] || fail "not upgraded"
+[ "$(dpkg-query -W -f='${Version}' mirv-station)" = "$version" ] || fail "not upgraded"
 [ "$(sql "SELECT count(*) FROM Historydata")" = "$rows" ] || fail "the upgrade lost history rows"
 [ "$(sql "SELECT * FROM mirve")" = "$settings" ] || fail "the upgrade changed the settings row"
 cmp -s "$program/uplink.conf" "$work/uplink.conf" || fail "the upgrade changed uplink.conf"
@@ -189,6 +208,20 @@ cmp -s "$program/MirvReport.xls.dpkg-dist" /usr/share/mirv-station/MirvReport.xl
 [ "$(readlink "$program/ports/com9")" = /dev/null ] && [ -L "$program/ports/com1" ] ||
     fail "the upgrade lost ports/ links"
 [ "$(mode_of "$program")" = "root:mirv 2775" ] || fail "program folder is $(mode_of "$program") after the upgrade"
+# No member of mirv can change what another user runs: the programs are root's alone, outside
+# the group-writable folder, which holds nothing executable.
+[ "$(mode_of /usr/lib/mirv-station)" = "root:root 755" ] || fail "/usr/lib/mirv-station is $(mode_of /usr/lib/mirv-station)"
+[ "$(cat /usr/lib/mirv-station/station-folder)" = "$program" ] || fail "station-folder does not name $program"
+for p in mirv-station mirv-history mirv-uplink; do
+    [ "$(mode_of "/usr/lib/mirv-station/$p")" = "root:root 755" ] || fail "$p is $(mode_of "/usr/lib/mirv-station/$p")"
+    [ "$(readlink -f "/usr/bin/$p")" = "/usr/lib/mirv-station/$p" ] || fail "/usr/bin/$p leads to $(readlink -f "/usr/bin/$p")"
+done
+[ -z "$(find "$program" -type f -perm /111)" ] || fail "executables in $program: $(find "$program" -type f -perm /111)"
+grep -q '^ExecStart=/usr/lib/mirv-station/mirv-uplink$' /lib/systemd/system/mirv-uplink.service ||
+    fail "mirv-uplink.service does not run the installed program"
+as "$operator" mv /usr/lib/mirv-station/mirv-uplink "$program/moved" 2> /dev/null && fail "an operator moved mirv-uplink"
+csv_lines=$(as "$operator" mirv-history export --from 2000-01-01 --to 2100-01-01 --format csv --output - | wc -l)
+[ "$csv_lines" -eq $((rows + 1)) ] || fail "mirv-history exported $csv_lines lines for $rows rows after the upgrade"
 
 echo "package test: polling resumes after the upgrade"
 start_station
@@ -198,7 +231,7 @@ rows=$(sql "SELECT count(*) FROM Historydata")
 
 echo "package test: removing and purging"
 dpkg --remove mirv-station > "$work/dpkg.log" 2>&1 || fail "removing failed: $(cat "$work/dpkg.log")"
-[ ! -e "$program/mirv-station" ] && [ ! -e /usr/bin/mirv-history ] || fail "removing left the programs"
+[ ! -e /usr/lib/mirv-station/mirv-station ] && [ ! -e /usr/bin/mirv-history ] || fail "removing left the programs"
 apt-get -o DPkg::Lock::Timeout=300 purge -y -q mirv-station > "$work/dpkg.log" 2>&1 || fail "purging failed: $(cat "$work/dpkg.log")"
 dpkg-query -W mirv-station > /dev/null 2>&1 && fail "dpkg still knows mirv-station after the purge"
 [ "$(sqlite3 -readonly "$program/mirv.mdb" "SELECT count(*) FROM Historydata")" = "$rows" ] ||

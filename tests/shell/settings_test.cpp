@@ -1,5 +1,6 @@
 #include "board_cell.h"
 #include "database.h"
+#include "forked_user.h"
 #include "main_window.h"
 #include "single_instance.h"
 #include "station_window.h"
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -334,6 +336,36 @@ TEST(SingleCopy, SecondCopyInTheSameFolderIsRefusedAndAStaleLockIsNot) {
         << QSysInfo::machineHostName().toStdString() << "\n";
     SingleInstance afterCrash(folder);
     EXPECT_TRUE(afterCrash.acquired());
+}
+
+// Two operators share a group-writable folder with umask 022: the first one's copy was
+// killed; the second one's starts, and a third copy is refused while it runs.
+TEST(SingleCopy, LockOfAKilledCopyOfAnotherOperatorKeepsNoOneOut) {
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.str().c_str(), 02775), 0);
+    if (test::runningAsRoot()) {
+        ASSERT_EQ(::chown(dir.str().c_str(), 0, test::kOperatorsGroup), 0);
+    }
+    const QString folder = QString::fromStdString(dir.str());
+    const test::ForkedUser first{
+        test::kFirstOperator, test::kFirstOperator, {test::kOperatorsGroup}};
+    const test::ForkedUser second{
+        test::kSecondOperator, test::kSecondOperator, {test::kOperatorsGroup}};
+    EXPECT_EQ(test::runInChild(022, first,
+                               [&] {
+                                   SingleInstance instance(folder);
+                                   if (instance.acquired())
+                                       ::kill(::getpid(), SIGKILL);
+                                   return 1;
+                               }),
+              128 + SIGKILL);
+    const auto start = [&] {
+        return test::runInChild(022, second, [&] { return SingleInstance(folder).outcome() + 10; });
+    };
+    EXPECT_EQ(start(), 10 + SingleInstance::Acquired);
+    SingleInstance running(folder);
+    ASSERT_TRUE(running.acquired());
+    EXPECT_EQ(start(), 10 + SingleInstance::OtherCopyRunning);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "protected_files.h"
+#include "station_folder.h"
 
 #include <atomic>
 #include <csignal>
@@ -25,18 +26,12 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::vector<std::pair<const CLI::App*, const std::string*>> outputs;
 
-std::filesystem::path programFolder() {
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : self.parent_path();
-}
-
 } // namespace
 
 std::string ToolSettings::database() const {
     if (!databasePath.empty())
         return databasePath;
-    return (programFolder() / "mirv.mdb").string();
+    return (stationFolder() / "mirv.mdb").string();
 }
 
 void addOutputPath(const CLI::App& command, const std::string& path) {
@@ -44,7 +39,7 @@ void addOutputPath(const CLI::App& command, const std::string& path) {
 }
 
 ProtectedFiles ToolSettings::station() const {
-    const std::string folder = programFolder().string();
+    const std::string folder = stationFolder().string();
     ProtectedFiles files{{database()}, folder};
     if (!folder.empty())
         files.databases.push_back(folder + "/mirv.mdb");

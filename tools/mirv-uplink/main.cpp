@@ -3,6 +3,7 @@
 // uplink.conf.
 #include "central_schema.h"
 #include "central_store.h"
+#include "station_folder.h"
 #include "uplink.h"
 #include "uplink_config.h"
 
@@ -62,8 +63,7 @@ CLI::Validator readableFile() {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::error_code ec;
-    const auto programFolder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    const auto programFolder = mirv::stationFolder();
     std::string configPath = (programFolder / "uplink.conf").string();
     mirv::UplinkOptions options;
     double intervalSeconds = 2;
