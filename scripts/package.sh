@@ -46,6 +46,7 @@ done
 # A clean Release build with Debian's hardening flags.
 [ -z "$clean" ] || rm -rf "$build"
 cd "$root"
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} # another clone reuses what this one compiled
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 eval "$(dpkg-buildflags --export=sh)"
 export CXXFLAGS="$CPPFLAGS $CXXFLAGS"
