@@ -4,10 +4,12 @@
 #include "energy_use.h"
 #include "history_writer.h"
 #include "program_folder.h"
+#include "time_zone.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
-#include <gtest/gtest.h>
 #include <random>
 
 namespace mirv {
@@ -22,22 +24,8 @@ void PrintTo(const MeterEnergy& m, std::ostream* os) {
 namespace {
 
 // Runs the test in a zone that changes its offset within the history (on 2025-03-30).
-class BerlinTime {
-  public:
-    BerlinTime() : old_(std::getenv("TZ") ? std::getenv("TZ") : "") {
-        setenv("TZ", "Europe/Berlin", 1);
-        tzset();
-    }
-    ~BerlinTime() {
-        if (old_.empty())
-            unsetenv("TZ");
-        else
-            setenv("TZ", old_.c_str(), 1);
-        tzset();
-    }
-
-  private:
-    std::string old_;
+struct BerlinTime : test::TimeZone {
+    BerlinTime() : TimeZone("Europe/Berlin") {}
 };
 
 std::string twoDigits(int v) {

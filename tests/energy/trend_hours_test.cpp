@@ -3,6 +3,7 @@
 #include "history_writer.h"
 #include "local_seconds.h"
 #include "program_folder.h"
+#include "time_zone.h"
 #include "trend_data.h"
 #include "trend_hours.h"
 #include "trend_reduction.h"
@@ -15,24 +16,6 @@
 
 namespace mirv {
 namespace {
-
-class Zone {
-  public:
-    explicit Zone(const char* zone) : old_(std::getenv("TZ") ? std::getenv("TZ") : "") {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~Zone() {
-        if (old_.empty())
-            unsetenv("TZ");
-        else
-            setenv("TZ", old_.c_str(), 1);
-        tzset();
-    }
-
-  private:
-    std::string old_;
-};
 
 std::string stamp(std::int64_t wall) {
     const auto t = static_cast<std::time_t>(wall);
@@ -168,7 +151,7 @@ TEST(TrendHours, DrawTheSameAsEveryRecordUnderTheSameEdges) {
     int hoursUsed = 0;
     for (unsigned seed = 0; seed < std::size(histories); ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        Zone zone(histories[seed].zone);
+        test::TimeZone zone(histories[seed].zone);
         test::ProgramFolder folder;
         RandomHistory history(seed, histories[seed].startWall);
         writeHistory(folder, history, seed % 2 == 1);
@@ -222,7 +205,7 @@ TEST(TrendHours, DrawTheSameAsEveryRecordUnderTheSameEdges) {
 }
 
 TEST(TrendHours, GapThresholdOfRegularRecordsIsTheRowsOne) {
-    Zone zone("Asia/Shanghai");
+    test::TimeZone zone("Asia/Shanghai");
     test::ProgramFolder folder;
     {
         HistoryWriter writer(folder.databasePath());
