@@ -331,7 +331,11 @@ SELECT mirv_grant_rights();
 )sql";
 
 int appliedVersion(pg_conn* conn, std::string& error) {
-    PgResult exists(conn, "SELECT to_regclass('station_history_migrations') IS NOT NULL");
+    // Asked of the catalog, not by name: a name not found is remembered by the session until
+    // its next lock of a table, and another uplink may make the table meanwhile.
+    PgResult exists(conn, "SELECT EXISTS (SELECT FROM pg_class c JOIN pg_namespace n ON "
+                          "n.oid = c.relnamespace WHERE c.relname = 'station_history_migrations' "
+                          "AND n.nspname = ANY (current_schemas(false)))");
     if (!exists.ok()) {
         error = exists.error();
         return -1;
@@ -367,24 +371,19 @@ std::optional<std::string> newerFailure(int applied, int newest) {
            ", newer than this program knows (" + std::to_string(newest) + ")";
 }
 
-std::optional<std::string> applyPending(pg_conn* conn) {
-    // Every wait for a lock is bounded; a schema that is current needs none.
+std::optional<std::string> applyPending(pg_conn* conn, int applied) {
+    // Every wait for a lock is bounded.
     PgResult bounded(conn, "SET LOCAL lock_timeout = '30s'");
     if (!bounded.ok())
         return bounded.error();
-    std::string error;
-    int applied = appliedVersion(conn, error);
-    if (applied < 0)
-        return error;
-    const int newest = centralMigrations().back().version;
-    if (applied >= newest)
-        return newerFailure(applied, newest);
     // Another uplink may be upgrading the schema meanwhile. Station roles may not take the
-    // lock: they are told who may upgrade.
+    // lock: they are told who may upgrade. The version is read again under it.
+    const int newest = centralMigrations().back().version;
     PgResult lock(
         conn, "SELECT pg_advisory_xact_lock(hashtextextended('station_history migrations', 0))");
     if (!lock.ok())
         return stepFailure(lock, applied, newest);
+    std::string error;
     applied = appliedVersion(conn, error);
     if (applied < 0)
         return error;
@@ -439,10 +438,18 @@ const std::vector<CentralMigration>& centralMigrations() {
 }
 
 std::optional<std::string> migrateCentralSchema(pg_conn* conn) {
+    // A schema that is current needs no lock.
+    std::string why;
+    const int applied = appliedVersion(conn, why);
+    if (applied < 0)
+        return why;
+    const int newest = centralMigrations().back().version;
+    if (applied >= newest)
+        return newerFailure(applied, newest);
     PgResult begin(conn, "BEGIN");
     if (!begin.ok())
         return begin.error();
-    auto error = applyPending(conn);
+    auto error = applyPending(conn, applied);
     PgResult end(conn, error ? "ROLLBACK" : "COMMIT");
     if (!error && !end.ok())
         error = end.error();
