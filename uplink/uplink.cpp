@@ -116,6 +116,8 @@ int Uplink::run(const std::atomic<bool>& stop) {
                  std::to_string(linkstatsAdded_) + " new");
             return 0;
         case Step::Failed:
+            if (stop)
+                break; // a wait that the stop ended
             if (options_.once)
                 return 1;
             pause(retryDelay_.next(), stop);
