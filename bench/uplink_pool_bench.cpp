@@ -1,8 +1,10 @@
-// uplink_pool_bench [STATIONS]: STATIONS (default 200) stations, each with a day of history
-// (20 meters once a minute), forwarded at once by as many mirv-uplink --once, each under its
-// own station role, through one pgbouncer in transaction pooling (a pool per role, as
-// pgbouncer keeps them, of one server connection). Reports the uplinks that failed (goal:
-// none), the time until the last one ended, and the server's CPU time meanwhile.
+// uplink_pool_bench [STATIONS] [SERVER_CONNECTIONS] [BATCH_ROWS]: STATIONS (default 200)
+// stations, each with a day of history (20 meters once a minute), forwarded at once by as many
+// mirv-uplink --once --batch-rows BATCH_ROWS (default 20000), each under its own station role,
+// through one pgbouncer in transaction pooling that opens SERVER_CONNECTIONS (default 0: one
+// per station role) to the server in all: the transactions of the rest wait in the pooler. Reports
+// the uplinks that failed (goal: none), the time until the last one ended, and the server's CPU
+// time meanwhile.
 #include "bench_support.h"
 #include "child_process.h"
 #include "pgbouncer.h"
@@ -30,6 +32,8 @@ std::string name(int station) {
 
 int main(int argc, char** argv) {
     const int stations = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int serverConnections = argc > 2 ? std::atoi(argv[2]) : 0;
+    const std::string batchRows = argc > 3 ? argv[3] : "20000";
     mirv::test::TempDir dir;
     const std::string day = (dir.path() / "day.mdb").string();
     if (!mirv::bench::makeStationHistory(day, mirv::bench::readFile(MIRV_SCHEMA), 1440 * 20))
@@ -55,11 +59,12 @@ int main(int argc, char** argv) {
         users.push_back(name(s));
         folders.push_back(folder);
     }
-    mirv::test::Pgbouncer bouncer(pg.port(), "transaction", users, 1);
+    mirv::test::Pgbouncer bouncer(pg.port(), "transaction", users, 1, serverConnections);
     for (int s = 0; s < stations; ++s)
         std::ofstream(folders[s] / "uplink.conf")
-            << "station = " << name(s) << "\nzone = UTC\nconninfo = " << bouncer.conninfo(name(s))
-            << "\n";
+            << "station = " << name(s)
+            << "\nzone = UTC\nconninfo = host=127.0.0.1 port=" << bouncer.port()
+            << " user=" << name(s) << " dbname=postgres\n";
 
     admin.exec("CHECKPOINT");
     const double cpu = mirv::bench::serverCpuSeconds(admin);
@@ -67,25 +72,26 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<mirv::test::ChildProcess>> uplinks;
     for (const auto& folder : folders)
         uplinks.push_back(std::make_unique<mirv::test::ChildProcess>(mirv::test::withLog(
-            {(folder / "mirv-uplink").string(), "--once"}, (folder / "uplink.err").string())));
+            {(folder / "mirv-uplink").string(), "--once", "--batch-rows", batchRows},
+            (folder / "uplink.err").string())));
     int failed = 0;
-    for (auto& u : uplinks) {
-        const int status = u->waitForExit(60min);
-        failed += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string firstFailure;
+    for (std::size_t s = 0; s < uplinks.size(); ++s) {
+        const int status = uplinks[s]->waitForExit(60min);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            continue;
+        if (failed++ == 0)
+            firstFailure = mirv::bench::readFile((folders[s] / "uplink.err").string());
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double serverCpu = mirv::bench::serverCpuSeconds(admin) - cpu;
     const std::string stored = admin.value("SELECT count(*) FROM station_history");
-    std::printf("%d stations, a day each, through pgbouncer (transaction pooling, 1 server "
-                "connection per station role): %d failed (goal 0), %s rows in %.1f s "
-                "(%.0f rows/s), server CPU %.1f s\n",
-                stations, failed, stored.c_str(), seconds, std::stod(stored) / seconds, serverCpu);
+    std::printf("%d stations, a day each, batches of %s rows, through pgbouncer (transaction "
+                "pooling, %d server connections, 0: no limit): %d failed (goal 0), %s rows in "
+                "%.1f s (%.0f rows/s), server CPU %.1f s\n",
+                stations, batchRows.c_str(), serverConnections, failed, stored.c_str(), seconds,
+                std::stod(stored) / seconds, serverCpu);
     if (failed > 0)
-        for (const auto& folder : folders)
-            if (fs::file_size(folder / "uplink.err") > 0) {
-                std::printf("first failure, %s:\n%s", folder.c_str(),
-                            mirv::bench::readFile((folder / "uplink.err").string()).c_str());
-                break;
-            }
+        std::printf("the first that failed said:\n%s", firstFailure.c_str());
     return failed == 0 ? 0 : 1;
 }

@@ -170,16 +170,17 @@ long long rowRefused(const PgResult& r) {
     return row;
 }
 
-// How long a connection may take, as the conninfo says (connect_timeout), else 10 s.
+// How long a connection may take, as the conninfo says (connect_timeout), else as long as any
+// call: through a pooler, the login may wait for one of the server connections.
 std::chrono::seconds connectTimeout(const std::string& conninfo) {
-    long seconds = 10;
+    long seconds = kServerCallTimeout.count();
     if (PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), nullptr)) {
         for (PQconninfoOption* o = options; o->keyword; ++o)
             if (std::string_view(o->keyword) == "connect_timeout" && o->val && *o->val)
                 seconds = std::max(2L, std::atol(o->val));
         PQconninfoFree(options);
     }
-    return std::chrono::seconds(std::min(seconds, 30L));
+    return std::chrono::seconds(std::min<long>(seconds, kServerCallTimeout.count()));
 }
 
 } // namespace
@@ -197,19 +198,25 @@ void CentralStore::close() {
     conn_ = nullptr;
 }
 
-CentralFailure CentralStore::failureOf(std::string message) {
+bool CentralStore::abandon() {
     if (PQstatus(conn_) == CONNECTION_BAD) {
         close();
-        return {CentralFailure::Kind::Unreachable, std::move(message)};
+        return false;
     }
     const auto state = PQtransactionStatus(conn_);
     if (state == PQTRANS_INTRANS || state == PQTRANS_INERROR) {
         PgResult rollback(conn_, "ROLLBACK");
         if (PQstatus(conn_) == CONNECTION_BAD) {
             close();
-            return {CentralFailure::Kind::Unreachable, std::move(message)};
+            return false;
         }
     }
+    return true;
+}
+
+CentralFailure CentralStore::failureOf(std::string message) {
+    if (!abandon())
+        return {CentralFailure::Kind::Unreachable, std::move(message)};
     return {CentralFailure::Kind::Rejected, std::move(message)};
 }
 
@@ -229,7 +236,7 @@ std::optional<CentralFailure> CentralStore::connect() {
     const char* keys[] = {"connect_timeout",  "keepalives_idle",  "keepalives_interval",
                           "keepalives_count", "tcp_user_timeout", "fallback_application_name",
                           "dbname",           "client_encoding",  nullptr};
-    const char* values[] = {"10",   "10",   "5", "3", "30000", "mirv-uplink", conninfo_.c_str(),
+    const char* values[] = {"30",   "10",   "5", "3", "30000", "mirv-uplink", conninfo_.c_str(),
                             "UTF8", nullptr};
     std::string printed;
     const auto timeout = connectTimeout(conninfo_);
@@ -306,7 +313,7 @@ std::optional<CentralFailure> CentralStore::claimName() {
         if (r.sqlState() != "22023" || r.error().find("zone") == std::string::npos)
             return failureOf(r.error());
         const std::string why = r.error();
-        failureOf(why);
+        abandon();
         return CentralFailure{CentralFailure::Kind::Misconfigured,
                               "zone in uplink.conf (or the system's, '" + station_.zone +
                                   "'): " + why};
@@ -325,7 +332,7 @@ std::optional<CentralFailure> CentralStore::claimName() {
             return failureOf(commit.error());
         return std::nullopt;
     }
-    failureOf("taken");
+    abandon();
     PgResult holder(conn_, "SELECT identity FROM stations WHERE name = $1", {station_.name});
     const std::string other = holder.ok() && holder.rows() == 1 ? holder.value(0, 0) : "?";
     return CentralFailure{CentralFailure::Kind::OtherStation,
@@ -382,7 +389,14 @@ std::optional<CentralFailure> CentralStore::lockStation(bool& busy, bool checkMa
     }
     if (readings == mark_ && linkstats == linkstatsMark_)
         return std::nullopt;
-    failureOf("mark moved");
+    if (origin == station_.origin) {
+        // Moved by the DBA: read again from where it stands.
+        auto failure = failureOf("the station's mark on the server moved to ID " +
+                                 std::to_string(readings.localId) + "; reading again from there");
+        close();
+        return failure;
+    }
+    abandon();
     return CentralFailure{
         CentralFailure::Kind::OtherFolder,
         "station '" + station_.name + "' was forwarded meanwhile from " +

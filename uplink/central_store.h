@@ -112,6 +112,8 @@ class CentralStore {
     std::string withStation(const std::string& rows) const;
     // The rows with the instant as a timestamptz text instead of seconds, for COPY.
     static std::string withInstantText(const std::string& rows);
+    // Rolls back the transaction in hand; false when the connection broke (it is closed).
+    bool abandon();
     CentralFailure failureOf(std::string message);
     // Says `message` once, after `from`.
     void notice(const char* message, const char* from);

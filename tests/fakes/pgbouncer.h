@@ -17,12 +17,13 @@ namespace mirv::test {
 
 // A connection pooler of the test's own in front of a PostgreSQL server on 127.0.0.1:
 // `poolMode` "transaction" or "session", `poolSize` server connections per user, trusting the
-// `users` it is given. Run as the postgres user when the test runs as root (it refuses root).
+// `users` it is given, and with `maxDbConnections` (0: no limit) server connections in all,
+// shared by those pools. Run as the postgres user when the test runs as root (it refuses root).
 // Stopped by its PID when it goes.
 class Pgbouncer {
   public:
     Pgbouncer(int serverPort, const std::string& poolMode, const std::vector<std::string>& users,
-              int poolSize = 2) {
+              int poolSize = 2, int maxDbConnections = 0) {
         std::vector<std::string> asUser;
         if (::geteuid() == 0) {
             const passwd* pw = ::getpwnam("postgres");
@@ -46,6 +47,7 @@ class Pgbouncer {
             << " dbname=postgres\n[pgbouncer]\nlisten_addr = 127.0.0.1\nlisten_port = " << port_
             << "\nunix_socket_dir =\nauth_type = trust\nauth_file = " << users_file
             << "\npool_mode = " << poolMode << "\ndefault_pool_size = " << poolSize
+            << "\nmax_db_connections = " << maxDbConnections
             << "\nmax_client_conn = 2000\nlogfile = " << dir_.str()
             << "/pgbouncer.log\npidfile =\n";
         asUser.insert(asUser.end(), {"/usr/sbin/pgbouncer", dir_.str() + "/pgbouncer.ini"});
@@ -61,6 +63,7 @@ class Pgbouncer {
     Pgbouncer(const Pgbouncer&) = delete;
     Pgbouncer& operator=(const Pgbouncer&) = delete;
 
+    int port() const { return port_; }
     std::string conninfo(const std::string& user) const {
         return "host=127.0.0.1 port=" + std::to_string(port_) + " user=" + user +
                " dbname=postgres connect_timeout=5";
