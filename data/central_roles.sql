@@ -9,7 +9,8 @@
 --              confined by row-level security to the rows of its own station: it may add rows
 --              and move its own mark, never change or delete a row, read another station's or
 --              drop anything. Each has a connection limit (4 unless said otherwise), and none
---              may take advisory locks, so that no station can crowd out another or the server.
+--              may take advisory locks or make tables, not even temporary ones, so that no
+--              station can crowd out another or the server.
 -- mirv_reader  reads every station's rows, for billing and dashboards; grant it to a login.
 --
 -- Run it as a superuser: only a superuser may keep the advisory lock functions from the
@@ -28,9 +29,11 @@ BEGIN
         CREATE ROLE mirv_reader NOLOGIN;
     END IF;
     EXECUTE format('REVOKE ALL ON DATABASE %I FROM PUBLIC', current_database());
-    EXECUTE format('GRANT CONNECT, TEMPORARY ON DATABASE %I TO mirv_owner, mirv_station',
+    -- A station's batches go through tables the owner makes for it (mirv_batch_tables()).
+    EXECUTE format('GRANT CONNECT, TEMPORARY ON DATABASE %I TO mirv_owner', current_database());
+    EXECUTE format('REVOKE TEMPORARY ON DATABASE %I FROM mirv_station', current_database());
+    EXECUTE format('GRANT CONNECT ON DATABASE %I TO mirv_station, mirv_reader',
                    current_database());
-    EXECUTE format('GRANT CONNECT ON DATABASE %I TO mirv_reader', current_database());
 END
 $$;
 
@@ -64,6 +67,7 @@ BEGIN
             ALTER FUNCTION public.mirv_reads_all() OWNER TO mirv_owner;
             ALTER FUNCTION public.mirv_check_zone() OWNER TO mirv_owner;
             ALTER FUNCTION public.mirv_bound_conflict() OWNER TO mirv_owner;
+            ALTER FUNCTION public.mirv_batch_tables() OWNER TO mirv_owner;
         END IF;
         PERFORM public.mirv_grant_rights();
     END IF;

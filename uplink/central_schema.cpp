@@ -196,8 +196,8 @@ SELECT mirv_grant_rights();
 //   the owner may ask mirv_station_of() about another role; station_roles shows each role its
 //   own row only.
 // - stations: a station role writes an identity of 32 hex digits, never none; a zone must be
-//   a tz database name the server reads; counts are never negative; rows_set_aside counts the local rows the
-//   server could not take; conflicts_kept counts the station's rows in station_conflicts.
+//   a tz database name the server reads; counts are never negative; rows_set_aside counts the local
+//   rows the server could not take; conflicts_kept counts the station's rows in station_conflicts.
 // - station_conflicts keeps at most 10 offers per key and 10000 rows per station, each at
 //   most 4 kB; what is not kept is said as a warning.
 // - station_uplink_progress: mark_origin names the PC and file the mark was read from, so a
@@ -308,7 +308,36 @@ BEGIN
     RETURN NEW;
 END
 $$;
-REVOKE EXECUTE ON FUNCTION mirv_check_zone(), mirv_bound_conflict() FROM PUBLIC;
+-- The tables a batch goes through on its way in (row-level security leaves COPY out), one of
+-- each per transaction at most, made here for the caller: a station role may not make tables
+-- of its own, each of which would hold a lock until its transaction ends, enough of them
+-- filling the server's lock table.
+CREATE FUNCTION mirv_batch_tables() RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF to_regclass('pg_temp.uplink_batch') IS NULL THEN
+        CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer,
+            flow_rate numeric, forward_total numeric, reverse_total numeric,
+            inlet_temperature numeric, outlet_temperature numeric, heat_power numeric,
+            cold_power numeric, heat_total numeric, cold_total numeric, alarm_status text,
+            create_time timestamp, time_repeat smallint, create_epoch bigint, source_key text)
+            ON COMMIT DROP;
+        EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_batch TO %I', session_user);
+    END IF;
+    IF to_regclass('pg_temp.uplink_linkstats_batch') IS NULL THEN
+        CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer,
+            hour timestamp, requests bigint, answers bigint, misses bigint, crc_wrong bigint,
+            too_short bigint, too_long bigint, trailing_bytes bigint, wrong_function bigint,
+            wrong_address bigint, response_mean_us bigint, response_max_us bigint)
+            ON COMMIT DROP;
+        EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_linkstats_batch TO %I',
+                       session_user);
+    END IF;
+END
+$$;
+REVOKE EXECUTE ON FUNCTION mirv_check_zone(), mirv_bound_conflict(), mirv_batch_tables()
+    FROM PUBLIC;
 CREATE TRIGGER bounded BEFORE INSERT ON station_conflicts
     FOR EACH ROW EXECUTE FUNCTION mirv_bound_conflict();
 
@@ -318,7 +347,8 @@ AS $$
 BEGIN
     IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_station') THEN
         GRANT SELECT ON station_history_migrations, station_roles TO mirv_station;
-        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all() TO mirv_station;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all(), mirv_batch_tables()
+            TO mirv_station;
         GRANT SELECT, INSERT ON station_history, station_conflicts, station_linkstats
             TO mirv_station;
         GRANT SELECT, INSERT, UPDATE (last_local_id, last_row_hash, last_linkstats_id,

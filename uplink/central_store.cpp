@@ -44,13 +44,9 @@ constexpr const char* kEndHolder =
     "WHERE s.name = $1 AND l.pid <> pg_backend_pid() AND a.usename = current_user";
 
 // Where a batch goes first: row-level security leaves COPY out, so the rows are copied into
-// a table of the transaction's own and taken over from there in one statement.
-constexpr const char* kBatchTable =
-    "CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer, "
-    "flow_rate numeric, forward_total numeric, reverse_total numeric, inlet_temperature numeric, "
-    "outlet_temperature numeric, heat_power numeric, cold_power numeric, heat_total numeric, "
-    "cold_total numeric, alarm_status text, create_time timestamp, time_repeat smallint, "
-    "create_epoch bigint, source_key text) ON COMMIT DROP";
+// a table of the transaction's own (uplink_batch, or uplink_linkstats_batch for Linkstats),
+// which the server makes for it, and taken over from there in one statement.
+constexpr const char* kBatchTables = "SELECT mirv_batch_tables()";
 
 constexpr const char* kHistoryColumns =
     "station, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
@@ -95,12 +91,7 @@ constexpr const char* kMoveMark =
     "UPDATE stations SET last_seen = now(), rows_forwarded = rows_forwarded + $4, "
     "rows_set_aside = rows_set_aside + $5 WHERE name = $1";
 
-// Linkstats rows go through a table of the session's own too; they are few, so always.
-constexpr const char* kLinkstatsBatchTable =
-    "CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer, hour timestamp, "
-    "requests bigint, answers bigint, misses bigint, crc_wrong bigint, too_short bigint, "
-    "too_long bigint, trailing_bytes bigint, wrong_function bigint, wrong_address bigint, "
-    "response_mean_us bigint, response_max_us bigint) ON COMMIT DROP";
+// Linkstats rows go through uplink_linkstats_batch; they are few, so always.
 
 constexpr const char* kLinkstatsColumns =
     "station, meter_id, hour, requests, answers, misses, crc_wrong, too_short, too_long, "
@@ -474,7 +465,7 @@ std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std
 }
 
 std::optional<CentralFailure> CentralStore::storeRows(std::string rows, int count) {
-    PgResult table(conn_, kBatchTable);
+    PgResult table(conn_, kBatchTables);
     if (!table.ok())
         return failureOf(table.error());
     // A row the server cannot take (a value out of its range) is left out and the rest tried
@@ -604,7 +595,7 @@ std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& bat
     if (auto failure = beginBatch())
         return failure;
     if (!batch.copyRows.empty()) {
-        PgResult table(conn_, kLinkstatsBatchTable);
+        PgResult table(conn_, kBatchTables);
         if (!table.ok())
             return failureOf(table.error());
         std::string duplicate; // the transaction's table has no key

@@ -31,6 +31,8 @@ TEST(UplinkHostile, NoStationRoleCanStopAnotherOrTheServer) {
         "SELECT pg_try_advisory_lock(1)",
         "SELECT pg_advisory_xact_lock(hashtextextended('station_history migrations', 0))",
         "SELECT pg_try_advisory_xact_lock_shared(1, 2)",
+        // tables of its own, each holding a lock to the transaction's end
+        "CREATE TEMP TABLE t (i int)",
         // who forwards what
         "SELECT mirv_station_of('st_a')",
         "SELECT mirv_reads_all('st_a')",
