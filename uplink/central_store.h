@@ -62,6 +62,8 @@ class CentralStore {
     const ForwardMark& linkstatsMark() const { return linkstatsMark_; }
     // Where the mark was read from (StationIdentity::origin); empty when nobody said.
     const std::string& markOrigin() const { return markOrigin_; }
+    // Where this uplink reads (its StationIdentity::origin).
+    const std::string& origin() const { return station_.origin; }
     // "host:port/database" of the connection.
     const std::string& serverName() const { return serverName_; }
 

@@ -208,7 +208,7 @@ Uplink::Step Uplink::refuseOtherFiles() {
     // replaced; read elsewhere, another PC or folder forwards this station with this identity,
     // and forwarding this file too would mix the two.
     const std::string& origin = central_.markOrigin();
-    if (origin.empty() || origin == originOf(local_.databasePath()))
+    if (origin.empty() || origin == central_.origin())
         return Step::Continue;
     return failedCentrally(
         {CentralFailure::Kind::OtherFolder,
