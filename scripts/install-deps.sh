@@ -14,7 +14,7 @@ packages=(
     xvfb xauth imagemagick fonts-wqy-zenhei
     xdotool python3-pyatspi at-spi2-core dbus  # the tests on a real X screen and its AT-SPI bus
     libreoffice-calc libreoffice-dev
-    postgresql libpq-dev tzdata
+    postgresql libpq-dev tzdata pgbouncer
     # scripts/package.sh and its test; qt6-qpa-plugins is what the package needs at run time
     # beyond the libraries above
     dpkg-dev lintian help2man librsvg2-bin qt6-qpa-plugins

@@ -190,8 +190,191 @@ $$;
 SELECT mirv_grant_rights();
 )sql";
 
+// Version 4. What a station role may do is what forwarding its own rows needs, and nothing it
+// writes can grow without bound or stop another station:
+// - Policies ask mirv_own_station() and mirv_reads_all() about the role asking, and nobody but
+//   the owner may ask mirv_station_of() about another role; station_roles shows each role its
+//   own row only.
+// - stations: a station role writes an identity of 32 hex digits, never none; a zone must be
+//   a tz database name the server reads; counts are never negative; rows_set_aside counts the local
+//   rows the server could not take; conflicts_kept counts the station's rows in station_conflicts.
+// - station_conflicts keeps at most 10 offers per key and 10000 rows per station, each at
+//   most 4 kB; what is not kept is said as a warning.
+// - station_uplink_progress: mark_origin names the PC and file the mark was read from, so a
+//   second PC forwarding the same station from other files is told from a restored file.
+// Uplinks lock their own station's row in stations for each batch: a lock no other station
+// role can take, held by the transaction only.
+constexpr const char* kVersion4 = R"sql(
+REVOKE EXECUTE ON FUNCTION mirv_station_of(name), mirv_reads_all(name) FROM PUBLIC;
+ALTER TABLE station_roles ENABLE ROW LEVEL SECURITY;
+CREATE POLICY own ON station_roles FOR SELECT USING (role_name = current_user);
+CREATE FUNCTION mirv_own_station() RETURNS text
+    LANGUAGE sql STABLE SET search_path = public, pg_temp
+    AS $$ SELECT r.station FROM station_roles r WHERE r.role_name = current_user $$;
+CREATE FUNCTION mirv_reads_all() RETURNS boolean
+    LANGUAGE sql STABLE SET search_path = public, pg_temp
+    AS $$ SELECT EXISTS (SELECT FROM pg_roles g WHERE g.rolname = 'mirv_reader'
+                         AND pg_has_role(current_user, g.oid, 'USAGE')) $$;
+REVOKE EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all() FROM PUBLIC;
+
+ALTER POLICY reading ON station_history
+    USING (station = (SELECT mirv_own_station()) OR (SELECT mirv_reads_all()));
+ALTER POLICY adding ON station_history WITH CHECK (station = (SELECT mirv_own_station()));
+ALTER POLICY reading ON station_conflicts
+    USING (station = (SELECT mirv_own_station()) OR (SELECT mirv_reads_all()));
+ALTER POLICY adding ON station_conflicts WITH CHECK (station = (SELECT mirv_own_station()));
+ALTER POLICY reading ON station_linkstats
+    USING (station = (SELECT mirv_own_station()) OR (SELECT mirv_reads_all()));
+ALTER POLICY adding ON station_linkstats WITH CHECK (station = (SELECT mirv_own_station()));
+ALTER POLICY reading ON station_uplink_progress
+    USING (station = (SELECT mirv_own_station()) OR (SELECT mirv_reads_all()));
+ALTER POLICY adding ON station_uplink_progress WITH CHECK (station = (SELECT mirv_own_station()));
+ALTER POLICY moving ON station_uplink_progress USING (station = (SELECT mirv_own_station()))
+    WITH CHECK (station = (SELECT mirv_own_station()));
+ALTER POLICY reading ON stations
+    USING (name = (SELECT mirv_own_station()) OR (SELECT mirv_reads_all()));
+ALTER POLICY adding ON stations WITH CHECK (name = (SELECT mirv_own_station())
+    AND identity ~ '^[0-9A-Fa-f]{32}$');
+ALTER POLICY moving ON stations USING (name = (SELECT mirv_own_station()))
+    WITH CHECK (name = (SELECT mirv_own_station()) AND identity ~ '^[0-9A-Fa-f]{32}$');
+
+ALTER TABLE stations
+    ADD COLUMN rows_set_aside bigint NOT NULL DEFAULT 0,
+    ADD COLUMN conflicts_kept bigint NOT NULL DEFAULT 0,
+    ADD CONSTRAINT counts_not_negative
+        CHECK (rows_forwarded >= 0 AND rows_set_aside >= 0 AND conflicts_kept >= 0) NOT VALID;
+UPDATE stations s SET conflicts_kept = (SELECT count(*) FROM station_conflicts c
+                                        WHERE c.station = s.name);
+ALTER TABLE station_uplink_progress
+    ADD COLUMN mark_origin text CHECK (octet_length(mark_origin) <= 600),
+    ADD CONSTRAINT marks_not_negative
+        CHECK (last_local_id >= 0 AND last_linkstats_id >= 0) NOT VALID;
+
+CREATE FUNCTION mirv_check_zone() RETURNS trigger
+    LANGUAGE plpgsql SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF NEW.zone IS NULL OR (TG_OP = 'UPDATE' AND NEW.zone IS NOT DISTINCT FROM OLD.zone) THEN
+        RETURN NEW;
+    END IF;
+    -- A name of the tz database (no path of the server's files), which the server reads. Not
+    -- pg_timezone_names: it reads every zone, too slow for many stations connecting at once.
+    IF NEW.zone ~ '^[A-Za-z0-9_+-]{1,40}(/[A-Za-z0-9_+-]{1,40}){0,3}$' THEN
+        BEGIN
+            PERFORM now() AT TIME ZONE NEW.zone;
+            RETURN NEW;
+        EXCEPTION WHEN invalid_parameter_value THEN
+            NULL;
+        END;
+    END IF;
+    RAISE EXCEPTION 'zone % is no time zone this server knows', quote_literal(NEW.zone)
+        USING ERRCODE = '22023';
+END
+$$;
+CREATE TRIGGER zone_known BEFORE INSERT OR UPDATE OF zone ON stations
+    FOR EACH ROW EXECUTE FUNCTION mirv_check_zone();
+
+-- Runs as the owner so that it may count the station's rows and move conflicts_kept, which
+-- the station may not write itself.
+CREATE FUNCTION mirv_bound_conflict() RETURNS trigger
+    LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF EXISTS (SELECT FROM station_conflicts c WHERE c.station = NEW.station
+               AND c.meter_id = NEW.meter_id AND c.create_time = NEW.create_time
+               AND c.time_repeat = NEW.time_repeat
+               AND md5(c.offered::text) = md5(NEW.offered::text)) THEN
+        RETURN NULL; -- kept already
+    END IF;
+    IF octet_length(NEW.held::text) > 4096 OR octet_length(NEW.offered::text) > 4096 THEN
+        RAISE WARNING 'station_conflicts keeps no reading longer than 4096 bytes; '
+            'such readings of station % are not kept', quote_literal(NEW.station);
+        RETURN NULL;
+    END IF;
+    IF (SELECT count(*) FROM (SELECT FROM station_conflicts c WHERE c.station = NEW.station
+            AND c.meter_id = NEW.meter_id AND c.create_time = NEW.create_time
+            AND c.time_repeat = NEW.time_repeat LIMIT 10) k) >= 10 THEN
+        RAISE WARNING 'station_conflicts keeps 10 readings per meter and time; further ones '
+            'of station % are not kept', quote_literal(NEW.station);
+        RETURN NULL;
+    END IF;
+    UPDATE stations SET conflicts_kept = conflicts_kept + 1
+        WHERE name = NEW.station AND conflicts_kept < 10000;
+    IF NOT FOUND THEN
+        RAISE WARNING 'station_conflicts holds 10000 readings of station %, as many as it keeps '
+            'per station: further ones are not kept', quote_literal(NEW.station);
+        RETURN NULL;
+    END IF;
+    RETURN NEW;
+END
+$$;
+-- The tables a batch goes through on its way in (row-level security leaves COPY out), one of
+-- each per transaction at most, made here for the caller: a station role may not make tables
+-- of its own, each of which would hold a lock until its transaction ends, enough of them
+-- filling the server's lock table.
+CREATE FUNCTION mirv_batch_tables() RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF to_regclass('pg_temp.uplink_batch') IS NULL THEN
+        CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer,
+            flow_rate numeric, forward_total numeric, reverse_total numeric,
+            inlet_temperature numeric, outlet_temperature numeric, heat_power numeric,
+            cold_power numeric, heat_total numeric, cold_total numeric, alarm_status text,
+            create_time timestamp, time_repeat smallint, create_epoch bigint, source_key text)
+            ON COMMIT DROP;
+        EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_batch TO %I', session_user);
+    END IF;
+    IF to_regclass('pg_temp.uplink_linkstats_batch') IS NULL THEN
+        CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer,
+            hour timestamp, requests bigint, answers bigint, misses bigint, crc_wrong bigint,
+            too_short bigint, too_long bigint, trailing_bytes bigint, wrong_function bigint,
+            wrong_address bigint, response_mean_us bigint, response_max_us bigint)
+            ON COMMIT DROP;
+        EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_linkstats_batch TO %I',
+                       session_user);
+    END IF;
+END
+$$;
+REVOKE EXECUTE ON FUNCTION mirv_check_zone(), mirv_bound_conflict(), mirv_batch_tables()
+    FROM PUBLIC;
+CREATE TRIGGER bounded BEFORE INSERT ON station_conflicts
+    FOR EACH ROW EXECUTE FUNCTION mirv_bound_conflict();
+
+CREATE OR REPLACE FUNCTION mirv_grant_rights() RETURNS void LANGUAGE plpgsql
+    SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_station') THEN
+        GRANT SELECT ON station_history_migrations, station_roles TO mirv_station;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all(), mirv_batch_tables()
+            TO mirv_station;
+        GRANT SELECT, INSERT ON station_history, station_conflicts, station_linkstats
+            TO mirv_station;
+        GRANT SELECT, INSERT, UPDATE (last_local_id, last_row_hash, last_linkstats_id,
+                                      last_linkstats_hash, mark_origin, updated_at)
+            ON station_uplink_progress TO mirv_station;
+        REVOKE INSERT, UPDATE ON stations FROM mirv_station;
+        GRANT SELECT, INSERT (name, identity, zone),
+            UPDATE (identity, zone, last_seen, rows_forwarded, rows_set_aside)
+            ON stations TO mirv_station;
+    END IF;
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_reader') THEN
+        GRANT SELECT ON station_history, station_uplink_progress, stations, station_conflicts,
+            station_linkstats, station_history_migrations, station_roles TO mirv_reader;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all() TO mirv_reader;
+    END IF;
+END
+$$;
+SELECT mirv_grant_rights();
+)sql";
+
 int appliedVersion(pg_conn* conn, std::string& error) {
-    PgResult exists(conn, "SELECT to_regclass('station_history_migrations') IS NOT NULL");
+    // Asked of the catalog, not by name: a name not found is remembered by the session until
+    // its next lock of a table, and another uplink may make the table meanwhile.
+    PgResult exists(conn, "SELECT EXISTS (SELECT FROM pg_class c JOIN pg_namespace n ON "
+                          "n.oid = c.relnamespace WHERE c.relname = 'station_history_migrations' "
+                          "AND n.nspname = ANY (current_schemas(false)))");
     if (!exists.ok()) {
         error = exists.error();
         return -1;
@@ -218,23 +401,33 @@ std::string stepFailure(const PgResult& step, int applied, int newest) {
            "): run `mirv-uplink --migrate` as the schema's owner";
 }
 
-std::optional<std::string> applyPending(pg_conn* conn) {
-    // Another uplink may be upgrading the schema meanwhile.
-    PgResult lock(conn,
-                  "SELECT pg_advisory_xact_lock(hashtextextended('station_history migrations', 0))",
-                  {}, std::chrono::minutes(30));
-    if (!lock.ok())
-        return lock.error();
-    std::string error;
-    const int applied = appliedVersion(conn, error);
-    if (applied < 0)
-        return error;
-    const int newest = centralMigrations().back().version;
-    if (applied > newest)
-        return "the server's schema is version " + std::to_string(applied) +
-               ", newer than this program knows (" + std::to_string(newest) + ")";
+// Nothing to do when the server's schema is the newest this program knows; a schema newer
+// than that is a failure.
+std::optional<std::string> newerFailure(int applied, int newest) {
     if (applied == newest)
         return std::nullopt;
+    return "the server's schema is version " + std::to_string(applied) +
+           ", newer than this program knows (" + std::to_string(newest) + ")";
+}
+
+std::optional<std::string> applyPending(pg_conn* conn, int applied) {
+    // Every wait for a lock is bounded.
+    PgResult bounded(conn, "SET LOCAL lock_timeout = '30s'");
+    if (!bounded.ok())
+        return bounded.error();
+    // Another uplink may be upgrading the schema meanwhile. Station roles may not take the
+    // lock: they are told who may upgrade. The version is read again under it.
+    const int newest = centralMigrations().back().version;
+    PgResult lock(
+        conn, "SELECT pg_advisory_xact_lock(hashtextextended('station_history migrations', 0))");
+    if (!lock.ok())
+        return stepFailure(lock, applied, newest);
+    std::string error;
+    applied = appliedVersion(conn, error);
+    if (applied < 0)
+        return error;
+    if (applied >= newest)
+        return newerFailure(applied, newest);
     // Objects belong to the owner role of central_roles.sql where there is one and this login
     // may act as it; else to this login.
     PgResult owner(conn, "SELECT EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_owner' AND "
@@ -278,15 +471,24 @@ const std::vector<CentralMigration>& centralMigrations() {
         {1, "station_history and station_uplink_progress", kVersion1},
         {2, "stations, station_conflicts, UTC instants and a role per station", kVersion2},
         {3, "station_linkstats and its mark", kVersion3},
+        {4, "station roles bounded to their own station's bookkeeping", kVersion4},
     };
     return migrations;
 }
 
 std::optional<std::string> migrateCentralSchema(pg_conn* conn) {
+    // A schema that is current needs no lock.
+    std::string why;
+    const int applied = appliedVersion(conn, why);
+    if (applied < 0)
+        return why;
+    const int newest = centralMigrations().back().version;
+    if (applied >= newest)
+        return newerFailure(applied, newest);
     PgResult begin(conn, "BEGIN");
     if (!begin.ok())
         return begin.error();
-    auto error = applyPending(conn);
+    auto error = applyPending(conn, applied);
     PgResult end(conn, error ? "ROLLBACK" : "COMMIT");
     if (!error && !end.ok())
         error = end.error();

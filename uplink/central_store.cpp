@@ -15,24 +15,38 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The server gives up on a session whose PC went away (a power cut, a cable pulled) within
-// about half a minute: keepalives answered or not, data acknowledged or not, a transaction
-// left open.
-constexpr const char* kSessionLimits =
-    "SET tcp_keepalives_idle = 10; SET tcp_keepalives_interval = 5; "
-    "SET tcp_keepalives_count = 3; SET tcp_user_timeout = 30000; "
-    "SET idle_in_transaction_session_timeout = '20s'";
+// Each batch's transaction: no wait for a lock longer than the call limit, and the server
+// gives up on a transaction whose PC went away (a power cut, a cable pulled) within about half
+// a minute: keepalives answered or not, data acknowledged or not, the transaction left open.
+// All of it ends with the transaction.
+constexpr const char* kBeginBatch =
+    "BEGIN; SET LOCAL lock_timeout = '30s'; SET LOCAL idle_in_transaction_session_timeout = '20s'; "
+    "SET LOCAL tcp_keepalives_idle = 10; SET LOCAL tcp_keepalives_interval = 5; "
+    "SET LOCAL tcp_keepalives_count = 3; SET LOCAL tcp_user_timeout = 30000";
 
-constexpr const char* kLockKey = "hashtextextended('station_history uplink ' || $1, 0)";
+// The station's own row, locked for the batch (no other station's role can see it, let alone
+// lock it), and its marks as the batch begins.
+constexpr const char* kLockStation =
+    "SELECT p.last_local_id, p.last_row_hash, p.last_linkstats_id, p.last_linkstats_hash, "
+    "p.mark_origin FROM stations s LEFT JOIN station_uplink_progress p ON p.station = s.name "
+    "WHERE s.name = $1 FOR UPDATE OF s NOWAIT";
+
+constexpr const char* kReadMark =
+    "SELECT last_local_id, last_row_hash, last_linkstats_id, last_linkstats_hash, mark_origin "
+    "FROM station_uplink_progress WHERE station = $1";
+
+// The session that holds the station's row, when it is of this login: one an earlier uplink
+// of this folder left behind.
+constexpr const char* kEndHolder =
+    "SELECT l.pid, pg_terminate_backend(l.pid, 5000) FROM stations s JOIN pg_locks l "
+    "ON l.locktype = 'transactionid' AND l.transactionid = s.xmax AND l.granted "
+    "AND l.mode = 'ExclusiveLock' JOIN pg_stat_activity a ON a.pid = l.pid "
+    "WHERE s.name = $1 AND l.pid <> pg_backend_pid() AND a.usename = current_user";
 
 // Where a batch goes first: row-level security leaves COPY out, so the rows are copied into
-// a table of the session's own and taken over from there in one statement.
-constexpr const char* kBatchTable =
-    "CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer, "
-    "flow_rate numeric, forward_total numeric, reverse_total numeric, inlet_temperature numeric, "
-    "outlet_temperature numeric, heat_power numeric, cold_power numeric, heat_total numeric, "
-    "cold_total numeric, alarm_status text, create_time timestamp, time_repeat smallint, "
-    "create_epoch bigint, source_key text) ON COMMIT DELETE ROWS";
+// a table of the transaction's own (uplink_batch, or uplink_linkstats_batch for Linkstats),
+// which the server makes for it, and taken over from there in one statement.
+constexpr const char* kBatchTables = "SELECT mirv_batch_tables()";
 
 constexpr const char* kHistoryColumns =
     "station, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
@@ -68,21 +82,16 @@ constexpr const char* kKeepConflicts =
     "b.heat_total, b.cold_total, b.alarm_status, b.source_key) "
     "ON CONFLICT DO NOTHING";
 
-// The mark moves, and the station's row counts what came.
+// The mark moves, and the station's row counts what came and what was set aside.
 constexpr const char* kMoveMark =
-    "WITH mark AS (INSERT INTO station_uplink_progress (station, last_local_id, last_row_hash) "
-    "VALUES ($1, $2, $3) ON CONFLICT (station) DO UPDATE SET "
+    "WITH mark AS (INSERT INTO station_uplink_progress (station, last_local_id, last_row_hash, "
+    "mark_origin) VALUES ($1, $2, $3, $6) ON CONFLICT (station) DO UPDATE SET "
     "last_local_id = EXCLUDED.last_local_id, last_row_hash = EXCLUDED.last_row_hash, "
-    "updated_at = now()) "
-    "UPDATE stations SET last_seen = now(), rows_forwarded = rows_forwarded + $4 "
-    "WHERE name = $1";
+    "mark_origin = EXCLUDED.mark_origin, updated_at = now()) "
+    "UPDATE stations SET last_seen = now(), rows_forwarded = rows_forwarded + $4, "
+    "rows_set_aside = rows_set_aside + $5 WHERE name = $1";
 
-// Linkstats rows go through a table of the session's own too; they are few, so always.
-constexpr const char* kLinkstatsBatchTable =
-    "CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer, hour timestamp, "
-    "requests bigint, answers bigint, misses bigint, crc_wrong bigint, too_short bigint, "
-    "too_long bigint, trailing_bytes bigint, wrong_function bigint, wrong_address bigint, "
-    "response_mean_us bigint, response_max_us bigint) ON COMMIT DELETE ROWS";
+// Linkstats rows go through uplink_linkstats_batch; they are few, so always.
 
 constexpr const char* kLinkstatsColumns =
     "station, meter_id, hour, requests, answers, misses, crc_wrong, too_short, too_long, "
@@ -106,22 +115,63 @@ constexpr const char* kLinkstatsDiffering =
 // The Linkstats mark moves; the readings' mark of a station new to the server is the start.
 constexpr const char* kMoveLinkstatsMark =
     "WITH mark AS (INSERT INTO station_uplink_progress (station, last_local_id, last_row_hash, "
-    "last_linkstats_id, last_linkstats_hash) VALUES ($1, 0, 0, $2, $3) ON CONFLICT (station) "
-    "DO UPDATE SET last_linkstats_id = EXCLUDED.last_linkstats_id, "
-    "last_linkstats_hash = EXCLUDED.last_linkstats_hash, updated_at = now()) "
+    "last_linkstats_id, last_linkstats_hash, mark_origin) VALUES ($1, 0, 0, $2, $3, $4) "
+    "ON CONFLICT (station) DO UPDATE SET last_linkstats_id = EXCLUDED.last_linkstats_id, "
+    "last_linkstats_hash = EXCLUDED.last_linkstats_hash, mark_origin = EXCLUDED.mark_origin, "
+    "updated_at = now()) "
     "UPDATE stations SET last_seen = now() WHERE name = $1";
 
-// The station's name for this identity: taken when free or unclaimed, kept when ours.
+// The station's row, made when there is none; one there already is left as it is (and not
+// waited for when another transaction holds it).
+constexpr const char* kStationRow =
+    "INSERT INTO stations (name, identity, zone) VALUES ($1, $2, $3) ON CONFLICT DO NOTHING";
+// The station's name for this identity, under the row's lock: taken when unclaimed, kept when
+// ours.
 constexpr const char* kClaimName =
-    "INSERT INTO stations AS s (name, identity, zone) VALUES ($1, $2, $3) "
-    "ON CONFLICT (name) DO UPDATE SET identity = EXCLUDED.identity, zone = EXCLUDED.zone, "
-    "last_seen = now() WHERE s.identity IS NULL OR s.identity = EXCLUDED.identity "
-    "RETURNING identity";
+    "UPDATE stations SET identity = $2, zone = $3, last_seen = now() "
+    "WHERE name = $1 AND (identity IS NULL OR identity = $2) RETURNING identity";
 
 // The server said no, as opposed to not being there or going away while starting or stopping.
 bool refusedBy(const std::string& message) {
     return message.find("FATAL:") != std::string::npos &&
            message.find("the database system is") == std::string::npos;
+}
+
+ForwardMark markAt(const PgResult& r, int column) {
+    if (r.rows() != 1 || PQgetisnull(r.get(), 0, column))
+        return {};
+    return {std::stoll(r.value(0, column)),
+            static_cast<std::uint64_t>(std::stoll(r.value(0, column + 1)))};
+}
+
+// The row of the COPY stream the server could not take, from 1; 0 when the error is not
+// about a value of one row.
+long long rowRefused(const PgResult& r) {
+    const std::string state = r.sqlState();
+    if (state.rfind("22", 0) != 0 && state != "23502" && state != "23514")
+        return 0;
+    const char* context = PQresultErrorField(r.get(), PG_DIAG_CONTEXT);
+    const std::string_view text = context ? context : "";
+    const auto at = text.find(", line ");
+    if (text.rfind("COPY ", 0) != 0 || at == std::string_view::npos)
+        return 0;
+    long long row = 0;
+    const char* first = text.data() + at + 7;
+    std::from_chars(first, text.data() + text.size(), row);
+    return row;
+}
+
+// How long a connection may take, as the conninfo says (connect_timeout), else as long as any
+// call: through a pooler, the login may wait for one of the server connections.
+std::chrono::seconds connectTimeout(const std::string& conninfo) {
+    long seconds = kServerCallTimeout.count();
+    if (PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), nullptr)) {
+        for (PQconninfoOption* o = options; o->keyword; ++o)
+            if (std::string_view(o->keyword) == "connect_timeout" && o->val && *o->val)
+                seconds = std::max(2L, std::atol(o->val));
+        PQconninfoFree(options);
+    }
+    return std::chrono::seconds(std::min<long>(seconds, kServerCallTimeout.count()));
 }
 
 } // namespace
@@ -139,30 +189,36 @@ void CentralStore::close() {
     conn_ = nullptr;
 }
 
-CentralFailure CentralStore::failureOf(std::string message) {
+bool CentralStore::abandon() {
     if (PQstatus(conn_) == CONNECTION_BAD) {
         close();
-        return {CentralFailure::Kind::Unreachable, std::move(message)};
+        return false;
     }
     const auto state = PQtransactionStatus(conn_);
     if (state == PQTRANS_INTRANS || state == PQTRANS_INERROR) {
         PgResult rollback(conn_, "ROLLBACK");
         if (PQstatus(conn_) == CONNECTION_BAD) {
             close();
-            return {CentralFailure::Kind::Unreachable, std::move(message)};
+            return false;
         }
     }
+    return true;
+}
+
+CentralFailure CentralStore::failureOf(std::string message) {
+    if (!abandon())
+        return {CentralFailure::Kind::Unreachable, std::move(message)};
     return {CentralFailure::Kind::Rejected, std::move(message)};
 }
 
-void CentralStore::notice(const char* message) {
+void CentralStore::notice(const char* message, const char* from) {
     // What the server tells besides results (warnings, notices): said once each, in one line.
     std::string text = oneLine(message);
     if (text.empty() || !say_ ||
         std::find(noticesSaid_.begin(), noticesSaid_.end(), text) != noticesSaid_.end())
         return;
     noticesSaid_.push_back(text);
-    say_("server says: " + text);
+    say_(from + text);
 }
 
 std::optional<CentralFailure> CentralStore::connect() {
@@ -171,25 +227,40 @@ std::optional<CentralFailure> CentralStore::connect() {
     const char* keys[] = {"connect_timeout",  "keepalives_idle",  "keepalives_interval",
                           "keepalives_count", "tcp_user_timeout", "fallback_application_name",
                           "dbname",           "client_encoding",  nullptr};
-    const char* values[] = {"10",   "10",   "5", "3", "30000", "mirv-uplink", conninfo_.c_str(),
+    const char* values[] = {"30",   "10",   "5", "3", "30000", "mirv-uplink", conninfo_.c_str(),
                             "UTF8", nullptr};
-    conn_ = PQconnectdbParams(keys, values, 1);
+    std::string printed;
+    const auto timeout = connectTimeout(conninfo_);
+    conn_ = connectWithin(keys, values, Clock::now() + timeout, printed);
+    // libpq's own warnings (a password file others may read) are said as ours.
+    for (std::size_t at = 0; at < printed.size();) {
+        const std::size_t end = std::min(printed.find('\n', at), printed.size());
+        notice(printed.substr(at, end - at).c_str(), "");
+        at = end + 1;
+    }
+    if (!conn_)
+        return CentralFailure{CentralFailure::Kind::Unreachable, noAnswerText(timeout)};
     if (PQstatus(conn_) != CONNECTION_OK) {
         std::string message = oneLine(PQerrorMessage(conn_));
         const bool refused = PQconnectionNeedsPassword(conn_) || refusedBy(message);
         close();
+        if (message.find("does not support SSL") != std::string::npos)
+            return CentralFailure{CentralFailure::Kind::Misconfigured,
+                                  "conninfo in uplink.conf asks for TLS (sslmode), which the "
+                                  "server does not offer: " +
+                                      message};
         return CentralFailure{refused ? CentralFailure::Kind::Refused
                                       : CentralFailure::Kind::Unreachable,
                               std::move(message)};
     }
     PQsetNoticeProcessor(
-        conn_, [](void* self, const char* m) { static_cast<CentralStore*>(self)->notice(m); },
+        conn_,
+        [](void* self, const char* m) {
+            static_cast<CentralStore*>(self)->notice(m, "server says: ");
+        },
         this);
     PQsetnonblocking(conn_, 1);
     serverName_ = std::string(PQhost(conn_)) + ":" + PQport(conn_) + "/" + PQdb(conn_);
-    PgResult limits(conn_, kSessionLimits);
-    if (!limits.ok())
-        return failureOf(limits.error());
     if (auto error = migrateCentralSchema(conn_))
         return failureOf("central schema: " + *error);
     return std::nullopt;
@@ -204,12 +275,55 @@ std::optional<CentralFailure> CentralStore::open() {
     return failure;
 }
 
+std::optional<CentralFailure> CentralStore::checkStation() {
+    PgResult security(conn_, "SELECT row_security_active('station_history')");
+    if (!security.ok())
+        return failureOf(security.error());
+    rowSecurity_ = security.value(0, 0) == "t";
+    if (!rowSecurity_)
+        return std::nullopt; // the owner's login writes any station
+    PgResult own(conn_, "SELECT current_user, mirv_own_station()");
+    if (!own.ok())
+        return failureOf(own.error());
+    if (own.value(0, 1) == station_.name && !PQgetisnull(own.get(), 0, 1))
+        return std::nullopt;
+    const std::string role = own.value(0, 0);
+    return CentralFailure{
+        CentralFailure::Kind::Misconfigured,
+        PQgetisnull(own.get(), 0, 1)
+            ? "station in uplink.conf: the server's role '" + role +
+                  "' is no station's role: have the DBA make it with mirv_add_station('" +
+                  station_.name + "', '" + role + "')"
+            : "station in uplink.conf is '" + station_.name + "', but the server's role '" + role +
+                  "' forwards station '" + own.value(0, 1) +
+                  "': name that station, or the role of this one in conninfo"};
+}
+
 std::optional<CentralFailure> CentralStore::claimName() {
+    const auto refusedZone = [this](const PgResult& r) -> std::optional<CentralFailure> {
+        if (r.sqlState() != "22023" || r.error().find("zone") == std::string::npos)
+            return failureOf(r.error());
+        const std::string why = r.error();
+        abandon();
+        return CentralFailure{CentralFailure::Kind::Misconfigured,
+                              "zone in uplink.conf (or the system's, '" + station_.zone +
+                                  "'): " + why};
+    };
+    PgResult row(conn_, kStationRow, {station_.name, station_.identity, station_.zone});
+    if (!row.ok())
+        return refusedZone(row);
+    if (auto failure = beginBatch(false))
+        return failure;
     PgResult claim(conn_, kClaimName, {station_.name, station_.identity, station_.zone});
     if (!claim.ok())
-        return failureOf(claim.error());
-    if (claim.rows() == 1)
+        return refusedZone(claim);
+    if (claim.rows() == 1) {
+        PgResult commit(conn_, "COMMIT");
+        if (!commit.ok())
+            return failureOf(commit.error());
         return std::nullopt;
+    }
+    abandon();
     PgResult holder(conn_, "SELECT identity FROM stations WHERE name = $1", {station_.name});
     const std::string other = holder.ok() && holder.rows() == 1 ? holder.value(0, 0) : "?";
     return CentralFailure{CentralFailure::Kind::OtherStation,
@@ -219,72 +333,85 @@ std::optional<CentralFailure> CentralStore::claimName() {
                               "): give this station a name of its own in uplink.conf"};
 }
 
-std::optional<CentralFailure> CentralStore::takeLock() {
-    const std::string tryLock = std::string("SELECT pg_try_advisory_lock(") + kLockKey + ")";
-    PgResult lock(conn_, tryLock.c_str(), {station_.name});
-    if (!lock.ok())
-        return failureOf(lock.error());
-    if (lock.value(0, 0) == "t")
-        return std::nullopt;
-    // Only one uplink runs per program folder, and the name is this identity's: the holder is
-    // a session of this PC's that the server still keeps (after a power cut or a stalled
-    // network). It is ended rather than waited for.
-    const std::string endHolder =
-        std::string("SELECT l.pid, pg_terminate_backend(l.pid, 5000) FROM pg_locks l, "
-                    "(SELECT ") +
-        kLockKey +
-        " AS k) key WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 "
-        "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()) "
-        "AND l.classid = ((key.k >> 32) & 4294967295)::oid "
-        "AND l.objid = (key.k & 4294967295)::oid AND l.pid <> pg_backend_pid()";
-    PgResult ended(conn_, endHolder.c_str(), {station_.name});
-    if (ended.ok() && ended.rows() == 1 && ended.value(0, 1) == "t") {
-        say_("ended the server session (PID " + ended.value(0, 0) +
-             ") that an earlier uplink of this station left behind");
-        PgResult again(conn_, tryLock.c_str(), {station_.name});
-        if (again.ok() && again.value(0, 0) == "t")
-            return std::nullopt;
-    }
-    if (PQstatus(conn_) == CONNECTION_BAD)
-        return failureOf(ended.error());
-    return CentralFailure{CentralFailure::Kind::StationBusy,
-                          "another uplink is forwarding station '" + station_.name + "'"};
+std::optional<CentralFailure> CentralStore::prepare() {
+    if (auto failure = checkStation())
+        return failure;
+    return claimName();
 }
 
-std::optional<CentralFailure> CentralStore::prepare() {
-    if (auto failure = claimName())
-        return failure;
-    if (auto failure = takeLock())
-        return failure;
-    PgResult table(conn_, kBatchTable);
-    if (!table.ok())
-        return failureOf(table.error());
-    PgResult linkstatsTable(conn_, kLinkstatsBatchTable);
-    if (!linkstatsTable.ok())
-        return failureOf(linkstatsTable.error());
-    PgResult security(conn_, "SELECT row_security_active('station_history')");
-    if (!security.ok())
-        return failureOf(security.error());
-    rowSecurity_ = security.value(0, 0) == "t";
-    PgResult mark(conn_,
-                  "SELECT last_local_id, last_row_hash, last_linkstats_id, last_linkstats_hash "
-                  "FROM station_uplink_progress WHERE station = $1",
-                  {station_.name});
-    if (!mark.ok())
-        return failureOf(mark.error());
-    mark_ = {};
-    linkstatsMark_ = {};
-    if (mark.rows() == 1) {
-        mark_ = {std::stoll(mark.value(0, 0)),
-                 static_cast<std::uint64_t>(std::stoll(mark.value(0, 1)))};
-        linkstatsMark_ = {std::stoll(mark.value(0, 2)),
-                          static_cast<std::uint64_t>(std::stoll(mark.value(0, 3)))};
+bool CentralStore::endLeftBehind() {
+    // Only a session of this folder's: the mark was last moved from here.
+    PgResult mark(conn_, kReadMark, {station_.name});
+    if (!mark.ok() ||
+        (mark.rows() == 1 && mark.value(0, 4) != station_.origin && !PQgetisnull(mark.get(), 0, 4)))
+        return false;
+    PgResult ended(conn_, kEndHolder, {station_.name});
+    if (!ended.ok() || ended.rows() != 1 || ended.value(0, 1) != "t")
+        return false;
+    say_("ended the server session (PID " + ended.value(0, 0) +
+         ") that an earlier uplink of this station left behind");
+    return true;
+}
+
+std::optional<CentralFailure> CentralStore::lockStation(bool& busy, bool checkMark) {
+    busy = false;
+    PgResult begin(conn_, kBeginBatch);
+    if (!begin.ok())
+        return failureOf(begin.error());
+    PgResult lock(conn_, kLockStation, {station_.name});
+    if (lock.sqlState() == "55P03") {
+        busy = true;
+        PgResult rollback(conn_, "ROLLBACK");
+        if (!rollback.ok())
+            return failureOf(rollback.error());
+        return std::nullopt;
     }
+    if (!lock.ok())
+        return failureOf(lock.error());
+    if (lock.rows() != 1)
+        return failureOf("the server holds no row for station '" + station_.name + "' in stations");
+    const ForwardMark readings = markAt(lock, 0);
+    const ForwardMark linkstats = markAt(lock, 2);
+    const std::string origin = lock.value(0, 4);
+    if (!checkMark) {
+        mark_ = readings;
+        linkstatsMark_ = linkstats;
+        markOrigin_ = origin;
+    }
+    if (readings == mark_ && linkstats == linkstatsMark_)
+        return std::nullopt;
+    if (origin == station_.origin) {
+        // Moved by the DBA: read again from where it stands.
+        auto failure = failureOf("the station's mark on the server moved to ID " +
+                                 std::to_string(readings.localId) + "; reading again from there");
+        close();
+        return failure;
+    }
+    abandon();
+    return CentralFailure{
+        CentralFailure::Kind::OtherFolder,
+        "station '" + station_.name + "' was forwarded meanwhile from " +
+            (origin.empty() ? std::string("elsewhere") : origin) +
+            " with the same identity (uplink.id) as this program folder: stop the uplink there, "
+            "or give one of the two program folders a new uplink.id (delete it) and a station "
+            "name of its own in uplink.conf"};
+}
+
+std::optional<CentralFailure> CentralStore::beginBatch(bool checkMark) {
+    bool busy = false;
+    if (auto failure = lockStation(busy, checkMark))
+        return failure;
+    if (busy && endLeftBehind())
+        if (auto failure = lockStation(busy, checkMark))
+            return failure;
+    if (busy)
+        return CentralFailure{CentralFailure::Kind::StationBusy,
+                              "another uplink is forwarding station '" + station_.name + "'"};
     return std::nullopt;
 }
 
 std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std::string& rows,
-                                                     std::string& duplicate) {
+                                                     std::string& duplicate, long long& badRow) {
     PgResult start(conn_, (std::string("COPY ") + into + " FROM STDIN").c_str());
     if (PQresultStatus(start.get()) != PGRES_COPY_IN)
         return failureOf(start.error());
@@ -312,11 +439,13 @@ std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std
         return failureOf(timedOut ? noAnswerText() : oneLine(PQerrorMessage(conn_)));
     std::optional<std::string> error;
     bool keyTaken = false;
+    long long refused = 0;
     while (PGresult* r = resultWithin(conn_, deadline, &timedOut)) {
         PgResult result(conn_, r);
         if (!error && !result.ok()) {
             error = result.error();
             keyTaken = result.sqlState() == "23505";
+            refused = rowRefused(result);
         }
     }
     if (timedOut)
@@ -325,20 +454,67 @@ std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std
         duplicate = *error;
         return std::nullopt;
     }
+    if (error && refused > 0) {
+        badRow = refused;
+        lastCopyError_ = *error;
+        return std::nullopt;
+    }
     if (error)
         return failureOf(*error);
     return std::nullopt;
 }
 
-std::optional<CentralFailure> CentralStore::storeRows(const std::string& rows, int count) {
-    // Mostly every row is new: copied straight in where row-level security does not apply to
-    // this role, else taken over from the session's table in one statement. A row already
-    // there (after the local history was restored or replaced) undoes that, and the batch
-    // goes from the session's table again, leaving out what the server has.
-    std::string duplicate;
-    if (rowSecurity_)
-        if (auto failure = copyRows("uplink_batch", rows, duplicate))
+std::optional<CentralFailure> CentralStore::storeRows(std::string rows, int count) {
+    PgResult table(conn_, kBatchTables);
+    if (!table.ok())
+        return failureOf(table.error());
+    // A row the server cannot take (a value out of its range) is left out and the rest tried
+    // again, so that no such row stops the rows after it.
+    for (;;) {
+        PgResult savepoint(conn_, "SAVEPOINT batch_rows");
+        if (!savepoint.ok())
+            return failureOf(savepoint.error());
+        long long badRow = 0;
+        if (auto failure = storeRowsOnce(rows, count, badRow))
             return failure;
+        if (badRow == 0)
+            return std::nullopt;
+        PgResult undo(conn_, "ROLLBACK TO SAVEPOINT batch_rows");
+        if (!undo.ok())
+            return failureOf(undo.error());
+        setAside(rows, badRow, lastCopyError_);
+        if (--count == 0)
+            return std::nullopt;
+    }
+}
+
+void CentralStore::setAside(std::string& rows, long long badRow, const std::string& why) {
+    std::size_t at = 0;
+    for (long long line = 1; line < badRow && at < rows.size(); ++line)
+        at = rows.find('\n', at) + 1;
+    const std::size_t end = std::min(rows.find('\n', at), rows.size());
+    if (lastSetAside_++ == 0) {
+        // The station's name, then the local ID.
+        const std::size_t idStart = rows.find('\t', at) + 1;
+        const std::size_t idEnd = rows.find('\t', idStart);
+        firstSetAside_ = "ID " + rows.substr(idStart, idEnd - idStart) + ": " + why;
+    }
+    rows.erase(at, end + 1 - at);
+}
+
+std::optional<CentralFailure> CentralStore::storeRowsOnce(const std::string& rows, int count,
+                                                          long long& badRow) {
+    // Mostly every row is new: copied straight in where row-level security does not apply to
+    // this role, else taken over from the transaction's table in one statement. A row already
+    // there (after the local history was restored or replaced) undoes that, and the batch
+    // goes from the transaction's table again, leaving out what the server has.
+    std::string duplicate;
+    if (rowSecurity_) {
+        if (auto failure = copyRows("uplink_batch", rows, duplicate, badRow))
+            return failure;
+        if (badRow > 0)
+            return std::nullopt;
+    }
     PgResult savepoint(conn_, "SAVEPOINT straight_in");
     if (!savepoint.ok())
         return failureOf(savepoint.error());
@@ -352,8 +528,10 @@ std::optional<CentralFailure> CentralStore::storeRows(const std::string& rows, i
             return failureOf(all.error());
     } else {
         const std::string into = std::string("station_history (") + kHistoryColumns + ")";
-        if (auto failure = copyRows(into.c_str(), withInstantText(rows), duplicate))
+        if (auto failure = copyRows(into.c_str(), withInstantText(rows), duplicate, badRow))
             return failure;
+        if (badRow > 0)
+            return std::nullopt;
         if (duplicate.empty()) {
             lastAdded_ = count;
             return std::nullopt;
@@ -362,9 +540,12 @@ std::optional<CentralFailure> CentralStore::storeRows(const std::string& rows, i
     PgResult undo(conn_, "ROLLBACK TO SAVEPOINT straight_in");
     if (!undo.ok())
         return failureOf(undo.error());
-    if (!rowSecurity_)
-        if (auto failure = copyRows("uplink_batch", rows, duplicate))
+    if (!rowSecurity_) {
+        if (auto failure = copyRows("uplink_batch", rows, duplicate, badRow))
             return failure;
+        if (badRow > 0)
+            return std::nullopt;
+    }
     PgResult keep(conn_, kKeepNew.c_str());
     if (!keep.ok())
         return failureOf(keep.error());
@@ -383,22 +564,24 @@ std::optional<CentralFailure> CentralStore::store(const LocalBatch& batch) {
         return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
     lastAdded_ = 0;
     lastConflicts_ = 0;
-    PgResult begin(conn_, "BEGIN");
-    if (!begin.ok())
-        return failureOf(begin.error());
+    lastSetAside_ = 0;
+    firstSetAside_.clear();
+    if (auto failure = beginBatch())
+        return failure;
     if (!batch.copyRows.empty())
         if (auto failure = storeRows(withStation(batch.copyRows), batch.rowsForwardable))
             return failure;
     PgResult move(conn_, kMoveMark,
                   {station_.name, std::to_string(batch.end.localId),
                    std::to_string(static_cast<std::int64_t>(batch.end.rowHash)),
-                   std::to_string(lastAdded_)});
+                   std::to_string(lastAdded_), std::to_string(lastSetAside_), station_.origin});
     if (!move.ok())
         return failureOf(move.error());
     PgResult commit(conn_, "COMMIT");
     if (!commit.ok())
         return failureOf(commit.error());
     mark_ = batch.end;
+    markOrigin_ = station_.origin;
     return std::nullopt;
 }
 
@@ -407,14 +590,21 @@ std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& bat
         return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
     lastAdded_ = 0;
     lastConflicts_ = 0;
-    PgResult begin(conn_, "BEGIN");
-    if (!begin.ok())
-        return failureOf(begin.error());
+    lastSetAside_ = 0;
+    firstSetAside_.clear();
+    if (auto failure = beginBatch())
+        return failure;
     if (!batch.copyRows.empty()) {
-        std::string duplicate; // the session's table has no key
+        PgResult table(conn_, kBatchTables);
+        if (!table.ok())
+            return failureOf(table.error());
+        std::string duplicate; // the transaction's table has no key
+        long long badRow = 0;
         if (auto failure =
-                copyRows("uplink_linkstats_batch", withStation(batch.copyRows), duplicate))
+                copyRows("uplink_linkstats_batch", withStation(batch.copyRows), duplicate, badRow))
             return failure;
+        if (badRow > 0)
+            return failureOf(lastCopyError_);
         PgResult keep(conn_, kKeepNewLinkstats.c_str());
         if (!keep.ok())
             return failureOf(keep.error());
@@ -428,13 +618,14 @@ std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& bat
     }
     PgResult move(conn_, kMoveLinkstatsMark,
                   {station_.name, std::to_string(batch.end.localId),
-                   std::to_string(static_cast<std::int64_t>(batch.end.rowHash))});
+                   std::to_string(static_cast<std::int64_t>(batch.end.rowHash)), station_.origin});
     if (!move.ok())
         return failureOf(move.error());
     PgResult commit(conn_, "COMMIT");
     if (!commit.ok())
         return failureOf(commit.error());
     linkstatsMark_ = batch.end;
+    markOrigin_ = station_.origin;
     return std::nullopt;
 }
 

@@ -14,27 +14,33 @@ namespace mirv {
 // Why the server could not be used.
 struct CentralFailure {
     enum class Kind {
-        Unreachable,  // no connection, it broke, or the server did not answer in time
-        Refused,      // the server answered no: authentication, unknown role or database
-        Rejected,     // connected, but a statement failed
-        StationBusy,  // another uplink forwards this station now
-        OtherStation, // the station's name is taken by a PC of another identity
+        Unreachable,   // no connection, it broke, or the server did not answer in time
+        Refused,       // the server answered no: authentication, unknown role or database
+        Rejected,      // connected, but a statement failed
+        StationBusy,   // another uplink forwards this station now
+        OtherStation,  // the station's name is taken by a PC of another identity
+        OtherFolder,   // the station is forwarded from another PC or folder of this identity
+        Misconfigured, // a setting of uplink.conf the server cannot work with; said naming it
     };
     Kind kind;
     std::string message;
 };
 
-// Who forwards: the station's name, the identity of this PC's program folder and the
-// station's time zone.
+// Who forwards: the station's name, the identity of this PC's program folder, the station's
+// time zone, and where its rows are read (this PC and the file), which tells two PCs given
+// the same identity apart.
 struct StationIdentity {
     std::string name;
     std::string identity;
     std::string zone;
+    std::string origin;
 };
 
 // The station's rows on the PostgreSQL server: one connection, the schema brought up to date
 // on connecting, and each batch stored in one transaction together with the station's mark.
-// Every call waits for the server kServerCallTimeout at most.
+// Nothing outlives a transaction on the server (no lock, no table, no setting), so that a
+// pooler may hand each transaction to another server connection. Every call waits for the
+// server kServerCallTimeout at most.
 class CentralStore {
   public:
     // `say` receives the server's notices, each text once.
@@ -44,9 +50,8 @@ class CentralStore {
     CentralStore(const CentralStore&) = delete;
     CentralStore& operator=(const CentralStore&) = delete;
 
-    // Connects, migrates, claims the station's name for this identity, takes the station's
-    // advisory lock (held while connected; a session an earlier uplink of this station left
-    // behind is ended) and reads the station's mark.
+    // Connects, migrates, checks that the login's station is this one, claims the station's
+    // name for this identity and reads the station's mark.
     std::optional<CentralFailure> open();
     void close();
     bool isOpen() const { return conn_ != nullptr; }
@@ -55,12 +60,18 @@ class CentralStore {
     const ForwardMark& mark() const { return mark_; }
     // The last Linkstats row stored for this station (its rowid), likewise.
     const ForwardMark& linkstatsMark() const { return linkstatsMark_; }
+    // Where the mark was read from (StationIdentity::origin); empty when nobody said.
+    const std::string& markOrigin() const { return markOrigin_; }
+    // Where this uplink reads (its StationIdentity::origin).
+    const std::string& origin() const { return station_.origin; }
     // "host:port/database" of the connection.
     const std::string& serverName() const { return serverName_; }
 
     // Copies the batch's rows in, keeps those not there yet, keeps a reading whose key the
     // server holds with other values in station_conflicts, and moves the mark to the batch's
-    // end, all in one transaction. On failure nothing is stored; a broken connection is closed.
+    // end, all in one transaction, which holds the lock on the station's row. A row the server
+    // cannot take is set aside (left out and counted in the station's rows_set_aside), the
+    // rest stored. On failure nothing is stored; a broken connection is closed.
     std::optional<CentralFailure> store(const LocalBatch& batch);
     // The same for a batch of Linkstats rows: those whose station, meter and hour the server
     // holds already are left out; the Linkstats mark moves to the batch's end.
@@ -70,6 +81,9 @@ class CentralStore {
     // holds with other counts.
     long long lastAdded() const { return lastAdded_; }
     long long lastConflicts() const { return lastConflicts_; }
+    // Rows the last store() set aside, and the first of them with the server's reason.
+    long long lastSetAside() const { return lastSetAside_; }
+    const std::string& firstSetAside() const { return firstSetAside_; }
 
     // Tells the server the uplink is alive (the station's last_seen).
     std::optional<CentralFailure> heartbeat();
@@ -77,18 +91,34 @@ class CentralStore {
   private:
     std::optional<CentralFailure> connect();
     std::optional<CentralFailure> prepare();
+    std::optional<CentralFailure> checkStation();
+    // Claims the station's name for this identity and reads its marks, under its row's lock.
     std::optional<CentralFailure> claimName();
-    std::optional<CentralFailure> takeLock();
-    // COPY `rows` into `into`; `duplicate` says why when only a key already there stopped it.
+    // Begins a batch's transaction: the station's row locked, the marks checked unmoved (or,
+    // without `checkMark`, read).
+    std::optional<CentralFailure> beginBatch(bool checkMark = true);
+    std::optional<CentralFailure> lockStation(bool& busy, bool checkMark);
+    // Ends the server session of an earlier uplink of this folder that holds the station's
+    // row; whether there was one.
+    bool endLeftBehind();
+    // COPY `rows` into `into`; `duplicate` says why when only a key already there stopped it,
+    // `badRow` (from 1) which row the server could not take, when one stopped it.
     std::optional<CentralFailure> copyRows(const char* into, const std::string& rows,
-                                           std::string& duplicate);
-    std::optional<CentralFailure> storeRows(const std::string& rows, int count);
+                                           std::string& duplicate, long long& badRow);
+    std::optional<CentralFailure> storeRows(std::string rows, int count);
+    std::optional<CentralFailure> storeRowsOnce(const std::string& rows, int count,
+                                                long long& badRow);
+    // Takes row `badRow` out of `rows` and counts it as set aside.
+    void setAside(std::string& rows, long long badRow, const std::string& why);
     // The rows with the station in front of each.
     std::string withStation(const std::string& rows) const;
     // The rows with the instant as a timestamptz text instead of seconds, for COPY.
     static std::string withInstantText(const std::string& rows);
+    // Rolls back the transaction in hand; false when the connection broke (it is closed).
+    bool abandon();
     CentralFailure failureOf(std::string message);
-    void notice(const char* message);
+    // Says `message` once, after `from`.
+    void notice(const char* message, const char* from);
 
     std::string conninfo_;
     StationIdentity station_;
@@ -96,9 +126,13 @@ class CentralStore {
     pg_conn* conn_ = nullptr;
     ForwardMark mark_;
     ForwardMark linkstatsMark_;
+    std::string markOrigin_;
     std::string serverName_;
     long long lastAdded_ = 0;
     long long lastConflicts_ = 0;
+    long long lastSetAside_ = 0;
+    std::string firstSetAside_;
+    std::string lastCopyError_;
     bool rowSecurity_ = true; // this role is confined by row-level security
     std::vector<std::string> noticesSaid_;
 

@@ -71,9 +71,12 @@ std::string utcText(std::int64_t epoch) {
     std::tm utc{};
     if (!gmtime_r(&instant, &utc))
         return {};
-    char out[40];
-    std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d+00", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    // Years before 1 are written as the server reads them: year 0 is 1 BC.
+    const long year = utc.tm_year + 1900L;
+    char out[48];
+    std::snprintf(out, sizeof out, "%04ld-%02d-%02d %02d:%02d:%02d+00%s",
+                  year > 0 ? year : 1 - year, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min,
+                  utc.tm_sec, year > 0 ? "" : " BC");
     return out;
 }
 

@@ -25,7 +25,7 @@ class LocalInstants {
     std::optional<std::int64_t> lastEpoch_;
 };
 
-// Seconds since 1970-01-01 00:00 UTC as 'YYYY-MM-DD HH:MM:SS+00'.
+// Seconds since 1970-01-01 00:00 UTC as 'YYYY-MM-DD HH:MM:SS+00' (with ' BC' before year 1).
 std::string utcText(std::int64_t epoch);
 
 // The name of the system's time zone (TZ, else the link /etc/localtime, else /etc/timezone),

@@ -1,9 +1,12 @@
 #include "pg_result.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace mirv {
 
@@ -11,7 +14,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits until the socket is ready for `events` or the deadline passes; false on the deadline.
+std::atomic<const std::atomic<bool>*> stopFlag{nullptr};
+
+bool stopRequested() {
+    const std::atomic<bool>* stop = stopFlag.load();
+    return stop && stop->load();
+}
+
+// Waits until the socket is ready for `events`, the deadline passes or a stop is asked for;
+// false when not ready.
 bool socketReady(pg_conn* conn, short events, Clock::time_point deadline) {
     const int fd = PQsocket(conn);
     if (fd < 0)
@@ -19,16 +30,89 @@ bool socketReady(pg_conn* conn, short events, Clock::time_point deadline) {
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0 || stopRequested())
             return false;
+        // A stop is noticed within a tenth of a second.
         pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, static_cast<int>(left.count()));
+        const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
         if (n != 0)
             return true; // ready, or an error libpq reports itself
     }
 }
 
+// What the process writes on standard error meanwhile, kept instead; only the calling thread
+// may write there while one lives.
+class StderrCapture {
+  public:
+    StderrCapture() {
+        std::fflush(stderr);
+        if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        saved_ = ::dup(STDERR_FILENO);
+        if (saved_ < 0 || ::dup2(pipe_[1], STDERR_FILENO) < 0) {
+            restore();
+            return;
+        }
+    }
+    ~StderrCapture() { restore(); }
+    std::string text() {
+        std::fflush(stderr);
+        std::string out;
+        char buffer[4096];
+        for (ssize_t n; pipe_[0] >= 0 && (n = ::read(pipe_[0], buffer, sizeof buffer)) > 0;)
+            out.append(buffer, static_cast<std::size_t>(n));
+        return out;
+    }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+  private:
+    void restore() {
+        if (saved_ >= 0) {
+            ::dup2(saved_, STDERR_FILENO);
+            ::close(saved_);
+            saved_ = -1;
+        }
+        for (int& fd : pipe_)
+            if (fd >= 0) {
+                ::close(fd);
+                fd = -1;
+            }
+    }
+    int pipe_[2] = {-1, -1};
+    int saved_ = -1;
+};
+
 } // namespace
+
+void stopWaitingWhen(const std::atomic<bool>* stop) {
+    stopFlag = stop;
+}
+
+bool waitingStopped() {
+    return stopRequested();
+}
+
+pg_conn* connectWithin(const char* const* keys, const char* const* values,
+                       Clock::time_point deadline, std::string& printed) {
+    pg_conn* conn = nullptr;
+    {
+        StderrCapture capture;
+        conn = PQconnectStartParams(keys, values, 1);
+        printed = capture.text();
+    }
+    if (!conn || PQstatus(conn) == CONNECTION_BAD)
+        return conn;
+    for (PostgresPollingStatusType state = PGRES_POLLING_WRITING;;) {
+        if (state == PGRES_POLLING_OK || state == PGRES_POLLING_FAILED)
+            return conn;
+        if (!socketReady(conn, state == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline)) {
+            PQfinish(conn);
+            return nullptr;
+        }
+        state = PQconnectPoll(conn);
+    }
+}
 
 std::string oneLine(const char* message) {
     std::string out;
@@ -53,6 +137,8 @@ void breakConnection(pg_conn* conn) {
 }
 
 std::string noAnswerText(std::chrono::milliseconds timeout) {
+    if (stopRequested())
+        return "stopped while waiting for the server";
     return "the server did not answer within " + std::to_string(timeout.count() / 1000) + " s";
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -12,6 +13,19 @@ namespace mirv {
 // The longest any call waits for the server. A connection that stays up but does not answer
 // is given up after this, so that the uplink reconnects instead of hanging.
 inline constexpr std::chrono::seconds kServerCallTimeout{30};
+
+// Every wait for the server below ends early once `*stop` is set (a signal asked the program to
+// end): the connection is then broken, as for a server that does not answer. Null: never.
+void stopWaitingWhen(const std::atomic<bool>* stop);
+// Whether a wait ended for that reason.
+bool waitingStopped();
+
+// Connects with libpq's `keys` and `values` (as PQconnectdbParams, expanding dbname), waiting
+// until `deadline` at most. What libpq printed on standard error while reading its options
+// (a warning about the password file) goes to `printed` instead. Null when the deadline passed
+// or a stop was asked for first; else PQstatus tells.
+pg_conn* connectWithin(const char* const* keys, const char* const* values,
+                       std::chrono::steady_clock::time_point deadline, std::string& printed);
 
 // libpq's message as one line: blanks and line breaks run together, no trailing break.
 std::string oneLine(const char* message);

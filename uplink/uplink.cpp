@@ -1,8 +1,10 @@
 #include "uplink.h"
 
 #include "local_instant.h"
+#include "pg_result.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <thread>
 #include <unistd.h>
@@ -23,6 +25,10 @@ UplinkState stateOf(CentralFailure::Kind kind) {
         return UplinkState::StationBusy;
     case CentralFailure::Kind::OtherStation:
         return UplinkState::OtherStation;
+    case CentralFailure::Kind::OtherFolder:
+        return UplinkState::OtherFolder;
+    case CentralFailure::Kind::Misconfigured:
+        return UplinkState::Misconfigured;
     }
     return UplinkState::ServerRejected;
 }
@@ -37,9 +43,27 @@ std::string describe(const CentralFailure& f) {
         return "server error: " + f.message;
     case CentralFailure::Kind::StationBusy:
     case CentralFailure::Kind::OtherStation:
+    case CentralFailure::Kind::OtherFolder:
+    case CentralFailure::Kind::Misconfigured:
         return f.message;
     }
     return f.message;
+}
+
+// What retrying cannot fix.
+bool fatal(CentralFailure::Kind kind) {
+    return kind == CentralFailure::Kind::OtherStation ||
+           kind == CentralFailure::Kind::OtherFolder || kind == CentralFailure::Kind::Misconfigured;
+}
+
+// This PC and the file read: tells two PCs (or folders) given the same identity apart.
+std::string originOf(const std::string& databasePath) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0)
+        host[0] = '\0';
+    std::error_code ec;
+    const auto path = std::filesystem::absolute(databasePath, ec);
+    return std::string(host) + ":" + (ec ? databasePath : path.lexically_normal().string());
 }
 
 } // namespace
@@ -49,7 +73,8 @@ Uplink::Uplink(const UplinkConfig& config, std::string identity, std::string dat
     : station_(config.station), local_(std::move(databasePath)),
       central_(config.conninfo,
                {config.station, std::move(identity),
-                config.zone.empty() ? systemZoneName() : config.zone},
+                config.zone.empty() ? systemZoneName() : config.zone,
+                originOf(local_.databasePath())},
                say),
       options_(std::move(options)), say_(std::move(say)), status_(say_),
       retryDelay_(options_.firstRetry, options_.maxRetry) {}
@@ -75,6 +100,8 @@ bool Uplink::holdFolder() {
 }
 
 int Uplink::run(const std::atomic<bool>& stop) {
+    stopWaitingWhen(&stop);
+    stop_ = &stop;
     while (!stop) {
         switch (forwardOnce()) {
         case Step::Continue:
@@ -89,16 +116,20 @@ int Uplink::run(const std::atomic<bool>& stop) {
                  std::to_string(linkstatsAdded_) + " new");
             return 0;
         case Step::Failed:
+            if (stop)
+                break; // a wait that the stop ended
             if (options_.once)
                 return 1;
             pause(retryDelay_.next(), stop);
             break;
         case Step::Fatal:
             discardReadAhead();
+            stopWaitingWhen(nullptr);
             return 2;
         }
     }
     discardReadAhead();
+    stopWaitingWhen(nullptr);
     return 0;
 }
 
@@ -128,6 +159,8 @@ Uplink::Step Uplink::forwardOnce() {
     case LocalBatch::Outcome::Unreadable:
         return failedLocally(batch);
     case LocalBatch::Outcome::HistoryChanged:
+        if (const Step step = refuseOtherFiles(); step != Step::Continue)
+            return step;
         say_("local history purged, restored or replaced: forwarding it again from its first "
              "row; rows the server holds already are left out");
         // The mark goes back to the start on the server too, so a restart does not repeat this.
@@ -161,11 +194,31 @@ Uplink::Step Uplink::failedLocally(const LocalBatch& batch) {
 
 Uplink::Step Uplink::failedCentrally(const CentralFailure& failure) {
     discardReadAhead();
-    if (failure.kind == CentralFailure::Kind::OtherStation) {
-        status_.report(UplinkState::OtherStation, failure.message);
+    if (stop_ && *stop_)
+        return Step::Failed; // stopped while waiting: nothing to say
+    if (fatal(failure.kind)) {
+        status_.report(stateOf(failure.kind), failure.message);
         return Step::Fatal;
     }
     return failed(stateOf(failure.kind), describe(failure));
+}
+
+Uplink::Step Uplink::refuseOtherFiles() {
+    // The mark is of a file this folder does not have. Read here before, it was restored or
+    // replaced; read elsewhere, another PC or folder forwards this station with this identity,
+    // and forwarding this file too would mix the two.
+    const std::string& origin = central_.markOrigin();
+    if (origin.empty() || origin == central_.origin())
+        return Step::Continue;
+    return failedCentrally(
+        {CentralFailure::Kind::OtherFolder,
+         "station '" + station_ + "' is forwarded from " + origin +
+             ", with the same identity (uplink.id) as this program folder but other files: "
+             "stop the uplink there, or give one of the two program folders a new uplink.id "
+             "(delete it) and a station name of its own in uplink.conf; when this PC replaces "
+             "that one, the DBA hands the station over with UPDATE station_uplink_progress SET "
+             "mark_origin = NULL WHERE station = '" +
+             station_ + "'"});
 }
 
 Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
@@ -183,6 +236,11 @@ Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
         say_(std::to_string(batch.unforwardableRows) +
              " local rows not forwarded, having no central form; first: " +
              batch.firstUnforwardable);
+    if (central_.lastSetAside() > 0)
+        say_(std::to_string(central_.lastSetAside()) +
+             " local rows set aside, the server cannot take them (counted in rows_set_aside of "
+             "stations); the rows after them are forwarded; first: " +
+             central_.firstSetAside());
     sayForwarding();
     return Step::Continue;
 }
@@ -197,6 +255,8 @@ Uplink::Step Uplink::forwardLinkstats() {
     case LocalBatch::Outcome::UpToDate:
         return Step::Idle;
     case LocalBatch::Outcome::HistoryChanged:
+        if (const Step step = refuseOtherFiles(); step != Step::Continue)
+            return step;
         say_("local Linkstats purged, restored or replaced: forwarding it again from its first "
              "row; rows the server holds already are left out");
         batch.end = {};

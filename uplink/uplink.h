@@ -38,9 +38,11 @@ class Uplink {
            UplinkOptions options, std::function<void(const std::string&)> say);
     ~Uplink();
 
-    // Forwards until `stop` is set, or with `once` until nothing is left. 0 when done or
-    // stopped; 1 when `once` met a failure; 2 when the station's name belongs to another PC
-    // (each said already).
+    // Forwards until `stop` is set, or with `once` until nothing is left; a wait for the server
+    // ends within a tenth of a second of `stop`. 0 when done or stopped; 1 when `once` met a
+    // failure; 2 when retrying cannot help: the station's name belongs to another PC, another
+    // PC or folder forwards it with this identity, or a setting does not fit the server (each
+    // said already).
     int run(const std::atomic<bool>& stop);
 
   private:
@@ -53,6 +55,8 @@ class Uplink {
     Step failed(UplinkState state, const std::string& text);
     Step failedLocally(const LocalBatch& batch); // a batch that could not be read
     Step failedCentrally(const CentralFailure& failure);
+    // Fatal when the server's mark was read from other files of another PC or folder.
+    Step refuseOtherFiles();
     bool holdFolder();
     void sayForwarding();
     void discardReadAhead();
@@ -74,6 +78,7 @@ class Uplink {
     long long linkstatsAdded_ = 0;
     int folderLock_ = -1;
     std::chrono::steady_clock::time_point lastHeard_;
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 } // namespace mirv

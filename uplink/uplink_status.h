@@ -16,6 +16,8 @@ enum class UplinkState {
     ServerRejected,
     StationBusy,
     OtherStation,
+    OtherFolder,
+    Misconfigured,
     LocalMissing,
     LocalLocked,
     LocalUnreadable,

@@ -112,12 +112,12 @@ TEST(UplinkProcess, TwoStationsForwardAtOnce) {
     west.appendRows(0, 999);
     test::ChildProcess a(east.command({"--once", "--batch-rows", "1000"}));
     test::ChildProcess b(west.command({"--once", "--batch-rows", "1000"}));
-    EXPECT_EQ(a.waitForExit(120s), 0);
-    EXPECT_EQ(b.waitForExit(120s), 0);
+    EXPECT_EQ(a.waitForExit(120s), 0) << joined(east.errorLines());
+    EXPECT_EQ(b.waitForExit(120s), 0) << joined(west.errorLines());
     expectCentralHoldsExactly(pg, "east", east.localRows());
     expectCentralHoldsExactly(pg, "west", west.localRows());
     test::PgConnection c(pg.conninfo());
-    EXPECT_EQ(c.value("SELECT count(*) FROM station_history_migrations"), "3");
+    EXPECT_EQ(c.value("SELECT count(*) FROM station_history_migrations"), "4");
 }
 
 TEST(UplinkProcess, HistoryPurgedRestoredAndReplaced) {

@@ -90,8 +90,9 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("mirv-uplink ") + MIRV_VERSION,
                          "show the version");
     app.footer("Exit status: 0 done, 1 the server or the local history could not be used "
-               "(--once, --migrate), 2 a bad command line or configuration, or the station's "
-               "name belongs to another PC.");
+               "(--once, --migrate), 2 a bad command line or configuration, the station's "
+               "name belongs to another PC, or another PC or folder forwards it with this "
+               "uplink.id.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
