@@ -41,6 +41,15 @@ QString ms(std::int64_t us) {
     return QString::number(static_cast<double>(us) / 1000.0, 'f', 1);
 }
 
+// Last/min/mean/max; empty while no answer came.
+QString responseTexts(const MeterCounters& m) {
+    const auto mean = m.responseMeanUs();
+    if (!m.responseLastUs || !m.responseMinUs || !mean || !m.responseMaxUs)
+        return {};
+    return QStringLiteral("%1/%2/%3/%4")
+        .arg(ms(*m.responseLastUs), ms(*m.responseMinUs), ms(*mean), ms(*m.responseMaxUs));
+}
+
 } // namespace
 
 DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> ports,
@@ -189,10 +198,7 @@ void DiagnosticsTab::showCounters() {
                                 QString::number(count(RejectCause::Address)),
                                 QString::number(m.late),
                                 QString::number(m.strayBytes),
-                                m.answers ? QStringLiteral("%1/%2/%3/%4")
-                                                .arg(ms(m.responseLastUs), ms(m.responseMinUs),
-                                                     ms(m.responseMeanUs()), ms(m.responseMaxUs))
-                                          : QString(),
+                                responseTexts(m),
                                 m.lastAnswerUs
                                     ? QDateTime::fromMSecsSinceEpoch(m.lastAnswerUs / 1000)
                                           .toString(QStringLiteral("HH:mm:ss"))
