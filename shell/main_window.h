@@ -4,6 +4,7 @@
 #include "history_writer.h"
 #include "linkstats_logger.h"
 #include "meter_link.h"
+#include "poll_timer.h"
 #include "query_criteria.h"
 #include "readings_board.h"
 #include "record_logger.h"
@@ -80,7 +81,7 @@ class MainWindow : public QWidget {
     // The 通讯诊断 tab's contents, made on first use.
     DiagnosticsTab& diagnosticsTab();
 
-    QTimer pollTimer;
+    PollTimer pollTimer;
     QTimer recordTimer;
 
     // The serial line, or the gateway that ports/comN names.
