@@ -34,6 +34,9 @@ const char* const kCounterHeaders[] = {"仪表",       "请求",
                                        "最后应答"};
 constexpr int kCounterColumns = static_cast<int>(std::size(kCounterHeaders));
 
+// Room either side of a counter's text, as the style draws a cell.
+constexpr int kCellPaddingPx = 12;
+
 // A meter with a miss or a reject this recently stands out.
 constexpr std::int64_t kRecentUs = 60'000'000;
 
@@ -83,7 +86,9 @@ void DiagnosticsTab::buildControls() {
     meterTable->verticalHeader()->hide();
     meterTable->verticalHeader()->setDefaultSectionSize(20);
     meterTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    meterTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to the headers once; a column widens as a text outgrows it (see showText), never
+    // by measuring the whole column again, which costs more than all else the tab does.
+    meterTable->resizeColumnsToContents();
 
     auto* lower = new QWidget(splitter);
     auto* lowerLayout = new QVBoxLayout(lower);
@@ -178,7 +183,7 @@ void DiagnosticsTab::showCounters() {
         meterFilter->setCurrentIndex(std::max(0, meterFilter->findData(chosen)));
     }
 
-    const std::int64_t nowUs = MeterLink::steadyMicroseconds() + stats.wallOffsetUs;
+    const std::int64_t nowUs = link_.clockUs() + stats.wallOffsetUs;
     for (int r = 0; r < static_cast<int>(meters.size()); ++r) {
         const MeterCounters& m = stats.meter(meters[static_cast<std::size_t>(r)]);
         auto count = [&](RejectCause c) { return m.rejects[static_cast<int>(c)]; };
@@ -212,11 +217,20 @@ void DiagnosticsTab::showCounters() {
                 meterTable->setItem(r, c, item);
             }
             if (item->text() != texts[c])
-                item->setText(texts[c]);
+                showText(item, texts[c]);
             item->setBackground(troubled ? QColor(255, 210, 210) : QBrush());
             item->setForeground(troubled ? QColor(200, 0, 0) : QBrush());
         }
     }
+}
+
+// A column is made wider when the text is wider than it; it does not narrow again.
+void DiagnosticsTab::showText(QTableWidgetItem* item, const QString& text) {
+    item->setText(text);
+    QHeaderView* header = meterTable->horizontalHeader();
+    const int wanted = meterTable->fontMetrics().horizontalAdvance(text) + kCellPaddingPx;
+    if (wanted > header->sectionSize(item->column()))
+        header->resizeSection(item->column(), wanted);
 }
 
 // While paused the frames shown stay as they were; the filter still applies to them.

@@ -10,6 +10,7 @@ class QLabel;
 class QPushButton;
 class QTableView;
 class QTableWidget;
+class QTableWidgetItem;
 
 namespace mirv {
 
@@ -20,7 +21,7 @@ class SerialPort;
 
 // The 通讯诊断 tab: the line's counters meter by meter and the frame monitor. It reads the
 // link's counters and frame ring on the event thread, at most twice a second and only while
-// it is shown.
+// it is shown, and tells the time by the link's clock.
 class DiagnosticsTab : public QWidget {
     Q_OBJECT
   public:
@@ -58,6 +59,7 @@ class DiagnosticsTab : public QWidget {
     void buildControls();
     void showCounters();
     void showFrames();
+    void showText(QTableWidgetItem* item, const QString& text);
     int polledMeters() const;
 
     MeterLink& link_;
