@@ -4,6 +4,7 @@
 #include "frame_monitor_model.h"
 #include "leading_number.h"
 #include "meter_link.h"
+#include "visible_prefix_delegate.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -62,6 +63,7 @@ DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> p
         return QFileDialog::getSaveFileName(this, caption, suggested, filter);
     };
     buildControls();
+    longestTexts_.assign(kCounterColumns, 0);
     refreshTimer_.setInterval(kRefreshMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &DiagnosticsTab::refresh);
     connect(resetButton, &QPushButton::clicked, this, &DiagnosticsTab::onResetClicked);
@@ -112,6 +114,8 @@ void DiagnosticsTab::buildControls() {
     monitor = new FrameMonitorModel(this);
     monitorView = new QTableView(lower);
     monitorView->setModel(monitor);
+    monitorView->setItemDelegateForColumn(FrameMonitorModel::BytesColumn,
+                                          new VisiblePrefixDelegate(monitorView));
     monitorView->verticalHeader()->hide();
     monitorView->verticalHeader()->setDefaultSectionSize(20);
     monitorView->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -224,9 +228,14 @@ void DiagnosticsTab::showCounters() {
     }
 }
 
-// A column is made wider when the text is wider than it; it does not narrow again.
+// A column is made wider when the text is wider than it; it does not narrow again. Only a
+// text longer than any the column had is measured: the counters' digits are all as wide.
 void DiagnosticsTab::showText(QTableWidgetItem* item, const QString& text) {
     item->setText(text);
+    qsizetype& longest = longestTexts_[static_cast<std::size_t>(item->column())];
+    if (text.size() <= longest)
+        return;
+    longest = text.size();
     QHeaderView* header = meterTable->horizontalHeader();
     const int wanted = meterTable->fontMetrics().horizontalAdvance(text) + kCellPaddingPx;
     if (wanted > header->sectionSize(item->column()))

@@ -68,6 +68,8 @@ class DiagnosticsTab : public QWidget {
     QTimer refreshTimer_;
     bool paused_ = false;
     std::uint64_t shownPushed_ = ~0ULL;
+    // The most characters a text of each counter column had.
+    std::vector<qsizetype> longestTexts_;
     int shownFilter_ = -1;
 };
 
