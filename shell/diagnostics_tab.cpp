@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -75,7 +76,15 @@ DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> p
 void DiagnosticsTab::buildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
-    lineSummary = new QLabel(this);
+    // A line edit's size does not follow its text: the summary changing twice a second does
+    // not lay out the whole window anew, as a label's would.
+    lineSummary = new QLineEdit(this);
+    lineSummary->setReadOnly(true);
+    lineSummary->setFrame(false);
+    lineSummary->setFocusPolicy(Qt::NoFocus);
+    QPalette summaryColors = lineSummary->palette();
+    summaryColors.setColor(QPalette::Base, summaryColors.color(QPalette::Window));
+    lineSummary->setPalette(summaryColors);
     layout->addWidget(lineSummary);
 
     auto* splitter = new QSplitter(Qt::Vertical, this);

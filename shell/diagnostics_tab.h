@@ -7,6 +7,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableView;
 class QTableWidget;
@@ -41,7 +42,7 @@ class DiagnosticsTab : public QWidget {
     void onPauseClicked();
     void onSaveClicked();
 
-    QLabel* lineSummary = nullptr;
+    QLineEdit* lineSummary = nullptr;
     QTableWidget* meterTable = nullptr;
     QPushButton* resetButton = nullptr;
     QPushButton* pauseButton = nullptr;
