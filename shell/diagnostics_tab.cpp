@@ -178,6 +178,7 @@ void DiagnosticsTab::showCounters() {
                              .arg(line.bytesIn)
                              .arg(ms(line.cycleLastUs), ms(line.cycleMeanUs()), ms(line.cycleMaxUs))
                              .arg(stats.setIntervalMs));
+    lineSummary->setCursorPosition(0); // its start shows when it is wider than the tab
 
     std::vector<int> meters;
     const int polled = polledMeters();
