@@ -13,9 +13,12 @@ const std::array<std::string_view, kLinkstatsColumns> kLinkstatsCaptions = {
 
 namespace {
 
-std::string milliseconds(std::int64_t us) {
+// Empty for an hour without an answer.
+std::string milliseconds(std::optional<std::int64_t> us) {
+    if (!us)
+        return {};
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000.0);
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(*us) / 1000.0);
     return text;
 }
 
@@ -83,7 +86,7 @@ std::optional<std::string> writeLinkstatsXlsx(const std::string& path,
                     check(worksheet_write_number(sheet, row, col, cell.number, dateTime));
                 else
                     check(worksheet_write_string(sheet, row, col, texts[c].c_str(), nullptr));
-            } else {
+            } else if (!texts[c].empty()) {
                 check(worksheet_write_number(sheet, row, col,
                                              std::strtod(texts[c].c_str(), nullptr),
                                              c >= 11 ? oneDecimal : nullptr));

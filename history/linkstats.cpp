@@ -21,6 +21,14 @@ std::int64_t asInteger(std::uint64_t v) {
     return static_cast<std::int64_t>(v);
 }
 
+// An hour without an answer has no response time: NULL.
+void bindTime(Statement& s, int index, std::optional<std::int64_t> us) {
+    if (us)
+        s.bind(index, *us);
+    else
+        s.bindNull(index);
+}
+
 } // namespace
 
 bool insertLinkstats(Database& db, const std::vector<LinkstatsRow>& rows) {
@@ -42,8 +50,8 @@ bool insertLinkstats(Database& db, const std::vector<LinkstatsRow>& rows) {
         insert.bind(5, asInteger(t.missed));
         for (int c = 0; c < kRejectCauses; ++c)
             insert.bind(6 + c, asInteger(t.rejects[c]));
-        insert.bind(12, t.responseMeanUs());
-        insert.bind(13, t.responseMaxUs);
+        bindTime(insert, 12, t.responseMeanUs());
+        bindTime(insert, 13, t.responseMaxUs);
         insert.step();
         if (insert.failed())
             return false;
@@ -81,7 +89,7 @@ std::optional<std::string> readLinkstats(Database& db, const std::string& from,
         for (int c = 0; c < kRejectCauses; ++c)
             r.tally.rejects[c] = static_cast<std::uint64_t>(select.integer(5 + c));
         r.tally.responseSumUs = select.integer(11) * static_cast<std::int64_t>(r.tally.answers);
-        r.tally.responseMaxUs = select.integer(12);
+        r.tally.responseMaxUs = select.wholeNumber(12);
         rows.push_back(std::move(r));
     }
     if (select.failed())

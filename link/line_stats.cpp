@@ -1,6 +1,7 @@
 #include "line_stats.h"
 
 #include "read_answer.h"
+#include "response_time.h"
 
 #include <algorithm>
 #include <chrono>
@@ -99,10 +100,11 @@ void LineStats::requestSent(std::uint8_t address, std::span<const std::uint8_t> 
     answered_ = false;
     rest_.clear();
     restLength_ = 0;
-    requestOutUs_ = nowUs + requestWireUs;
+    requestSentUs_ = nowUs;
     ++meters_[address].requests;
     line_.bytesOut += request.size();
-    record(address, FrameVerdict::Request, true, request, request.size(), requestOutUs_);
+    // Stamped when written: whatever comes in for it comes later.
+    record(address, FrameVerdict::Request, true, request, request.size(), nowUs);
 }
 
 void LineStats::bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t nowUs) {
@@ -113,6 +115,8 @@ void LineStats::bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t 
         record(0, FrameVerdict::Foreign, false, bytes, bytes.size(), nowUs);
         return;
     }
+    if (restLength_ == 0)
+        restFirstUs_ = nowUs;
     const std::size_t room = kRestKept - rest_.size();
     rest_.insert(rest_.end(), bytes.begin(), bytes.begin() + std::min(room, bytes.size()));
     restLength_ += bytes.size();
@@ -127,13 +131,15 @@ void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs
         reject(polled_, RejectCause::Crc, nowUs);
     } else if (address == polled_) {
         MeterCounters& m = meters_[polled_];
-        const std::int64_t response = nowUs - requestOutUs_;
-        m.responseMinUs = m.answers == 0 ? response : std::min(m.responseMinUs, response);
-        m.responseMaxUs = m.answers == 0 ? response : std::max(m.responseMaxUs, response);
+        const std::int64_t response =
+            responseUs(requestSentUs_, requestWireUs, restFirstUs_, nowUs);
+        m.responseMinUs = std::min(m.responseMinUs.value_or(response), response);
+        m.responseMaxUs = std::max(m.responseMaxUs.value_or(response), response);
         m.responseLastUs = response;
         m.responseSumUs += response;
         // The hour's longest answer is kept with what the hour carries.
-        hourCarry_[polled_].responseMaxUs = std::max(hourCarry_[polled_].responseMaxUs, response);
+        std::optional<std::int64_t>& hourMax = hourCarry_[polled_].responseMaxUs;
+        hourMax = std::max(hourMax.value_or(response), response);
         ++m.answers;
         m.consecutiveMisses = 0;
         m.lastAnswerUs = nowUs + wallOffsetUs;
@@ -149,6 +155,8 @@ void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs
            std::span(rest_).first(kAnswerBytes), kAnswerBytes, nowUs);
     rest_.erase(rest_.begin(), rest_.begin() + kAnswerBytes);
     restLength_ -= kAnswerBytes;
+    // What is left came in with the answer's last byte or before.
+    restFirstUs_ = nowUs;
 }
 
 void LineStats::endSlot() {

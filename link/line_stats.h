@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,10 +31,10 @@ struct MeterCounters {
     std::uint8_t lastException = 0; // 0 when none came
     // Bytes in its time slot that were no answer and no rejected answer.
     std::uint64_t strayBytes = 0;
-    // From the request's last byte on the wire to the answer's last byte in, microseconds.
-    std::int64_t responseLastUs = 0;
-    std::int64_t responseMinUs = 0;
-    std::int64_t responseMaxUs = 0;
+    // Response times (see responseUs()), microseconds; empty until an answer came.
+    std::optional<std::int64_t> responseLastUs;
+    std::optional<std::int64_t> responseMinUs;
+    std::optional<std::int64_t> responseMaxUs;
     std::int64_t responseSumUs = 0;
     std::uint32_t consecutiveMisses = 0;
     std::int64_t lastAnswerUs = 0;  // wall clock; 0 when none came
@@ -45,8 +46,9 @@ struct MeterCounters {
             sum += r;
         return sum;
     }
-    std::int64_t responseMeanUs() const {
-        return answers ? responseSumUs / static_cast<std::int64_t>(answers) : 0;
+    std::optional<std::int64_t> responseMeanUs() const {
+        return answers ? std::optional(responseSumUs / static_cast<std::int64_t>(answers))
+                       : std::nullopt;
     }
 };
 
@@ -71,10 +73,12 @@ struct HourTally {
     std::uint64_t missed = 0;
     std::array<std::uint64_t, kRejectCauses> rejects{};
     std::int64_t responseSumUs = 0;
-    std::int64_t responseMaxUs = 0;
+    // The hour's longest response; empty when no answer came.
+    std::optional<std::int64_t> responseMaxUs;
 
-    std::int64_t responseMeanUs() const {
-        return answers ? responseSumUs / static_cast<std::int64_t>(answers) : 0;
+    std::optional<std::int64_t> responseMeanUs() const {
+        return answers ? std::optional(responseSumUs / static_cast<std::int64_t>(answers))
+                       : std::nullopt;
     }
 };
 
@@ -109,7 +113,8 @@ class LineStats {
     FrameRing& frames() { return ring_; }
 
     // The request's last byte leaves a request's wire time after it was written: 8 bytes of
-    // 10 bits at the line's baud rate.
+    // 10 bits at the line's baud rate. 0 for a line the station does not drive itself (a
+    // gateway): the response is then timed from the request's send.
     void setBaud(int baud) { requestWireUs = baud > 0 ? 80'000'000LL / baud : 0; }
     std::int64_t requestWireUs = 0;
     std::int64_t wallOffsetUs = 0;
@@ -134,7 +139,9 @@ class LineStats {
     std::uint8_t polled_ = 0;
     std::uint8_t previous_ = 0;
     bool answered_ = false;
-    std::int64_t requestOutUs_ = 0;
+    std::int64_t requestSentUs_ = 0;
+    // When the first byte of the slot's rest came in, at the latest.
+    std::int64_t restFirstUs_ = 0;
     std::int64_t lastByteUs_ = 0;
     std::int64_t lastTickUs_ = 0;
     // The slot's bytes from the first one the link has not taken; beyond the buffer only

@@ -7,8 +7,10 @@ namespace mirv {
 namespace {
 
 constexpr std::size_t kHeader = 7; // transaction, protocol, length, unit ID
-// The longest Modbus PDU is 253 bytes; the length field counts the unit ID too.
+// The length field counts the unit ID and the PDU. The longest PDU is 253 bytes; the shortest
+// answer, an exception, is a function and its code.
 constexpr std::size_t kLongestLength = 254;
+constexpr std::size_t kShortestAnswer = 3;
 
 } // namespace
 
@@ -40,6 +42,23 @@ void ModbusTcpAnswers::reset() {
     awaiting_ = false;
 }
 
+// An exception answer is the function with its high bit and one code byte; a read answer's
+// byte count says how many bytes follow it.
+bool ModbusTcpAnswers::isAnswerAwaited(std::uint16_t transaction,
+                                       std::span<const std::uint8_t> unitAndPdu) const {
+    if (!awaiting_ || transaction != transaction_ || unitAndPdu.size() < kShortestAnswer)
+        return false;
+    const std::uint8_t function = unitAndPdu[1];
+    if ((function & 0x7F) != function_)
+        return false;
+    const std::size_t rtuLength = unitAndPdu.size() + 2;
+    if (function & 0x80)
+        return rtuLength == kExceptionRtuLength;
+    if (rtuLength_ != 0 && rtuLength != rtuLength_)
+        return false;
+    return function_ != 0x03 || unitAndPdu[2] == unitAndPdu.size() - 3;
+}
+
 bool ModbusTcpAnswers::feed(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out) {
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
     std::size_t start = 0;
@@ -47,6 +66,8 @@ bool ModbusTcpAnswers::feed(std::span<const std::uint8_t> bytes, std::vector<std
     while (pending_.size() - start >= kHeader) {
         const std::uint8_t* h = pending_.data() + start;
         const std::size_t length = static_cast<std::size_t>(h[4] << 8 | h[5]);
+        // A length that cannot hold the unit ID and a function, or more than any PDU: the
+        // stream cannot be cut into frames from here.
         if (h[2] != 0 || h[3] != 0 || length < 2 || length > kLongestLength) {
             inStep = false;
             break;
@@ -56,15 +77,10 @@ bool ModbusTcpAnswers::feed(std::span<const std::uint8_t> bytes, std::vector<std
         const std::uint16_t transaction = static_cast<std::uint16_t>(h[0] << 8 | h[1]);
         const std::span<const std::uint8_t> unitAndPdu(h + 6, length);
         start += 6 + length;
-        // An exception answer is the function with its high bit and one code byte; a read
-        // answer's byte count says how many bytes follow it.
-        const bool exception = unitAndPdu[1] & 0x80;
-        const std::size_t wanted = exception ? 5 : rtuLength_;
-        const bool lengthRight = wanted == 0 || length + 2 == wanted;
-        const bool countRight = exception || function_ != 0x03 || unitAndPdu[2] == length - 3;
-        if (!awaiting_ || transaction != transaction_ || (unitAndPdu[1] & 0x7F) != function_ ||
-            !lengthRight || !countRight)
+        if (!isAnswerAwaited(transaction, unitAndPdu)) {
+            ++dropped_;
             continue;
+        }
         awaiting_ = false;
         const std::size_t from = out.size();
         out.insert(out.end(), unitAndPdu.begin(), unitAndPdu.end());
@@ -72,9 +88,10 @@ bool ModbusTcpAnswers::feed(std::span<const std::uint8_t> bytes, std::vector<std
         out.push_back(crc[1]);
         out.push_back(crc[0]);
     }
-    if (!inStep)
+    if (!inStep) {
+        ++dropped_;
         pending_.clear();
-    else
+    } else
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(start));
     return inStep;
 }

@@ -25,13 +25,22 @@ class ModbusTcpAnswers {
     // the stream holds a header that cannot be Modbus TCP: it cannot be followed further.
     bool feed(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out);
     void reset();
+    // Frames not handed on since the start: of another transaction or function, of the wrong
+    // length, too short for an answer, or a stream given up as not Modbus TCP.
+    std::uint64_t dropped() const { return dropped_; }
+
+    // An exception answer in RTU form: address, function, code and CRC.
+    static constexpr std::size_t kExceptionRtuLength = 5;
 
   private:
+    bool isAnswerAwaited(std::uint16_t transaction, std::span<const std::uint8_t> unitAndPdu) const;
+
     std::vector<std::uint8_t> pending_;
     std::uint16_t transaction_ = 0;
     std::uint8_t function_ = 0;
     std::size_t rtuLength_ = 0;
     bool awaiting_ = false;
+    std::uint64_t dropped_ = 0;
 };
 
 } // namespace mirv

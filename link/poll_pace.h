@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace mirv {
@@ -13,5 +15,28 @@ int shortestPollIntervalMs(int baud);
 // The poll interval to run: the stored one, but never faster than the line allows at the
 // baud rate of `lineSettings` ("9600,n,8,1").
 int pollIntervalFor(int storedMs, std::string_view lineSettings);
+
+// When the poll ticks are due. Each is due one interval after the one before it was due, not
+// after it came, so a timer that wakes a little late loses no polls. A tick more than an
+// interval late (the program stalled) plans anew from then on rather than making up the
+// missed ticks in a burst.
+class PollPace {
+  public:
+    // The first tick is due one interval from now.
+    void start(int intervalMs);
+    // A tick came now; the milliseconds from now until the next is due (at least 0).
+    int tick();
+    // The milliseconds from now until the next tick is due (at least 0).
+    int untilDueMs() const;
+    int intervalMs() const { return intervalMs_; }
+
+    // Monotonic microseconds; tests may drive another clock.
+    std::function<std::int64_t()> clockUs = steadyMicroseconds;
+    static std::int64_t steadyMicroseconds();
+
+  private:
+    int intervalMs_ = 0;
+    std::int64_t dueUs_ = 0;
+};
 
 } // namespace mirv

@@ -5,6 +5,7 @@
 #include "leading_number.h"
 #include "meter_link.h"
 #include "saved_output.h"
+#include "visible_prefix_delegate.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
@@ -34,11 +36,23 @@ const char* const kCounterHeaders[] = {"仪表",       "请求",
                                        "最后应答"};
 constexpr int kCounterColumns = static_cast<int>(std::size(kCounterHeaders));
 
+// Room either side of a counter's text, as the style draws a cell.
+constexpr int kCellPaddingPx = 12;
+
 // A meter with a miss or a reject this recently stands out.
 constexpr std::int64_t kRecentUs = 60'000'000;
 
 QString ms(std::int64_t us) {
     return QString::number(static_cast<double>(us) / 1000.0, 'f', 1);
+}
+
+// Last/min/mean/max; empty while no answer came.
+QString responseTexts(const MeterCounters& m) {
+    const auto mean = m.responseMeanUs();
+    if (!m.responseLastUs || !m.responseMinUs || !mean || !m.responseMaxUs)
+        return {};
+    return QStringLiteral("%1/%2/%3/%4")
+        .arg(ms(*m.responseLastUs), ms(*m.responseMinUs), ms(*mean), ms(*m.responseMaxUs));
 }
 
 } // namespace
@@ -51,6 +65,7 @@ DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> p
         return QFileDialog::getSaveFileName(this, caption, suggested, filter);
     };
     buildControls();
+    longestTexts_.assign(kCounterColumns, 0);
     refreshTimer_.setInterval(kRefreshMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &DiagnosticsTab::refresh);
     connect(resetButton, &QPushButton::clicked, this, &DiagnosticsTab::onResetClicked);
@@ -62,7 +77,15 @@ DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> p
 void DiagnosticsTab::buildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
-    lineSummary = new QLabel(this);
+    // A line edit's size does not follow its text: the summary changing twice a second does
+    // not lay out the whole window anew, as a label's would.
+    lineSummary = new QLineEdit(this);
+    lineSummary->setReadOnly(true);
+    lineSummary->setFrame(false);
+    lineSummary->setFocusPolicy(Qt::NoFocus);
+    QPalette summaryColors = lineSummary->palette();
+    summaryColors.setColor(QPalette::Base, summaryColors.color(QPalette::Window));
+    lineSummary->setPalette(summaryColors);
     layout->addWidget(lineSummary);
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
@@ -75,7 +98,9 @@ void DiagnosticsTab::buildControls() {
     meterTable->verticalHeader()->hide();
     meterTable->verticalHeader()->setDefaultSectionSize(20);
     meterTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    meterTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to the headers once; a column widens as a text outgrows it (see showText), never
+    // by measuring the whole column again, which costs more than all else the tab does.
+    meterTable->resizeColumnsToContents();
 
     auto* lower = new QWidget(splitter);
     auto* lowerLayout = new QVBoxLayout(lower);
@@ -99,6 +124,8 @@ void DiagnosticsTab::buildControls() {
     monitor = new FrameMonitorModel(this);
     monitorView = new QTableView(lower);
     monitorView->setModel(monitor);
+    monitorView->setItemDelegateForColumn(FrameMonitorModel::BytesColumn,
+                                          new VisiblePrefixDelegate(monitorView));
     monitorView->verticalHeader()->hide();
     monitorView->verticalHeader()->setDefaultSectionSize(20);
     monitorView->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -152,6 +179,7 @@ void DiagnosticsTab::showCounters() {
                              .arg(line.bytesIn)
                              .arg(ms(line.cycleLastUs), ms(line.cycleMeanUs()), ms(line.cycleMaxUs))
                              .arg(stats.setIntervalMs));
+    lineSummary->setCursorPosition(0); // its start shows when it is wider than the tab
 
     std::vector<int> meters;
     const int polled = polledMeters();
@@ -170,7 +198,7 @@ void DiagnosticsTab::showCounters() {
         meterFilter->setCurrentIndex(std::max(0, meterFilter->findData(chosen)));
     }
 
-    const std::int64_t nowUs = MeterLink::steadyMicroseconds() + stats.wallOffsetUs;
+    const std::int64_t nowUs = link_.clockUs() + stats.wallOffsetUs;
     for (int r = 0; r < static_cast<int>(meters.size()); ++r) {
         const MeterCounters& m = stats.meter(meters[static_cast<std::size_t>(r)]);
         auto count = [&](RejectCause c) { return m.rejects[static_cast<int>(c)]; };
@@ -190,10 +218,7 @@ void DiagnosticsTab::showCounters() {
                                 QString::number(count(RejectCause::Address)),
                                 QString::number(m.late),
                                 QString::number(m.strayBytes),
-                                m.answers ? QStringLiteral("%1/%2/%3/%4")
-                                                .arg(ms(m.responseLastUs), ms(m.responseMinUs),
-                                                     ms(m.responseMeanUs()), ms(m.responseMaxUs))
-                                          : QString(),
+                                responseTexts(m),
                                 m.lastAnswerUs
                                     ? QDateTime::fromMSecsSinceEpoch(m.lastAnswerUs / 1000)
                                           .toString(QStringLiteral("HH:mm:ss"))
@@ -207,11 +232,25 @@ void DiagnosticsTab::showCounters() {
                 meterTable->setItem(r, c, item);
             }
             if (item->text() != texts[c])
-                item->setText(texts[c]);
+                showText(item, texts[c]);
             item->setBackground(troubled ? QColor(255, 210, 210) : QBrush());
             item->setForeground(troubled ? QColor(200, 0, 0) : QBrush());
         }
     }
+}
+
+// A column is made wider when the text is wider than it; it does not narrow again. Only a
+// text longer than any the column had is measured: the counters' digits are all as wide.
+void DiagnosticsTab::showText(QTableWidgetItem* item, const QString& text) {
+    item->setText(text);
+    qsizetype& longest = longestTexts_[static_cast<std::size_t>(item->column())];
+    if (text.size() <= longest)
+        return;
+    longest = text.size();
+    QHeaderView* header = meterTable->horizontalHeader();
+    const int wanted = meterTable->fontMetrics().horizontalAdvance(text) + kCellPaddingPx;
+    if (wanted > header->sectionSize(item->column()))
+        header->resizeSection(item->column(), wanted);
 }
 
 // While paused the frames shown stay as they were; the filter still applies to them.

@@ -9,9 +9,11 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableView;
 class QTableWidget;
+class QTableWidgetItem;
 
 namespace mirv {
 
@@ -22,7 +24,7 @@ class SerialPort;
 
 // The 通讯诊断 tab: the line's counters meter by meter and the frame monitor. It reads the
 // link's counters and frame ring on the event thread, at most twice a second and only while
-// it is shown.
+// it is shown, and tells the time by the link's clock.
 class DiagnosticsTab : public QWidget {
     Q_OBJECT
   public:
@@ -43,7 +45,7 @@ class DiagnosticsTab : public QWidget {
     void onPauseClicked();
     void onSaveClicked();
 
-    QLabel* lineSummary = nullptr;
+    QLineEdit* lineSummary = nullptr;
     QTableWidget* meterTable = nullptr;
     QPushButton* resetButton = nullptr;
     QPushButton* pauseButton = nullptr;
@@ -61,6 +63,7 @@ class DiagnosticsTab : public QWidget {
     void buildControls();
     void showCounters();
     void showFrames();
+    void showText(QTableWidgetItem* item, const QString& text);
     int polledMeters() const;
 
     MeterLink& link_;
@@ -70,6 +73,8 @@ class DiagnosticsTab : public QWidget {
     QTimer refreshTimer_;
     bool paused_ = false;
     std::uint64_t shownPushed_ = ~0ULL;
+    // The most characters a text of each counter column had.
+    std::vector<qsizetype> longestTexts_;
     int shownFilter_ = -1;
 };
 

@@ -75,21 +75,37 @@ int FrameMonitorModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QStringList FrameMonitorModel::rowTexts(int row) const {
+QString FrameMonitorModel::cellText(int row, int column) const {
     const MonitorFrame& f = frames_.at(shown_.at(static_cast<std::size_t>(row)));
-    return {
-        QDateTime::fromMSecsSinceEpoch(f.wallUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz")),
-        f.meter ? QString::number(f.meter) : QStringLiteral("-"),
-        f.out ? QStringLiteral("发") : QStringLiteral("收"),
-        verdictText(f.verdict),
-        QString::number(f.length),
-        hexText(f)};
+    switch (column) {
+    case TimeColumn:
+        return QDateTime::fromMSecsSinceEpoch(f.wallUs / 1000)
+            .toString(QStringLiteral("HH:mm:ss.zzz"));
+    case MeterColumn:
+        return f.meter ? QString::number(f.meter) : QStringLiteral("-");
+    case DirectionColumn:
+        return f.out ? QStringLiteral("发") : QStringLiteral("收");
+    case VerdictColumn:
+        return verdictText(f.verdict);
+    case LengthColumn:
+        return QString::number(f.length);
+    case BytesColumn:
+        return hexText(f);
+    }
+    return {};
+}
+
+QStringList FrameMonitorModel::rowTexts(int row) const {
+    QStringList texts;
+    for (int c = 0; c < ColumnCount; ++c)
+        texts << cellText(row, c);
+    return texts;
 }
 
 QVariant FrameMonitorModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || role != Qt::DisplayRole)
         return {};
-    return rowTexts(index.row()).at(index.column());
+    return cellText(index.row(), index.column());
 }
 
 QVariant FrameMonitorModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -35,7 +35,8 @@ class FrameMonitorModel : public QAbstractTableModel {
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // The texts of one row, left to right, as the monitor shows them.
+    // The text of one cell, and those of one row left to right, as the monitor shows them.
+    QString cellText(int row, int column) const;
     QStringList rowTexts(int row) const;
     // Every row as a line of tab-separated texts, under a line of the headers.
     QString text() const;

@@ -31,7 +31,7 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* par
     buildWindow();
 
     pollTimer.setInterval(1000);
-    connect(&pollTimer, &QTimer::timeout, this, &MainWindow::onPollTick);
+    connect(&pollTimer, &PollTimer::timeout, this, &MainWindow::onPollTick);
     recordTimer.setInterval(60000);
     connect(&recordTimer, &QTimer::timeout, this, &MainWindow::onRecordTick);
     recordTimer.start();

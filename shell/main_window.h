@@ -4,6 +4,7 @@
 #include "history_writer.h"
 #include "linkstats_logger.h"
 #include "meter_link.h"
+#include "poll_timer.h"
 #include "protected_files.h"
 #include "query_criteria.h"
 #include "readings_board.h"
@@ -83,7 +84,7 @@ class MainWindow : public QWidget {
     // The 通讯诊断 tab's contents, made on first use.
     DiagnosticsTab& diagnosticsTab();
 
-    QTimer pollTimer;
+    PollTimer pollTimer;
     QTimer recordTimer;
 
     // The serial line, or the gateway that ports/comN names.

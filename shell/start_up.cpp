@@ -157,8 +157,6 @@ void MainWindow::startUp() {
                                               lineSettingsForBaud(baudText.toStdString())));
         pollTimer.start();
     }
-    if (const auto settings = parseLineSettings(lineSettingsForBaud(baudText.toStdString())))
-        link.stats.setBaud(settings->baud);
     link.stats.setIntervalMs = pollTimer.interval();
 
     link.currentAddress = 0;
@@ -185,6 +183,9 @@ void MainWindow::startUp() {
         }
     }
     serialPort.bytesArrived = [this] { link.onBytesArrived(); };
+    // The wire time of a request is known on the station's own serial line only.
+    if (const auto settings = parseLineSettings(lineSettingsForBaud(baudText.toStdString())))
+        link.stats.setBaud(serialPort.isGateway() ? 0 : settings->baud);
 
     if (failed) {
         // Nothing is polled or decoded from here on, also while the box is open.

@@ -110,6 +110,11 @@ TEST(ModbusTcp, AcceptsOnlyTheAwaitedTransactionWhole) {
         {"byte count wrong", {badCount}, {}, true},
         {"exception", {exception}, rtuException, true},
         {"answered twice", {good, good}, rtu, true},
+        {"another function", {inModbusTcp(9, test::handMadeAnswer(0x04))}, {}, true},
+        {"another function's exception",
+         {{0x00, 0x09, 0x00, 0x00, 0x00, 0x03, 0x07, 0x84, 0x04}},
+         {},
+         true},
         {"not Modbus TCP", {{0x00, 0x09, 0x00, 0x01, 0x00, 0x06, 0x07}}, {}, false},
         {"length beyond any PDU", {{0x00, 0x09, 0x00, 0x00, 0x01, 0x00, 0x07}}, {}, false},
     };
@@ -122,6 +127,57 @@ TEST(ModbusTcp, AcceptsOnlyTheAwaitedTransactionWhole) {
             inStep = answers.feed(piece, out) && inStep;
         EXPECT_EQ(out, c.out) << c.name;
         EXPECT_EQ(inStep, c.inStep) << c.name;
+    }
+}
+
+// Every length field that cannot frame an answer, each in a buffer that ends where its frame
+// ends, so that a byte read past it shows: dropped and counted, the stream given up where the
+// length cannot be a frame's.
+TEST(ModbusTcp, LengthsNoAnswerHasAreDroppedWithoutReadingPast) {
+    const struct {
+        Bytes frame;
+        bool inStep;
+    } cases[] = {
+        {{0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x07}, false},
+        {{0x00, 0x09, 0x00, 0x00, 0x00, 0x01, 0x07}, false},
+        {{0x00, 0x09, 0x00, 0x00, 0x00, 0x02, 0x07, 0x03}, true},
+        {{0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x01, 0x03}, true},
+        {{0x00, 0x09, 0x00, 0x00, 0x00, 0x03, 0x07, 0x03, 0x00}, true},
+    };
+    for (const auto& c : cases) {
+        ModbusTcpAnswers answers;
+        answers.expect(9, 0x03, kAnswerBytes);
+        Bytes out;
+        EXPECT_EQ(answers.feed(c.frame, out), c.inStep) << c.frame.size();
+        EXPECT_TRUE(out.empty()) << c.frame.size();
+        EXPECT_EQ(answers.dropped(), 1u) << c.frame.size();
+    }
+    // 254 is the longest: unit, function, byte count 251 and 251 bytes; of any length it is
+    // taken, of the read's it is not.
+    Bytes longest{0x00, 0x09, 0x00, 0x00, 0x00, 0xFE, 0x07, 0x03, 0xFB};
+    longest.resize(6 + 254, 0x5A);
+    for (const std::size_t wanted : {std::size_t{0}, kAnswerBytes}) {
+        ModbusTcpAnswers answers;
+        answers.expect(9, 0x03, wanted);
+        Bytes out;
+        EXPECT_TRUE(answers.feed(longest, out));
+        EXPECT_EQ(out.size(), wanted == 0 ? 256u : 0u);
+        EXPECT_EQ(answers.dropped(), wanted == 0 ? 0u : 1u);
+    }
+    for (unsigned length = 255; length <= 0xFFFF; ++length) {
+        ModbusTcpAnswers answers;
+        answers.expect(9, 0x03, 0);
+        const Bytes header{0x00,
+                           0x09,
+                           0x00,
+                           0x00,
+                           static_cast<std::uint8_t>(length >> 8),
+                           static_cast<std::uint8_t>(length & 0xFF),
+                           0x07};
+        Bytes out;
+        ASSERT_FALSE(answers.feed(header, out)) << length;
+        ASSERT_TRUE(out.empty()) << length;
+        ASSERT_EQ(answers.dropped(), 1u) << length;
     }
 }
 

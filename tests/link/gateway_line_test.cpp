@@ -8,6 +8,7 @@
 #include "tcp_gateway_port.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -247,6 +248,53 @@ TEST(GatewayLine, ClosedMidAnswerAndHalfOpenAreReconnected) {
     s.rounds(2, 2);
     EXPECT_EQ(gateway.connections, 2);
     EXPECT_EQ(s.board.row(2), BoardRow{});
+}
+
+// Bytes that are no Modbus TCP lose the stream's framing: the port connects anew at once and
+// the next poll is answered on the new connection.
+TEST(GatewayLine, ForeignBytesFromAModbusTcpGatewayBringANewConnection) {
+    ScriptedGateway gateway;
+    Bytes rtu = test::handMadeAnswer();
+    gateway.reply = [&](const Bytes& request, int index) -> std::vector<Bytes> {
+        if (index == 0)
+            return {rtu}; // an RTU frame where a Modbus TCP one belongs
+        Bytes framed{request[0], request[1], 0x00, 0x00, 0x00, 0xB9};
+        framed.insert(framed.end(), rtu.begin(), rtu.end() - 2);
+        return {framed};
+    };
+    LinkOnGateway s("modbus-tcp", gateway.port(), "7");
+    ASSERT_TRUE(s.waitConnected());
+    s.link.currentAddress = 6;
+    s.tick(100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gateway.connections == 2; }, 2000))
+        << "no new connection after the foreign bytes";
+    ASSERT_TRUE(s.waitConnected());
+    s.link.currentAddress = 6;
+    s.tick(300);
+    EXPECT_EQ(s.board.row(7), kHandMadeRow);
+    EXPECT_EQ(gateway.connections, 2);
+}
+
+// A gateway that refuses: the first retry waits the first pause, the next twice that.
+TEST(GatewayLine, RetriesWaitTheFirstPauseThenDouble) {
+    TcpGatewayPort port;
+    port.timing = {1000, 400, 5000};
+    QElapsedTimer clock;
+    std::vector<qint64> failedAtMs;
+    clock.start();
+    port.open("tcp://127.0.0.1:" + std::to_string(test::freeTcpPort()));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (port.openFailures > failedAtMs.size())
+                failedAtMs.push_back(clock.elapsed());
+            return failedAtMs.size() == 3;
+        },
+        5000));
+    const qint64 first = failedAtMs[1] - failedAtMs[0], second = failedAtMs[2] - failedAtMs[1];
+    EXPECT_GE(first, 380);
+    EXPECT_LT(first, 700);
+    EXPECT_GE(second, 780);
+    EXPECT_LT(second, 1300);
 }
 
 // Independent masters read the simulator's network sides.

@@ -1,6 +1,7 @@
 // The line's counters against the simulator over a pseudo-terminal: each meter misbehaves in
 // one way, and what the counters say is checked against the simulator's own log.
 #include "child_process.h"
+#include "hand_made_answer.h"
 #include "meter_link.h"
 #include "qt_serial_port.h"
 #include "read_request.h"
@@ -136,9 +137,62 @@ TEST(LineStats, ResponseTimeFollowsTheLinesPace) {
         const double charUs = 10e6 / baud;
         const double expectedUs = 20000 + (187 - 8) * charUs;
         // The simulator writes in groups of 5 ms; the event loop adds its own latency.
-        EXPECT_NEAR(static_cast<double>(m.responseMinUs), expectedUs, 20000);
-        EXPECT_LE(m.responseMinUs, m.responseMeanUs());
-        EXPECT_LE(m.responseMeanUs(), m.responseMaxUs);
+        ASSERT_TRUE(m.responseMinUs && m.responseMaxUs && m.responseMeanUs());
+        EXPECT_NEAR(static_cast<double>(*m.responseMinUs), expectedUs, 20000);
+        EXPECT_LE(*m.responseMinUs, *m.responseMeanUs());
+        EXPECT_LE(*m.responseMeanUs(), *m.responseMaxUs);
+    }
+}
+
+// Meter 7's answer at 9600 baud (a request's wire time 8,333 us), its bytes coming as the
+// line brings them. A line faster than the baud set brings the answer before the request
+// could have left: the response is then timed from the answer's first byte, never below 0.
+TEST(LineStats, ResponseTimeNeverNegativeAndTheMonitorKeepsOrder) {
+    const std::vector<std::uint8_t> answer = test::handMadeAnswer();
+    const struct {
+        const char* name;
+        std::int64_t firstUs, lastUs, responseUs;
+    } cases[] = {
+        {"at the pace set", 30'000, 225'000, 225'000 - 8'333},
+        {"faster, whole", 500, 500, 0},
+        {"faster, in two pieces", 300, 2'300, 2'000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LineStats stats;
+        stats.setBaud(9600);
+        stats.requestSent(7, makeReadRequest(7), 0);
+        stats.bytesReceived(std::span(answer).first(10), c.firstUs);
+        stats.bytesReceived(std::span(answer).subspan(10), c.lastUs);
+        stats.answerTaken(7, true, c.lastUs);
+        const MeterCounters& m = stats.meter(7);
+        EXPECT_EQ(m.responseLastUs, c.responseUs);
+        EXPECT_EQ(m.responseMinUs, c.responseUs);
+        EXPECT_EQ(m.responseMaxUs, c.responseUs);
+        ASSERT_EQ(stats.frames().size(), 2u);
+        EXPECT_TRUE(stats.frames().at(0).out);
+        EXPECT_LE(stats.frames().at(0).wallUs, stats.frames().at(1).wallUs);
+        const std::vector<HourTally> hour = stats.takeHour();
+        ASSERT_EQ(hour.size(), 1u);
+        EXPECT_EQ(hour[0].responseMaxUs, c.responseUs);
+    }
+}
+
+// A meter that never answered has no response time: none in the counters, none in the hour.
+TEST(LineStats, SilentMeterHasNoResponseTime) {
+    LineStats stats;
+    stats.setBaud(9600);
+    stats.requestSent(3, makeReadRequest(3), 0);
+    stats.requestSent(4, makeReadRequest(4), 250'000);
+    stats.endSlot();
+    EXPECT_FALSE(stats.meter(3).responseMaxUs);
+    EXPECT_FALSE(stats.meter(3).responseMeanUs());
+    const std::vector<HourTally> hour = stats.takeHour();
+    ASSERT_EQ(hour.size(), 2u);
+    for (const HourTally& t : hour) {
+        EXPECT_EQ(t.missed, 1u);
+        EXPECT_EQ(t.responseMaxUs, std::nullopt) << t.meter;
+        EXPECT_EQ(t.responseMeanUs(), std::nullopt) << t.meter;
     }
 }
 
@@ -159,7 +213,7 @@ TEST(LineStats, MonitorStaysBoundedUnderForeignTraffic) {
     EXPECT_EQ(stats.frames().bytes(), bytesAtStart);
     EXPECT_LT(bytesAtStart, 4u << 20);
     EXPECT_EQ(stats.frames().at(FrameRing::kCapacity - 1).wallUs - stats.wallOffsetUs,
-              11994 * 50'000 + stats.requestWireUs); // the last request
+              11994 * 50'000); // the last request
     EXPECT_EQ(stats.line().bytesIn, 10u * 60 * 20 * 48);
     EXPECT_EQ(stats.meter(1).strayBytes, 10u * 60 * 20 * 48 - 6 * 48);
 }

@@ -23,10 +23,16 @@ TEST(DiagnosticsTab, ShowsTheTroubledMeterAndSavesWhatTheMonitorShows) {
     MainWindow& w = st.w();
     w.pollTimer.stop();
     w.link.meterCount = "2";
+    // The link's clock stands still until the test moves it.
+    std::int64_t nowUs = MeterLink::steadyMicroseconds();
+    w.link.clockUs = [&] { return nowUs; };
+    // Until the link has read them: a fixed wait may end first on a busy machine.
     auto answerOnLine = [&](std::vector<std::uint8_t> bytes) {
+        const std::uint64_t before = w.link.stats.line().bytesIn;
         ASSERT_EQ(::write(st.line.master(), bytes.data(), bytes.size()),
                   static_cast<ssize_t>(bytes.size()));
-        QTest::qWait(100);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return w.link.stats.line().bytesIn == before + bytes.size(); }, 5000));
     };
     w.link.onPollTick();
     const ReadAnswer good = buildAnswer(1, {});
@@ -42,11 +48,19 @@ TEST(DiagnosticsTab, ShowsTheTroubledMeterAndSavesWhatTheMonitorShows) {
     tab.refresh();
     ASSERT_EQ(tab.meterTable->rowCount(), 2);
     auto cell = [&](int row, int column) { return tab.meterTable->item(row, column)->text(); };
-    EXPECT_EQ(cell(0, 2), "1");         // answers of meter 1
-    EXPECT_EQ(cell(1, 3), "1");         // misses of meter 2
-    EXPECT_EQ(cell(1, 9), "1(异常04)"); // its function reject, with the exception's code
+    EXPECT_EQ(cell(0, 2), "1");           // answers of meter 1
+    EXPECT_EQ(cell(1, 3), "1");           // misses of meter 2
+    EXPECT_EQ(cell(1, 9), "1(异常04)");   // its function reject, with the exception's code
+    EXPECT_EQ(cell(0, 13).count('/'), 3); // meter 1's response times
+    EXPECT_EQ(cell(1, 13), "");           // meter 2 never answered
+    // Meter 2 stands out for a minute after its trouble, meter 1 not at all.
+    nowUs += 59'000'000;
+    tab.refresh();
     EXPECT_EQ(tab.meterTable->item(0, 0)->background().style(), Qt::NoBrush);
     EXPECT_EQ(tab.meterTable->item(1, 0)->background().color(), QColor(255, 210, 210));
+    nowUs += 2'000'000;
+    tab.refresh();
+    EXPECT_EQ(tab.meterTable->item(1, 0)->background().style(), Qt::NoBrush);
 
     tab.meterFilter->setCurrentIndex(tab.meterFilter->findData(2));
     const QAbstractItemModel& shown = *tab.monitorView->model();

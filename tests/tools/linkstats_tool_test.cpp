@@ -57,11 +57,11 @@ TEST(Linkstats, TwoHoursOnTheSimulatedClockAndTheToolsBytes) {
     const std::string captions = "仪表,小时,请求,应答,未应答,CRC错误,过短,过长,多余字节,"
                                  "功能码错误,地址错误,平均响应ms,最长响应ms\r\n";
     // A miss counts when the slot ends, with the next request: meter 3's last poll, still
-    // waiting at 11:00, is not counted missed yet.
+    // waiting at 11:00, is not counted missed yet. It never answered: no response times.
     const std::string nine = "1,2025-05-01 09:00:00,3,2,1,0,0,0,0,0,0,200.0,210.0\r\n"
                              "2,2025-05-01 09:00:00,3,1,2,1,0,0,0,0,0,120.0,120.0\r\n";
     const std::string ten = "1,2025-05-01 10:00:00,2,2,0,0,0,0,0,0,0,200.0,300.0\r\n"
-                            "3,2025-05-01 10:00:00,1,0,0,0,0,0,0,0,0,0.0,0.0\r\n";
+                            "3,2025-05-01 10:00:00,1,0,0,0,0,0,0,0,0,,\r\n";
     const std::string tenOfOne = "1,2025-05-01 10:00:00,2,2,0,0,0,0,0,0,0,200.0,300.0\r\n";
     auto tool = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {MIRV_HISTORY_TOOL, "--db", folder.databasePath(), "linkstats"});
@@ -72,6 +72,12 @@ TEST(Linkstats, TwoHoursOnTheSimulatedClockAndTheToolsBytes) {
     EXPECT_EQ(all.out, bom + captions + nine + ten);
     const auto one = tool({"--from", "2025-05-01 10:00", "--to", "2025-05-02", "--meter", "1"});
     EXPECT_EQ(one.out, bom + captions + tenOfOne);
+    Database db(folder.databasePath());
+    Statement silent(db, "SELECT MeterID FROM Linkstats WHERE ResponseMeanUs IS NULL AND "
+                         "ResponseMaxUs IS NULL");
+    ASSERT_TRUE(silent.step());
+    EXPECT_EQ(silent.integer(0), 3);
+    EXPECT_FALSE(silent.step());
     const auto wrong = tool({"--from", "2025-05-01", "--to", "2025-05-02", "--meter", "x"});
     EXPECT_EQ(wrong.status, 1);
     EXPECT_EQ(wrong.out, "");
