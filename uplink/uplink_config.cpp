@@ -1,12 +1,14 @@
 #include "uplink_config.h"
 
 #include "reading_text.h"
+#include "shared_file.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <libpq-fe.h>
@@ -152,12 +154,19 @@ std::variant<std::string, ConfigError> loadOrCreateIdentity(const std::string& p
     // power cut leaves no half-written file.
     const std::string temporary = path + ".new-" + std::to_string(::getpid());
     {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << identity << "\n";
-        out.flush();
-        if (!out) {
+        // Made as the station makes its files, so that every operator of a shared folder and
+        // the service user can read it; synced before it is linked in.
+        const int fd = openSharedFile(temporary, O_WRONLY | O_CREAT | O_TRUNC);
+        const std::string line = identity + "\n";
+        const bool written =
+            fd >= 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
+            ::fsync(fd) == 0;
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        if (!written) {
             std::filesystem::remove(temporary);
-            return ConfigError{"cannot write " + temporary + ": " + std::strerror(errno)};
+            return ConfigError{"cannot write " + temporary + ": " + std::strerror(error)};
         }
     }
     const int linked = ::link(temporary.c_str(), path.c_str());

@@ -223,7 +223,9 @@ TEST(GatewayLine, FaultsEmptyTheRowsAndPollingComesBack) {
     s.rounds(2, 2);
     EXPECT_TRUE(s.board.answered(1) && s.board.answered(2));
     EXPECT_EQ(s.changes, (std::vector<bool>{false, true, false, true}));
-    EXPECT_LT(stalls.worstMs(), 200) << "the event loop stalled";
+    // A wait that blocks for the peer lasts a second or more; a busy machine that runs the
+    // test late by a few hundred milliseconds is no such wait.
+    EXPECT_LT(stalls.worstMs(), 1000) << "the event loop stalled";
     std::printf("longest stall of the event loop: %lld ms\n",
                 static_cast<long long>(stalls.worstMs()));
 }

@@ -3,12 +3,14 @@
 #include "copy_text.h"
 #include "local_instant.h"
 #include "reading_text.h"
+#include "temp_dir.h"
 #include "uplink_config.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <sys/stat.h>
 
 namespace mirv {
 namespace {
@@ -59,6 +61,25 @@ TEST(UplinkConfig, ReadsSettingsAndRejectsWhatCannotWork) {
             EXPECT_NE(error->message.find(c.conninfo), std::string::npos) << error->message;
         }
     }
+}
+
+// In a folder shared by a group, the identity the first run makes is readable and writable
+// for the group whatever the maker's umask, and a second run reads the same one.
+TEST(UplinkIdentity, MadeOnceAndGroupWritableInASharedFolder) {
+    test::TempDir folder;
+    ASSERT_EQ(::chmod(folder.str().c_str(), 02775), 0);
+    const std::string path = folder.str() + "/uplink.id";
+    const mode_t old = ::umask(022);
+    const auto made = loadOrCreateIdentity(path);
+    ::umask(old);
+    ASSERT_TRUE(std::holds_alternative<std::string>(made));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+    const auto again = loadOrCreateIdentity(path);
+    ASSERT_TRUE(std::holds_alternative<std::string>(again));
+    EXPECT_EQ(std::get<std::string>(again), std::get<std::string>(made));
+    EXPECT_EQ(std::get<std::string>(made).size(), 32u);
 }
 
 TEST(ReadingText, DecimalNumbersOnly) {
