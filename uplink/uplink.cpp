@@ -278,6 +278,11 @@ Uplink::Step Uplink::forwardLinkstats() {
         say_(std::to_string(batch.unforwardableRows) +
              " Linkstats rows not forwarded, having no central form; first: " +
              batch.firstUnforwardable);
+    if (central_.lastSetAside() > 0)
+        say_(std::to_string(central_.lastSetAside()) +
+             " Linkstats rows set aside, the server cannot take them (counted in rows_set_aside "
+             "of stations); the rows after them are forwarded; first: " +
+             central_.firstSetAside());
     sayForwarding();
     return Step::Continue;
 }
