@@ -4,6 +4,7 @@
 #include "copy_text.h"
 #include "local_instant.h"
 #include "pg_result.h"
+#include "refused_rows.h"
 
 #include <algorithm>
 #include <charconv>
@@ -61,8 +62,13 @@ const std::string kTakeAll = std::string("INSERT INTO station_history (") + kHis
                              "cold_power, heat_total, cold_total, alarm_status, create_time, "
                              "time_repeat, to_timestamp(create_epoch), source_key "
                              "FROM uplink_batch";
-// The rows of the batch the server does not hold.
-const std::string kKeepNew = kTakeAll + " ON CONFLICT DO NOTHING";
+// After a take-over statement: rows the server holds already (the history restored or
+// replaced, the uplink stopped before its mark moved) are left out by their key.
+constexpr const char* kLeaveHeld = " ON CONFLICT DO NOTHING";
+
+// How a row of each batch table is named to the operator when it is set aside.
+constexpr const char* kNameReading = "'ID ' || local_id";
+constexpr const char* kNameLinkstats = "'meter ' || meter_id || ', hour ' || hour";
 
 // Readings of the batch whose key the server holds with other values (or from other texts),
 // each kept once.
@@ -97,11 +103,10 @@ constexpr const char* kLinkstatsColumns =
     "station, meter_id, hour, requests, answers, misses, crc_wrong, too_short, too_long, "
     "trailing_bytes, wrong_function, wrong_address, response_mean_us, response_max_us";
 
-// The rows the server does not hold yet; a row sent again (the history restored, the uplink
-// stopped before its mark moved) is left out by the key.
-const std::string kKeepNewLinkstats = std::string("INSERT INTO station_linkstats (") +
-                                      kLinkstatsColumns + ") SELECT " + kLinkstatsColumns +
-                                      " FROM uplink_linkstats_batch ON CONFLICT DO NOTHING";
+// Every Linkstats row of the batch.
+const std::string kTakeLinkstats = std::string("INSERT INTO station_linkstats (") +
+                                   kLinkstatsColumns + ") SELECT " + kLinkstatsColumns +
+                                   " FROM uplink_linkstats_batch";
 
 // Rows of the batch whose meter and hour the server holds with other counts.
 constexpr const char* kLinkstatsDiffering =
@@ -119,7 +124,7 @@ constexpr const char* kMoveLinkstatsMark =
     "ON CONFLICT (station) DO UPDATE SET last_linkstats_id = EXCLUDED.last_linkstats_id, "
     "last_linkstats_hash = EXCLUDED.last_linkstats_hash, mark_origin = EXCLUDED.mark_origin, "
     "updated_at = now()) "
-    "UPDATE stations SET last_seen = now() WHERE name = $1";
+    "UPDATE stations SET last_seen = now(), rows_set_aside = rows_set_aside + $5 WHERE name = $1";
 
 // The station's row, made when there is none; one there already is left as it is (and not
 // waited for when another transaction holds it).
@@ -147,11 +152,13 @@ ForwardMark markAt(const PgResult& r, int column) {
 // The row of the COPY stream the server could not take, from 1; 0 when the error is not
 // about a value of one row.
 long long rowRefused(const PgResult& r) {
-    const std::string state = r.sqlState();
-    if (state.rfind("22", 0) != 0 && state != "23502" && state != "23514")
+    if (!refusedForValues(r))
         return 0;
+    // COPY's line comes last, after a trigger's own lines.
     const char* context = PQresultErrorField(r.get(), PG_DIAG_CONTEXT);
-    const std::string_view text = context ? context : "";
+    std::string_view text = context ? context : "";
+    if (const auto copy = text.rfind("\nCOPY "); copy != std::string_view::npos)
+        text.remove_prefix(copy + 1);
     const auto at = text.find(", line ");
     if (text.rfind("COPY ", 0) != 0 || at == std::string_view::npos)
         return 0;
@@ -482,24 +489,84 @@ std::optional<CentralFailure> CentralStore::storeRows(std::string rows, int coun
         PgResult undo(conn_, "ROLLBACK TO SAVEPOINT batch_rows");
         if (!undo.ok())
             return failureOf(undo.error());
-        setAside(rows, badRow, lastCopyError_);
+        setAside(rows, badRow, lastCopyError_, false);
         if (--count == 0)
             return std::nullopt;
     }
 }
 
-void CentralStore::setAside(std::string& rows, long long badRow, const std::string& why) {
+std::optional<CentralFailure> CentralStore::copyLinkstats(std::string rows, int count) {
+    PgResult table(conn_, kBatchTables);
+    if (!table.ok())
+        return failureOf(table.error());
+    // As for readings: a row COPY refuses is left out and the rest copied again.
+    for (; count > 0; --count) {
+        PgResult savepoint(conn_, "SAVEPOINT batch_rows");
+        if (!savepoint.ok())
+            return failureOf(savepoint.error());
+        std::string duplicate; // the transaction's table has no key
+        long long badRow = 0;
+        if (auto failure = copyRows("uplink_linkstats_batch", rows, duplicate, badRow))
+            return failure;
+        if (badRow == 0)
+            return std::nullopt;
+        PgResult undo(conn_, "ROLLBACK TO SAVEPOINT batch_rows");
+        if (!undo.ok())
+            return failureOf(undo.error());
+        setAside(rows, badRow, lastCopyError_, true);
+    }
+    return std::nullopt;
+}
+
+void CentralStore::setAside(std::string& rows, long long badRow, const std::string& why,
+                            bool linkstats) {
     std::size_t at = 0;
     for (long long line = 1; line < badRow && at < rows.size(); ++line)
         at = rows.find('\n', at) + 1;
     const std::size_t end = std::min(rows.find('\n', at), rows.size());
     if (lastSetAside_++ == 0) {
-        // The station's name, then the local ID.
-        const std::size_t idStart = rows.find('\t', at) + 1;
-        const std::size_t idEnd = rows.find('\t', idStart);
-        firstSetAside_ = "ID " + rows.substr(idStart, idEnd - idStart) + ": " + why;
+        // The station's name, then the local ID, or the meter and the hour.
+        const std::size_t second = rows.find('\t', at) + 1;
+        const std::size_t third = rows.find('\t', second) + 1;
+        const std::string field = rows.substr(second, third - 1 - second);
+        firstSetAside_ = linkstats
+                             ? "meter " + field + ", hour " +
+                                   rows.substr(third, rows.find('\t', third) - third) + ": " + why
+                             : "ID " + field + ": " + why;
     }
     rows.erase(at, end + 1 - at);
+}
+
+std::optional<CentralFailure> CentralStore::takeOver(const char* table, const std::string& head,
+                                                     const char* name) {
+    PgResult savepoint(conn_, "SAVEPOINT take_over");
+    if (!savepoint.ok())
+        return failureOf(savepoint.error());
+    PgResult all(conn_, (head + kLeaveHeld).c_str());
+    if (all.ok()) {
+        lastAdded_ = all.changed();
+        return std::nullopt;
+    }
+    if (!refusedForValues(all))
+        return failureOf(all.error());
+    const std::string why = all.error();
+    PgResult undo(conn_, "ROLLBACK TO SAVEPOINT take_over");
+    if (!undo.ok())
+        return failureOf(undo.error());
+    return takeOverApart(table, head, name, why);
+}
+
+std::optional<CentralFailure> CentralStore::takeOverApart(const char* table,
+                                                          const std::string& head, const char* name,
+                                                          const std::string& why) {
+    const TakenApart taken = takeApart(conn_, table, head, kLeaveHeld, name, why);
+    if (taken.failure)
+        return failureOf(*taken.failure);
+    lastAdded_ = taken.added;
+    if (lastSetAside_ == 0)
+        firstSetAside_ = taken.firstSetAside;
+    lastSetAside_ += taken.setAside;
+    return std::nullopt;
 }
 
 std::optional<CentralFailure> CentralStore::storeRowsOnce(const std::string& rows, int count,
@@ -524,6 +591,15 @@ std::optional<CentralFailure> CentralStore::storeRowsOnce(const std::string& row
             lastAdded_ = all.changed();
             return std::nullopt;
         }
+        if (refusedForValues(all)) {
+            const std::string why = all.error();
+            PgResult undo(conn_, "ROLLBACK TO SAVEPOINT straight_in");
+            if (!undo.ok())
+                return failureOf(undo.error());
+            if (auto failure = takeOverApart("uplink_batch", kTakeAll, kNameReading, why))
+                return failure;
+            return keepConflicts(count);
+        }
         if (all.sqlState() != "23505")
             return failureOf(all.error());
     } else {
@@ -546,16 +622,18 @@ std::optional<CentralFailure> CentralStore::storeRowsOnce(const std::string& row
         if (badRow > 0)
             return std::nullopt;
     }
-    PgResult keep(conn_, kKeepNew.c_str());
-    if (!keep.ok())
-        return failureOf(keep.error());
-    lastAdded_ = keep.changed();
-    if (lastAdded_ < count) {
-        PgResult conflicts(conn_, kKeepConflicts);
-        if (!conflicts.ok())
-            return failureOf(conflicts.error());
-        lastConflicts_ = conflicts.changed();
-    }
+    if (auto failure = takeOver("uplink_batch", kTakeAll, kNameReading))
+        return failure;
+    return keepConflicts(count);
+}
+
+std::optional<CentralFailure> CentralStore::keepConflicts(int count) {
+    if (lastAdded_ >= count)
+        return std::nullopt;
+    PgResult conflicts(conn_, kKeepConflicts);
+    if (!conflicts.ok())
+        return failureOf(conflicts.error());
+    lastConflicts_ = conflicts.changed();
     return std::nullopt;
 }
 
@@ -595,21 +673,11 @@ std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& bat
     if (auto failure = beginBatch())
         return failure;
     if (!batch.copyRows.empty()) {
-        PgResult table(conn_, kBatchTables);
-        if (!table.ok())
-            return failureOf(table.error());
-        std::string duplicate; // the transaction's table has no key
-        long long badRow = 0;
-        if (auto failure =
-                copyRows("uplink_linkstats_batch", withStation(batch.copyRows), duplicate, badRow))
+        if (auto failure = copyLinkstats(withStation(batch.copyRows), batch.rowsForwardable))
             return failure;
-        if (badRow > 0)
-            return failureOf(lastCopyError_);
-        PgResult keep(conn_, kKeepNewLinkstats.c_str());
-        if (!keep.ok())
-            return failureOf(keep.error());
-        lastAdded_ = keep.changed();
-        if (lastAdded_ < batch.rowsForwardable) {
+        if (auto failure = takeOver("uplink_linkstats_batch", kTakeLinkstats, kNameLinkstats))
+            return failure;
+        if (lastAdded_ + lastSetAside_ < batch.rowsForwardable) {
             PgResult differing(conn_, kLinkstatsDiffering);
             if (!differing.ok())
                 return failureOf(differing.error());
@@ -618,7 +686,8 @@ std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& bat
     }
     PgResult move(conn_, kMoveLinkstatsMark,
                   {station_.name, std::to_string(batch.end.localId),
-                   std::to_string(static_cast<std::int64_t>(batch.end.rowHash)), station_.origin});
+                   std::to_string(static_cast<std::int64_t>(batch.end.rowHash)), station_.origin,
+                   std::to_string(lastSetAside_)});
     if (!move.ok())
         return failureOf(move.error());
     PgResult commit(conn_, "COMMIT");

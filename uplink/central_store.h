@@ -81,7 +81,8 @@ class CentralStore {
     // holds with other counts.
     long long lastAdded() const { return lastAdded_; }
     long long lastConflicts() const { return lastConflicts_; }
-    // Rows the last store() set aside, and the first of them with the server's reason.
+    // Rows the last store() or storeLinkstats() set aside, and the first of them with the
+    // server's reason.
     long long lastSetAside() const { return lastSetAside_; }
     const std::string& firstSetAside() const { return firstSetAside_; }
 
@@ -108,8 +109,21 @@ class CentralStore {
     std::optional<CentralFailure> storeRows(std::string rows, int count);
     std::optional<CentralFailure> storeRowsOnce(const std::string& rows, int count,
                                                 long long& badRow);
-    // Takes row `badRow` out of `rows` and counts it as set aside.
-    void setAside(std::string& rows, long long badRow, const std::string& why);
+    // Keeps the batch's readings the server holds with other values, when not all were added.
+    std::optional<CentralFailure> keepConflicts(int count);
+    // Copies Linkstats `rows` into the transaction's table, leaving out what COPY refuses.
+    std::optional<CentralFailure> copyLinkstats(std::string rows, int count);
+    // Takes row `badRow` out of `rows` and counts it as set aside; the row is named by its
+    // local ID, or for Linkstats by its meter and hour.
+    void setAside(std::string& rows, long long badRow, const std::string& why, bool linkstats);
+    // Takes a batch table's rows over with `head` ("INSERT … SELECT … FROM table"), leaving
+    // out those the server holds; when a row's values are refused, part by part.
+    std::optional<CentralFailure> takeOver(const char* table, const std::string& head,
+                                           const char* name);
+    // Takes a batch table's rows over part by part after the whole was refused for a row's
+    // values (`why`), setting aside each refused row; `head` is the statement taking them all.
+    std::optional<CentralFailure> takeOverApart(const char* table, const std::string& head,
+                                                const char* name, const std::string& why);
     // The rows with the station in front of each.
     std::string withStation(const std::string& rows) const;
     // The rows with the instant as a timestamptz text instead of seconds, for COPY.

@@ -219,12 +219,21 @@ LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
     rows.bind(2, std::int64_t{maxRows});
     batch.copyRows.reserve(static_cast<std::size_t>(maxRows) * 160);
     LocalInstants instants;
+    std::int64_t last = 0;
     while (rows.step()) {
         takeRow(rows, batch, instants);
-        batch.end = {rows.integer(0), rowHash(rows)};
+        last = rows.integer(0);
     }
     if (rows.failed())
         return failureOf(db);
+    // Only the last row's fingerprint is kept: read again by its ID rather than hashing each.
+    if (last > 0) {
+        Statement end(db, std::string(kRowColumns) + " FROM Historydata WHERE ID = ?1");
+        end.bind(1, last);
+        if (!end.step())
+            return failureOf(db);
+        batch.end = {last, rowHash(end)};
+    }
     db.exec("COMMIT");
     batch.outcome = batch.rowsRead > 0 ? LocalBatch::Outcome::Rows : LocalBatch::Outcome::UpToDate;
     return batch;

@@ -77,7 +77,7 @@ Uplink::Uplink(const UplinkConfig& config, std::string identity, std::string dat
                 originOf(local_.databasePath())},
                say),
       options_(std::move(options)), say_(std::move(say)), status_(say_),
-      retryDelay_(options_.firstRetry, options_.maxRetry) {}
+      retryDelay_(options_.firstRetry, options_.maxRetry), batchSize_(options_.batchRows) {}
 
 Uplink::~Uplink() {
     discardReadAhead();
@@ -151,8 +151,8 @@ Uplink::Step Uplink::forwardOnce() {
             return failedCentrally(*failure);
         lastHeard_ = std::chrono::steady_clock::now();
     }
-    LocalBatch batch =
-        readAhead_.valid() ? readAhead_.get() : local_.readAfter(from_, options_.batchRows);
+    const int asked = readAhead_.valid() ? readAheadRows_ : batchSize_.rows();
+    LocalBatch batch = readAhead_.valid() ? readAhead_.get() : local_.readAfter(from_, asked);
     switch (batch.outcome) {
     case LocalBatch::Outcome::Missing:
     case LocalBatch::Outcome::Locked:
@@ -172,10 +172,13 @@ Uplink::Step Uplink::forwardOnce() {
         sayForwarding();
         return options_.once ? Step::Done : Step::Idle;
     case LocalBatch::Outcome::Rows:
-        if (batch.rowsRead == options_.batchRows)
-            readAhead_ = std::async(std::launch::async, [this, end = batch.end] {
-                return local_.readAfter(end, options_.batchRows);
-            });
+        if (batch.rowsRead == asked) {
+            readAheadRows_ = batchSize_.rows();
+            readAhead_ =
+                std::async(std::launch::async, [this, end = batch.end, rows = readAheadRows_] {
+                    return local_.readAfter(end, rows);
+                });
+        }
         return storeBatch(batch);
     }
     return Step::Continue;
@@ -222,9 +225,15 @@ Uplink::Step Uplink::refuseOtherFiles() {
 }
 
 Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
-    if (auto failure = central_.store(batch))
+    using namespace std::chrono;
+    const auto start = steady_clock::now();
+    if (auto failure = central_.store(batch)) {
+        if (failure->kind == CentralFailure::Kind::Unreachable)
+            batchSize_.gaveUp();
         return failedCentrally(*failure);
-    lastHeard_ = std::chrono::steady_clock::now();
+    }
+    lastHeard_ = steady_clock::now();
+    batchSize_.took(batch.rowsRead, duration_cast<milliseconds>(lastHeard_ - start));
     from_ = batch.end;
     rowsRead_ += batch.rowsRead;
     rowsAdded_ += central_.lastAdded();
@@ -278,6 +287,11 @@ Uplink::Step Uplink::forwardLinkstats() {
         say_(std::to_string(batch.unforwardableRows) +
              " Linkstats rows not forwarded, having no central form; first: " +
              batch.firstUnforwardable);
+    if (central_.lastSetAside() > 0)
+        say_(std::to_string(central_.lastSetAside()) +
+             " Linkstats rows set aside, the server cannot take them (counted in rows_set_aside "
+             "of stations); the rows after them are forwarded; first: " +
+             central_.firstSetAside());
     sayForwarding();
     return Step::Continue;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batch_size.h"
 #include "central_store.h"
 #include "local_history.h"
 #include "uplink_config.h"
@@ -16,7 +17,7 @@ namespace mirv {
 struct UplinkOptions {
     bool once = false;                        // forward what is there, then end
     std::chrono::milliseconds interval{2000}; // between looks for new rows when up to date
-    int batchRows = 20000;                    // rows per read and per server transaction
+    int batchRows = 20000;                    // the most rows per read and per server transaction
     std::chrono::milliseconds firstRetry{1000};
     std::chrono::milliseconds maxRetry{30000};
     std::chrono::milliseconds heartbeat{60000}; // between touches of the station's last_seen
@@ -26,7 +27,8 @@ struct UplinkOptions {
 };
 
 // Forwards every row of the station's Historydata to the central server, in ID order, each
-// batch read in one short read transaction and stored in one server transaction. Where it
+// batch read in one short read transaction and stored in one server transaction, as many rows
+// as the server stores in a short while (BatchSize). Where it
 // stands lives on the server (the station's mark), never in the station's database. The next
 // batch is read while the current one is stored. Once the readings are up to date, the rows
 // of the station's Linkstats follow the same way, with a mark of their own.
@@ -71,7 +73,9 @@ class Uplink {
     RetryDelay retryDelay_;
     ForwardMark from_;
     ForwardMark linkstatsFrom_;
+    BatchSize batchSize_;
     std::future<LocalBatch> readAhead_;
+    int readAheadRows_ = 0; // the rows asked for by the read in readAhead_
     long long rowsRead_ = 0;
     long long rowsAdded_ = 0;
     long long linkstatsRead_ = 0;
