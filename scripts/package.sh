@@ -46,7 +46,8 @@ done
 # A clean Release build with Debian's hardening flags.
 [ -z "$clean" ] || rm -rf "$build"
 cd "$root"
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} # another clone reuses what this one compiled
+# Another clone reuses what this one compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 eval "$(dpkg-buildflags --export=sh)"
 export CXXFLAGS="$CPPFLAGS $CXXFLAGS"
