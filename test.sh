@@ -4,9 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
-# Paths in the compiler cache are taken relative to the checkout (and the build folder is left
-# out of its keys), so another clone of it reuses
-# what this one compiled.
+# Paths in the compiler cache are taken relative to the checkout, and the build folder is left
+# out of its keys, so that another clone reuses what this one compiled.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 build=${MIRV_TEST_BUILD:-build-san}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DMIRV_SANITIZE=ON >/dev/null
