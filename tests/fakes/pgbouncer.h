@@ -1,16 +1,14 @@
 #pragma once
 
 #include "child_process.h"
+#include "free_port.h"
 #include "temp_dir.h"
 
-#include <arpa/inet.h>
 #include <fstream>
 #include <libpq-fe.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <stdexcept>
 #include <string>
-#include <sys/socket.h>
 #include <vector>
 
 namespace mirv::test {
@@ -34,7 +32,7 @@ class Pgbouncer {
             if (::chown(dir_.str().c_str(), pw->pw_uid, pw->pw_gid) != 0)
                 throw std::runtime_error("cannot hand " + dir_.str() + " to postgres");
         }
-        port_ = freePort();
+        port_ = freeLoopbackPort();
         const std::string users_file = dir_.str() + "/users.txt";
         std::ofstream(users_file) << [&] {
             std::string lines;
@@ -70,21 +68,6 @@ class Pgbouncer {
     }
 
   private:
-    static int freePort() {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
-            ::close(s);
-            throw std::runtime_error("no free port");
-        }
-        ::close(s);
-        return ntohs(a.sin_port);
-    }
-
     TempDir dir_;
     int port_ = 0;
     ChildProcess process_;

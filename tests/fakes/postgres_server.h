@@ -1,19 +1,17 @@
 #pragma once
 
 #include "child_process.h"
+#include "free_port.h"
 #include "temp_dir.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <libpq-fe.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -43,7 +41,7 @@ class PostgresServer {
         const int status = initdb.waitForExit(std::chrono::seconds(60));
         if (status != 0)
             throw std::runtime_error("initdb failed: " + log("initdb.log"));
-        port_ = freePort();
+        port_ = freeLoopbackPort();
         start();
     }
     ~PostgresServer() { stop(); }
@@ -104,21 +102,6 @@ class PostgresServer {
         std::vector<std::string> argv = asUser_;
         argv.insert(argv.end(), program.begin(), program.end());
         return withLog(argv, (dir_.path() / logName).string(), true);
-    }
-
-    static int freePort() {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
-            ::close(s);
-            throw std::runtime_error("no free port");
-        }
-        ::close(s);
-        return ntohs(a.sin_port);
     }
 
     TempDir dir_;
