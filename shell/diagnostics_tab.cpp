@@ -9,7 +9,6 @@
 
 #include <QComboBox>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -62,7 +61,7 @@ DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> p
     : QWidget(parent), link_(link), ports_(std::move(ports)), station_(std::move(station)),
       dialogs_(dialogs) {
     askSavePath = [this](const QString& caption, const QString& suggested, const QString& filter) {
-        return QFileDialog::getSaveFileName(this, caption, suggested, filter);
+        return askSaveFileName(this, caption, suggested, filter);
     };
     buildControls();
     longestTexts_.assign(kCounterColumns, 0);

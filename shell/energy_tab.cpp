@@ -3,12 +3,12 @@
 
 #include "background_job.h"
 #include "energy_table.h"
+#include "saved_output.h"
 #include "trend_chart.h"
 #include "trend_quantity.h"
 
 #include <QComboBox>
 #include <QDate>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -46,7 +46,7 @@ EnergyTab::EnergyTab(QString databasePath, ProtectedFiles station, Dialogs& dial
     : QWidget(parent), databasePath_(std::move(databasePath)), station_(std::move(station)),
       dialogs_(dialogs) {
     askSavePath = [this](const QString& caption, const QString& suggested, const QString& filter) {
-        return QFileDialog::getSaveFileName(this, caption, suggested, filter);
+        return askSaveFileName(this, caption, suggested, filter);
     };
     buildControls();
     progressTimer_.setInterval(100);

@@ -3,9 +3,20 @@
 #include "dialogs.h"
 #include "output_file.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QStandardPaths>
 
 namespace mirv {
+
+QString askSaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                        const QString& filter) {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QDir::homePath();
+    return QFileDialog::getSaveFileName(parent, caption, QDir(folder).filePath(suggested), filter);
+}
 
 bool saveOutput(const QString& path, const QByteArray& bytes, const ProtectedFiles& station,
                 Dialogs& dialogs) {
