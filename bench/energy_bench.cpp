@@ -196,7 +196,7 @@ int screenshot(const QString& out, const std::string& folder, int argc, char** a
     QApplication app(argc, argv);
     NoDialogs dialogs;
     mirv::MainWindow window(QString::fromStdString(folder), dialogs);
-    window.recordTimer.stop();
+    window.engine()->recordTimer().stop();
     window.show();
     window.tabs->setCurrentIndex(4);
     mirv::EnergyTab& tab = window.energyTab();

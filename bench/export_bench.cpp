@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
 
     Dialogs dialogs;
     mirv::MainWindow window(QString::fromStdString(folder), dialogs);
-    window.recordTimer.stop();
+    window.engine()->recordTimer().stop();
     window.office.extraArguments = {
         QStringLiteral("--headless"),
         QString::fromStdString("-env:UserInstallation=file://" + folder + "/profile")};

@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
         void endProgram() override {}
     } dialogs;
     mirv::MainWindow window(QString::fromStdString(folder), dialogs);
-    window.recordTimer.stop();
+    window.engine()->recordTimer().stop();
     window.show();
     const Query queries[] = {
         {"all meters, one day, step 10", {"全部", "2025-06-15", "2025-06-16", "10"}, 50},

@@ -117,12 +117,13 @@ int main(int argc, char** argv) {
         // The measurement wants many polls: run faster than the line would allow, unless
         // POLL_BENCH_INTERVAL=MS asks for another interval.
         const int interval = qEnvironmentVariableIntValue("POLL_BENCH_INTERVAL");
-        window.pollTimer.setInterval(interval > 0 ? interval : 20);
+        window.engine()->pollTimer().setInterval(interval > 0 ? interval : 20);
         if (!gateway.empty() &&
-            !QTest::qWaitFor([&] { return window.serialPort.gateway().connected(); }, 5000))
+            !QTest::qWaitFor([&] { return window.engine()->port().gateway().connected(); }, 5000))
             std::fprintf(stderr, "the gateway did not connect\n");
         int polls = 0;
-        QObject::connect(&window.pollTimer, &mirv::PollTimer::timeout, [&] { ++polls; });
+        QObject::connect(&window.engine()->pollTimer(), &mirv::PollTimer::timeout,
+                         [&] { ++polls; });
         runEventLoop(1000);
         polls = 0;
         const double cpu0 = cpuSeconds();
@@ -130,12 +131,13 @@ int main(int argc, char** argv) {
         ran.start();
         runEventLoop(seconds * 1000);
         const double cpu = cpuSeconds() - cpu0;
-        const double due = static_cast<double>(ran.elapsed()) / window.pollTimer.interval();
+        const double due =
+            static_cast<double>(ran.elapsed()) / window.engine()->pollTimer().interval();
         if (const char* shot = std::getenv("POLL_BENCH_SHOT"))
             window.grab().save(QString::fromLocal8Bit(shot));
         int answered = 0;
         for (int n = 1; n <= 20; ++n)
-            answered += window.board.answered(n);
+            answered += window.engine()->board().answered(n);
         std::printf("polls: %d in %.2f s (%.1f %% of those due), meters answering at the end: "
                     "%d of 20\n",
                     polls, ran.elapsed() / 1000.0, 100.0 * polls / due, answered);
@@ -153,17 +155,18 @@ int main(int argc, char** argv) {
                 longestStallMs, std::chrono::duration<double, std::milli>(now - last).count());
             last = now;
         });
-        window.pollTimer.setInterval(window.pollTimer.interval()); // keeps polling meanwhile
+        window.engine()->pollTimer().setInterval(
+            window.engine()->pollTimer().interval()); // keeps polling meanwhile
         beat.start(10);
         {
             mirv::Database holder(db);
             holder.exec("BEGIN IMMEDIATE");
-            window.logger->recordAll();
+            window.engine()->logger().recordAll();
             runEventLoop(10000);
             holder.exec("COMMIT");
         }
-        window.logger->recordAll();
-        while (!window.historyWriter->waitIdle(std::chrono::milliseconds(0)))
+        window.engine()->logger().recordAll();
+        while (!window.engine()->historyWriter().waitIdle(std::chrono::milliseconds(0)))
             runEventLoop(10);
         runEventLoop(100);
         beat.stop();

@@ -2,12 +2,10 @@
 // cells whose text changed are touched, and rows on the board tab the operator does not see
 // wait until it is shown, since setting a line edit's text lays it out even when hidden.
 #include "board_cell.h"
-#include "leading_number.h"
 #include "main_window.h"
 
 #include <QLabel>
 #include <QTabWidget>
-#include <algorithm>
 
 namespace mirv {
 
@@ -22,7 +20,7 @@ void MainWindow::showRow(int n) {
         return;
     }
     staleRows_[n - 1] = false;
-    const BoardRow& row = board.row(n);
+    const BoardRow& row = feed_->row(n);
     BoardRow& shown = shownRows_[n - 1];
     // Each changed cell asks for its own paint: the window paints them together on the next
     // turn of the event loop. (Repainting the page at once painted nothing, as the opaque
@@ -39,10 +37,9 @@ void MainWindow::showRow(int n) {
 // The row number tells a meter that does not answer (red) from a row that is not polled
 // (greyed): both rows are empty, and their texts stay as they are.
 void MainWindow::showRowMark(int n) {
-    // Address 1 is polled whatever the count says; addresses stop at 255.
-    const double polledCount = std::max(1.0, leadingNumber(link.meterCount));
-    const bool polled = !link.stopped() && n <= polledCount;
-    const bool silent = polled && missedLastPoll_[n - 1];
+    const MeterMark mark = feed_->mark(n);
+    const bool polled = mark.polled;
+    const bool silent = mark.silent;
     QLabel* number = meterNumbers[n - 1];
     if (number->isEnabled() != polled)
         number->setEnabled(polled);

@@ -3,8 +3,8 @@
 #include "dialogs.h"
 #include "frame_monitor_model.h"
 #include "leading_number.h"
-#include "meter_link.h"
 #include "saved_output.h"
+#include "station_feed.h"
 #include "visible_prefix_delegate.h"
 
 #include <QComboBox>
@@ -56,10 +56,9 @@ QString responseTexts(const MeterCounters& m) {
 
 } // namespace
 
-DiagnosticsTab::DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> ports,
-                               ProtectedFiles station, Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent), link_(link), ports_(std::move(ports)), station_(std::move(station)),
-      dialogs_(dialogs) {
+DiagnosticsTab::DiagnosticsTab(StationFeed& feed, ProtectedFiles station, Dialogs& dialogs,
+                               QWidget* parent)
+    : QWidget(parent), feed_(feed), station_(std::move(station)), dialogs_(dialogs) {
     askSavePath = [this](const QString& caption, const QString& suggested, const QString& filter) {
         return askSaveFileName(this, caption, suggested, filter);
     };
@@ -153,23 +152,19 @@ void DiagnosticsTab::hideEvent(QHideEvent* event) {
 
 // The meters the link polls: addresses 1 up to the meter count, and any other it has counted.
 int DiagnosticsTab::polledMeters() const {
-    const double count = std::min(leadingNumber(link_.meterCount), 255.0);
+    const double count = std::min(leadingNumber(readout_.meterCount), 255.0);
     return count >= 1 ? static_cast<int>(std::ceil(count)) : 1;
 }
 
 void DiagnosticsTab::refresh() {
+    feed_.readLine(readout_);
     showCounters();
     showFrames();
 }
 
 void DiagnosticsTab::showCounters() {
-    const LineStats& stats = link_.stats;
-    const LineCounters& line = stats.line();
-    std::uint64_t opens = 0, openFailures = 0;
-    for (const SerialPort* p : ports_) {
-        opens += p->opens;
-        openFailures += p->openFailures;
-    }
+    const LineCounters& line = readout_.line;
+    const std::uint64_t opens = readout_.opens, openFailures = readout_.openFailures;
     lineSummary->setText(QStringLiteral("端口打开%1次,失败%2次   发送%3字节   接收%4字节   "
                                         "轮询周期%5ms(平均%6ms,最长%7ms,设定%8ms)")
                              .arg(opens)
@@ -177,13 +172,13 @@ void DiagnosticsTab::showCounters() {
                              .arg(line.bytesOut)
                              .arg(line.bytesIn)
                              .arg(ms(line.cycleLastUs), ms(line.cycleMeanUs()), ms(line.cycleMaxUs))
-                             .arg(stats.setIntervalMs));
+                             .arg(readout_.setIntervalMs));
     lineSummary->setCursorPosition(0); // its start shows when it is wider than the tab
 
     std::vector<int> meters;
     const int polled = polledMeters();
     for (int a = 1; a < LineStats::kAddresses; ++a)
-        if (a <= polled || stats.meter(a).requests > 0)
+        if (a <= polled || readout_.meters[static_cast<std::size_t>(a)].requests > 0)
             meters.push_back(a);
     if (meterTable->rowCount() != static_cast<int>(meters.size()))
         meterTable->setRowCount(static_cast<int>(meters.size()));
@@ -197,9 +192,10 @@ void DiagnosticsTab::showCounters() {
         meterFilter->setCurrentIndex(std::max(0, meterFilter->findData(chosen)));
     }
 
-    const std::int64_t nowUs = link_.clockUs() + stats.wallOffsetUs;
+    const std::int64_t nowUs = readout_.nowWallUs;
     for (int r = 0; r < static_cast<int>(meters.size()); ++r) {
-        const MeterCounters& m = stats.meter(meters[static_cast<std::size_t>(r)]);
+        const MeterCounters& m =
+            readout_.meters[static_cast<std::size_t>(meters[static_cast<std::size_t>(r)])];
         auto count = [&](RejectCause c) { return m.rejects[static_cast<int>(c)]; };
         QString function = QString::number(count(RejectCause::Function));
         if (m.lastException)
@@ -254,7 +250,7 @@ void DiagnosticsTab::showText(QTableWidgetItem* item, const QString& text) {
 
 // While paused the frames shown stay as they were; the filter still applies to them.
 void DiagnosticsTab::showFrames() {
-    const FrameRing& ring = link_.stats.frames();
+    const FrameRing& ring = readout_.frames;
     const int filter = meterFilter->currentData().toInt();
     const bool fresh = !paused_ && ring.pushed() != shownPushed_;
     if (!fresh && filter == shownFilter_)
@@ -274,8 +270,8 @@ void DiagnosticsTab::showFrames() {
 }
 
 void DiagnosticsTab::onResetClicked() {
-    link_.stats.reset();
-    showCounters();
+    feed_.clearCounters();
+    refresh();
 }
 
 void DiagnosticsTab::onPauseClicked() {

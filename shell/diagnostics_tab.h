@@ -1,5 +1,6 @@
 #pragma once
 
+#include "line_readout.h"
 #include "protected_files.h"
 
 #include <QTimer>
@@ -19,21 +20,19 @@ namespace mirv {
 
 class Dialogs;
 class FrameMonitorModel;
-class MeterLink;
-class SerialPort;
+class StationFeed;
 
 // The 通讯诊断 tab: the line's counters meter by meter and the frame monitor. It reads the
-// link's counters and frame ring on the event thread, at most twice a second and only while
-// it is shown, and tells the time by the link's clock.
+// station's counters and frames at most twice a second and only while it is shown, and tells
+// the time by the engine's clock.
 class DiagnosticsTab : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kRefreshMs = 500;
 
-    // `ports` are the ports whose opens and failures the summary adds up; the frames it saves
-    // never go over the files `station` names.
-    DiagnosticsTab(MeterLink& link, std::vector<const SerialPort*> ports, ProtectedFiles station,
-                   Dialogs& dialogs, QWidget* parent = nullptr);
+    // The frames it saves never go over the files `station` names.
+    DiagnosticsTab(StationFeed& feed, ProtectedFiles station, Dialogs& dialogs,
+                   QWidget* parent = nullptr);
 
     // The save dialog: caption, suggested file name and filter in, the chosen path out (empty
     // when the operator cancelled). Tests answer it.
@@ -66,8 +65,8 @@ class DiagnosticsTab : public QWidget {
     void showText(QTableWidgetItem* item, const QString& text);
     int polledMeters() const;
 
-    MeterLink& link_;
-    std::vector<const SerialPort*> ports_;
+    StationFeed& feed_;
+    LineReadout readout_;
     ProtectedFiles station_;
     Dialogs& dialogs_;
     QTimer refreshTimer_;

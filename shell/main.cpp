@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,7 +75,17 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("mirv-station"));
     const QString programDir = QFile::decodeName(mirv::stationFolder().c_str());
     mirv::installChineseStandardButtons(app);
-    mirv::quitOnTerminationSignals();
+    mirv::quitOnTerminationSignals([] {
+        // A modal box runs an event loop of its own: close it, so that no answer is taken
+        // from it.
+        for (int i = 0; i < 16; ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal)
+                break;
+            if (!modal->close())
+                modal->hide();
+        }
+    });
     mirv::QtDialogs dialogs;
 
     // A second copy in the same folder ends at once, before it touches the port or the
@@ -104,11 +115,13 @@ int main(int argc, char** argv) {
     window.show();
     const int status = app.exec();
     // Rows neither the database nor the pending rows file could take are gone: say how many.
-    if (const std::uint64_t lost = window.historyWriter->finish()) {
+    if (!window.engine())
+        return status;
+    if (const std::uint64_t lost = window.engine()->finish()) {
         std::fprintf(stderr,
                      "mirv-station: %llu history rows lost: neither %s nor %s could be written\n",
                      static_cast<unsigned long long>(lost), qPrintable(window.databasePath()),
-                     window.historyWriter->pendingPath().c_str());
+                     window.engine()->historyWriter().pendingPath().c_str());
         return 1;
     }
     return status;

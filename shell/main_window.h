@@ -1,18 +1,11 @@
 #pragma once
 
 #include "history_model.h"
-#include "history_writer.h"
-#include "linkstats_logger.h"
-#include "meter_link.h"
-#include "poll_timer.h"
 #include "protected_files.h"
 #include "query_criteria.h"
 #include "readings_board.h"
-#include "record_logger.h"
-#include "record_tick.h"
 #include "report_export.h"
-#include "settings_row.h"
-#include "station_port.h"
+#include "station_engine.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -34,13 +27,21 @@ class DiagnosticsTab;
 class Dialogs;
 class EnergyTab;
 
-// The station's one window. It owns the link, the board and the timers for the program's
-// lifetime and dispatches the timer ticks, the port's bytes and the buttons to them.
+// The station's window: one view of the station's engine, which runs in the window's own
+// process or in the service the window is attached to. It shows what the engine publishes and
+// sends the operator's commands down; the history's query, export, purge, energy and trends
+// work on the database itself.
 class MainWindow : public QWidget {
     Q_OBJECT
   public:
-    MainWindow(const QString& programDir, Dialogs& dialogs, QWidget* parent = nullptr);
+    // Without `attached` the window runs an engine of its own.
+    MainWindow(const QString& programDir, Dialogs& dialogs,
+               std::unique_ptr<StationFeed> attached = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    // The engine this window runs, or nothing when it is attached to the service's.
+    StationEngine* engine() { return engine_.get(); }
+    StationFeed& feed() { return *feed_; }
 
     QString databasePath() const;
     // The files no save in the window may write over.
@@ -84,30 +85,10 @@ class MainWindow : public QWidget {
     // The 通讯诊断 tab's contents, made on first use.
     DiagnosticsTab& diagnosticsTab();
 
-    PollTimer pollTimer;
-    QTimer recordTimer;
-
-    // The serial line, or the gateway that ports/comN names.
-    StationPort serialPort;
-    ReadingsBoard board;
-    MeterLink link{serialPort, board};
-    RecordTick recordTick;
-    std::unique_ptr<HistoryWriter> historyWriter;
-    std::unique_ptr<RecordLogger> logger;
-    // The line's tallies into Linkstats on the hour.
-    std::unique_ptr<LinkstatsLogger> linkstatsLogger;
-    QTimer hourTimer;
     HistoryModel historyModel;
     // How exports start the spreadsheet application, and the latest export while it runs.
     ReportExport::Office office;
     QPointer<ReportExport> lastExport;
-
-    // The port number the port holds; 1 until start-up sets another.
-    int portNumber = 1;
-    // Working copies taken at start-up.
-    SettingsField storedPort;
-    QString pollIntervalText;
-    QString baudText;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -124,21 +105,18 @@ class MainWindow : public QWidget {
     void onTabShown(int index);
     bool rowVisible(int n) const;
     void showGridColumns();
-    void onPollTick();
-    void onRecordTick();
-    void armHourTimer();
-    void showHistoryState(HistoryWriter::State state);
-    void showGatewayConnected(bool connected);
+    void showSettings();
+    void onSettingsSaved(const QString& failure);
 
     QString programDir_;
     Dialogs& dialogs_;
-    QString messageBeforeBacklog_;
-    QString messageBeforeGateway_;
+    std::unique_ptr<StationEngine> engine_;
+    std::unique_ptr<StationFeed> attached_;
+    StationFeed* feed_ = nullptr;
+    bool awaitingSave_ = false;
     // The texts the board's cells show, and the rows whose tab was hidden when they changed.
     std::array<BoardRow, kMeters> shownRows_{};
     std::array<bool, kMeters> staleRows_{};
-    // Whether the meter's row was emptied by its last poll going unanswered.
-    std::array<bool, kMeters> missedLastPoll_{};
     EnergyTab* energyTab_ = nullptr;
     DiagnosticsTab* diagnosticsTab_ = nullptr;
 };

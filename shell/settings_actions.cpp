@@ -1,6 +1,7 @@
-// Save, Exit and unload.
+// Save and Exit.
 #include "dialogs.h"
 #include "main_window.h"
+#include "settings_check.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -17,17 +18,12 @@ std::optional<int> portNumberOf(const QString& text) {
     return std::nullopt;
 }
 
-bool validSendInterval(const QString& text) {
-    bool isNumber = false;
-    const double value = text.trimmed().toDouble(&isNumber);
-    return isNumber && value >= 200 && value < 65535;
-}
-
 } // namespace
 
 void MainWindow::onSaveClicked() {
-    if (!validSendInterval(pollIntervalField->text())) {
-        dialogs_.message(QStringLiteral("发送间隔必须输入大于200的数字且小于65535"));
+    if (const std::string refused = refusedPollInterval(pollIntervalField->text().toStdString());
+        !refused.empty()) {
+        dialogs_.message(QString::fromStdString(refused));
         return;
     }
     if (!dialogs_.askYesNo(QStringLiteral("提示"),
@@ -39,20 +35,32 @@ void MainWindow::onSaveClicked() {
     update.com = portNumberOf(portBox->currentText());
     update.num = meterCountBox->currentText().toStdString();
     update.Settings = baudBox->currentText().toStdString();
-    if (const auto failure = writeSettingsRow(databasePath().toStdString(), update))
-        dialogs_.message(QString::fromStdString(*failure));
+    awaitingSave_ = true;
+    feed_->saveSettings(update);
+}
+
+// The engine stored the settings (or says why not); the window ends as after any Save.
+void MainWindow::onSettingsSaved(const QString& failure) {
+    if (!awaitingSave_)
+        return;
+    awaitingSave_ = false;
+    if (!failure.isEmpty())
+        dialogs_.message(failure);
     dialogs_.endProgram();
 }
 
 void MainWindow::onExitClicked() {
-    if (dialogs_.askYesNo(QStringLiteral("提示"), QStringLiteral("请确认是否退出系统?")))
+    const QString question =
+        feed_->appliesAtOnce() ? QStringLiteral("请确认是否退出窗口?后台服务将继续采集和记录数据。")
+                               : QStringLiteral("请确认是否退出系统?");
+    if (dialogs_.askYesNo(QStringLiteral("提示"), question))
         dialogs_.endProgram();
 }
 
 void MainWindow::unload() {
-    pollTimer.stop();
     // Rows still waiting for the database get one more chance before the program ends.
-    historyWriter->flush(std::chrono::seconds(3));
+    if (engine_)
+        engine_->stop(std::chrono::seconds(3));
 }
 
 } // namespace mirv

@@ -21,25 +21,26 @@ namespace {
 TEST(DiagnosticsTab, ShowsTheTroubledMeterAndSavesWhatTheMonitorShows) {
     test::StationWindow st;
     MainWindow& w = st.w();
-    w.pollTimer.stop();
-    w.link.meterCount = "2";
+    w.engine()->pollTimer().stop();
+    w.engine()->link().meterCount = "2";
     // The link's clock stands still until the test moves it.
     std::int64_t nowUs = MeterLink::steadyMicroseconds();
-    w.link.clockUs = [&] { return nowUs; };
+    w.engine()->link().clockUs = [&] { return nowUs; };
     // Until the link has read them: a fixed wait may end first on a busy machine.
     auto answerOnLine = [&](std::vector<std::uint8_t> bytes) {
-        const std::uint64_t before = w.link.stats.line().bytesIn;
+        const std::uint64_t before = w.engine()->link().stats.line().bytesIn;
         ASSERT_EQ(::write(st.line.master(), bytes.data(), bytes.size()),
                   static_cast<ssize_t>(bytes.size()));
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return w.link.stats.line().bytesIn == before + bytes.size(); }, 5000));
+            [&] { return w.engine()->link().stats.line().bytesIn == before + bytes.size(); },
+            5000));
     };
-    w.link.onPollTick();
+    w.engine()->link().onPollTick();
     const ReadAnswer good = buildAnswer(1, {});
     answerOnLine({good.begin(), good.end()});
-    w.link.onPollTick();
+    w.engine()->link().onPollTick();
     answerOnLine({0x02, 0x83, 0x04, 0x40, 0xF3});
-    w.link.onPollTick();
+    w.engine()->link().onPollTick();
 
     w.show();
     w.tabs->setCurrentIndex(5);
@@ -91,7 +92,7 @@ TEST(DiagnosticsTab, ShowsTheTroubledMeterAndSavesWhatTheMonitorShows) {
     // Paused, the monitor keeps its rows while the line goes on; 清零 empties the counters only.
     QTest::mouseClick(tab.pauseButton, Qt::LeftButton);
     EXPECT_EQ(tab.pauseButton->text(), "继续");
-    w.link.onPollTick();
+    w.engine()->link().onPollTick();
     tab.refresh();
     EXPECT_EQ(shown.rowCount(), 2);
     QTest::mouseClick(tab.resetButton, Qt::LeftButton);

@@ -29,7 +29,7 @@ TEST(GatewayStartup, ABadPortFileIsNamedWithItsLine) {
         << message.toStdString();
     EXPECT_TRUE(message.contains("tcp:/10.1.2.3:4001")) << message.toStdString();
     EXPECT_EQ(w.messageLine->text(), "串口已被占用,请更改串口,通讯停止!");
-    EXPECT_FALSE(w.pollTimer.isActive());
+    EXPECT_FALSE(w.engine()->pollTimer().isActive());
 }
 
 // A gateway that comes after the station (a PC booting faster after a power cut): the station
@@ -42,19 +42,20 @@ TEST(GatewayStartup, AGatewayNotThereYetIsNoFailure) {
     writePortFile(folder, "modbus-tcp://127.0.0.1:" + std::to_string(port) + "\n");
     test::ScriptedDialogs dialogs;
     MainWindow w(QString::fromStdString(folder.path()), dialogs);
-    w.messageLine->setText("earlier text");
+    w.engine()->setMessage("earlier text");
     w.startUp();
-    w.serialPort.gateway().timing = {1000, 100, 300};
+    w.engine()->port().gateway().timing = {1000, 100, 300};
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join("|").toStdString();
-    EXPECT_TRUE(w.pollTimer.isActive());
+    EXPECT_TRUE(w.engine()->pollTimer().isActive());
     // The gateway's serial side carries the polls at 9600 baud: 244 ms each at the least.
-    EXPECT_EQ(w.pollTimer.interval(), 244);
+    EXPECT_EQ(w.engine()->pollTimer().interval(), 244);
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return w.messageLine->text() == "网关未连接,正在重试"; }, 5000));
 
     test::ChildProcess sim({MIRV_METER_SIM, "--modbus-tcp-listen",
                             "127.0.0.1:" + std::to_string(port), "--meters", "1-2"});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.board.answered(1) && w.board.answered(2); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w.engine()->board().answered(1) && w.engine()->board().answered(2); }, 10000));
     EXPECT_EQ(w.messageLine->text(), "earlier text");
 }
 

@@ -31,7 +31,7 @@ bool clickAndWait(EnergyTab& tab, QPushButton* button) {
 TEST(SaveGuard, EverySaveInTheWindowRefusesEveryStationFile) {
     test::StationWindow st(kHistory);
     MainWindow& w = st.w();
-    w.pollTimer.stop();
+    w.engine()->pollTimer().stop();
     w.show();
     w.tabs->setCurrentIndex(4);
     EnergyTab& energy = w.energyTab();

@@ -77,7 +77,8 @@ TEST(Save, ValidatesTheIntervalAsksAndWritesTheFirstRow) {
         const StoredRow expected =
             c.written ? StoredRow{c.interval, "7", "5", "4800", "12"} : kStored;
         EXPECT_EQ(storedRow(s.folder), expected) << name;
-        EXPECT_TRUE(s.w().pollTimer.isActive()) << name << ": the running station is unchanged";
+        EXPECT_TRUE(s.w().engine()->pollTimer().isActive())
+            << name << ": the running station is unchanged";
     }
 }
 
@@ -142,7 +143,7 @@ TEST(Window, RefusesToCloseAndUnloadStopsPolling) {
     EXPECT_TRUE(s.w().isVisible());
     EXPECT_FALSE(s.w().windowFlags() & Qt::WindowCloseButtonHint);
     s.w().unload();
-    EXPECT_FALSE(s.w().pollTimer.isActive());
+    EXPECT_FALSE(s.w().engine()->pollTimer().isActive());
 }
 
 TEST(Window, IntervalFieldsTakeDigitsOnly) {
@@ -212,19 +213,19 @@ TEST(Window, MessageLineTellsOfRowsWaitingForTheDatabase) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Station s;
-        s.w().messageLine->setText(QString::fromUtf8(c.before));
-        s.w().board.setRow(1, BoardRow{"1.0000"});
-        s.w().board.setAnswered(1, true);
+        s.w().engine()->setMessage(c.before);
+        s.w().engine()->board().setRow(1, BoardRow{"1.0000"});
+        s.w().engine()->board().setAnswered(1, true);
         std::unique_ptr<Database> holder;
         c.block(s, holder);
-        s.w().logger->recordAll();
-        ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(10)));
+        s.w().engine()->logger().recordAll();
+        ASSERT_TRUE(s.w().engine()->historyWriter().waitIdle(std::chrono::seconds(10)));
         QTest::qWait(50);
         EXPECT_EQ(s.w().messageLine->text(), QString::fromUtf8(c.shown));
         EXPECT_EQ(s.w().messageLine->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         c.unblock(s, holder);
-        s.w().logger->recordAll();
-        ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(10)));
+        s.w().engine()->logger().recordAll();
+        ASSERT_TRUE(s.w().engine()->historyWriter().waitIdle(std::chrono::seconds(10)));
         QTest::qWait(50);
         EXPECT_EQ(s.w().messageLine->text(), QString::fromUtf8(c.before));
         Database db(s.folder.databasePath());
@@ -266,9 +267,9 @@ TEST(Window, BoardShowsRowsAndBlanksThem) {
         second[i] = "w" + std::to_string(i);
     }
     second[StatusCell] = "通讯正常,励磁报警,电极报警,空管报警,上限报警,下限报警";
-    s.w().board.setRow(3, first);
-    s.w().board.setRow(13, first);
-    s.w().board.setRow(13, second);
+    s.w().engine()->board().setRow(3, first);
+    s.w().engine()->board().setRow(13, first);
+    s.w().engine()->board().setRow(13, second);
     for (int i = 0; i < kCells; ++i)
         EXPECT_EQ(s.w().boardCells[2][i]->text().toStdString(), first[i]);
     s.w().tabs->setCurrentIndex(1);
@@ -276,10 +277,10 @@ TEST(Window, BoardShowsRowsAndBlanksThem) {
         EXPECT_EQ(s.w().boardCells[12][i]->text().toStdString(), second[i]);
         EXPECT_EQ(s.w().boardCells[12][i]->toolTip().toStdString(), second[i]);
     }
-    s.w().board.clearRow(13);
+    s.w().engine()->board().clearRow(13);
     for (int i = 0; i < kCells; ++i)
         EXPECT_EQ(s.w().boardCells[12][i]->text(), "");
-    s.w().board.clearRow(3);
+    s.w().engine()->board().clearRow(3);
     s.w().tabs->setCurrentIndex(0);
     EXPECT_EQ(s.w().boardCells[2][0]->text(), "");
 }
@@ -290,14 +291,14 @@ TEST(Window, LastRowOfTheFirstTabAndFirstRowOfTheSecond) {
     Station s;
     s.w().show();
     ASSERT_EQ(s.w().tabs->currentIndex(), 0);
-    s.w().board.setRow(10, BoardRow{"10.0000"});
-    s.w().board.setRow(11, BoardRow{"11.0000"});
+    s.w().engine()->board().setRow(10, BoardRow{"10.0000"});
+    s.w().engine()->board().setRow(11, BoardRow{"11.0000"});
     EXPECT_EQ(s.w().boardCells[9][0]->text(), "10.0000");
     EXPECT_EQ(s.w().boardCells[10][0]->text(), "");
     s.w().tabs->setCurrentIndex(1);
     EXPECT_EQ(s.w().boardCells[10][0]->text(), "11.0000");
-    s.w().board.setRow(10, BoardRow{"10.5000"});
-    s.w().board.setRow(11, BoardRow{"11.5000"});
+    s.w().engine()->board().setRow(10, BoardRow{"10.5000"});
+    s.w().engine()->board().setRow(11, BoardRow{"11.5000"});
     EXPECT_EQ(s.w().boardCells[9][0]->text(), "10.0000");
     EXPECT_EQ(s.w().boardCells[10][0]->text(), "11.5000");
     s.w().tabs->setCurrentIndex(0);

@@ -47,14 +47,14 @@ TEST(Startup, FromTheStoredRow) {
     EXPECT_EQ(s.w().portBox->currentText(), "com3");
     EXPECT_EQ(s.w().baudBox->currentText(), "19200");
     EXPECT_EQ(s.w().meterCountBox->currentText(), "4");
-    EXPECT_EQ(s.w().link.meterCount, "4");
-    EXPECT_EQ(s.w().portNumber, 3);
-    EXPECT_TRUE(s.w().pollTimer.isActive());
-    EXPECT_EQ(s.w().pollTimer.interval(), 1500);
-    EXPECT_TRUE(s.w().recordTimer.isActive());
-    EXPECT_EQ(s.w().recordTimer.interval(), 60000);
+    EXPECT_EQ(s.w().engine()->link().meterCount, "4");
+    EXPECT_EQ(s.w().engine()->portNumber(), 3);
+    EXPECT_TRUE(s.w().engine()->pollTimer().isActive());
+    EXPECT_EQ(s.w().engine()->pollTimer().interval(), 1500);
+    EXPECT_TRUE(s.w().engine()->recordTimer().isActive());
+    EXPECT_EQ(s.w().engine()->recordTimer().interval(), 60000);
     EXPECT_EQ(s.w().messageLine->text(), "");
-    EXPECT_TRUE(s.w().serialPort.isOpen());
+    EXPECT_TRUE(s.w().engine()->port().isOpen());
     EXPECT_EQ(pty.outputSpeed(), B19200);
     const QDate today = QDate::currentDate();
     EXPECT_EQ(s.w().fromField->text(), today.toString("yyyy-MM-dd"));
@@ -76,11 +76,11 @@ TEST(Startup, MissingDatabaseKeepsDesignTimeContentsAndStopsPolling) {
     EXPECT_EQ(s.w().meterField->text(), "全部");
     EXPECT_EQ(s.w().stepField->text(), "10");
     EXPECT_EQ(s.w().fromField->text(), QDate::currentDate().toString("yyyy-MM-dd"));
-    EXPECT_FALSE(s.w().pollTimer.isActive());
-    EXPECT_EQ(s.w().pollTimer.interval(), 0);
-    EXPECT_TRUE(s.w().recordTimer.isActive());
+    EXPECT_FALSE(s.w().engine()->pollTimer().isActive());
+    EXPECT_EQ(s.w().engine()->pollTimer().interval(), 0);
+    EXPECT_TRUE(s.w().engine()->recordTimer().isActive());
     EXPECT_EQ(s.w().messageLine->text(), "数据库文件不存在,通讯停止!");
-    EXPECT_FALSE(s.w().serialPort.isOpen());
+    EXPECT_FALSE(s.w().engine()->port().isOpen());
 }
 
 // The port's failures name the port; a settings row that fails says so, with the file.
@@ -127,14 +127,14 @@ TEST(Startup, FailuresReportThePortAndTheLastFailure) {
             EXPECT_TRUE(s.dialogs.messages[0].startsWith(start))
                 << c.name << ": " << s.dialogs.messages[0].toStdString();
             EXPECT_GT(s.dialogs.messages[0].size(), start.size()) << c.name;
-            EXPECT_FALSE(s.w().pollTimer.isActive()) << c.name;
+            EXPECT_FALSE(s.w().engine()->pollTimer().isActive()) << c.name;
             EXPECT_EQ(s.w().messageLine->text(), c.settingsFailed ? settings : port) << c.name;
         } else {
             EXPECT_TRUE(s.dialogs.messages.isEmpty()) << c.name;
-            EXPECT_TRUE(s.w().pollTimer.isActive()) << c.name;
+            EXPECT_TRUE(s.w().engine()->pollTimer().isActive()) << c.name;
         }
         EXPECT_EQ(s.w().portBox->currentText(), c.combo3) << c.name;
-        EXPECT_EQ(s.w().serialPort.isOpen(), c.portOpen) << c.name;
+        EXPECT_EQ(s.w().engine()->port().isOpen(), c.portOpen) << c.name;
     }
 }
 
@@ -186,15 +186,15 @@ TEST(Startup, DatabaseFailuresSayWhatIsWrongAndLeaveTheFileAlone) {
         auto upgrade = std::make_unique<BackgroundUpgrade>(folder.databasePath());
         Started s(folder);
         upgrade.reset();
-        s.w().board.setRow(1, BoardRow{"1.0000"});
-        s.w().board.setAnswered(1, true);
-        s.w().logger->recordAll();
-        ASSERT_TRUE(s.w().historyWriter->waitIdle(std::chrono::seconds(5)));
+        s.w().engine()->board().setRow(1, BoardRow{"1.0000"});
+        s.w().engine()->board().setAnswered(1, true);
+        s.w().engine()->logger().recordAll();
+        ASSERT_TRUE(s.w().engine()->historyWriter().waitIdle(std::chrono::seconds(5)));
         const QString box =
             QString::fromUtf8(c.box).replace("{db}", QString::fromStdString(folder.databasePath()));
         EXPECT_EQ(s.dialogs.messages, QStringList{box});
         EXPECT_EQ(s.w().messageLine->text(), box.section("\r\n", 0, 0));
-        EXPECT_FALSE(s.w().pollTimer.isActive());
+        EXPECT_FALSE(s.w().engine()->pollTimer().isActive());
         EXPECT_EQ(bytes(), before);
         EXPECT_FALSE(std::filesystem::exists(folder.databasePath() + "-wal"));
     }
@@ -245,8 +245,8 @@ TEST(Startup, IntervalsThatCannotWorkGiveWayToTheDefaults) {
         setRow(folder, row);
         Started s(folder);
         EXPECT_TRUE(s.dialogs.messages.isEmpty());
-        EXPECT_TRUE(s.w().pollTimer.isActive());
-        EXPECT_EQ(s.w().pollTimer.interval(), QString(c.pollShown).toInt());
+        EXPECT_TRUE(s.w().engine()->pollTimer().isActive());
+        EXPECT_EQ(s.w().engine()->pollTimer().interval(), QString(c.pollShown).toInt());
         EXPECT_EQ(s.w().pollIntervalField->text(), c.pollShown);
         EXPECT_EQ(s.w().recordIntervalField->text(), c.recordShown);
         EXPECT_EQ(s.w().messageLine->text(), QString::fromUtf8(c.line));
@@ -298,13 +298,13 @@ TEST(Startup, FailureStopsPollingBeforeItsBoxOpens) {
     EXPECT_TRUE(dialogs.messages[0].startsWith("Com1 is not available.\r\nInvalid port number"));
     QTest::qWait(700);
     for (int n = 1; n <= kMeters; ++n) {
-        EXPECT_FALSE(w.board.answered(n)) << n;
-        EXPECT_EQ(w.board.row(n), BoardRow{}) << n;
+        EXPECT_FALSE(w.engine()->board().answered(n)) << n;
+        EXPECT_EQ(w.engine()->board().row(n), BoardRow{}) << n;
     }
-    EXPECT_FALSE(w.pollTimer.isActive());
+    EXPECT_FALSE(w.engine()->pollTimer().isActive());
     EXPECT_EQ(w.messageLine->text(), "串口已被占用,请更改串口,通讯停止!");
-    w.logger->recordAll();
-    ASSERT_TRUE(w.historyWriter->waitIdle(5s));
+    w.engine()->logger().recordAll();
+    ASSERT_TRUE(w.engine()->historyWriter().waitIdle(5s));
     EXPECT_EQ(historyRows(folder), 0);
 }
 
@@ -316,12 +316,12 @@ TEST(Startup, PollIntervalNeverFasterThanTheLine) {
     const auto sim = simulatorOnPortOne(folder, {"--meters", "1-2", "--pace", "--turnaround", "5"});
     Started s(folder);
     ASSERT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join("|").toStdString();
-    EXPECT_EQ(s.w().pollTimer.interval(), 244);
+    EXPECT_EQ(s.w().engine()->pollTimer().interval(), 244);
     std::array<int, 3> decoded{};
-    const auto show = s.w().board.rowChanged;
-    s.w().board.rowChanged = [&](int n) {
+    const auto show = s.w().engine()->board().rowChanged;
+    s.w().engine()->board().rowChanged = [&](int n) {
         show(n);
-        if (n <= 2 && !s.w().board.row(n)[StatusCell].empty())
+        if (n <= 2 && !s.w().engine()->board().row(n)[StatusCell].empty())
             ++decoded[n];
     };
     QTest::qWait(3000);

@@ -1,8 +1,7 @@
 #include "quit_on_signal.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 bool terminating = false;
+std::function<void()> beforeQuitting;
 
 void onSignal(int) {
     const char c = 1;
@@ -21,21 +21,15 @@ void onSignal(int) {
 
 void terminate() {
     terminating = true;
-    // A modal box runs an event loop of its own: close it, so that no answer is taken from it,
-    // and end every loop.
-    for (int i = 0; i < 16; ++i) {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal)
-            break;
-        if (!modal->close())
-            modal->hide();
-    }
+    if (beforeQuitting)
+        beforeQuitting();
     QCoreApplication::exit(0);
 }
 
 } // namespace
 
-void quitOnTerminationSignals() {
+void quitOnTerminationSignals(std::function<void()> beforeQuit) {
+    beforeQuitting = std::move(beforeQuit);
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
