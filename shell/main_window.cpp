@@ -3,6 +3,7 @@
 #include "diagnostics_tab.h"
 #include "dialogs.h"
 #include "energy_tab.h"
+#include "engine_clock_env.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -26,7 +27,7 @@ MainWindow::MainWindow(const QString& programDir, Dialogs& dialogs,
     : QWidget(parent), programDir_(programDir), dialogs_(dialogs), attached_(std::move(attached)) {
     buildWindow();
     if (!attached_)
-        engine_ = std::make_unique<StationEngine>(programDir_);
+        engine_ = std::make_unique<StationEngine>(programDir_, engineClockFromEnvironment());
     feed_ = attached_ ? attached_.get() : engine_.get();
 
     connect(feed_, &StationFeed::rowChanged, this, &MainWindow::showRow);
