@@ -1,0 +1,111 @@
+// The engine against the meter simulator on a pseudo-terminal and a real database, its clock
+// in the test's hand: a logging pass, an hour's line statistics and a day's summary come when
+// the test says, not when a minute or an hour has passed.
+#include "child_process.h"
+#include "database.h"
+#include "program_folder.h"
+#include "station_engine.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace mirv {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Station {
+    test::ProgramFolder folder;
+    std::unique_ptr<test::ChildProcess> sim;
+    QDateTime now = QDateTime(QDate(2026, 3, 1), QTime(23, 58, 30));
+    std::unique_ptr<StationEngine> engine;
+
+    // `row`: timer, minute, com, Settings, num.
+    explicit Station(const std::string& row, const std::string& meters) {
+        folder.exec("UPDATE mirve SET (\"timer\", \"minute\", \"com\", \"Settings\", \"num\") = (" +
+                    row + ")");
+        const std::string link = folder.path() + "/ports/com1";
+        sim = std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{MIRV_METER_SIM, "--link", link, "--meters", meters});
+        EXPECT_TRUE(test::waitForPath(link));
+        EngineClock clock;
+        clock.now = [this] { return now; };
+        engine = std::make_unique<StationEngine>(QString::fromStdString(folder.path()), clock);
+    }
+    bool answered(int n) { return engine->board().answered(n); }
+    long long count(const std::string& sql) {
+        Database db(folder.databasePath());
+        Statement q(db, sql);
+        return q.step() ? q.integer(0) : -1;
+    }
+};
+
+TEST(Engine, ItsClockBringsTheLoggingPassTheHoursStatisticsAndTheDaysSummary) {
+    Station s("'200', '2', 1, '9600', '3'", "1,2");
+    ASSERT_EQ(s.engine->start(), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.answered(1) && s.answered(2); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.engine->mark(3).silent; }, 10000));
+
+    // Every second minute, as saved; the silent meter 3 gives no row.
+    s.engine->minutePassed();
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+    EXPECT_EQ(s.count("SELECT count(*) FROM Historydata"), 0);
+    s.engine->minutePassed();
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+    EXPECT_EQ(s.count("SELECT count(*) FROM Historydata WHERE CreateTime = '2026-03-01 23:58:30' "
+                      "AND MeterID IN (1, 2)"),
+              2);
+
+    // Past midnight: the hour's statistics of all three polled meters, and the day that ended
+    // is summed up once the next day's rows are in.
+    s.now = QDateTime(QDate(2026, 3, 2), QTime(0, 0, 30));
+    s.engine->hourPassed();
+    s.engine->minutePassed();
+    s.engine->minutePassed();
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+    EXPECT_EQ(s.count("SELECT count(*) FROM Linkstats WHERE Hour = '2026-03-01 23:00:00'"), 3);
+    EXPECT_EQ(s.count("SELECT count(*) FROM Linkstats WHERE Hour = '2026-03-01 23:00:00' AND "
+                      "MeterID = 3 AND Answers = 0 AND Misses > 0"),
+              1);
+    EXPECT_EQ(s.count("SELECT count(*) FROM Historyday WHERE Day = '2026-03-01'"), 2);
+    EXPECT_EQ(s.count("SELECT count(*) FROM Historydata"), 4);
+}
+
+// In the service a Save applies at once: the poll interval and the meter count change while the
+// line's counters go on; a refused interval changes nothing.
+TEST(Engine, SaveInTheServiceChecksStoresAndAppliesAtOnce) {
+    Station s("'1000', '1', 1, '9600', '1'", "1,2");
+    s.engine->applyOnSave = true;
+    ASSERT_EQ(s.engine->start(), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.answered(1); }, 10000));
+    QSignalSpy saved(s.engine.get(), &StationFeed::settingsSaved);
+
+    SettingsUpdate refused{"150", "1", "9600", "2", 1};
+    s.engine->saveSettings(refused);
+    ASSERT_EQ(saved.count(), 1);
+    EXPECT_EQ(saved.at(0).at(0).toString(), "发送间隔必须输入大于200的数字且小于65535");
+    EXPECT_EQ(s.count("SELECT count(*) FROM mirve WHERE timer = '1000' AND num = '1'"), 1);
+
+    LineReadout before;
+    s.engine->readLine(before);
+    SettingsUpdate update{"300", "5", "9600", "2", 1};
+    s.engine->saveSettings(update);
+    ASSERT_EQ(saved.count(), 2);
+    EXPECT_EQ(saved.at(1).at(0).toString(), "");
+    EXPECT_EQ(s.count("SELECT count(*) FROM mirve WHERE timer = '300' AND minute = '5' AND "
+                      "num = '2'"),
+              1);
+    EXPECT_EQ(s.engine->pollTimer().interval(), 300);
+    EXPECT_EQ(s.engine->settingsTexts().recordInterval, "5");
+    EXPECT_TRUE(s.engine->mark(2).polled);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.answered(2); }, 10000));
+    LineReadout after;
+    s.engine->readLine(after);
+    EXPECT_EQ(after.setIntervalMs, 300);
+    EXPECT_GE(after.meters[1].requests, before.meters[1].requests);
+    EXPECT_GT(after.meters[2].answers, 0u);
+}
+
+} // namespace
+} // namespace mirv
