@@ -1,8 +1,10 @@
 // Start-up: the settings row read once into what applies, the poll timer and the port; every
 // failing step is skipped and the last failure is reported at the end. Save in the service
 // stores the row and goes through the same steps again.
+#include "database.h"
 #include "leading_number.h"
 #include "line_settings.h"
+#include "operator_name.h"
 #include "poll_pace.h"
 #include "port_device.h"
 #include "settings_check.h"
@@ -174,9 +176,52 @@ QString StationEngine::start() {
                        : box.section(QStringLiteral("\r\n"), 0, 0).toStdString());
     }
     // Rows an earlier run could not write go in first, into a database that passed its checks.
-    if (!problem)
+    if (!problem) {
+        startJournal();
         writer_->writePending();
+    }
     return box;
+}
+
+// The alarms an earlier run left standing, and whether it ended cleanly: a start with no end
+// after it was a run that crashed or lost its power.
+void StationEngine::startJournal() {
+    if (journalStarted_)
+        return;
+    journalStarted_ = true;
+    Database db(databasePath().toStdString(), 1000);
+    std::vector<AlarmRow> stored;
+    if (!readAlarms(db, stored))
+        events_.restore(stored);
+    if (const auto last = lastEvent(db, "station"); last && last->phase == "begin")
+        events_.note(0, "station", "系统异常退出", "上次启动于" + last->localTime + ",未正常退出",
+                     {}, "end");
+    events_.note(0, "station", "系统启动", {}, {}, "begin");
+    emit alarmsChanged();
+}
+
+// The journal's record of a Save: each setting that changed, from what applied to what was
+// stored, and who saved.
+void StationEngine::noteSettings(const SettingsUpdate& update) {
+    const std::string port = update.com ? std::to_string(*update.com) : "";
+    const std::string oldPort = texts_.port ? std::to_string(*texts_.port) : "";
+    const std::pair<const char*, std::pair<std::string, std::string>> fields[] = {
+        {"发送间隔", {texts_.pollInterval.value_or(""), update.timer}},
+        {"当前com端口", {oldPort, update.com ? port : oldPort}},
+        {"通讯速率", {texts_.baud.value_or(""), update.Settings}},
+        {"当前仪表数", {texts_.meterCount.value_or(""), update.num}},
+        {"本地数据记录时间", {texts_.recordInterval.value_or(""), update.minute}},
+    };
+    std::string detail;
+    for (const auto& [name, values] : fields) {
+        if (values.first == values.second)
+            continue;
+        if (!detail.empty())
+            detail += "; ";
+        detail += std::string(name) + ": " + values.first + " -> " + values.second;
+    }
+    events_.note(0, "settings", "系统设置已保存", detail,
+                 saveUser.empty() ? operatorName() : saveUser);
 }
 
 QString StationEngine::applySettings(const SettingsUpdate& update) {
@@ -184,6 +229,7 @@ QString StationEngine::applySettings(const SettingsUpdate& update) {
         return QString::fromStdString(refused);
     if (const auto failure = writeSettingsRow(databasePath().toStdString(), update))
         return QString::fromStdString(*failure);
+    noteSettings(update);
     // Polling starts again from the stored row, as at start-up; the line's counters stay.
     pollTimer_.stop();
     link_->stop();

@@ -1,6 +1,7 @@
 #include "station_engine.h"
 
 #include "day_summary_store.h"
+#include "operator_name.h"
 #include "settings_check.h"
 
 #include <QFile>
@@ -13,7 +14,7 @@ StationEngine::StationEngine(const QString& programDir, EngineClock clock, QObje
     : StationFeed(parent), programDir_(programDir), clock_(std::move(clock)),
       link_(std::make_unique<MeterLink>(port_, board_)) {
     pollTimer_.setInterval(1000);
-    connect(&pollTimer_, &PollTimer::timeout, this, [this] { link_->onPollTick(); });
+    connect(&pollTimer_, &PollTimer::timeout, this, &StationEngine::onPollTick);
     recordTimer_.setInterval(clock_.minuteMs);
     connect(&recordTimer_, &QTimer::timeout, this, &StationEngine::minutePassed);
     recordTimer_.start();
@@ -47,8 +48,18 @@ StationEngine::StationEngine(const QString& programDir, EngineClock clock, QObje
     });
     armHourTimer();
 
+    events_.now = [this] {
+        const QDateTime now = clock_.now();
+        return EventWatch::Stamp{
+            now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString(),
+            now.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")).toStdString()};
+    };
+    events_.write = [this](std::vector<EventRow> e, std::vector<AlarmRow> a) {
+        journal(std::move(e), std::move(a));
+    };
     board_.rowChanged = [this](int n) { onRowChanged(n); };
     port_.gatewayConnectionChanged = [this](bool up) {
+        events_.lineUp("gateway", up);
         const std::string before = message_.text();
         message_.gatewayConnected(up);
         if (message_.text() != before)
@@ -75,6 +86,7 @@ MeterMark StationEngine::mark(int meter) const {
     MeterMark m;
     m.polled = !link_->stopped() && polledRow(link_->meterCount, meter);
     m.silent = m.polled && missedLastPoll_[static_cast<std::size_t>(meter - 1)];
+    m.alarm = events_.meterAlarm(meter);
     return m;
 }
 
@@ -82,11 +94,37 @@ void StationEngine::onRowChanged(int n) {
     // A poll's answer fills the whole row; a missed one empties it.
     const BoardRow& r = board_.row(n);
     const MeterMark before = mark(n);
-    missedLastPoll_[static_cast<std::size_t>(n - 1)] =
-        !link_->stopped() && std::all_of(r.begin(), r.end(), [](auto& t) { return t.empty(); });
+    const bool missed = std::all_of(r.begin(), r.end(), [](auto& t) { return t.empty(); });
+    missedLastPoll_[static_cast<std::size_t>(n - 1)] = !link_->stopped() && missed;
+    if (!link_->stopped())
+        events_.polled(n, !missed, r);
     emit rowChanged(n);
     if (mark(n) != before)
         emit markChanged(n);
+}
+
+void StationEngine::onPollTick() {
+    link_->onPollTick();
+    if (!port_.isGateway())
+        events_.lineUp("port", !port_.serial().lost());
+}
+
+void StationEngine::journal(std::vector<EventRow> events, std::vector<AlarmRow> alarms) {
+    const bool alarmChange = !alarms.empty();
+    writer_->writeJournal(std::move(events), std::move(alarms));
+    if (alarmChange) {
+        for (int n = 1; n <= kMeters; ++n)
+            emit markChanged(n);
+        emit alarmsChanged();
+    }
+}
+
+void StationEngine::acknowledge(int meter, const std::string& kind) {
+    acknowledgeAs(meter, kind, operatorName());
+}
+
+int StationEngine::acknowledgeAs(int meter, const std::string& kind, const std::string& user) {
+    return events_.acknowledge(meter, kind, user);
 }
 
 void StationEngine::setMessage(const std::string& text) {
@@ -97,6 +135,7 @@ void StationEngine::setMessage(const std::string& text) {
 }
 
 void StationEngine::showHistoryState(HistoryWriter::State state) {
+    events_.databaseUp(state == HistoryWriter::State::Written, writer_->queued());
     const std::string before = message_.text();
     message_.historyState(static_cast<MessageLine::History>(state));
     if (message_.text() != before)
@@ -138,11 +177,13 @@ void StationEngine::saveSettings(const SettingsUpdate& update) {
         return;
     }
     const auto failure = writeSettingsRow(databasePath().toStdString(), update);
+    if (!failure)
+        noteSettings(update);
     emit settingsSaved(failure ? QString::fromStdString(*failure) : QString());
 }
 
 PurgeResult StationEngine::purge() {
-    return purgeHistory(databasePath().toStdString());
+    return purgeHistory(databasePath().toStdString(), operatorName());
 }
 
 void StationEngine::stopPolling() {
@@ -155,6 +196,9 @@ void StationEngine::stopPolling() {
 }
 
 void StationEngine::stop(std::chrono::milliseconds flushFor) {
+    if (journalStarted_)
+        events_.note(0, "station", "系统正常退出", {}, {}, "end");
+    journalStarted_ = false;
     pollTimer_.stop();
     recordTimer_.stop();
     hourTimer_.stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "event_watch.h"
 #include "history_writer.h"
 #include "linkstats_logger.h"
 #include "message_line.h"
@@ -58,6 +59,14 @@ class StationEngine : public StationFeed {
     void saveSettings(const SettingsUpdate& update) override;
     bool appliesAtOnce() const override { return applyOnSave; }
     bool applyOnSave = false;
+    // Who the next Save is in the name of, when not this process's user: the service sets it
+    // to the attached window's.
+    std::string saveUser;
+
+    std::vector<AlarmRow> alarms() const override { return events_.alarms(); }
+    void acknowledge(int meter, const std::string& kind) override;
+    // The same in the name of `user`: the operating system's name of whoever asked.
+    int acknowledgeAs(int meter, const std::string& kind, const std::string& user);
 
     // Checks and stores the settings and takes them at once: the port, its speed, the poll and
     // record intervals and the meter count. Returns empty, or the texts the window shows.
@@ -88,6 +97,10 @@ class StationEngine : public StationFeed {
 
   private:
     void onRowChanged(int n);
+    void onPollTick();
+    void journal(std::vector<EventRow> events, std::vector<AlarmRow> alarms);
+    void startJournal();
+    void noteSettings(const SettingsUpdate& update);
     void showHistoryState(HistoryWriter::State state);
     void armHourTimer();
     void stopPolling();
@@ -112,6 +125,8 @@ class StationEngine : public StationFeed {
     std::string recordInterval_;
     int portNumber_ = 1;
     std::array<bool, kMeters> missedLastPoll_{};
+    EventWatch events_;
+    bool journalStarted_ = false;
 };
 
 } // namespace mirv

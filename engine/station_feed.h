@@ -1,5 +1,6 @@
 #pragma once
 
+#include "event_journal.h"
 #include "line_readout.h"
 #include "readings_board.h"
 #include "settings_row.h"
@@ -13,9 +14,13 @@ namespace mirv {
 
 // How a board row's number is shown: greyed when the row is not polled, red while its meter
 // misses its polls.
+// Unacknowledged and acknowledged alarms of the meter show apart.
+enum class MeterAlarm { None, Unacknowledged, Acknowledged };
+
 struct MeterMark {
     bool polled = false;
     bool silent = false;
+    MeterAlarm alarm = MeterAlarm::None;
     bool operator==(const MeterMark&) const = default;
 };
 
@@ -52,12 +57,18 @@ class StationFeed : public QObject {
     virtual void saveSettings(const SettingsUpdate& update) = 0;
     virtual bool appliesAtOnce() const = 0;
 
+    // Every alarm that is not normal, by meter and kind.
+    virtual std::vector<AlarmRow> alarms() const { return {}; }
+    // Acknowledges one alarm, or with meter 0 every one, in the name of the operator.
+    virtual void acknowledge(int /*meter*/, const std::string& /*kind*/) {}
+
   signals:
     void rowChanged(int meter);
     void markChanged(int meter);
     void messageChanged(const QString& text);
     void settingsChanged();
     void settingsSaved(const QString& failure);
+    void alarmsChanged();
 };
 
 } // namespace mirv

@@ -64,6 +64,18 @@ void HistoryWriter::writeLinkstats(std::vector<LinkstatsRow> rows) {
     wake_.notify_all();
 }
 
+void HistoryWriter::writeJournal(std::vector<EventRow> events, std::vector<AlarmRow> alarms) {
+    constexpr std::size_t kMaxJournalQueued = 100000;
+    {
+        std::lock_guard lock(mutex_);
+        journalQueue_.push_back({nextSeq_++, std::move(events), std::move(alarms)});
+        while (journalQueue_.size() > kMaxJournalQueued)
+            journalQueue_.pop_front();
+        due_ = true;
+    }
+    wake_.notify_all();
+}
+
 void HistoryWriter::writePending() {
     if (!pending_.exists())
         return;
@@ -77,12 +89,11 @@ void HistoryWriter::writePending() {
 
 bool HistoryWriter::flush(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    if (queue_.empty() && linkQueue_.empty() && !fileDue_)
+    if (nothingWaits())
         return true;
     due_ = true;
     wake_.notify_all();
-    return idle_.wait_for(lock, timeout,
-                          [this] { return queue_.empty() && linkQueue_.empty() && !fileDue_; });
+    return idle_.wait_for(lock, timeout, [this] { return nothingWaits(); });
 }
 
 bool HistoryWriter::waitIdle(std::chrono::milliseconds timeout) {
@@ -169,17 +180,19 @@ void HistoryWriter::run() {
             return;
         }
         due_ = false;
-        if (queue_.empty() && linkQueue_.empty() && !fileDue_) {
+        if (nothingWaits()) {
             idle_.notify_all();
             continue;
         }
         busy_ = true;
         const std::vector<Entry> batch(queue_.begin(), queue_.end());
         const std::vector<LinkEntry> linkBatch(linkQueue_.begin(), linkQueue_.end());
+        const std::vector<JournalEntry> journalBatch(journalQueue_.begin(), journalQueue_.end());
         const bool withFile = fileDue_;
         lock.unlock();
         std::size_t fileRows = 0, cutLines = 0;
-        const bool written = writeBatch(batch, linkBatch, withFile, fileRows, cutLines);
+        const bool written =
+            writeBatch(batch, linkBatch, journalBatch, withFile, fileRows, cutLines);
         if (!written)
             db_.reset(); // the next write starts afresh, e.g. once the file is writable again
         bool removed = true;
@@ -196,6 +209,9 @@ void HistoryWriter::run() {
             while (!linkQueue_.empty() && !linkBatch.empty() &&
                    linkQueue_.front().seq <= linkBatch.back().seq)
                 linkQueue_.pop_front();
+            while (!journalQueue_.empty() && !journalBatch.empty() &&
+                   journalQueue_.front().seq <= journalBatch.back().seq)
+                journalQueue_.pop_front();
             if (withFile) {
                 // Rows appended meanwhile (none: only this thread appends) would keep it due.
                 fileDue_ = !removed;
@@ -243,7 +259,8 @@ Database* HistoryWriter::connection() {
 }
 
 bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
-                               const std::vector<LinkEntry>& linkBatch, bool withFile,
+                               const std::vector<LinkEntry>& linkBatch,
+                               const std::vector<JournalEntry>& journalBatch, bool withFile,
                                std::size_t& fileRows, std::size_t& cutLines) {
     Database* const connected = connection();
     if (!connected)
@@ -308,6 +325,11 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
         for (const LinkEntry& e : linkBatch)
             rows.push_back(e.row);
         ok = insertLinkstats(db, rows);
+    }
+    for (const JournalEntry& e : journalBatch) {
+        if (!ok)
+            break;
+        ok = insertEvents(db, e.events) && storeAlarms(db, e.alarms);
     }
     if (ok && beforeCommit)
         beforeCommit(db);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "event_journal.h"
 #include "history_record.h"
 #include "linkstats.h"
 #include "pending_rows.h"
@@ -57,6 +58,9 @@ class HistoryWriter {
     // and wait in memory when the database cannot be written (up to a day of hours, not in
     // the pending file: they are the line's health, not the history).
     void writeLinkstats(std::vector<LinkstatsRow> rows);
+    // Queues journal events and alarm states; like the Linkstats rows they go in with the next
+    // write and wait in memory meanwhile (the oldest go past a bound).
+    void writeJournal(std::vector<EventRow> events, std::vector<AlarmRow> alarms);
     // Starts a write of the rows an earlier run left in the pending file, when there are any.
     void writePending();
     // Starts a write of what waits and waits up to `timeout` until every row is in Historydata.
@@ -102,10 +106,20 @@ class HistoryWriter {
         LinkstatsRow row;
     };
 
+    struct JournalEntry {
+        std::uint64_t seq;
+        std::vector<EventRow> events;
+        std::vector<AlarmRow> alarms;
+    };
+
     void run();
     Database* connection();
     bool writeBatch(const std::vector<Entry>& batch, const std::vector<LinkEntry>& linkBatch,
-                    bool withFile, std::size_t& fileRows, std::size_t& cutLines);
+                    const std::vector<JournalEntry>& journalBatch, bool withFile,
+                    std::size_t& fileRows, std::size_t& cutLines);
+    bool nothingWaits() const {
+        return queue_.empty() && linkQueue_.empty() && journalQueue_.empty() && !fileDue_;
+    }
     void saveToFile(std::unique_lock<std::mutex>& lock);
     void setState(State state, std::unique_lock<std::mutex>& lock);
 
@@ -117,6 +131,7 @@ class HistoryWriter {
     std::condition_variable idle_;
     std::deque<Entry> queue_; // rows only memory holds
     std::deque<LinkEntry> linkQueue_;
+    std::deque<JournalEntry> journalQueue_;
     std::size_t inFile_ = 0; // rows the pending file holds, as far as known
     bool fileDue_ = false;   // the pending file may hold rows not yet written
     std::uint64_t nextSeq_ = 1;

@@ -13,4 +13,13 @@ std::string localTimeNow() {
     return text;
 }
 
+std::string utcTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
 } // namespace mirv

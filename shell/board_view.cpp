@@ -35,24 +35,32 @@ void MainWindow::showRow(int n) {
 }
 
 // The row number tells a meter that does not answer (red) from a row that is not polled
-// (greyed): both rows are empty, and their texts stay as they are.
+// (greyed): both rows are empty, and their texts stay as they are. Behind it, a meter's alarm
+// that no one has acknowledged shows yellow, an acknowledged one that still stands light grey.
 void MainWindow::showRowMark(int n) {
     const MeterMark mark = feed_->mark(n);
-    const bool polled = mark.polled;
-    const bool silent = mark.silent;
     QLabel* number = meterNumbers[n - 1];
-    if (number->isEnabled() != polled)
-        number->setEnabled(polled);
+    if (number->isEnabled() != mark.polled)
+        number->setEnabled(mark.polled);
     const QColor red(255, 0, 0);
-    if (silent != (number->palette().color(QPalette::Active, QPalette::WindowText) == red)) {
-        QPalette p;
-        if (silent) {
-            p = number->palette();
-            p.setColor(QPalette::Active, QPalette::WindowText, red);
-            p.setColor(QPalette::Inactive, QPalette::WindowText, red);
-        }
-        number->setPalette(p);
+    const QColor behind = mark.alarm == MeterAlarm::Unacknowledged ? QColor(255, 255, 0)
+                          : mark.alarm == MeterAlarm::Acknowledged ? QColor(210, 210, 210)
+                                                                   : QColor();
+    const QPalette& now = number->palette();
+    const bool redNow = now.color(QPalette::Active, QPalette::WindowText) == red;
+    const bool filledNow = number->autoFillBackground();
+    if (mark.silent == redNow && behind.isValid() == filledNow &&
+        (!filledNow || now.color(QPalette::Active, QPalette::Window) == behind))
+        return;
+    QPalette p;
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        if (mark.silent)
+            p.setColor(group, QPalette::WindowText, red);
+        if (behind.isValid())
+            p.setColor(group, QPalette::Window, behind);
     }
+    number->setAutoFillBackground(behind.isValid());
+    number->setPalette(p);
 }
 
 void MainWindow::showStaleRows() {

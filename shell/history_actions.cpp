@@ -2,6 +2,7 @@
 #include "dialogs.h"
 #include "history_query.h"
 #include "main_window.h"
+#include "operator_name.h"
 #include "purge.h"
 #include "twips.h"
 
@@ -37,7 +38,7 @@ void MainWindow::onExportClicked() {
 void MainWindow::onPurgeClicked() {
     if (!dialogs_.askYesNo(QString(), QStringLiteral("请确认删除全部历史记录数据?")))
         return;
-    const PurgeResult result = purgeHistory(databasePath().toStdString());
+    const PurgeResult result = purgeHistory(databasePath().toStdString(), operatorName());
     if (!result.opened)
         return; // nothing deleted; the grid stays as it was
     if (result.failure) {

@@ -4,6 +4,7 @@
 #include "dialogs.h"
 #include "energy_tab.h"
 #include "engine_clock_env.h"
+#include "events_tab.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int kEnergyTabIndex = 4;
 constexpr int kDiagnosticsTabIndex = 5;
+constexpr int kEventsTabIndex = 6;
 
 } // namespace
 
@@ -60,6 +62,8 @@ void MainWindow::onTabShown(int index) {
         energyTab();
     else if (index == kDiagnosticsTabIndex)
         diagnosticsTab();
+    else if (index == kEventsTabIndex)
+        eventsTab();
     else
         showStaleRows();
 }
@@ -72,6 +76,17 @@ EnergyTab& MainWindow::energyTab() {
         page->layout()->activate();
     }
     return *energyTab_;
+}
+
+EventsTab& MainWindow::eventsTab() {
+    if (!eventsTab_) {
+        QWidget* page = tabs->widget(kEventsTabIndex);
+        eventsTab_ = new EventsTab(*feed_, databasePath(), page);
+        page->layout()->addWidget(eventsTab_);
+        page->layout()->activate();
+        eventsTab_->show();
+    }
+    return *eventsTab_;
 }
 
 DiagnosticsTab& MainWindow::diagnosticsTab() {

@@ -26,6 +26,7 @@ class BoardCell;
 class DiagnosticsTab;
 class Dialogs;
 class EnergyTab;
+class EventsTab;
 
 // The station's window: one view of the station's engine, which runs in the window's own
 // process or in the service the window is attached to. It shows what the engine publishes and
@@ -84,6 +85,8 @@ class MainWindow : public QWidget {
     EnergyTab& energyTab();
     // The 通讯诊断 tab's contents, made on first use.
     DiagnosticsTab& diagnosticsTab();
+    // The 报警事件 tab's contents, made on first use.
+    EventsTab& eventsTab();
 
     HistoryModel historyModel;
     // How exports start the spreadsheet application, and the latest export while it runs.
@@ -119,6 +122,7 @@ class MainWindow : public QWidget {
     std::array<bool, kMeters> staleRows_{};
     EnergyTab* energyTab_ = nullptr;
     DiagnosticsTab* diagnosticsTab_ = nullptr;
+    EventsTab* eventsTab_ = nullptr;
 };
 
 } // namespace mirv

@@ -105,6 +105,11 @@ void MainWindow::buildWindow() {
     auto* diagnosticsLayout = new QVBoxLayout(diagnosticsPage);
     diagnosticsLayout->setContentsMargins(0, 0, 0, 0);
     tabs->addTab(diagnosticsPage, QStringLiteral("通讯诊断"));
+    // The alarms and the event journal likewise.
+    auto* eventsPage = new QWidget;
+    auto* eventsLayout = new QVBoxLayout(eventsPage);
+    eventsLayout->setContentsMargins(0, 0, 0, 0);
+    tabs->addTab(eventsPage, QStringLiteral("报警事件"));
 
     messageLine = new QLabel(this);
     placeTwips(messageLine, 3840, 7080, 3975, 255);

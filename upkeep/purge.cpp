@@ -1,6 +1,8 @@
 #include "purge.h"
 
 #include "database.h"
+#include "event_journal.h"
+#include "local_time.h"
 
 namespace mirv {
 
@@ -33,15 +35,30 @@ bool deleteAll(Database& db) {
            db.exec(trigger);
 }
 
+// How many rows Historydata holds; -1 when it cannot be told.
+long long historyRows(Database& db) {
+    Statement q(db, "SELECT count(*) FROM Historydata");
+    return q.step() ? q.integer(0) : -1;
+}
+
 } // namespace
 
-PurgeResult purgeHistory(const std::string& databasePath) {
+PurgeResult purgeHistory(const std::string& databasePath, const std::string& user) {
     Database db(databasePath);
     if (!db.isOpen())
         return {};
     if (!db.exec("BEGIN IMMEDIATE"))
         return {true, db.error()};
-    if (!deleteAll(db) || !db.exec("COMMIT")) {
+    const long long rows = historyRows(db);
+    const EventRow purged{localTimeNow(),
+                          utcTimeNow(),
+                          0,
+                          "purge",
+                          "note",
+                          "历史数据已全部删除",
+                          std::to_string(rows) + "行",
+                          user};
+    if (rows < 0 || !deleteAll(db) || !insertEvents(db, {purged}) || !db.exec("COMMIT")) {
         const std::string why = db.error();
         db.exec("ROLLBACK");
         return {true, why};

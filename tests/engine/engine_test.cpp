@@ -22,16 +22,32 @@ struct Station {
     std::unique_ptr<StationEngine> engine;
 
     // `row`: timer, minute, com, Settings, num.
-    explicit Station(const std::string& row, const std::string& meters) {
+    explicit Station(const std::string& row, const std::string& meters,
+                     std::vector<std::string> simOptions = {}) {
         folder.exec("UPDATE mirve SET (\"timer\", \"minute\", \"com\", \"Settings\", \"num\") = (" +
                     row + ")");
         const std::string link = folder.path() + "/ports/com1";
-        sim = std::make_unique<test::ChildProcess>(
-            std::vector<std::string>{MIRV_METER_SIM, "--link", link, "--meters", meters});
+        std::vector<std::string> argv{MIRV_METER_SIM, "--link", link, "--meters", meters};
+        argv.insert(argv.end(), simOptions.begin(), simOptions.end());
+        sim = std::make_unique<test::ChildProcess>(argv);
         EXPECT_TRUE(test::waitForPath(link));
+        restart();
+    }
+    void restart() {
+        engine.reset();
         EngineClock clock;
         clock.now = [this] { return now; };
         engine = std::make_unique<StationEngine>(QString::fromStdString(folder.path()), clock);
+    }
+    std::vector<std::string> journal() {
+        std::vector<std::string> texts;
+        Database db(folder.databasePath());
+        Statement q(db,
+                    "SELECT MeterID || ' ' || Phase || ' ' || Text || "
+                    "CASE User WHEN '' THEN '' ELSE ' by ' || User END FROM Events ORDER BY ID");
+        while (q.step())
+            texts.push_back(q.text(0));
+        return texts;
     }
     bool answered(int n) { return engine->board().answered(n); }
     long long count(const std::string& sql) {
@@ -105,6 +121,38 @@ TEST(Engine, SaveInTheServiceChecksStoresAndAppliesAtOnce) {
     EXPECT_EQ(after.setIntervalMs, 300);
     EXPECT_GE(after.meters[1].requests, before.meters[1].requests);
     EXPECT_GT(after.meters[2].answers, 0u);
+}
+
+// Each alarm once however long it lasts, an acknowledgement that outlives a restart, and a run
+// that ended without its stop found by the next.
+TEST(Engine, TheJournalKeepsAlarmsOnceAndTheirAcknowledgementAcrossARestart) {
+    Station s("'200', '1', 1, '9600', '3'", "1,3", {"--alarm", "3:excite+upper"});
+    ASSERT_EQ(s.engine->start(), "");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return s.engine->mark(2).alarm == MeterAlarm::Unacknowledged; }, 10000));
+    QTest::qWait(1500); // a few more rounds: nothing more to say
+    EXPECT_EQ(s.engine->mark(3).alarm, MeterAlarm::Unacknowledged);
+    EXPECT_EQ(s.engine->mark(1).alarm, MeterAlarm::None);
+    EXPECT_EQ(s.engine->acknowledgeAs(2, "silent", "shift-a"), 1);
+    EXPECT_EQ(s.engine->mark(2).alarm, MeterAlarm::Acknowledged);
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+    const std::vector<std::string> first{"0 begin 系统启动", "3 begin 仪表3励磁报警",
+                                         "3 begin 仪表3上限报警", "2 begin 仪表2通讯中断",
+                                         "2 ack 仪表2通讯中断已确认 by shift-a"};
+    EXPECT_EQ(s.journal(), first);
+
+    // A run that ends without its stop (a crash, a power cut).
+    s.restart();
+    ASSERT_EQ(s.engine->start(), "");
+    EXPECT_EQ(s.engine->mark(2).alarm, MeterAlarm::Acknowledged);
+    EXPECT_EQ(s.engine->mark(3).alarm, MeterAlarm::Unacknowledged);
+    QTest::qWait(1500);
+    s.engine->stop();
+    const std::vector<std::string> journal = s.journal();
+    ASSERT_EQ(journal.size(), first.size() + 3);
+    EXPECT_EQ(journal[first.size()], "0 end 系统异常退出");
+    EXPECT_EQ(journal[first.size() + 1], "0 begin 系统启动");
+    EXPECT_EQ(journal[first.size() + 2], "0 end 系统正常退出");
 }
 
 } // namespace

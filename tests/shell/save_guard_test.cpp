@@ -56,6 +56,8 @@ TEST(SaveGuard, EverySaveInTheWindowRefusesEveryStationFile) {
         {"frames", diagnostics.saveButton},
     };
 
+    // The journal's note of the start is in before the files are looked at.
+    ASSERT_TRUE(w.engine()->historyWriter().waitIdle(std::chrono::seconds(5)));
     test::writeStationFiles(st.folder.path());
     const test::GuardedTargets targets(st.folder.path());
     for (const auto& d : doors)

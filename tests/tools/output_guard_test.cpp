@@ -30,6 +30,9 @@ const Door kDoors[] = {
     {"linkstats_csv", {"linkstats", "--from", "2026-05-06", "--to", "2026-05-07", "--output"}},
     {"linkstats_xlsx",
      {"linkstats", "--from", "2026-05-06", "--to", "2026-05-07", "--format", "xlsx", "--output"}},
+    {"events_csv", {"events", "--from", "2026-05-06", "--to", "2026-05-07", "--output"}},
+    {"events_xlsx",
+     {"events", "--from", "2026-05-06", "--to", "2026-05-07", "--format", "xlsx", "--output"}},
     {"backup", {"backup"}},
 };
 

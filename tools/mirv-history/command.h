@@ -40,6 +40,7 @@ CommandRun setUpBackup(CLI::App& command, const ToolSettings& settings);
 CommandRun setUpPrune(CLI::App& command, const ToolSettings& settings);
 CommandRun setUpEnergy(CLI::App& command, const ToolSettings& settings);
 CommandRun setUpLinkstats(CLI::App& command, const ToolSettings& settings);
+CommandRun setUpEvents(CLI::App& command, const ToolSettings& settings);
 
 // The commands in the order --help lists them. A new command is a set-up function in a file
 // of its own and a line here.
@@ -50,6 +51,8 @@ inline constexpr CommandEntry kCommands[] = {
     {"energy", "write the energy used per meter between two dates as CSV or XLSX", setUpEnergy},
     {"prune", "delete the history rows stamped before a date", setUpPrune},
     {"linkstats", "write the line's health per meter and hour as CSV or XLSX", setUpLinkstats},
+    {"events", "write the station's event journal between two times as CSV or XLSX",
+     setUpEvents},
 };
 
 } // namespace mirv::tool

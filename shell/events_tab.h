@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace mirv {
+
+class StationFeed;
+
+// The 报警事件 tab: the station's alarms that are not normal, unacknowledged first, which the
+// operator acknowledges one by one or all at once; below them the event journal by time,
+// filtered by meter and period, read from the database.
+class EventsTab : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kMostEventsShown = 5000;
+
+    EventsTab(StationFeed& feed, QString databasePath, QWidget* parent = nullptr);
+
+    void showAlarms();
+    void onAcknowledgeClicked();
+    void onAcknowledgeAllClicked();
+    void onQueryClicked();
+
+    QTableWidget* alarmTable = nullptr;
+    QPushButton* acknowledgeButton = nullptr;
+    QPushButton* acknowledgeAllButton = nullptr;
+    QLineEdit* fromField = nullptr;
+    QLineEdit* toField = nullptr;
+    QComboBox* meterFilter = nullptr;
+    QPushButton* queryButton = nullptr;
+    QTableWidget* journalTable = nullptr;
+
+  private:
+    StationFeed& feed_;
+    QString databasePath_;
+};
+
+} // namespace mirv
