@@ -102,8 +102,11 @@ Document parseWithLines(std::string_view text) {
             Frame& top = frames.back();
             top.key = parsed.get<std::string>();
             const std::string path = top.path.empty() ? top.key : top.path + "." + top.key;
-            if (!doc.lines.emplace(path, line).second && doc.duplicate.empty())
-                doc.duplicate = path;
+            if (const auto [at, fresh] = doc.lines.emplace(path, line); !fresh) {
+                at->second = line;
+                if (doc.duplicate.empty())
+                    doc.duplicate = path;
+            }
             break;
         }
         case json::parse_event_t::value:
