@@ -1,0 +1,23 @@
+#include "meter_plan.h"
+
+#include "readings_board.h"
+
+#include <algorithm>
+
+namespace mirv {
+
+PlannedMeter meterAtRow(int row) {
+    PlannedMeter meter;
+    meter.row = row;
+    meter.address = row;
+    return meter;
+}
+
+MeterPlan rowNumberPlan(int meterCount) {
+    MeterPlan plan;
+    for (int row = 1; row <= std::min(meterCount, kMeters); ++row)
+        plan.meters.push_back(meterAtRow(row));
+    return plan;
+}
+
+} // namespace mirv

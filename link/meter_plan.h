@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mirv {
+
+// A board row's meter: the address it answers at, its profile's name, its name for the
+// operator, and whether it is polled.
+struct PlannedMeter {
+    int row = 0;
+    int address = 0;
+    std::string profile = "default";
+    std::string name;
+    bool polled = true;
+};
+
+// The meters of the polled board rows, and the entries refused (each naming its row and why);
+// a refused row is not polled, the others are.
+struct MeterPlan {
+    std::vector<PlannedMeter> meters;
+    std::vector<std::string> refusals;
+};
+
+constexpr int kLowestAddress = 1;
+constexpr int kHighestMeterAddress = 247;
+
+// A row without an entry: at its own number with the default profile.
+PlannedMeter meterAtRow(int row);
+
+// Today's station: rows 1..meterCount (at most the board's rows) at their own numbers with the
+// default profile.
+MeterPlan rowNumberPlan(int meterCount);
+
+} // namespace mirv
