@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace mirv {
 
@@ -191,11 +192,13 @@ void MeterLink::sendPlannedRequest() {
 // are the read's; anything else leaves the meter waiting, so the next tick finds it silent.
 void MeterLink::takePlannedAnswer() {
     const RegisterRead& read = plannedRead();
-    const std::vector<std::uint8_t>& a = answerBytes_;
-    const auto crc = crc16(std::span(a).first(a.size() - 2));
-    const bool crcOk = a[a.size() - 2] == crc[1] && a[a.size() - 1] == crc[0];
-    if (crcOk && (a[1] != read.function || a[2] != 2 * read.count))
+    const std::vector<std::uint8_t>& bytes = answerBytes_;
+    const auto crc = crc16(std::span(bytes).first(bytes.size() - 2));
+    const bool crcOk = bytes[bytes.size() - 2] == crc[1] && bytes[bytes.size() - 1] == crc[0];
+    if (crcOk && (bytes[1] != read.function || bytes[2] != 2 * read.count))
         return; // the line's counters judge it at the slot's end
+    // Taken: the polled meter's answer may still follow a late or a foreign one.
+    const std::vector<std::uint8_t> a = std::exchange(answerBytes_, {});
     stats.answerTaken(a[0], crcOk, eventUs_);
     if (!crcOk || a[0] != polledAddress)
         return;

@@ -20,4 +20,10 @@ MeterPlan rowNumberPlan(int meterCount) {
     return plan;
 }
 
+bool isRowNumberPlan(const MeterPlan& plan) {
+    return plan.refusals.empty() && std::ranges::all_of(plan.meters, [](const PlannedMeter& m) {
+               return m.address == m.row && m.profile == "default" && m.polled;
+           });
+}
+
 } // namespace mirv

@@ -32,4 +32,8 @@ PlannedMeter meterAtRow(int row);
 // default profile.
 MeterPlan rowNumberPlan(int meterCount);
 
+// Whether the plan is today's station: no refusals, and every meter polled at its row's number
+// with the default profile. The link then polls as the meter count says (an empty plan).
+bool isRowNumberPlan(const MeterPlan& plan);
+
 } // namespace mirv

@@ -30,6 +30,7 @@ TEST(MeterPlan, EmptyTableIsEveryRowAtItsNumberWithTheDefaultProfile) {
                                                    {2, 2, "default", "", true},
                                                    {3, 3, "default", "", true}}));
     EXPECT_TRUE(plan.refusals.empty());
+    EXPECT_TRUE(isRowNumberPlan(plan));
     EXPECT_EQ(readMeterPlan(folder.databasePath(), 25).meters.size(), 20u);
 }
 
@@ -40,8 +41,9 @@ TEST(MeterPlan, FileWithoutTheTableGetsItEmptyFromTheUpgrade) {
     EXPECT_EQ(readMeterPlan(folder.databasePath(), 2).meters.size(), 2u);
     ASSERT_EQ(upgradeDatabase(folder.databasePath()), std::nullopt);
     folder.exec("INSERT INTO Meters (Row, Address, Profile) VALUES (1, 17, 'two-blocks')");
-    EXPECT_EQ(polledOf(readMeterPlan(folder.databasePath(), 1)),
-              (std::vector<Polled>{{1, 17, "two-blocks", "", true}}));
+    const MeterPlan plan = readMeterPlan(folder.databasePath(), 1);
+    EXPECT_EQ(polledOf(plan), (std::vector<Polled>{{1, 17, "two-blocks", "", true}}));
+    EXPECT_FALSE(isRowNumberPlan(plan));
 }
 
 TEST(MeterPlan, BadEntriesAreRefusedWithTheirRowAndTheRestPolled) {

@@ -120,6 +120,17 @@ TEST(PlannedPoll, AnswerNotFittingItsReadIsABadAnswer) {
     }
 }
 
+// Another meter's answer of the same length does not hide the polled meter's behind it.
+TEST(PlannedPoll, AnswerBehindAnotherMetersIsTaken) {
+    PlannedStation s;
+    s.link.onPollTick();
+    s.link.onPollTick();
+    s.port.receive(answer(17, 0x03, kFirstBlock));
+    EXPECT_TRUE(s.link.awaitingReply);
+    s.port.receive(answer(101, 0x03, kFirstBlock));
+    EXPECT_FALSE(s.link.awaitingReply);
+}
+
 // A row whose profile cannot be read is left out, named; the others are polled.
 TEST(PlannedPoll, PlanWithABadProfileStillPollsTheOthers) {
     MeterPlan plan = rowNumberPlan(4);
