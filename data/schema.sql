@@ -35,6 +35,10 @@ CREATE INDEX IF NOT EXISTS Historydata_Minute_CreateTime
 -- The line's health: one row per polled meter and hour, written on the hour.
 CREATE TABLE IF NOT EXISTS Linkstats (MeterID INTEGER, Hour TEXT, Requests INTEGER, Answers INTEGER, Misses INTEGER, CrcWrong INTEGER, TooShort INTEGER, TooLong INTEGER, Trailing INTEGER, WrongFunction INTEGER, WrongAddress INTEGER, ResponseMeanUs INTEGER, ResponseMaxUs INTEGER);
 CREATE UNIQUE INDEX IF NOT EXISTS Linkstats_Hour_MeterID ON Linkstats (Hour, MeterID);
+-- The meter of each board row (1..20): its address (1..247), its profile's name, a name and
+-- whether it is polled. A row without an entry is polled at its number with the default
+-- profile, so an empty table is the station as it always was.
+CREATE TABLE IF NOT EXISTS Meters (Row INTEGER PRIMARY KEY, Address INTEGER NOT NULL, Profile TEXT NOT NULL, Name TEXT, Polled INTEGER NOT NULL DEFAULT 1);
 -- Per meter and day (the first ten characters of CreateTime), what the energy table needs of
 -- that day's records, kept by each logging pass; see energy/day_summary.h.
 CREATE TABLE IF NOT EXISTS Historyday (

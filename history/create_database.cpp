@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "linkstats.h"
+#include "meter_plan_reader.h"
 
 #include <filesystem>
 #include <sqlite3.h>
@@ -179,7 +180,7 @@ std::optional<std::string> upgradeDatabase(const std::string& path, const std::a
                  "ON Historydata (MeterID, CreateTime);"
                  "CREATE INDEX IF NOT EXISTS Historydata_Minute_CreateTime "
                  "ON Historydata (CAST(substr(CreateTime, 15, 2) AS INTEGER), CreateTime);") ||
-        !db.exec(kLinkstatsTableSql))
+        !db.exec(kLinkstatsTableSql) || !db.exec(kMetersTableSql))
         return db.error();
     // In one transaction, so that the progress row and the triggers come together.
     if (!db.exec("BEGIN IMMEDIATE"))

@@ -1,30 +1,13 @@
 #include "compose_row.h"
 
-#include <cmath>
-
 namespace mirv {
 
 namespace {
 
-constexpr Fixed kScale = 10000;
 constexpr Fixed kBillion = 1000000000;
 
-// The fraction in ten-thousandths, rounded half away from zero. float x 10000 is exact in a
-// double (24 + 14 bits), so the rounding sees the exact product.
-std::optional<Fixed> fix(float fraction) {
-    if (!std::isfinite(fraction))
-        return std::nullopt;
-    const double scaled = std::round(static_cast<double>(fraction) * 10000.0);
-    if (std::fabs(scaled) >= 9.2e18)
-        return std::nullopt;
-    return static_cast<Fixed>(static_cast<long long>(scaled));
-}
-
 std::optional<Fixed> total(Fixed whole, float fraction) {
-    const auto f = fix(fraction);
-    if (!f)
-        return std::nullopt;
-    return whole * kScale + *f;
+    return pairTotal(whole, fraction);
 }
 
 std::string shown(const std::optional<Fixed>& value) {

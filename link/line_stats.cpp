@@ -1,5 +1,6 @@
 #include "line_stats.h"
 
+#include "crc16.h"
 #include "read_answer.h"
 #include "response_time.h"
 
@@ -14,10 +15,9 @@ namespace {
 // Bytes of a slot kept for judging it; more are only counted.
 constexpr std::size_t kRestKept = 1024;
 
-bool leadingAnswerCrcMatches(std::span<const std::uint8_t> bytes) {
-    ReadAnswer answer;
-    std::memcpy(answer.data(), bytes.data(), kAnswerBytes);
-    return answerCrcMatches(answer);
+bool leadingAnswerCrcMatches(std::span<const std::uint8_t> bytes, std::size_t length) {
+    const auto crc = crc16(bytes.first(length - 2));
+    return bytes[length - 2] == crc[1] && bytes[length - 1] == crc[0];
 }
 
 } // namespace
@@ -97,6 +97,16 @@ void LineStats::requestSent(std::uint8_t address, std::span<const std::uint8_t> 
     }
     slotOpen_ = true;
     polled_ = address;
+    // The answer a read request asks for: its function and 5 bytes around the registers.
+    answerFunction_ = 0x03;
+    answerBytes_ = kAnswerBytes;
+    if (request.size() == 8 && (request[1] == 0x03 || request[1] == 0x04)) {
+        const std::size_t count = request[4] << 8 | request[5];
+        if (count >= 1 && count <= 125) {
+            answerFunction_ = request[1];
+            answerBytes_ = 5 + 2 * count;
+        }
+    }
     answered_ = false;
     rest_.clear();
     restLength_ = 0;
@@ -123,7 +133,7 @@ void LineStats::bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t 
 }
 
 void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs) {
-    if (!slotOpen_ || rest_.size() < kAnswerBytes)
+    if (!slotOpen_ || rest_.size() < answerBytes_)
         return;
     FrameVerdict verdict = FrameVerdict::Answer;
     if (!crcOk) {
@@ -152,9 +162,9 @@ void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs
         reject(polled_, RejectCause::Address, nowUs);
     }
     record(verdict == FrameVerdict::Late ? previous_ : polled_, verdict, false,
-           std::span(rest_).first(kAnswerBytes), kAnswerBytes, nowUs);
-    rest_.erase(rest_.begin(), rest_.begin() + kAnswerBytes);
-    restLength_ -= kAnswerBytes;
+           std::span(rest_).first(answerBytes_), answerBytes_, nowUs);
+    rest_.erase(rest_.begin(), rest_.begin() + answerBytes_);
+    restLength_ -= answerBytes_;
     // What is left came in with the answer's last byte or before.
     restFirstUs_ = nowUs;
 }
@@ -182,16 +192,18 @@ void LineStats::judgeRest() {
     if (answered_ || rest[0] != polled_) {
         verdict = FrameVerdict::Foreign;
         meters_[polled_].strayBytes += restLength_;
-    } else if (restLength_ >= 2 && rest[1] != 0x03) {
+    } else if (restLength_ >= 2 && rest[1] != answerFunction_) {
         const bool exception = (rest[1] & 0x80) != 0;
         verdict = exception ? FrameVerdict::Exception : FrameVerdict::Foreign;
         if (exception && restLength_ >= 3)
             meters_[polled_].lastException = rest[2];
         reject(polled_, RejectCause::Function, lastByteUs_);
-    } else if (restLength_ < kAnswerBytes) {
+    } else if (restLength_ < answerBytes_) {
         reject(polled_, RejectCause::Short, lastByteUs_);
-    } else if (restLength_ > kAnswerBytes) {
-        reject(polled_, leadingAnswerCrcMatches(rest) ? RejectCause::Trailing : RejectCause::Long,
+    } else if (restLength_ > answerBytes_) {
+        reject(polled_,
+               leadingAnswerCrcMatches(rest, answerBytes_) ? RejectCause::Trailing
+                                                           : RejectCause::Long,
                lastByteUs_);
     } else {
         verdict = FrameVerdict::CrcWrong;

@@ -16,7 +16,7 @@ enum class RejectCause : std::uint8_t {
     Short,    // fewer bytes than an answer
     Long,     // more bytes than an answer, and no answer in front of them
     Trailing, // an answer followed by more bytes
-    Function, // a function other than 03; an exception answer counts here
+    Function, // a function other than the request's; an exception answer counts here
     Address,  // a whole answer from an address other than the polled one
 };
 constexpr int kRejectCauses = 6;
@@ -96,7 +96,8 @@ class LineStats {
     void requestSent(std::uint8_t address, std::span<const std::uint8_t> request,
                      std::int64_t nowUs);
     void bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t nowUs);
-    // The link took the slot's next kAnswerBytes bytes as an answer of `address`.
+    // The link took the slot's next answer (as long as the request asked for) as one of
+    // `address`.
     void answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs);
     // Ends the open slot without a new request (polling stopped).
     void endSlot();
@@ -139,6 +140,9 @@ class LineStats {
     std::uint8_t polled_ = 0;
     std::uint8_t previous_ = 0;
     bool answered_ = false;
+    // What the slot's request asked for: the answer's function and length.
+    std::uint8_t answerFunction_ = 0x03;
+    std::size_t answerBytes_ = 0;
     std::int64_t requestSentUs_ = 0;
     // When the first byte of the slot's rest came in, at the latest.
     std::int64_t restFirstUs_ = 0;

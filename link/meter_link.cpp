@@ -1,13 +1,16 @@
 #include "meter_link.h"
 
 #include "compose_row.h"
+#include "crc16.h"
 #include "leading_number.h"
+#include "profile_decoder.h"
 #include "read_answer.h"
 #include "read_request.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace mirv {
 
@@ -58,6 +61,16 @@ void MeterLink::onPollTick() {
     port_.recover();
     port_.flushOutput();
     port_.flushInput();
+    if (!plan_.empty()) {
+        if (awaitingReply) {
+            const int row = plan_[planMeter_].row;
+            board_.clearRow(row);
+            board_.setAnswered(row, false);
+            countMissedPoll();
+        }
+        sendPlannedRequest();
+        return;
+    }
     polledAddress = static_cast<std::uint8_t>(currentAddress);
     if (awaitingReply) {
         blankMissedMeter();
@@ -89,6 +102,16 @@ void MeterLink::onBytesArrived() {
         return;
     eventUs_ = clockUs();
     stats.bytesReceived(bytes, eventUs_);
+    if (!plan_.empty()) {
+        // One byte past the answer is enough to know the answer is too long.
+        const std::size_t expected = 5 + 2 * std::size_t{plannedRead().count};
+        const std::size_t room = expected + 1 - std::min(answerBytes_.size(), expected + 1);
+        answerBytes_.insert(answerBytes_.end(), bytes.begin(),
+                            bytes.begin() + static_cast<long>(std::min(room, bytes.size())));
+        if (awaitingReply && answerBytes_.size() == expected)
+            takePlannedAnswer();
+        return;
+    }
     for (std::uint8_t b : bytes) {
         // A text longer than a whole answer can never be decoded before the next request
         // empties it; letting it grow would only cost memory and time on every event.
@@ -128,11 +151,81 @@ void MeterLink::handleAnswer() {
     }
 }
 
+void MeterLink::setPlan(std::vector<PolledMeter> plan) {
+    plan_ = std::move(plan);
+    std::erase_if(plan_, [](const PolledMeter& m) {
+        return !m.profile || m.profile->reads.empty() || !ReadingsBoard::isMeter(m.row);
+    });
+    planMeter_ = planRead_ = 0;
+    planStarted_ = false;
+    awaitingReply = false;
+    answerBytes_.clear();
+    readData_.clear();
+}
+
+const RegisterRead& MeterLink::plannedRead() const {
+    return plan_[planMeter_].profile->reads[planRead_];
+}
+
+void MeterLink::sendPlannedRequest() {
+    if (!planStarted_) {
+        planStarted_ = true;
+        planMeter_ = planRead_ = 0;
+    } else if (++planRead_ >= plan_[planMeter_].profile->reads.size()) {
+        planRead_ = 0;
+        planMeter_ = (planMeter_ + 1) % plan_.size();
+    }
+    if (planRead_ == 0)
+        readData_.clear();
+    const PolledMeter& meter = plan_[planMeter_];
+    const RegisterRead& read = plannedRead();
+    currentAddress = meter.address;
+    polledAddress = meter.address;
+    const ReadRequest frame = makeReadRequest(meter.address, read.function, read.first, read.count);
+    port_.write(frame);
+    stats.requestSent(polledAddress, frame, eventUs_);
+    awaitingReply = true;
+    answerBytes_.clear();
+}
+
+// A whole answer's length came in: it counts when its CRC, address, function and byte count
+// are the read's; anything else leaves the meter waiting, so the next tick finds it silent.
+void MeterLink::takePlannedAnswer() {
+    const RegisterRead& read = plannedRead();
+    const std::vector<std::uint8_t>& bytes = answerBytes_;
+    const auto crc = crc16(std::span(bytes).first(bytes.size() - 2));
+    const bool crcOk = bytes[bytes.size() - 2] == crc[1] && bytes[bytes.size() - 1] == crc[0];
+    if (crcOk && (bytes[1] != read.function || bytes[2] != 2 * read.count))
+        return; // the line's counters judge it at the slot's end
+    // Taken: the polled meter's answer may still follow a late or a foreign one.
+    const std::vector<std::uint8_t> a = std::exchange(answerBytes_, {});
+    stats.answerTaken(a[0], crcOk, eventUs_);
+    if (!crcOk || a[0] != polledAddress)
+        return;
+    awaitingReply = false;
+    missedInRow_ = 0;
+    const PolledMeter& meter = plan_[planMeter_];
+    // Only a round whose earlier reads were all answered makes a row.
+    if (readData_.size() != planRead_)
+        return;
+    readData_.emplace_back(a.begin() + 3, a.end() - 2);
+    if (readData_.size() < meter.profile->reads.size())
+        return;
+    const std::vector<ReadData> data(readData_.begin(), readData_.end());
+    board_.setRow(meter.row, decodeWithProfile(*meter.profile, data));
+    board_.setAnswered(meter.row, true);
+}
+
 void MeterLink::countMissedPoll() {
     constexpr int kSilentRounds = 3;
     const double count = leadingNumber(meterCount);
-    const int metersPolled =
+    int metersPolled =
         count >= 1 ? static_cast<int>(std::ceil(std::min(count, kHighestAddress))) : 1;
+    if (!plan_.empty()) {
+        metersPolled = 0;
+        for (const PolledMeter& m : plan_)
+            metersPolled += static_cast<int>(m.profile->reads.size());
+    }
     if (++missedInRow_ >= kSilentRounds * metersPolled) {
         missedInRow_ = 0;
         port_.farEndSilent();

@@ -1,14 +1,24 @@
 #pragma once
 
 #include "line_stats.h"
+#include "meter_profile.h"
 #include "readings_board.h"
 #include "serial_port.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace mirv {
+
+// A board row's meter as the link polls it: the address it answers at and its profile.
+struct PolledMeter {
+    int row = 0;
+    std::uint8_t address = 0;
+    std::shared_ptr<const MeterProfile> profile;
+};
 
 // The Modbus-RTU master: one request per poll tick, answers assembled from the receive events,
 // decoded into the readings board, and the row of a meter that missed its poll emptied.
@@ -19,6 +29,10 @@ class MeterLink {
 
     void onPollTick();
     void onBytesArrived();
+    // Polls these meters in turn from the next tick on, one read a tick, and shows a meter's
+    // row once every read of its round was answered. An empty plan (the default) polls as the
+    // meter count says: addresses 1..count with the fixed read.
+    void setPlan(std::vector<PolledMeter> plan);
     // Polling ends for good: no request goes out and no answer is decoded any more (bytes that
     // arrive are read and dropped), and every row is empty and unanswered.
     void stop();
@@ -44,6 +58,9 @@ class MeterLink {
     void handleAnswer();
     void blankMissedMeter();
     void countMissedPoll();
+    void sendPlannedRequest();
+    void takePlannedAnswer();
+    const RegisterRead& plannedRead() const;
 
     SerialPort& port_;
     ReadingsBoard& board_;
@@ -52,6 +69,15 @@ class MeterLink {
     std::int64_t eventUs_ = 0;
     // Polls missed in a row, by whichever meters were polled.
     int missedInRow_ = 0;
+
+    // Polling by plan: the meter and read asked last, the bytes that came for it, and the
+    // register bytes of the meter's reads answered so far this round.
+    std::vector<PolledMeter> plan_;
+    std::size_t planMeter_ = 0;
+    std::size_t planRead_ = 0;
+    bool planStarted_ = false;
+    std::vector<std::uint8_t> answerBytes_;
+    std::vector<std::vector<std::uint8_t>> readData_;
 };
 
 } // namespace mirv

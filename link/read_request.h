@@ -14,5 +14,8 @@ constexpr std::size_t kAnswerHexChars = 2 * kAnswerBytes;        // 374
 using ReadRequest = std::array<std::uint8_t, 8>;
 
 ReadRequest makeReadRequest(std::uint8_t address);
+// Function 03 or 04 of `count` registers from `first`.
+ReadRequest makeReadRequest(std::uint8_t address, std::uint8_t function, std::uint16_t first,
+                            std::uint16_t count);
 
 } // namespace mirv

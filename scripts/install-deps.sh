@@ -7,7 +7,7 @@ packages=(
     qt6-translations-l10n
     qt6-charts-dev libqt6opengl6-dev  # Qt6Charts' CMake package needs Qt6OpenGL's
     libsqlite3-dev sqlite3
-    libxlsxwriter-dev libcli11-dev
+    libxlsxwriter-dev libcli11-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev socat
     mbpoll python3-pymodbus python3-serial-asyncio  # independent Modbus TCP masters for the tests

@@ -90,6 +90,10 @@ chmod 0644 "$lib/station-folder"
 "$build/tools/make-database" "$root/data/schema.sql" "$share/mirv.mdb"
 chmod 0644 "$share/mirv.mdb"
 install -m 0644 "$build/station/MirvReport.xls" "$root/data/schema.sql" "$share/"
+# The shipped meter profiles; the maintainer scripts put each in the program folder's profiles/
+# when it lacks it, beside the plant's own.
+install -d "$share/profiles"
+install -m 0644 "$root"/data/profiles/*.json "$share/profiles/"
 # The central server's roles script, for the DBA (README: forwarding to a central server).
 install -m 0644 "$root/data/central_roles.sql" "$share/"
 

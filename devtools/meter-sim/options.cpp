@@ -2,6 +2,7 @@
 
 #include "line_speed.h"
 #include "meter_model.h"
+#include "meter_profile_file.h"
 
 #include <CLI/CLI.hpp>
 #include <sstream>
@@ -13,7 +14,8 @@ namespace {
 
 constexpr const char* kDescription =
     "A Modbus-RTU slave that answers function 03 for registers 0x30..0x8A like a flow and "
-    "energy meter, with readings that change over time and totals that grow. It serves a "
+    "energy meter, with readings that change over time and totals that grow; a meter given "
+    "with --meter answers the reads of its profile instead (functions 03 and 04). It serves a "
     "serial line, a gateway's network side (RTU over TCP, Modbus TCP), or several at once.";
 
 constexpr const char* kFooter = R"(Faults (--fault M:KIND):
@@ -127,6 +129,14 @@ bool parseFault(const std::string& text, std::map<int, Fault>& faults) {
     return true;
 }
 
+// "ADDRESS[:PROFILE]": the address and the profile's name or file ("default" when left out).
+bool parseMeter(const std::string& text, int& address, std::string& profile) {
+    const auto colon = text.find(':');
+    profile = colon == std::string::npos ? "default" : text.substr(colon + 1);
+    return toInt(text.substr(0, colon), address) && address >= 1 && address <= 247 &&
+           !profile.empty();
+}
+
 // A check that accepts what `parse` accepts and otherwise names the expected form.
 template <typename Parse> CLI::Validator accepting(const std::string& form, Parse parse) {
     return CLI::Validator(
@@ -156,7 +166,8 @@ std::optional<ListenAddress> parseListenAddress(const std::string& text) {
 CommandLine parseCommandLine(int argc, char** argv) {
     Options o;
     std::string meters, tcpListen, modbusTcpListen;
-    std::vector<std::string> alarms, faults;
+    std::vector<std::string> alarms, faults, profileMeters;
+    std::string profilesFolder = MIRV_SIM_PROFILES_DIR;
     CLI::App app(kDescription, "meter-sim");
     app.footer(kFooter);
     auto* port = app.add_option("--port", o.port, "serve on an existing serial device")
@@ -210,6 +221,19 @@ CommandLine parseCommandLine(int argc, char** argv) {
             std::set<int> m;
             return parseMeters(v, m);
         }));
+    app.add_option("--meter", profileMeters,
+                   "also answer at ADDRESS as the meter PROFILE describes: a profile's name in the "
+                   "profiles folder or a profile file (default: default); repeatable")
+        ->type_name("ADDRESS[:PROFILE]")
+        ->check(accepting("ADDRESS[:PROFILE] with an address of 1..247", [](const auto& v) {
+            int address = 0;
+            std::string profile;
+            return parseMeter(v, address, profile);
+        }));
+    app.add_option("--profiles", profilesFolder,
+                   "the folder of the profiles --meter names (default " MIRV_SIM_PROFILES_DIR ")")
+        ->type_name("DIR")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--alarm", alarms,
                    "alarm flags of meter M, NAMES from excite, electrode, empty-pipe, upper, "
                    "lower joined by '+', e.g. 3:excite+upper")
@@ -238,6 +262,20 @@ CommandLine parseCommandLine(int argc, char** argv) {
     }
     if (!meters.empty())
         parseMeters(meters, o.meters);
+    else if (!profileMeters.empty())
+        o.meters.clear();
+    for (const auto& m : profileMeters) {
+        int address = 0;
+        std::string name;
+        parseMeter(m, address, name);
+        ProfileResult profile = findMeterProfile(profilesFolder, name);
+        if (!profile.profile) {
+            result.error = "meter-sim: " + profile.error;
+            return result;
+        }
+        o.meters.insert(address);
+        o.profiles[address] = std::make_shared<const MeterProfile>(std::move(*profile.profile));
+    }
     for (const auto& a : alarms)
         parseAlarm(a, o.alarms);
     for (const auto& f : faults)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "meter_profile.h"
+
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -44,6 +47,8 @@ struct Options {
     bool pace = false;    // answer bytes spread over their wire time at `baud`
     int turnaroundMs = 5; // with pace: the pause before an answer starts
     std::set<int> meters{1};
+    // Meters that answer as a profile says (--meter), by address; also in `meters`.
+    std::map<int, std::shared_ptr<const MeterProfile>> profiles;
     std::map<int, Fault> faults;
     std::map<int, unsigned> alarms;
     bool verbose = false;

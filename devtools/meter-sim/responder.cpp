@@ -1,6 +1,7 @@
 #include "responder.h"
 
 #include "crc16.h"
+#include "profile_registers.h"
 #include "read_answer.h"
 
 #include <algorithm>
@@ -34,6 +35,27 @@ Bytes inModbusTcp(std::uint16_t transaction, const Bytes& rtu) {
     return out;
 }
 
+// The answer of a profile's meter to a read inside one of the profile's reads of that
+// function; empty when the registers asked are not all in one.
+Bytes profileAnswer(const MeterProfile& profile, MeterModel& model, std::uint8_t address,
+                    std::uint8_t function, unsigned first, unsigned count, double now) {
+    const auto registers = profileRegisters(profile, model.registersAt(now), model.alarms);
+    for (std::size_t i = 0; i < profile.reads.size(); ++i) {
+        const RegisterRead& r = profile.reads[i];
+        if (r.function != function || first < r.first || count < 1 || count > 125 ||
+            first + count > r.first + r.count)
+            continue;
+        Bytes a{address, function, static_cast<std::uint8_t>(2 * count)};
+        const auto from = registers[i].begin() + 2 * static_cast<long>(first - r.first);
+        a.insert(a.end(), from, from + 2 * static_cast<long>(count));
+        const auto crc = crc16(a);
+        a.push_back(crc[1]);
+        a.push_back(crc[0]);
+        return a;
+    }
+    return {};
+}
+
 void logBytes(const char* what, std::span<const std::uint8_t> bytes) {
     std::fprintf(stderr, "%s %zu bytes:", what, bytes.size());
     for (std::size_t i = 0; i < bytes.size() && i < 8; ++i)
@@ -61,6 +83,11 @@ std::vector<Chunk> Responder::feed(RequestStream& stream, std::span<const std::u
     return stream.modbusTcp ? feedModbusTcp(stream, now) : feedRtu(stream, now);
 }
 
+// Function 03, and 04 for a meter whose profile reads input registers.
+bool Responder::answersFunction(std::uint8_t address, std::uint8_t function) const {
+    return function == 0x03 || (function == 0x04 && options_.profiles.contains(address));
+}
+
 std::vector<Chunk> Responder::feedRtu(RequestStream& stream, double now) {
     auto& pending = stream.pending;
     std::vector<Chunk> out;
@@ -68,7 +95,7 @@ std::vector<Chunk> Responder::feedRtu(RequestStream& stream, double now) {
     while (pending.size() - start >= 8) {
         const std::uint8_t* frame = pending.data() + start;
         const auto crc = crc16(std::span(frame, 6));
-        if (frame[1] == 0x03 && frame[6] == crc[1] && frame[7] == crc[0]) {
+        if (answersFunction(frame[0], frame[1]) && frame[6] == crc[1] && frame[7] == crc[0]) {
             auto chunks = answer(frame, now, std::nullopt);
             out.insert(out.end(), chunks.begin(), chunks.end());
             start += 8;
@@ -101,7 +128,7 @@ std::vector<Chunk> Responder::feedModbusTcp(RequestStream& stream, double now) {
         rtu.push_back(crc[0]);
         start += 6 + length;
         std::vector<Chunk> chunks;
-        if (rtu[1] == 0x03 && rtu.size() == 8)
+        if (answersFunction(rtu[0], rtu[1]) && rtu.size() == 8)
             chunks = answer(rtu.data(), now, transaction);
         else if (meters_.contains(rtu[0]))
             chunks = {{now, inModbusTcp(transaction, exceptionAnswer(rtu[0], rtu[1], 0x01))}};
@@ -149,14 +176,24 @@ std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now,
     const auto f = options_.faults.find(address);
     const Fault fault = f == options_.faults.end() ? Fault{} : f->second;
 
+    const std::uint8_t function = request[1];
+    const auto profile = options_.profiles.find(address);
+    const bool byProfile = profile != options_.profiles.end();
+    if (!byProfile && function != 0x03)
+        return {};
+    const auto answerAs =
+        static_cast<std::uint8_t>(fault.kind == Fault::Address ? fault.address : address);
     Bytes bytes;
-    if (first != kFirstRegister || count != kRegisterCount) {
-        bytes = exceptionAnswer(static_cast<std::uint8_t>(address), 0x03, 0x02);
+    if (byProfile) {
+        bytes =
+            profileAnswer(*profile->second, meter->second, answerAs, function, first, count, now);
+    } else if (first == kFirstRegister && count == kRegisterCount) {
+        const auto fixed = buildAnswer(answerAs, meter->second.registersAt(now));
+        bytes.assign(fixed.begin(), fixed.end());
+    }
+    if (bytes.empty()) {
+        bytes = exceptionAnswer(static_cast<std::uint8_t>(address), function, 0x02);
     } else {
-        const int answerAs = fault.kind == Fault::Address ? fault.address : address;
-        const auto answerBytes =
-            buildAnswer(static_cast<std::uint8_t>(answerAs), meter->second.registersAt(now));
-        bytes.assign(answerBytes.begin(), answerBytes.end());
         switch (fault.kind) {
         case Fault::Silent:
             return {};
@@ -168,13 +205,13 @@ std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now,
                 bytes.back() ^= 0x5A;
             break;
         case Fault::Short:
-            bytes.resize(100);
+            bytes.resize(std::min<std::size_t>(100, bytes.size() - 1));
             break;
         case Fault::Trailing:
             bytes.push_back(0x00);
             break;
         case Fault::Exception:
-            bytes = exceptionAnswer(static_cast<std::uint8_t>(address), 0x03, 0x04);
+            bytes = exceptionAnswer(static_cast<std::uint8_t>(address), function, 0x04);
             break;
         default:
             break;

@@ -44,6 +44,7 @@ class Responder {
     std::vector<Chunk> answer(const std::uint8_t* request, double now,
                               std::optional<std::uint16_t> transaction);
     std::vector<Chunk> paced(const std::vector<Chunk>& chunks) const;
+    bool answersFunction(std::uint8_t address, std::uint8_t function) const;
 
     const Options& options_;
     std::map<int, MeterModel> meters_;

@@ -1,9 +1,13 @@
 #include "crc16.h"
+#include "meter_profile_file.h"
+#include "profile_decoder.h"
 #include "read_answer.h"
 #include "read_request.h"
 #include "responder.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace mirv::sim {
 namespace {
@@ -144,6 +148,10 @@ TEST(MeterSim, CommandLine) {
         {{"--modbus-tcp-listen", "localhost:70000"}, false},
         {{"--tcp-listen", "localhost:http"}, false},
         {{"--link", "/x", "--unknown"}, false},
+        {{"--link", "/x", "--meter", "17:two-blocks", "--meter", "3", "--meters", "1-2"}, true},
+        {{"--link", "/x", "--meter", "248"}, false},
+        {{"--link", "/x", "--meter", "0:default"}, false},
+        {{"--link", "/x", "--meter", "5:absent"}, false},
     };
     for (const auto& c : cases) {
         std::vector<char*> argv{const_cast<char*>("meter-sim")};
@@ -153,6 +161,43 @@ TEST(MeterSim, CommandLine) {
         EXPECT_EQ(parsed.options.has_value(), c.ok) << c.args[0] << " " << parsed.error;
         EXPECT_EQ(parsed.error.empty(), c.ok) << c.args[0];
         EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
+    }
+}
+
+// A meter given by profile answers each of its reads, and the answers decoded by the profile
+// show the simulated readings, moving with time.
+TEST(MeterSim, ProfileMetersAnswerTheirReads) {
+    for (const char* name : {"default", "float32-cdab-input", "int32-scaled-gj", "two-blocks"}) {
+        std::vector<const char*> argv{"meter-sim", "--link", "/x", "--meter", "17"};
+        const std::string meter = std::string("17:") + name;
+        argv.back() = meter.c_str();
+        const CommandLine parsed =
+            parseCommandLine(static_cast<int>(argv.size()), const_cast<char**>(argv.data()));
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        EXPECT_EQ(parsed.options->meters, std::set<int>{17});
+        const MeterProfile& profile = *parsed.options->profiles.at(17);
+        Responder responder(*parsed.options);
+        auto rowAt = [&](double t) {
+            std::vector<Bytes> answers;
+            for (const RegisterRead& r : profile.reads) {
+                const Bytes a =
+                    joined(responder.feed(makeReadRequest(17, r.function, r.first, r.count), t));
+                EXPECT_EQ(a.size(), 5u + 2 * r.count) << name;
+                answers.emplace_back(a.begin() + 3, a.end() - 2);
+            }
+            const std::vector<ReadData> data(answers.begin(), answers.end());
+            return decodeWithProfile(profile, data);
+        };
+        const BoardRow first = rowAt(0), later = rowAt(3600);
+        // The model's flow at address 17 and time 0: 10 + 17 + 2 sin(17).
+        EXPECT_NEAR(std::stod(first[FlowRateCell]), 27 + 2 * std::sin(17.0), 0.01) << name;
+        EXPECT_GT(std::stod(later[ForwardTotalCell]), std::stod(first[ForwardTotalCell])) << name;
+        EXPECT_NE(later[HeatTotalCell], first[HeatTotalCell]) << name;
+        EXPECT_EQ(first[StatusCell], "通讯正常") << name;
+        const RegisterRead& r = profile.reads.back();
+        const Bytes outside = joined(responder.feed(
+            makeReadRequest(17, r.function, static_cast<std::uint16_t>(r.first + 1), r.count), 0));
+        EXPECT_EQ(outside.size(), 5u) << name << ": an exception answer";
     }
 }
 

@@ -2,6 +2,7 @@
 // independent slave, against the project's simulator, and with the device vanishing.
 #include "child_process.h"
 #include "meter_link.h"
+#include "meter_profile_file.h"
 #include "qt_serial_port.h"
 #include "temp_dir.h"
 
@@ -82,6 +83,63 @@ TEST(SerialLine, PollsALibmodbusSlave) {
     EXPECT_FALSE(s.link.awaitingReply);
 }
 
+std::shared_ptr<const MeterProfile> shippedProfile(const char* name) {
+    auto r = findMeterProfile(MIRV_PROFILES_DIR, name);
+    EXPECT_EQ(r.error, "");
+    return std::make_shared<const MeterProfile>(r.profile.value_or(MeterProfile{}));
+}
+
+// A libmodbus slave at address 101 holding the registers the two-blocks profile's document
+// describes, written out by hand.
+void runTwoBlockSlave(const std::string& device) {
+    modbus_t* ctx = modbus_new_rtu(device.c_str(), 9600, 'N', 8, 1);
+    modbus_set_slave(ctx, 101);
+    if (modbus_connect(ctx) != 0)
+        return;
+    modbus_mapping_t* map = modbus_mapping_new(0, 0, 1009, 0);
+    std::uint16_t* r = map->tab_registers;
+    r[0] = 0x4148; // flow 12.5 m3/h, float 0x41480000
+    r[2] = 0x3FC0; // velocity 1.5
+    r[4] = 0x5B07; // forward 123456789 l, bytes B A D C
+    r[5] = 0x15CD;
+    r[6] = 0x0000; // reverse 500 l
+    r[7] = 0xF401;
+    r[1002] = 0x0012; // heat total 1234567 Wh in 1000..1003
+    r[1003] = 0xD687;
+    r[1004] = 615;    // inlet, tenths
+    r[1005] = 405;    // outlet, tenths
+    r[1006] = 0x00C0; // heat power 3500 W, float 0x455AC000, bytes D C B A
+    r[1007] = 0x5A45;
+    r[1008] = 0x8008; // bits 3 and 15
+    std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+    while (true) {
+        const int n = modbus_receive(ctx, query);
+        if (n > 0)
+            modbus_reply(ctx, query, n, map);
+    }
+}
+
+TEST(SerialLine, PollsALibmodbusSlaveByItsProfile) {
+    test::TempDir dir;
+    const std::string station = dir.str() + "/station", meter = dir.str() + "/meter";
+    test::ChildProcess socat(
+        {"socat", "pty,raw,echo=0,link=" + station, "pty,raw,echo=0,link=" + meter});
+    ASSERT_TRUE(test::waitForPath(station) && test::waitForPath(meter));
+    test::ChildProcess slave;
+    slave.startFunction([&] { runTwoBlockSlave(meter); });
+    QTest::qWait(200);
+
+    LinkOnPort s(station, "1");
+    s.link.setPlan({{1, 101, shippedProfile("two-blocks")}});
+    for (int i = 0; i < 4; ++i)
+        s.tick(300);
+    const BoardRow expected{"12.5000",    "1.5000",   "61.50", "40.50",
+                            "123456.789", "0.500",    "3.500", "通讯正常,上限报警,空管报警",
+                            "",           "1234.567", ""};
+    EXPECT_EQ(s.board.row(1), expected);
+    EXPECT_TRUE(s.board.answered(1));
+}
+
 std::vector<std::string> simulator(const std::string& link, std::vector<std::string> extra) {
     std::vector<std::string> argv{MIRV_METER_SIM, "--link", link};
     argv.insert(argv.end(), extra.begin(), extra.end());
@@ -104,6 +162,27 @@ TEST(SerialLine, PollsTheSimulatorAndBlanksItsSilentMeter) {
     EXPECT_EQ(s.board.row(1)[StatusCell], "通讯正常");
     EXPECT_EQ(s.board.row(3)[StatusCell], "通讯正常,励磁报警");
     EXPECT_FALSE(s.board.row(1)[FlowRateCell].empty());
+}
+
+// Meters of three kinds on one line, at addresses of their own.
+TEST(SerialLine, PollsSimulatedMetersOfMixedProfiles) {
+    test::TempDir dir;
+    const std::string link = dir.str() + "/com1";
+    test::ChildProcess sim(simulator(
+        link, {"--meters", "1", "--meter", "17:float32-cdab-input", "--meter", "101:two-blocks"}));
+    ASSERT_TRUE(test::waitForPath(link));
+    LinkOnPort s(link, "3");
+    s.link.setPlan({{1, 1, shippedProfile("default")},
+                    {2, 17, shippedProfile("float32-cdab-input")},
+                    {3, 101, shippedProfile("two-blocks")}});
+    for (int i = 0; i < 8; ++i)
+        s.tick();
+    for (int row = 1; row <= 3; ++row) {
+        EXPECT_TRUE(s.board.answered(row)) << row;
+        EXPECT_FALSE(s.board.row(row)[FlowRateCell].empty()) << row;
+        EXPECT_FALSE(s.board.row(row)[HeatTotalCell].empty()) << row;
+    }
+    EXPECT_EQ(s.board.row(2)[ColdTotalCell], "") << "a quantity the profile lacks";
 }
 
 TEST(SerialLine, PortVanishesAndComesBack) {
