@@ -4,8 +4,10 @@
 #include "database.h"
 #include "leading_number.h"
 #include "line_settings.h"
+#include "meter_plan_reader.h"
 #include "operator_name.h"
 #include "poll_pace.h"
+#include "polled_meters.h"
 #include "port_device.h"
 #include "settings_check.h"
 #include "station_engine.h"
@@ -13,6 +15,8 @@
 
 #include <QStringList>
 #include <climits>
+#include <cmath>
+#include <cstdio>
 
 namespace mirv {
 
@@ -132,6 +136,8 @@ QString StationEngine::start() {
     }
     link_->stats.setIntervalMs = pollTimer_.interval();
     link_->currentAddress = 0;
+    if (!problem)
+        planMeters();
 
     // Without a stored port number there is nothing to open; an invalid one leaves the port on
     // the number it holds. A gateway that cannot be reached yet is no failure: the port keeps
@@ -181,6 +187,35 @@ QString StationEngine::start() {
         writer_->writePending();
     }
     return box;
+}
+
+// The Meters table's plan: each polled board row's address and profile. A table that says
+// nothing new leaves the link polling rows 1..N at their own numbers, as it always did. Rows
+// whose entry or profile is refused are not polled; the rest are, and the message line says so.
+void StationEngine::planMeters() {
+    const double count = leadingNumber(link_->meterCount);
+    const int rows = count >= kMeters ? kMeters : std::max(1, static_cast<int>(std::ceil(count)));
+    const MeterPlan plan = readMeterPlan(databasePath().toStdString(), rows);
+    std::array<int, kMeters + 1> addresses{};
+    for (int n = 1; n <= kMeters; ++n)
+        addresses[static_cast<std::size_t>(n)] = n;
+    if (isRowNumberPlan(plan)) {
+        link_->setPlan({});
+    } else {
+        std::vector<std::string> refusals = plan.refusals;
+        link_->setPlan(polledMeters(plan, (programDir_ + QStringLiteral("/profiles")).toStdString(),
+                                    refusals));
+        for (const PlannedMeter& m : plan.meters)
+            if (ReadingsBoard::isMeter(m.row))
+                addresses[static_cast<std::size_t>(m.row)] = m.address;
+        for (const std::string& r : refusals)
+            std::fprintf(stderr, "mirv-station: %s\n", r.c_str());
+        if (!refusals.empty())
+            setMessage("仪表设置有误,部分仪表未轮询: " + refusals.front());
+    }
+    logger_->meterOfRow = [addresses](int row) {
+        return ReadingsBoard::isMeter(row) ? addresses[static_cast<std::size_t>(row)] : row;
+    };
 }
 
 // The alarms an earlier run left standing, and whether it ended cleanly: a start with no end

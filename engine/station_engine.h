@@ -100,6 +100,7 @@ class StationEngine : public StationFeed {
     void onPollTick();
     void journal(std::vector<EventRow> events, std::vector<AlarmRow> alarms);
     void startJournal();
+    void planMeters();
     void noteSettings(const SettingsUpdate& update);
     void showHistoryState(HistoryWriter::State state);
     void armHourTimer();

@@ -12,7 +12,7 @@ void RecordLogger::recordAll() {
     std::vector<HistoryRecord> pass;
     for (int n = 1; n <= kMeters; ++n)
         if (board_.answered(n))
-            pass.push_back(recordOf(n, board_.row(n), now()));
+            pass.push_back(recordOf(meterOfRow(n), board_.row(n), now()));
     // Even an empty pass writes what earlier passes could not.
     writer_.write(std::move(pass));
 }

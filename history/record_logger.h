@@ -21,6 +21,9 @@ class RecordLogger {
 
     // The time stamp of a row; local time now unless a test sets another clock.
     std::function<std::string()> now;
+    // The MeterID a board row's record is logged under: the meter's address, which is the row's
+    // number unless the Meters table says otherwise.
+    std::function<int(int)> meterOfRow = [](int row) { return row; };
 
   private:
     const ReadingsBoard& board_;

@@ -123,6 +123,32 @@ TEST(Engine, SaveInTheServiceChecksStoresAndAppliesAtOnce) {
     EXPECT_GT(after.meters[2].answers, 0u);
 }
 
+// Meters at the addresses and with the profiles the Meters table gives them, logged under their
+// addresses; a row whose profile is not there is said and left out, the others are polled.
+TEST(Engine, TheMetersTablePollsEachRowAtItsAddressWithItsProfile) {
+    Station s("'200', '1', 1, '9600', '3'", "200",
+              {"--meter", "17", "--meter", "1:float32-cdab-input", "--profiles", MIRV_PROFILES});
+    std::filesystem::copy(MIRV_PROFILES, s.folder.path() + "/profiles");
+    s.folder.exec("INSERT INTO Meters (Row, Address, Profile, Name) VALUES "
+                  "(1, 1, 'float32-cdab-input', 'boiler'), (2, 17, 'default', NULL), "
+                  "(3, 5, 'no-such-profile', NULL)");
+    s.restart();
+    ASSERT_EQ(s.engine->start(), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.answered(1) && s.answered(2); }, 10000));
+    EXPECT_FALSE(s.engine->row(1)[FlowRateCell].empty());
+    EXPECT_TRUE(s.engine->message().startsWith("仪表设置有误,部分仪表未轮询: "))
+        << s.engine->message().toStdString();
+    EXPECT_TRUE(s.engine->message().contains("no-such-profile"))
+        << s.engine->message().toStdString();
+    s.engine->minutePassed();
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+    Database db(s.folder.databasePath());
+    Statement q(db, "SELECT group_concat(MeterID, ',') FROM (SELECT MeterID FROM Historydata "
+                    "ORDER BY ID)");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.text(0), "1,17");
+}
+
 // Each alarm once however long it lasts, an acknowledgement that outlives a restart, and a run
 // that ended without its stop found by the next.
 TEST(Engine, TheJournalKeepsAlarmsOnceAndTheirAcknowledgementAcrossARestart) {
