@@ -183,11 +183,13 @@ std::chrono::milliseconds connectTimeout(const std::string& conninfo) {
     return timeout;
 }
 
-// A pooler that cannot take the call now (pgbouncer's texts): its queue waited too long, or it
-// has as many clients as it may.
+// A pooler that cannot take the call now (pgbouncer's texts): a statement or a login waited in
+// its queue longer than it lets one wait, or it has as many clients as it may.
 bool poolerBusy(const std::string& message) {
-    return message.find("query_wait_timeout") != std::string::npos ||
-           message.find("max_client_conn") != std::string::npos;
+    for (const char* text : {"query_wait_timeout", "client_login_timeout", "max_client_conn"})
+        if (message.find(text) != std::string::npos)
+            return true;
+    return false;
 }
 
 } // namespace
