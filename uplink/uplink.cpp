@@ -235,7 +235,8 @@ Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
     using namespace std::chrono;
     const auto start = steady_clock::now();
     if (auto failure = central_.store(batch)) {
-        if (failure->kind == CentralFailure::Kind::Unreachable)
+        if (failure->kind == CentralFailure::Kind::Unreachable ||
+            failure->kind == CentralFailure::Kind::PoolerBusy)
             batchSize_.gaveUp();
         return failedCentrally(*failure);
     }
