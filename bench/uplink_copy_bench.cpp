@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
 
     std::printf("mirv-uplink --once:  %s rows in %6.1f s (%.0f rows/s), server CPU %6.1f s, "
                 "exit %d; its own CPU %.1f s\n",
-                stored.c_str(), uplinkSeconds, rows / uplinkSeconds, uplinkCpu,
-                WEXITSTATUS(status), ownCpu);
+                stored.c_str(), uplinkSeconds, rows / uplinkSeconds, uplinkCpu, WEXITSTATUS(status),
+                ownCpu);
     std::printf("psql \\copy of a CSV: %s rows in %6.1f s (%.0f rows/s), server CPU %6.1f s, "
                 "exit %d\n",
                 copiedRows.c_str(), copySeconds, rows / copySeconds, copyCpu,
