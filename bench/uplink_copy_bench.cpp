@@ -12,12 +12,21 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+
+// CPU seconds of the children waited for so far.
+double childrenCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -78,9 +87,11 @@ int main(int argc, char** argv) {
 
     admin.exec("CHECKPOINT");
     double cpu = mirv::bench::serverCpuSeconds(admin);
+    const double before = childrenCpuSeconds();
     auto start = Clock::now();
     mirv::test::ChildProcess forward({uplink.string(), "--once"});
     const int status = forward.waitForExit(60min);
+    const double ownCpu = childrenCpuSeconds() - before;
     const double uplinkSeconds = secondsSince(start);
     const double uplinkCpu = mirv::bench::serverCpuSeconds(admin) - cpu;
     const std::string stored = admin.value("SELECT count(*) FROM station_history");
@@ -100,9 +111,9 @@ int main(int argc, char** argv) {
     const std::string copiedRows = copied.value("SELECT count(*) FROM station_history");
 
     std::printf("mirv-uplink --once:  %s rows in %6.1f s (%.0f rows/s), server CPU %6.1f s, "
-                "exit %d\n",
-                stored.c_str(), uplinkSeconds, rows / uplinkSeconds, uplinkCpu,
-                WEXITSTATUS(status));
+                "exit %d; its own CPU %.1f s\n",
+                stored.c_str(), uplinkSeconds, rows / uplinkSeconds, uplinkCpu, WEXITSTATUS(status),
+                ownCpu);
     std::printf("psql \\copy of a CSV: %s rows in %6.1f s (%.0f rows/s), server CPU %6.1f s, "
                 "exit %d\n",
                 copiedRows.c_str(), copySeconds, rows / copySeconds, copyCpu,

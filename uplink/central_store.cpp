@@ -168,17 +168,28 @@ long long rowRefused(const PgResult& r) {
     return row;
 }
 
-// How long a connection may take, as the conninfo says (connect_timeout), else as long as any
-// call: through a pooler, the login may wait for one of the server connections.
-std::chrono::seconds connectTimeout(const std::string& conninfo) {
-    long seconds = kServerCallTimeout.count();
+// How long a connection may take with its link silent, as the conninfo says (connect_timeout),
+// else as long as any call: through a pooler, the login may wait for one of the server
+// connections.
+std::chrono::milliseconds connectTimeout(const std::string& conninfo) {
+    std::chrono::milliseconds timeout = serverCallTimeout();
     if (PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), nullptr)) {
         for (PQconninfoOption* o = options; o->keyword; ++o)
             if (std::string_view(o->keyword) == "connect_timeout" && o->val && *o->val)
-                seconds = std::max(2L, std::atol(o->val));
+                timeout = std::min(
+                    timeout, std::chrono::milliseconds(std::max(2L, std::atol(o->val)) * 1000));
         PQconninfoFree(options);
     }
-    return std::chrono::seconds(std::min<long>(seconds, kServerCallTimeout.count()));
+    return timeout;
+}
+
+// A pooler that cannot take the call now (pgbouncer's texts): a statement or a login waited in
+// its queue longer than it lets one wait, or it has as many clients as it may.
+bool poolerBusy(const std::string& message) {
+    for (const char* text : {"query_wait_timeout", "client_login_timeout", "max_client_conn"})
+        if (message.find(text) != std::string::npos)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -213,6 +224,10 @@ bool CentralStore::abandon() {
 }
 
 CentralFailure CentralStore::failureOf(std::string message) {
+    if (poolerBusy(message)) {
+        close(); // the pooler ends the connection
+        return {CentralFailure::Kind::PoolerBusy, std::move(message)};
+    }
     if (!abandon())
         return {CentralFailure::Kind::Unreachable, std::move(message)};
     return {CentralFailure::Kind::Rejected, std::move(message)};
@@ -230,12 +245,19 @@ void CentralStore::notice(const char* message, const char* from) {
 
 std::optional<CentralFailure> CentralStore::connect() {
     close();
-    // The conninfo decides everything it names; a dead peer is noticed within half a minute.
+    // The conninfo decides everything it names. The peer is asked for a sign of life often
+    // enough that a link silent for the call bound is told from a wait in a pooler's queue,
+    // and the system gives up on it itself only later.
+    const long bound = std::max(1L, static_cast<long>(serverCallTimeout().count() / 1000));
+    const std::string idle = std::to_string(std::max(1L, bound / 3));
+    const std::string interval = std::to_string(std::max(1L, bound / 6));
+    const std::string userTimeout = std::to_string(2 * serverCallTimeout().count());
     const char* keys[] = {"connect_timeout",  "keepalives_idle",  "keepalives_interval",
                           "keepalives_count", "tcp_user_timeout", "fallback_application_name",
                           "dbname",           "client_encoding",  nullptr};
-    const char* values[] = {"30",   "10",   "5", "3", "30000", "mirv-uplink", conninfo_.c_str(),
-                            "UTF8", nullptr};
+    const char* values[] = {
+        "30",          idle.c_str(),      interval.c_str(), "6",    userTimeout.c_str(),
+        "mirv-uplink", conninfo_.c_str(), "UTF8",           nullptr};
     std::string printed;
     const auto timeout = connectTimeout(conninfo_);
     conn_ = connectWithin(keys, values, Clock::now() + timeout, printed);
@@ -251,6 +273,8 @@ std::optional<CentralFailure> CentralStore::connect() {
         std::string message = oneLine(PQerrorMessage(conn_));
         const bool refused = PQconnectionNeedsPassword(conn_) || refusedBy(message);
         close();
+        if (poolerBusy(message))
+            return CentralFailure{CentralFailure::Kind::PoolerBusy, std::move(message)};
         if (message.find("does not support SSL") != std::string::npos)
             return CentralFailure{CentralFailure::Kind::Misconfigured,
                                   "conninfo in uplink.conf asks for TLS (sslmode), which the "
@@ -423,7 +447,7 @@ std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std
     if (PQresultStatus(start.get()) != PGRES_COPY_IN)
         return failureOf(start.error());
     bool timedOut = false;
-    auto deadline = Clock::now() + kServerCallTimeout;
+    auto deadline = Clock::now() + serverCallTimeout();
     // Each step may wait for the server's window at most the call limit.
     const auto put = [&](const char* data, int size) {
         for (;;) {
@@ -437,11 +461,11 @@ std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std
     };
     constexpr std::size_t kChunk = 1 << 20;
     for (std::size_t at = 0; at < rows.size(); at += kChunk) {
-        deadline = Clock::now() + kServerCallTimeout;
+        deadline = Clock::now() + serverCallTimeout();
         if (!put(rows.data() + at, static_cast<int>(std::min(kChunk, rows.size() - at))))
             return failureOf(timedOut ? noAnswerText() : oneLine(PQerrorMessage(conn_)));
     }
-    deadline = Clock::now() + kServerCallTimeout;
+    deadline = Clock::now() + serverCallTimeout();
     if (!put(nullptr, -1))
         return failureOf(timedOut ? noAnswerText() : oneLine(PQerrorMessage(conn_)));
     std::optional<std::string> error;

@@ -21,6 +21,7 @@ struct CentralFailure {
         OtherStation,  // the station's name is taken by a PC of another identity
         OtherFolder,   // the station is forwarded from another PC or folder of this identity
         Misconfigured, // a setting of uplink.conf the server cannot work with; said naming it
+        PoolerBusy,    // the pooler in between cannot take the call now; worth retrying soon
     };
     Kind kind;
     std::string message;
@@ -39,8 +40,9 @@ struct StationIdentity {
 // The station's rows on the PostgreSQL server: one connection, the schema brought up to date
 // on connecting, and each batch stored in one transaction together with the station's mark.
 // Nothing outlives a transaction on the server (no lock, no table, no setting), so that a
-// pooler may hand each transaction to another server connection. Every call waits for the
-// server kServerCallTimeout at most.
+// pooler may hand each transaction to another server connection. Every call waits for a
+// silent server serverCallTimeout() at most, on a link whose peer still acknowledges
+// kLiveLinkGrace longer.
 class CentralStore {
   public:
     // `say` receives the server's notices, each text once.

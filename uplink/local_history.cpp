@@ -9,14 +9,16 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <sqlite3.h>
+#include <vector>
 
 namespace mirv {
 
 namespace {
 
-// ID, then the 12 texts the fingerprint covers, then the count of earlier rows of the meter
-// with the same CreateTime.
+// ID, then the 12 texts the fingerprint covers.
 constexpr const char* kRowColumns =
     "SELECT ID, MeterID, MinuteAverage, Foward, Reverse, TXTctemperature1, TXTctemperature2, "
     "TXTreliang, TXTlengliang, TXTleijire_z, TXTleijileng_z, Alarmstatus, CreateTime";
@@ -25,21 +27,93 @@ constexpr int kFirstReading = 2;
 constexpr int kReadings = 9;
 constexpr int kAlarmColumn = 11;
 constexpr int kTimeColumn = 12;
-constexpr int kRepeatColumn = 13;
 
-// Counting earlier rows of the same second needs an index that starts with MeterID or
-// CreateTime; the station creates both at start-up. Without one the count would scan the
-// table per row, so rows are then taken as the first of their second.
-constexpr const char* kRepeatCount =
-    ", (SELECT count(*) FROM Historydata d WHERE d.MeterID = h.MeterID "
-    "AND d.CreateTime = h.CreateTime AND d.ID < h.ID) FROM Historydata h";
-constexpr const char* kNoRepeatCount = ", 0 FROM Historydata h";
-
+// A row's repeat is the count of earlier rows of its meter with the same CreateTime. Counting
+// them needs an index that starts with MeterID or CreateTime; the station creates both at
+// start-up. Without one each count would scan the table, so rows are then taken as the first
+// of their second.
 bool hasTimeIndex(Database& db) {
     Statement q(db, "SELECT 1 FROM pragma_index_list('Historydata') l, pragma_index_info(l.name) i "
                     "WHERE i.seqno = 0 AND i.name IN ('MeterID', 'CreateTime')");
     return q.step();
 }
+
+// Each meter of the batch (the rows after ?1, ?2 at most) with the span of its times.
+constexpr const char* kBatchSpans =
+    "SELECT MeterID, min(CreateTime), max(CreateTime) FROM (SELECT MeterID, CreateTime "
+    "FROM Historydata WHERE ID > ?1 ORDER BY ID LIMIT ?2) WHERE MeterID IS NOT NULL "
+    "AND CreateTime IS NOT NULL GROUP BY MeterID";
+// The rows up to the mark of one meter within such a span, by time.
+constexpr const char* kEarlierRows =
+    "SELECT CreateTime, count(*) FROM Historydata WHERE MeterID = ?1 AND CreateTime BETWEEN ?2 "
+    "AND ?3 AND ID <= ?4 GROUP BY CreateTime";
+// The earlier rows of one row's meter and time, counted one by one.
+constexpr const char* kEarlierOfRow =
+    "SELECT count(*) FROM Historydata WHERE MeterID = ?1 AND CreateTime = ?2 AND ID < ?3";
+
+// The repeats of a batch's rows in one pass in ID order. Those up to the mark are read once
+// per batch (the spans of its meters' times hold them). A row later than every row of its
+// meter before it in the batch repeats none of them; only a row that is not (the clock was
+// set back) has its earlier rows counted one by one.
+class RepeatCounter {
+  public:
+    explicit RepeatCounter(Database& db) : db_(db), ofRow_(db, kEarlierOfRow) {}
+
+    // False when the database failed.
+    bool start(std::int64_t mark, int maxRows) {
+        Statement spans(db_, kBatchSpans);
+        spans.bind(1, mark);
+        spans.bind(2, std::int64_t{maxRows});
+        Statement earlier(db_, kEarlierRows);
+        while (spans.step()) {
+            earlier.reset();
+            earlier.bind(1, spans.textView(0));
+            earlier.bind(2, spans.textView(1));
+            earlier.bind(3, spans.textView(2));
+            earlier.bind(4, mark);
+            while (earlier.step())
+                beforeMark_
+                    [std::string(spans.textView(0)).append(1, '\0').append(earlier.textView(0))] =
+                        static_cast<int>(earlier.integer(1));
+            if (earlier.failed())
+                return false;
+        }
+        return !spans.failed();
+    }
+
+    // The row's repeat; nullopt when the database failed.
+    std::optional<int> next(const Statement& row) {
+        if (row.isNull(kMeterColumn) || row.isNull(kTimeColumn))
+            return 0; // equal to no row
+        const std::string_view meter = row.textView(kMeterColumn);
+        const std::string_view time = row.textView(kTimeColumn);
+        auto latest = std::find_if(latest_.begin(), latest_.end(),
+                                   [&](const auto& m) { return m.first == meter; });
+        if (latest == latest_.end()) {
+            latest_.emplace_back(std::string(meter), std::string(time));
+        } else if (time > latest->second) {
+            latest->second.assign(time);
+        } else {
+            ofRow_.reset();
+            ofRow_.bind(1, meter);
+            ofRow_.bind(2, time);
+            ofRow_.bind(3, row.integer(0));
+            if (!ofRow_.step())
+                return std::nullopt;
+            return static_cast<int>(ofRow_.integer(0));
+        }
+        if (beforeMark_.empty())
+            return 0;
+        const auto held = beforeMark_.find(std::string(meter).append(1, '\0').append(time));
+        return held == beforeMark_.end() ? 0 : held->second;
+    }
+
+  private:
+    Database& db_;
+    Statement ofRow_;
+    std::map<std::string, int> beforeMark_;
+    std::vector<std::pair<std::string, std::string>> latest_; // each meter's latest time
+};
 
 // Linkstats by rowid: the station writes a row once per meter and hour, also late (from its
 // retry queue) for an older hour, always under a rowid above those there.
@@ -90,7 +164,7 @@ LocalBatch failureOf(Database& db) {
 }
 
 // Appends the row's COPY line, or counts it as unforwardable.
-void takeRow(const Statement& row, LocalBatch& batch, LocalInstants& instants) {
+void takeRow(const Statement& row, int repeatCount, LocalBatch& batch, LocalInstants& instants) {
     ++batch.rowsRead;
     const std::int64_t id = row.integer(0);
     const auto meter = meterNumber(row.textView(kMeterColumn));
@@ -122,10 +196,10 @@ void takeRow(const Statement& row, LocalBatch& batch, LocalInstants& instants) {
     out += '\t';
     out += *time;
     out += '\t';
-    const auto repeat = std::min<std::int64_t>(row.integer(kRepeatColumn), 32767);
+    const int repeat = std::min(repeatCount, 32767);
     appendNumber(out, repeat);
     out += '\t';
-    if (const auto epoch = instants.epochOf(*time, static_cast<int>(repeat)))
+    if (const auto epoch = instants.epochOf(*time, repeat))
         appendNumber(out, *epoch);
     else
         appendCopyNull(out);
@@ -184,7 +258,9 @@ std::optional<LocalBatch> LocalHistory::beginReading(std::unique_ptr<Database>& 
     std::error_code ec;
     if (!std::filesystem::exists(databasePath_, ec))
         return failure(LocalBatch::Outcome::Missing, "no file " + databasePath_);
-    db = std::make_unique<Database>(databasePath_, busyTimeoutMs_, Database::Access::ReadOnly);
+    // Each read has a connection of its own, used by one thread.
+    db = std::make_unique<Database>(databasePath_, busyTimeoutMs_, Database::Locking::OneThread,
+                                    Database::Access::ReadOnly);
     if (!db->isOpen())
         return failureOf(*db);
     // Closing as the last connection would otherwise take the file's exclusive lock for a
@@ -213,15 +289,21 @@ LocalBatch LocalHistory::readAfter(const ForwardMark& mark, int maxRows) const {
             return batch;
         }
     }
-    Statement rows(db, std::string(kRowColumns) + (indexed ? kRepeatCount : kNoRepeatCount) +
-                           " WHERE h.ID > ?1 ORDER BY h.ID LIMIT ?2");
+    RepeatCounter repeats(db);
+    if (indexed && !repeats.start(mark.localId, maxRows))
+        return failureOf(db);
+    Statement rows(db, std::string(kRowColumns) +
+                           " FROM Historydata WHERE ID > ?1 ORDER BY ID LIMIT ?2");
     rows.bind(1, mark.localId);
     rows.bind(2, std::int64_t{maxRows});
     batch.copyRows.reserve(static_cast<std::size_t>(maxRows) * 160);
     LocalInstants instants;
     std::int64_t last = 0;
     while (rows.step()) {
-        takeRow(rows, batch, instants);
+        const std::optional<int> repeat = indexed ? repeats.next(rows) : 0;
+        if (!repeat)
+            return failureOf(db);
+        takeRow(rows, *repeat, batch, instants);
         last = rows.integer(0);
     }
     if (rows.failed())

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <libpq-fe.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,26 +17,47 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<const std::atomic<bool>*> stopFlag{nullptr};
+std::atomic<long long> silentLinkMs{std::chrono::milliseconds(kServerCallTimeout).count()};
 
 bool stopRequested() {
     const std::atomic<bool>* stop = stopFlag.load();
     return stop && stop->load();
 }
 
-// Waits until the socket is ready for `events`, the deadline passes or a stop is asked for;
-// false when not ready.
+// Whether the peer of `fd` acknowledged anything, data or a keepalive probe, within
+// `within`. A local socket's peer counts as there: the socket closes when its process ends.
+bool peerAnswered(int fd, std::chrono::milliseconds within) {
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return false;
+    if (address.ss_family == AF_UNIX)
+        return true;
+    tcp_info info{};
+    size = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return false;
+    return info.tcpi_state == TCP_ESTABLISHED && info.tcpi_last_ack_recv < within.count();
+}
+
+// Waits until the socket is ready for `events`, a stop is asked for, or the deadline passes
+// with the link silent; on a link whose peer still acknowledges, kLiveLinkGrace longer. False
+// when not ready.
 bool socketReady(pg_conn* conn, short events, Clock::time_point deadline) {
     const int fd = PQsocket(conn);
     if (fd < 0)
         return true; // libpq says why on the next call
+    const auto lastChance = deadline + kLiveLinkGrace;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || stopRequested())
+        const auto now = Clock::now();
+        if (stopRequested() || now >= lastChance ||
+            (now >= deadline && !peerAnswered(fd, serverCallTimeout())))
             return false;
-        // A stop is noticed within a tenth of a second.
+        // A stop, and past the deadline a silent link, is noticed within a tenth of a second.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            (now < deadline ? deadline : lastChance) - now);
         pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+        const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count() + 1, 100)));
         if (n != 0)
             return true; // ready, or an error libpq reports itself
     }
@@ -84,6 +107,14 @@ class StderrCapture {
 };
 
 } // namespace
+
+std::chrono::milliseconds serverCallTimeout() {
+    return std::chrono::milliseconds(silentLinkMs.load());
+}
+
+void setServerCallTimeout(std::chrono::milliseconds timeout) {
+    silentLinkMs = timeout.count();
+}
 
 void stopWaitingWhen(const std::atomic<bool>* stop) {
     stopFlag = stop;

@@ -10,9 +10,18 @@ struct pg_result;
 
 namespace mirv {
 
-// The longest any call waits for the server. A connection that stays up but does not answer
-// is given up after this, so that the uplink reconnects instead of hanging.
+// How long a call waits for a server whose link gives no sign of life (its peer acknowledges
+// nothing, not even a keepalive probe), unless set otherwise: such a connection is given up,
+// so that the uplink reconnects instead of hanging.
 inline constexpr std::chrono::seconds kServerCallTimeout{30};
+// How much longer a call waits while the link's peer still acknowledges: the wait may be a
+// pooler's queue, which the pooler ends itself (pgbouncer's query_wait_timeout, 120 s by
+// default), before a server connection is free.
+inline constexpr std::chrono::seconds kLiveLinkGrace{150};
+
+// The bound for a silent link, kServerCallTimeout until set.
+std::chrono::milliseconds serverCallTimeout();
+void setServerCallTimeout(std::chrono::milliseconds timeout);
 
 // Every wait for the server below ends early once `*stop` is set (a signal asked the program to
 // end): the connection is then broken, as for a server that does not answer. Null: never.
@@ -42,19 +51,19 @@ pg_result* resultWithin(pg_conn* conn, std::chrono::steady_clock::time_point dea
                         bool* timedOut = nullptr);
 
 // What a call that waited `timeout` in vain says.
-std::string noAnswerText(std::chrono::milliseconds timeout = kServerCallTimeout);
+std::string noAnswerText(std::chrono::milliseconds timeout = serverCallTimeout());
 
 // Shuts the connection's socket, so that libpq sees it as gone.
 void breakConnection(pg_conn* conn);
 
 // The result of one statement on a libpq connection (in non-blocking mode), cleared when it
-// goes. Waits for the server kServerCallTimeout at most.
+// goes. Waits for the server as every call does (serverCallTimeout, kLiveLinkGrace).
 class PgResult {
   public:
     // Runs `sql` (text parameters $1.. from `params`; several statements when there are none)
     // and waits for its last result, `timeout` at most.
     PgResult(pg_conn* conn, const char* sql, const std::vector<std::string>& params = {},
-             std::chrono::milliseconds timeout = kServerCallTimeout);
+             std::chrono::milliseconds timeout = serverCallTimeout());
     // Takes a result libpq handed out (may be null).
     PgResult(pg_conn* conn, pg_result* result);
     ~PgResult();
@@ -77,7 +86,7 @@ class PgResult {
     pg_conn* conn_;
     pg_result* result_ = nullptr;
     bool timedOut_ = false;
-    std::chrono::milliseconds timeout_ = kServerCallTimeout;
+    std::chrono::milliseconds timeout_ = serverCallTimeout();
 };
 
 } // namespace mirv

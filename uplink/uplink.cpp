@@ -29,6 +29,8 @@ UplinkState stateOf(CentralFailure::Kind kind) {
         return UplinkState::OtherFolder;
     case CentralFailure::Kind::Misconfigured:
         return UplinkState::Misconfigured;
+    case CentralFailure::Kind::PoolerBusy:
+        return UplinkState::PoolerBusy;
     }
     return UplinkState::ServerRejected;
 }
@@ -41,6 +43,8 @@ std::string describe(const CentralFailure& f) {
         return "server refused the connection: " + f.message;
     case CentralFailure::Kind::Rejected:
         return "server error: " + f.message;
+    case CentralFailure::Kind::PoolerBusy:
+        return "pooler busy: " + f.message;
     case CentralFailure::Kind::StationBusy:
     case CentralFailure::Kind::OtherStation:
     case CentralFailure::Kind::OtherFolder:
@@ -118,7 +122,8 @@ int Uplink::run(const std::atomic<bool>& stop) {
         case Step::Failed:
             if (stop)
                 break; // a wait that the stop ended
-            if (options_.once)
+            // A busy pooler is worth the retry even with `once`: its queue moves.
+            if (options_.once && !(poolerBusy_ && onceRetries_-- > 0))
                 return 1;
             pause(retryDelay_.next(), stop);
             break;
@@ -134,6 +139,7 @@ int Uplink::run(const std::atomic<bool>& stop) {
 }
 
 Uplink::Step Uplink::forwardOnce() {
+    poolerBusy_ = false;
     if (!central_.isOpen()) {
         discardReadAhead();
         if (!holdFolder())
@@ -197,6 +203,7 @@ Uplink::Step Uplink::failedLocally(const LocalBatch& batch) {
 
 Uplink::Step Uplink::failedCentrally(const CentralFailure& failure) {
     discardReadAhead();
+    poolerBusy_ = failure.kind == CentralFailure::Kind::PoolerBusy;
     if (stop_ && *stop_)
         return Step::Failed; // stopped while waiting: nothing to say
     if (fatal(failure.kind)) {
@@ -228,7 +235,8 @@ Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
     using namespace std::chrono;
     const auto start = steady_clock::now();
     if (auto failure = central_.store(batch)) {
-        if (failure->kind == CentralFailure::Kind::Unreachable)
+        if (failure->kind == CentralFailure::Kind::Unreachable ||
+            failure->kind == CentralFailure::Kind::PoolerBusy)
             batchSize_.gaveUp();
         return failedCentrally(*failure);
     }
@@ -297,7 +305,8 @@ Uplink::Step Uplink::forwardLinkstats() {
 }
 
 Uplink::Step Uplink::failed(UplinkState state, const std::string& text) {
-    status_.report(state, options_.once ? text : text + "; retrying");
+    const bool retrying = !options_.once || (poolerBusy_ && onceRetries_ > 0);
+    status_.report(state, retrying ? text + "; retrying" : text);
     return Step::Failed;
 }
 

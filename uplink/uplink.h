@@ -42,9 +42,9 @@ class Uplink {
 
     // Forwards until `stop` is set, or with `once` until nothing is left; a wait for the server
     // ends within a tenth of a second of `stop`. 0 when done or stopped; 1 when `once` met a
-    // failure; 2 when retrying cannot help: the station's name belongs to another PC, another
-    // PC or folder forwards it with this identity, or a setting does not fit the server (each
-    // said already).
+    // failure (a busy pooler's after a few retries); 2 when retrying cannot help: the station's
+    // name belongs to another PC, another PC or folder forwards it with this identity, or a setting
+    // does not fit the server (each said already).
     int run(const std::atomic<bool>& stop);
 
   private:
@@ -81,6 +81,8 @@ class Uplink {
     long long linkstatsRead_ = 0;
     long long linkstatsAdded_ = 0;
     int folderLock_ = -1;
+    bool poolerBusy_ = false; // the last failure was a busy pooler's
+    int onceRetries_ = 5;     // of a busy pooler, with `once`
     std::chrono::steady_clock::time_point lastHeard_;
     const std::atomic<bool>* stop_ = nullptr;
 };

@@ -12,6 +12,7 @@ namespace mirv {
 enum class UplinkState {
     Forwarding,
     ServerUnreachable,
+    PoolerBusy,
     ServerRefused,
     ServerRejected,
     StationBusy,

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,8 +17,9 @@ namespace mirv::test {
 
 // A TCP relay of the test's own on 127.0.0.1, between a client and a server port, for making
 // network faults: freeze() leaves the connections it has open at both ends but passes nothing
-// more on them, telling neither side (as a power cut or a stalled link does); connections made
-// afterwards pass as usual.
+// more on them, telling neither side (as a power cut or a stalled link does): from then on its
+// ends acknowledge nothing, not even a keepalive probe. Connections made afterwards pass as
+// usual.
 class TcpRelay {
   public:
     explicit TcpRelay(int serverPort) : serverPort_(serverPort) {
@@ -59,8 +61,15 @@ class TcpRelay {
 
     void freeze() {
         std::lock_guard lock(mutex_);
-        for (Link& l : links_)
+        // A filter that drops every packet before TCP sees it, so the system acknowledges none.
+        static sock_filter dropAll[] = {BPF_STMT(BPF_RET | BPF_K, 0)};
+        const sock_fprog program{1, dropAll};
+        for (Link& l : links_) {
             l.frozen = true;
+            for (int fd : {l.client, l.server})
+                if (::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0)
+                    throw std::runtime_error("the relay cannot silence a connection");
+        }
         wake();
     }
 

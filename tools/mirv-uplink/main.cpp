@@ -1,8 +1,10 @@
-// mirv-uplink [--config PATH] [--once] [--interval SECONDS] [--batch-rows N] [--migrate]:
+// mirv-uplink [--config PATH] [--once] [--interval SECONDS] [--batch-rows N]
+// [--answer-within SECONDS] [--migrate]:
 // forwards the history of the program folder's mirv.mdb to the PostgreSQL server named in
 // uplink.conf.
 #include "central_schema.h"
 #include "central_store.h"
+#include "pg_result.h"
 #include "station_folder.h"
 #include "uplink.h"
 #include "uplink_config.h"
@@ -67,6 +69,7 @@ int main(int argc, char** argv) {
     std::string configPath = (programFolder / "uplink.conf").string();
     mirv::UplinkOptions options;
     double intervalSeconds = 2;
+    double answerSeconds = std::chrono::duration<double>(mirv::kServerCallTimeout).count();
     bool migrate = false;
 
     CLI::App app("Forwards the history of mirv.mdb beside this program to the PostgreSQL server "
@@ -84,6 +87,11 @@ int main(int argc, char** argv) {
                    "rows per read and per server transaction (default 20000)")
         ->type_name("N")
         ->check(CLI::Range(1, 1000000));
+    app.add_option("--answer-within", answerSeconds,
+                   "give up on a server whose link stays silent this long (default 30; a link "
+                   "that answers, as a pooler's while its queue waits, is waited for longer)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1.0, 3600.0));
     app.add_flag("--migrate", migrate,
                  "bring the central schema up to date as the role uplink.conf names (the "
                  "schema's owner), then end; uplink.conf needs no station for this");
@@ -106,6 +114,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     options.interval = std::chrono::milliseconds(static_cast<long>(intervalSeconds * 1000));
+    mirv::setServerCallTimeout(std::chrono::milliseconds(static_cast<long>(answerSeconds * 1000)));
 
     const mirv::ConfigResult loaded = mirv::loadUplinkConfig(configPath, !migrate);
     if (const auto* error = std::get_if<mirv::ConfigError>(&loaded)) {
