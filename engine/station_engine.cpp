@@ -111,6 +111,8 @@ void StationEngine::onPollTick() {
 
 void StationEngine::journal(std::vector<EventRow> events, std::vector<AlarmRow> alarms) {
     const bool alarmChange = !alarms.empty();
+    if (!events.empty())
+        emit eventsNoted(events);
     writer_->writeJournal(std::move(events), std::move(alarms));
     if (alarmChange) {
         for (int n = 1; n <= kMeters; ++n)

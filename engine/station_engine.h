@@ -95,6 +95,10 @@ class StationEngine : public StationFeed {
     QTimer& recordTimer() { return recordTimer_; }
     int portNumber() const { return portNumber_; }
 
+  signals:
+    // Journal events as they are noted (before they are written), for the notices.
+    void eventsNoted(const std::vector<EventRow>& events);
+
   private:
     void onRowChanged(int n);
     void onPollTick();
