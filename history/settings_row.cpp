@@ -1,6 +1,7 @@
 #include "settings_row.h"
 
 #include "database.h"
+#include "meter_plan_reader.h"
 
 namespace mirv {
 
@@ -48,11 +49,53 @@ SettingsRow readSettingsRow(const std::string& databasePath) {
     return out;
 }
 
+namespace {
+
+bool writeMeters(Database& db, const std::vector<PlannedMeter>& meters) {
+    if (!db.exec(kMetersTableSql) || !db.exec("DELETE FROM Meters"))
+        return false;
+    Statement insert(db, "INSERT INTO Meters (Row, Address, Profile, Name, Polled) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5)");
+    for (const PlannedMeter& m : meters) {
+        insert.reset();
+        insert.bind(1, std::int64_t{m.row});
+        insert.bind(2, std::int64_t{m.address});
+        insert.bind(3, m.profile);
+        if (m.name.empty())
+            insert.bindNull(4);
+        else
+            insert.bind(4, m.name);
+        insert.bind(5, std::int64_t{m.polled ? 1 : 0});
+        insert.step();
+        if (insert.failed() || !insert.ok())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<PlannedMeter> readMeterEntries(const std::string& databasePath) {
+    std::vector<PlannedMeter> out;
+    Database db(databasePath, 1000, Database::Access::ReadOnly);
+    Statement q(db, "SELECT Row, Address, Profile, Name, Polled FROM Meters ORDER BY Row");
+    while (q.ok() && q.step())
+        out.push_back({static_cast<int>(q.integer(0)), static_cast<int>(q.integer(1)), q.text(2),
+                       q.isNull(3) ? std::string() : q.text(3), q.integer(4) != 0});
+    return out;
+}
+
 std::optional<std::string> writeSettingsRow(const std::string& databasePath,
                                             const SettingsUpdate& update) {
     Database db(databasePath);
     if (!db.isOpen())
         return db.error();
+    if (!db.exec("BEGIN IMMEDIATE"))
+        return db.error();
+    auto failed = [&db](std::string why) -> std::optional<std::string> {
+        db.exec("ROLLBACK");
+        return why;
+    };
     Statement write(db,
                     R"(UPDATE mirve SET "timer" = ?1, "minute" = ?2, "com" = COALESCE(?3, "com"),
                            "num" = ?4, "Settings" = ?5
@@ -67,9 +110,13 @@ std::optional<std::string> writeSettingsRow(const std::string& databasePath,
     write.bind(5, update.Settings);
     write.step();
     if (write.failed() || !write.ok())
-        return db.error();
+        return failed(db.error());
     if (db.changes() != 1)
-        return kNoCurrentRow;
+        return failed(kNoCurrentRow);
+    if (update.meters && !writeMeters(db, *update.meters))
+        return failed(db.error());
+    if (!db.exec("COMMIT"))
+        return failed(db.error());
     return std::nullopt;
 }
 

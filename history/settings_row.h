@@ -1,5 +1,7 @@
 #pragma once
 
+#include "meter_plan.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,15 +28,21 @@ struct SettingsRow {
 
 SettingsRow readSettingsRow(const std::string& databasePath);
 
-// What Save writes into the first row; `com` stays as stored when empty.
+// What Save writes into the first row; `com` stays as stored when empty. With `meters`, the
+// Meters table is replaced by them in the same transaction (a board row without an entry is
+// polled at its own number with the default profile).
 struct SettingsUpdate {
     std::string timer, minute, Settings, num;
     std::optional<int> com;
+    std::optional<std::vector<PlannedMeter>> meters;
 };
 
 // Writes the first row of the settings table (and only that row). Returns the failure's
 // description, or nothing when the row was written.
 std::optional<std::string> writeSettingsRow(const std::string& databasePath,
                                             const SettingsUpdate& update);
+
+// The Meters table's entries as stored, by row, for the settings tab to show and edit.
+std::vector<PlannedMeter> readMeterEntries(const std::string& databasePath);
 
 } // namespace mirv

@@ -19,6 +19,7 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QTableView;
+class QTableWidget;
 
 namespace mirv {
 
@@ -73,6 +74,8 @@ class MainWindow : public QWidget {
     QComboBox* baudBox = nullptr;
     QComboBox* portBox = nullptr;
     QPushButton* saveButton = nullptr;
+    // The Meters table: rows 1..20, columns address, profile, name, polled.
+    QTableWidget* meterTable = nullptr;
     QLineEdit* fromField = nullptr;
     QLineEdit* toField = nullptr;
     QLineEdit* meterField = nullptr;
@@ -109,6 +112,9 @@ class MainWindow : public QWidget {
     bool rowVisible(int n) const;
     void showGridColumns();
     void showSettings();
+    void showMeterEntries();
+    // The entries the meter table holds, or the text that says why Save cannot store them.
+    std::optional<std::vector<PlannedMeter>> meterEntries(QString& refusal) const;
     void onSettingsSaved(const QString& failure);
 
     QString programDir_;

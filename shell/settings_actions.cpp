@@ -26,6 +26,12 @@ void MainWindow::onSaveClicked() {
         dialogs_.message(QString::fromStdString(refused));
         return;
     }
+    QString refusal;
+    const auto meters = meterEntries(refusal);
+    if (!meters) {
+        dialogs_.message(refusal);
+        return;
+    }
     if (!dialogs_.askYesNo(QStringLiteral("提示"),
                            QStringLiteral("修改端口后必须重新进入本系统，请确认修改并退出系统?")))
         return;
@@ -35,6 +41,7 @@ void MainWindow::onSaveClicked() {
     update.com = portNumberOf(portBox->currentText());
     update.num = meterCountBox->currentText().toStdString();
     update.Settings = baudBox->currentText().toStdString();
+    update.meters = *meters;
     awaitingSave_ = true;
     feed_->saveSettings(update);
 }

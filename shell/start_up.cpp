@@ -49,6 +49,7 @@ void MainWindow::showSettings() {
         baudBox->setCurrentText(text(*s.baud));
     if (s.recordInterval)
         recordIntervalField->setText(text(*s.recordInterval));
+    showMeterEntries();
 }
 
 } // namespace mirv

@@ -13,6 +13,7 @@
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace mirv {
@@ -196,6 +197,20 @@ void MainWindow::buildSettingsTab() {
     label(page, QStringLiteral("分钟"), 7080, row2 + 60, 600);
 
     saveButton = button(page, QStringLiteral("保存"), 4200, row3, 1215, 495);
+
+    // Each board row's meter: its address, its kind of meter (a profile), its name and whether
+    // it is polled. A row left without an address is the meter at the row's number, of the
+    // default kind.
+    label(page, QStringLiteral("仪表地址与类型:"), 600, 3480, 2040);
+    meterTable = new QTableWidget(kMeters, 4, page);
+    meterTable->setObjectName(QStringLiteral("meterTable"));
+    meterTable->setHorizontalHeaderLabels({QStringLiteral("地址"), QStringLiteral("类型"),
+                                           QStringLiteral("名称"), QStringLiteral("轮询")});
+    placeTwips(meterTable, 600, 3780 - kTabBarTwips, 9000, 2880);
+    meterTable->horizontalHeader()->setStretchLastSection(true);
+    meterTable->setColumnWidth(0, px(900));
+    meterTable->setColumnWidth(1, px(2800));
+    meterTable->setColumnWidth(2, px(3000));
 }
 
 } // namespace mirv

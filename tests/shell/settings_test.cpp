@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <csignal>
 #include <functional>
@@ -79,6 +80,43 @@ TEST(Save, ValidatesTheIntervalAsksAndWritesTheFirstRow) {
         EXPECT_EQ(storedRow(s.folder), expected) << name;
         EXPECT_TRUE(s.w().engine()->pollTimer().isActive())
             << name << ": the running station is unchanged";
+    }
+}
+
+// The meter table is stored with the settings: the rows the operator filled in, each checked.
+TEST(Save, TheMeterTableIsCheckedAndStoredWithTheSettings) {
+    const struct {
+        const char* name;
+        const char* row2Address;
+        const char* row5Address;
+        const char* refused; // the message, or nothing when stored
+        const char* stored;  // Row:Address:Profile:Name:Polled, by row
+    } cases[] = {
+        {"two rows", "17", "", nullptr, "2:17:default:boiler:1,5:5:default::0"},
+        {"address 0", "0", "", "第2行仪表地址必须是1到247之间的整数", ""},
+        {"address 248", "248", "", "第2行仪表地址必须是1到247之间的整数", ""},
+        {"not a number", "1a", "", "第2行仪表地址必须是1到247之间的整数", ""},
+        {"same address twice", "17", "17", "第5行与第2行仪表地址相同", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Station s;
+        s.dialogs.answers = {true};
+        QTableWidget* t = s.w().meterTable;
+        t->item(1, 0)->setText(c.row2Address);
+        t->item(1, 2)->setText("boiler");
+        t->item(4, 0)->setText(c.row5Address);
+        t->item(4, 3)->setCheckState(Qt::Unchecked);
+        QTest::mouseClick(s.w().saveButton, Qt::LeftButton);
+        Database db(s.folder.databasePath());
+        Statement q(db, "SELECT group_concat(Row || ':' || Address || ':' || Profile || ':' || "
+                        "ifnull(Name, '') || ':' || Polled, ',') FROM (SELECT * FROM Meters "
+                        "ORDER BY Row)");
+        ASSERT_TRUE(q.step());
+        EXPECT_EQ(q.isNull(0) ? "" : q.text(0), c.stored);
+        EXPECT_EQ(s.dialogs.messages,
+                  c.refused ? QStringList{QString::fromUtf8(c.refused)} : QStringList{});
+        EXPECT_EQ(s.dialogs.ended, c.refused ? 0 : 1);
     }
 }
 
