@@ -9,13 +9,13 @@
 namespace mirv::test {
 
 // The built service in a program folder of its own, polling five simulated meters on a
-// pseudo-terminal every 200 ms, its minute 500 ms long, with an environment cleared of any
-// display or desktop session.
+// pseudo-terminal at 19200 baud every 200 ms, its minute 500 ms long, with an environment cleared
+// of any display or desktop session.
 class RunningService {
   public:
     RunningService() {
         folder.exec(R"(UPDATE mirve SET ("timer", "minute", "com", "Settings", "num") =
-                       ('200', '1', 1, '9600', '5'))");
+                       ('200', '1', 1, '19200', '5'))");
         binary_ = std::filesystem::path(folder.path()) / "mirv-stationd";
         std::filesystem::copy_file(MIRV_STATIOND, binary_);
         const std::string port = folder.path() + "/ports/com1";
