@@ -162,7 +162,12 @@ void StationEngine::armHourTimer() {
 }
 
 void StationEngine::readLine(LineReadout& into) {
-    mirv::readLine(link_->stats, into);
+    readCounts(into);
+    copyFreshFrames(link_->stats.frames(), into);
+}
+
+void StationEngine::readCounts(LineCounts& into) {
+    mirv::readCounts(link_->stats, into);
     into.meterCount = link_->meterCount;
     into.opens = port_.serial().opens + port_.gateway().opens;
     into.openFailures = port_.serial().openFailures + port_.gateway().openFailures;

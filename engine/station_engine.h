@@ -54,6 +54,9 @@ class StationEngine : public StationFeed {
     SettingsTexts settingsTexts() const override { return texts_; }
     void readLine(LineReadout& into) override;
     void clearCounters() override;
+    // The line's counters alone, and the monitor's frames, for views that keep their own ring.
+    void readCounts(LineCounts& into);
+    const FrameRing& frames() const { return link_->stats.frames(); }
     // Stores the settings row; a window that runs the engine itself takes them at its next
     // start, the service at once (see applySettings).
     void saveSettings(const SettingsUpdate& update) override;

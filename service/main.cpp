@@ -7,6 +7,7 @@
 #include "single_instance.h"
 #include "station_engine.h"
 #include "station_folder.h"
+#include "station_server.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -26,7 +27,9 @@ Its program folder is the folder it runs from, or the one named by the first lin
 station-folder beside it (as installed: /opt/mirv/station). One station runs per folder: a
 second one, service or window, finds the folder's lock taken.
 
-What the window's message line would say is written to standard error, one line per change.
+Windows attach through the socket mirv-station.sock in the program folder (owner and group
+may use it). What the window's message line would say is written to standard error, one line
+per change.
 SIGTERM, SIGINT or SIGHUP end it; rows still waiting for the database are kept in the pending
 rows file and go in at the next start.
 )";
@@ -77,6 +80,9 @@ int main(int argc, char** argv) {
     engine.applyOnSave = true;
     QObject::connect(&engine, &mirv::StationEngine::messageChanged, &say);
     say(engine.start());
+    // Windows attach through the folder's socket; without it the service still logs.
+    mirv::StationServer server(engine);
+    say(server.listen(programDir));
     const int status = mirv::terminationRequested() ? 0 : app.exec();
     engine.stop();
     if (const std::uint64_t lost = engine.finish()) {

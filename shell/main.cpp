@@ -1,3 +1,4 @@
+#include "attached_feed.h"
 #include "background_upgrade.h"
 #include "dialogs.h"
 #include "fonts.h"
@@ -5,6 +6,7 @@
 #include "quit_on_signal.h"
 #include "single_instance.h"
 #include "station_folder.h"
+#include "station_messages.h"
 #include "translations.h"
 
 #include <QApplication>
@@ -28,6 +30,12 @@ waiting for it (mirv.mdb-pending.csv), the report template MirvReport.xls, the l
 serial port links ports/comN are all there. Copy the folder to run another station; the
 settings are made on its 系统设置 tab.
 
+When the service mirv-stationd runs in the same folder, the window attaches to it through the
+socket mirv-station.sock there instead of polling itself: it shows the service's board, message
+line and line diagnostics live, Save on 系统设置 hands the settings to the service, which applies
+them at once, and 退出 ends the window only while the service goes on logging. Several windows
+may attach at once. Without a service the window polls and logs itself.
+
 Environment:
   DISPLAY, WAYLAND_DISPLAY  the screen to open the window on (one is needed)
   QT_QPA_PLATFORM           Qt's platform: xcb, wayland, or offscreen to run without a screen
@@ -50,6 +58,9 @@ bool isSet(const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
 }
+
+int runWindow(const QString& programDir, mirv::QtDialogs& dialogs,
+              std::unique_ptr<mirv::StationFeed> attached);
 
 } // namespace
 
@@ -88,6 +99,19 @@ int main(int argc, char** argv) {
     });
     mirv::QtDialogs dialogs;
 
+    // A service running in the folder has the engine: the window only shows it.
+    auto attached = std::make_unique<mirv::AttachedFeed>(mirv::wire::socketPath(programDir));
+    switch (attached->attach(std::chrono::seconds(1))) {
+    case mirv::AttachedFeed::Attach::Attached:
+        return runWindow(programDir, dialogs, std::move(attached));
+    case mirv::AttachedFeed::Attach::OtherVersion:
+        dialogs.message(attached->message());
+        return 1;
+    case mirv::AttachedFeed::Attach::NoService:
+        attached.reset();
+        break;
+    }
+
     // A second copy in the same folder ends at once, before it touches the port or the
     // database. A folder where the lock cannot even be made is not a second copy.
     mirv::SingleInstance instance(programDir);
@@ -98,14 +122,21 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    mirv::installFontSubstitutions();
     // A database made by an older build gets its indexes while the station already runs; a
     // failure there is not a start-up failure.
     mirv::BackgroundUpgrade upgrade((programDir + QStringLiteral("/mirv.mdb")).toStdString());
+    return runWindow(programDir, dialogs, nullptr);
+}
 
-    mirv::MainWindow window(programDir, dialogs);
+namespace {
+
+// Shows the window until it ends; without `attached` it runs the engine itself.
+int runWindow(const QString& programDir, mirv::QtDialogs& dialogs,
+              std::unique_ptr<mirv::StationFeed> attached) {
+    mirv::installFontSubstitutions();
+    mirv::MainWindow window(programDir, dialogs, std::move(attached));
     dialogs.setParent(&window);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &mirv::MainWindow::unload);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, &mirv::MainWindow::unload);
     window.startUp();
     // A signal that closed start-up's own box ends the program before it shows.
     if (mirv::terminationRequested()) {
@@ -113,7 +144,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     window.show();
-    const int status = app.exec();
+    const int status = QApplication::exec();
     // Rows neither the database nor the pending rows file could take are gone: say how many.
     if (!window.engine())
         return status;
@@ -126,3 +157,5 @@ int main(int argc, char** argv) {
     }
     return status;
 }
+
+} // namespace

@@ -3,7 +3,8 @@
 pseudo-terminal, and what the X server shows (its own pixels) or what the accessibility bus
 offers (AT-SPI), never the widget tree.
 
-    station_screen_test.py pixels|atspi --station FILE --sim FILE --make-db FILE --schema FILE
+    station_screen_test.py pixels|atspi|attached --station FILE --sim FILE --make-db FILE
+        --schema FILE [--service FILE]
 
 Every process it starts (Xvfb, the buses, the simulator, the station) it ends by its PID.
 """
@@ -319,6 +320,61 @@ def pixels_test(args, procs):
           f"({[sum(row_ink(c, rows, m)) for m in still]})")
 
 
+def start_service(procs, args, folder):
+    """The service in the folder, its environment cleared of any display; waits for its
+    socket."""
+    shutil.copy(args.service, os.path.join(folder, "mirv-stationd"))
+    sock = os.path.join(folder, "mirv-station.sock")
+    if os.path.lexists(sock):
+        os.remove(sock)
+    service = procs.start(["env", "-i", "PATH=/usr/bin:/bin", os.path.join(folder, "mirv-stationd")],
+                          stderr=subprocess.DEVNULL)
+    for _ in range(200):
+        if os.path.exists(sock):
+            return service
+        time.sleep(0.05)
+    sys.exit("the service made no socket")
+
+
+def attached_test(args, procs):
+    """A window attached to the service shows the service's board; it empties and greys when
+    the service is killed and fills again when it is back."""
+    display = start_xvfb(procs)
+    folder = program_folder(args, 5)
+    start_sim(procs, args, folder, ["--fault", "4:silent"])
+    service = start_service(procs, args, folder)
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb",
+               DBUS_SESSION_BUS_ADDRESS=start_session_bus(procs))
+    procs.start([os.path.join(folder, "mirv-station")], env=env)
+
+    shot = wait_for(display, None, lambda s: len(board_rows(s)) == 10, 20)
+    rows = board_rows(shot)
+    if len(rows) != 10:
+        check(False, f"the attached window's 10 board rows are on the screen (found {len(rows)})")
+        return
+    answering = [1, 2, 3, 5]
+    full = lambda s: all(all(row_ink(s, rows, m)) for m in answering) and red_number(s, rows, 4)
+    a = wait_for(display, rows, full, 15)
+    check(full(a), "attached: the answering meters' cells show text and meter 4's number is red: "
+          + "; ".join(f"meter {m}: {row_ink(a, rows, m)}" for m in answering))
+    time.sleep(3 * 5 * POLL_MS / 1000)
+    b = capture(display)
+    diffs = {m: sum(changed(a, b, r) for r in rows[m - 1]) for m in answering}
+    check(all(diffs.values()), f"attached: pixels changed per answering row: {diffs}")
+
+    procs.end(service, signal.SIGKILL)
+    t0 = time.monotonic()
+    empty = lambda s: not any(sum(row_ink(s, rows, m)) for m in range(1, 6)) and not any(
+        red_number(s, rows, m) for m in range(1, 6))
+    c = wait_for(display, rows, empty, 2)
+    check(empty(c), f"the service killed: the board empty, no number red, within 2 s "
+          f"({time.monotonic() - t0:.1f} s)")
+
+    start_service(procs, args, folder)
+    d = wait_for(display, rows, full, 15)
+    check(full(d), "the service back: the window shows its board again")
+
+
 def atspi_test(args, procs):
     display = start_xvfb(procs)
     bus = start_session_bus(procs)
@@ -412,15 +468,17 @@ def atspi_test(args, procs):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["pixels", "atspi"])
+    parser.add_argument("mode", choices=["pixels", "atspi", "attached"])
     parser.add_argument("--station", required=True)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--make-db", required=True)
     parser.add_argument("--schema", required=True)
+    parser.add_argument("--service")
     args = parser.parse_args()
     procs = Processes()
     try:
-        (pixels_test if args.mode == "pixels" else atspi_test)(args, procs)
+        {"pixels": pixels_test, "atspi": atspi_test, "attached": attached_test}[args.mode](
+            args, procs)
     finally:
         procs.end_all()
         for folder in folders:

@@ -97,7 +97,7 @@ TEST(Engine, SaveInTheServiceChecksStoresAndAppliesAtOnce) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.answered(1); }, 10000));
     QSignalSpy saved(s.engine.get(), &StationFeed::settingsSaved);
 
-    SettingsUpdate refused{"150", "1", "9600", "2", 1};
+    SettingsUpdate refused{"150", "1", "9600", "2", 1, std::nullopt};
     s.engine->saveSettings(refused);
     ASSERT_EQ(saved.count(), 1);
     EXPECT_EQ(saved.at(0).at(0).toString(), "发送间隔必须输入大于200的数字且小于65535");
@@ -105,7 +105,7 @@ TEST(Engine, SaveInTheServiceChecksStoresAndAppliesAtOnce) {
 
     LineReadout before;
     s.engine->readLine(before);
-    SettingsUpdate update{"300", "5", "9600", "2", 1};
+    SettingsUpdate update{"300", "5", "9600", "2", 1, std::nullopt};
     s.engine->saveSettings(update);
     ASSERT_EQ(saved.count(), 2);
     EXPECT_EQ(saved.at(1).at(0).toString(), "");
