@@ -153,8 +153,14 @@ int main(int argc, char** argv) {
     const std::string simLog = (dir / "sim.log").string();
     const pid_t sim = spawn(
         {MIRV_METER_SIM, "--link", link, "--meters", "1-20", "--baud", baud, "--verbose"}, simLog);
-    while (!fs::exists(link))
+    while (!fs::exists(link)) {
+        if (::waitpid(sim, nullptr, WNOHANG) == sim) {
+            std::fprintf(stderr, "meter-sim ended: %s", readFile(simLog).c_str());
+            fs::remove_all(dir);
+            return 1;
+        }
         std::this_thread::sleep_for(10ms);
+    }
 
     std::printf("20 meters on a pseudo-terminal at %s baud, a poll every %d ms\n", baud.c_str(),
                 intervalMs);
