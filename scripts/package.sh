@@ -55,8 +55,8 @@ export CXXFLAGS="$CPPFLAGS $CXXFLAGS"
 # the office's UNO libraries must be loaded from for the export to find the office.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_BUILD_RPATH=ON >/dev/null
 # meter-sim is not packaged; the package test drives the installed station with it.
-cmake --build "$build" -j"$(nproc)" --target mirv-station mirv-history mirv-uplink make-database \
-    report-template meter-sim
+cmake --build "$build" -j"$(nproc)" --target mirv-station mirv-stationd mirv-history mirv-uplink \
+    make-database report-template meter-sim
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 # Dates in the man pages and the changelog: the last commit's, so that a rebuild is the same.
 SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)
@@ -75,11 +75,13 @@ rm -rf "$stage"
 install -d "$program" "$lib" "$share" "$doc/examples" "$stage/usr/bin" "$stage/usr/share/man/man1" \
     "$stage/usr/share/applications" "$stage/lib/systemd/system" "$stage/usr/share/lintian/overrides"
 
-# The programs, stripped as Debian strips them.
-for program_file in mirv-station mirv-history mirv-uplink; do
+# The programs, stripped as Debian strips them; the service, which the service manager starts,
+# without a link in /usr/bin.
+for program_file in mirv-station mirv-stationd mirv-history mirv-uplink; do
     install -m 0755 "$build/station/$program_file" "$lib/"
     strip --remove-section=.comment --remove-section=.note --strip-unneeded "$lib/$program_file"
-    ln -s "/usr/lib/mirv-station/$program_file" "$stage/usr/bin/$program_file"
+    [ "$program_file" = mirv-stationd ] ||
+        ln -s "/usr/lib/mirv-station/$program_file" "$stage/usr/bin/$program_file"
 done
 # Where the programs find the plant's files.
 echo /opt/mirv/station > "$lib/station-folder"
@@ -121,6 +123,8 @@ help2man --no-info --section 1 --name "the station's history from the command li
     --include "$build/mirv-history.h2m" "$lib/mirv-history" > "$stage/usr/share/man/man1/mirv-history.1"
 help2man --no-info --section 1 --name "forward the station's history to a central PostgreSQL server" \
     "$lib/mirv-uplink" > "$stage/usr/share/man/man1/mirv-uplink.1"
+help2man --no-info --section 1 --name "the meter station as a service, without a window" \
+    --include "$pkg/mirv-stationd.h2m" "$lib/mirv-stationd" > "$stage/usr/share/man/man1/mirv-stationd.1"
 sed "s/@VERSION@/$version/g" "$pkg/mirv-station.1.in" > "$stage/usr/share/man/man1/mirv-station.1"
 gzip -9n "$stage"/usr/share/man/man1/*.1
 
@@ -143,7 +147,7 @@ install -d "$stage/DEBIAN" "$build/shlibdeps/debian"
 printf 'Source: mirv-station\n\nPackage: mirv-station\nArchitecture: amd64\n' \
     > "$build/shlibdeps/debian/control"
 shlibs=$(cd "$build/shlibdeps" && dpkg-shlibdeps -O -e"$lib/mirv-station" \
-    -e"$lib/mirv-history" -e"$lib/mirv-uplink" | sed -n 's/^shlibs:Depends=//p')
+    -e"$lib/mirv-stationd" -e"$lib/mirv-history" -e"$lib/mirv-uplink" | sed -n 's/^shlibs:Depends=//p')
 size=$(du -sk --apparent-size --exclude=DEBIAN "$stage" | cut -f1)
 sed -e "s/@VERSION@/$version/" -e "s/@SHLIBS@/$shlibs/" -e "s/@SIZE@/$size/" \
     "$pkg/control.in" > "$stage/DEBIAN/control"

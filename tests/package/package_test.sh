@@ -4,9 +4,10 @@
 # runs the installed station as an operator (a member of mirv and dialout) against meter-sim
 # for two record passes, upgrades to the package, checks that the history, the settings, ports/,
 # uplink.conf and a changed report template are kept, that the programs moved out of the
-# group-writable folder and that polling resumes, removes and purges it and checks that the
-# database stays. Then it removes everything
-# it made, the kept database included.
+# group-writable folder and that polling resumes, that the station's service is installed
+# disabled and its program logs as its unit runs it (as mirv, with no session), removes and
+# purges it and checks that the database stays. Then it removes everything it made, the kept
+# database included. The stations run with minutes of two seconds (MIRV_TEST_MINUTE_MS).
 #
 # Needs root and dpkg; skipped with a line saying why otherwise, or with MIRV_PACKAGE_TEST=0.
 # MIRV_PACKAGE_DEB=FILE tests that package instead of building one (meter-sim is then taken
@@ -91,7 +92,7 @@ wait_for_passes() { # N SECONDS: until the history holds N record passes
 }
 start_station() {
     # Through the /usr/bin link: the station finds its folder from its own executable.
-    as_exec "$operator" /usr/bin/mirv-station >> "$work/station.log" 2>&1 &
+    as_exec "$operator" MIRV_TEST_MINUTE_MS=2000 /usr/bin/mirv-station >> "$work/station.log" 2>&1 &
     station=$!
     pids+=("$station")
 }
@@ -146,11 +147,6 @@ for tool in mirv-history mirv-uplink; do
     [ "$("/usr/bin/$tool" --version)" = "$tool $version" ] || fail "$tool --version: $("/usr/bin/$tool" --version)"
     dpkg -L mirv-station | grep -qx "/usr/share/man/man1/$tool.1.gz" || fail "no man page for $tool"
 done
-if command -v systemd-analyze > /dev/null; then
-    (cd /lib/systemd/system && systemd-analyze verify mirv-uplink.service mirv-history-export.timer \
-        mirv-history-backup.timer) || fail "systemd-analyze verify finds faults in the units"
-fi
-
 useradd --no-create-home --user-group --groups mirv,dialout --shell /usr/sbin/nologin "$operator"
 made_operator=1
 install -d -o "$operator" -m 0700 "$work/home" "$work/home/runtime"
@@ -158,8 +154,12 @@ install -d -o "$operator" -m 0700 "$work/home" "$work/home/runtime"
 # The operator sets the line up: a pseudo-terminal as port 1, meters 1 to 3, a pass a minute.
 as "$operator" sqlite3 "$program/mirv.mdb" \
     "UPDATE mirve SET timer = '300', minute = '1', com = 1, Settings = '9600', num = '3'"
-as_exec "$operator" "$work/meter-sim" --link "$program/ports/com1" --meters 1-3 > "$work/sim.log" 2>&1 &
-pids+=($!)
+start_sim() { # USER
+    as_exec "$1" "$work/meter-sim" --link "$program/ports/com1" --meters 1-3 >> "$work/sim.log" 2>&1 &
+    sim=$!
+    pids+=("$sim")
+}
+start_sim "$operator"
 for _ in $(seq 100); do [ -e "$program/ports/com1" ] && break; sleep 0.1; done
 [ -e "$program/ports/com1" ] || fail "meter-sim made no port: $(cat "$work/sim.log")"
 
@@ -225,8 +225,39 @@ csv_lines=$(as "$operator" mirv-history export --from 2000-01-01 --to 2100-01-01
 
 echo "package test: polling resumes after the upgrade"
 start_station
-wait_for_passes 3 150
+wait_for_passes $(($(passes) + 1)) 150
 stop "$station"
+
+echo "package test: the station's service"
+unit=/lib/systemd/system/mirv-station.service
+grep -q '^ExecStart=/usr/lib/mirv-station/mirv-stationd$' "$unit" ||
+    fail "mirv-station.service does not run the installed service"
+[ -z "$(find /etc/systemd/system -name mirv-station.service)" ] || fail "mirv-station.service is enabled"
+dpkg -L mirv-station | grep -qx /usr/share/man/man1/mirv-stationd.1.gz || fail "no man page for mirv-stationd"
+if command -v systemd-analyze > /dev/null; then
+    (cd /lib/systemd/system && systemd-analyze verify mirv-station.service mirv-uplink.service \
+        mirv-history-export.timer mirv-history-backup.timer) ||
+        fail "systemd-analyze verify finds faults in the units"
+fi
+# As the unit runs it: as mirv with the group dialout, nothing of a session in its environment.
+as_service() {
+    exec setpriv --reuid=mirv --regid=mirv \
+        --groups "$(getent group mirv | cut -d: -f3),$(getent group dialout | cut -d: -f3)" \
+        env -i "$@"
+}
+says=$(as_service /usr/lib/mirv-station/mirv-stationd --version 2>&1) || fail "mirv-stationd --version failed: $says"
+[ "$says" = "mirv-stationd $version" ] || fail "mirv-stationd --version: $says"
+# The simulator's terminal is its user's: the service's own user runs it.
+stop "$sim"
+start_sim mirv
+for _ in $(seq 100); do [ -e "$program/ports/com1" ] && break; sleep 0.1; done
+before=$(passes)
+(as_service MIRV_TEST_MINUTE_MS=2000 $(sed -n 's/^ExecStart=//p' "$unit")) >> "$work/station.log" 2>&1 &
+station=$!
+pids+=("$station")
+wait_for_passes $((before + 1)) 60
+kill -TERM "$station"
+wait "$station" || fail "the service ended with status $? on SIGTERM: $(cat "$work/station.log")"
 rows=$(sql "SELECT count(*) FROM Historydata")
 
 echo "package test: removing and purging"
