@@ -5,6 +5,7 @@
 #include "engine_clock_env.h"
 #include "quit_on_signal.h"
 #include "single_instance.h"
+#include "start_mqtt.h"
 #include "station_engine.h"
 #include "station_folder.h"
 
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
     engine.applyOnSave = true;
     QObject::connect(&engine, &mirv::StationEngine::messageChanged, &say);
     say(engine.start());
+    const auto mqtt = mirv::startMqtt(engine, programDir);
     const int status = mirv::terminationRequested() ? 0 : app.exec();
     engine.stop();
     if (const std::uint64_t lost = engine.finish()) {

@@ -4,6 +4,7 @@
 #include "main_window.h"
 #include "quit_on_signal.h"
 #include "single_instance.h"
+#include "start_mqtt.h"
 #include "station_folder.h"
 #include "translations.h"
 
@@ -112,6 +113,7 @@ int main(int argc, char** argv) {
         window.unload();
         return 0;
     }
+    const auto mqtt = window.engine() ? mirv::startMqtt(*window.engine(), programDir) : nullptr;
     window.show();
     const int status = app.exec();
     // Rows neither the database nor the pending rows file could take are gone: say how many.
