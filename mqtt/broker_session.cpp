@@ -94,7 +94,10 @@ void BrokerSession::run() {
 void BrokerSession::attempt() {
     refusal_ = 0;
     accepted_ = false;
-    lastError_.clear();
+    {
+        std::lock_guard lock(errorMutex_);
+        lastError_.clear();
+    }
     {
         std::lock_guard lock(wakeMutex_);
         attemptDone_ = false;
@@ -110,8 +113,11 @@ void BrokerSession::attempt() {
     if (rc == MOSQ_ERR_SUCCESS || leaving_)
         return;
     std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(rc);
-    if (!lastError_.empty())
-        why += " (" + lastError_ + ")";
+    {
+        std::lock_guard lock(errorMutex_);
+        if (!lastError_.empty())
+            why += " (" + lastError_ + ")";
+    }
     if (refusal_)
         report(false, where() + " refused the connection: " + mosquitto_connack_string(refusal_) +
                           "; retrying");
@@ -141,8 +147,11 @@ void BrokerSession::onConnect(mosquitto*, void* self, int code) {
 }
 
 void BrokerSession::onLog(mosquitto*, void* self, int level, const char* text) {
-    if (level & MOSQ_LOG_ERR)
-        static_cast<BrokerSession*>(self)->lastError_ = text;
+    if (!(level & MOSQ_LOG_ERR))
+        return;
+    auto* s = static_cast<BrokerSession*>(self);
+    std::lock_guard lock(s->errorMutex_);
+    s->lastError_ = text;
 }
 
 } // namespace mirv

@@ -64,7 +64,8 @@ class BrokerSession {
     // Set on the session's thread while an attempt runs.
     int refusal_ = 0;
     bool accepted_ = false;
-    std::string lastError_;
+    std::mutex errorMutex_;
+    std::string lastError_; // libmosquitto's last error message, under errorMutex_
     std::mutex wakeMutex_;
     std::condition_variable wake_;
     std::thread thread_;

@@ -103,11 +103,10 @@ void MqttPublisher::onRowChanged(int meter) {
     const BoardRow& row = feed_.row(meter);
     if (isEmpty(row))
         return;
+    due_[slot(meter)] = true;
     const auto& sent = sentAlarms_[slot(meter)];
     if (!sent || *sent != alarmFlags(row))
         publishState(meter);
-    else
-        due_[slot(meter)] = true;
 }
 
 void MqttPublisher::onMarkChanged(int meter) {

@@ -28,6 +28,8 @@ station-folder beside it (as installed: /opt/mirv/station). One station runs per
 second one, service or window, finds the folder's lock taken.
 
 What the window's message line would say is written to standard error, one line per change.
+With a file mqtt.conf in the folder, it also publishes the meters' readings, their availability
+and the dashboard's discovery on an MQTT broker; its connection's state goes there too.
 SIGTERM, SIGINT or SIGHUP end it; rows still waiting for the database are kept in the pending
 rows file and go in at the next start.
 )";

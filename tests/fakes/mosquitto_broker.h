@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <map>
+#include <pwd.h>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -39,6 +40,8 @@ class MosquittoBroker {
            "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
            "-extfile san.ext -out server.pem");
         std::ofstream(d + "/mosquitto.conf")
+            // As root it would become the user mosquitto, who cannot read the test's folder.
+            << "user " << ::getpwuid(::getuid())->pw_name << "\n"
             << "per_listener_settings false\nallow_anonymous false\npassword_file " << d
             << "/passwd\npersistence false\n"
             << "listener " << port << " 127.0.0.1\n"
@@ -52,21 +55,24 @@ class MosquittoBroker {
                                dir_.str() + "/broker.log", true));
         // Ready once a client gets through.
         for (int i = 0; i < 100; ++i) {
-            if (runProgram({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port), "-u",
-                            user, "-P", password, "-t", "ready", "-m", "x"})
+            if (runProgram({"/usr/bin/mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port),
+                            "-u", user, "-P", password, "-t", "ready", "-m", "x"})
                     .status == 0)
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        throw std::runtime_error("mosquitto did not start");
+        std::ifstream log(dir_.str() + "/broker.log");
+        std::stringstream text;
+        text << log.rdbuf();
+        throw std::runtime_error("mosquitto did not start: " + text.str());
     }
     void kill() { process_.stop(SIGKILL); }
 
     // The retained messages under `filter`, topic to payload, read by an independent client.
     std::map<std::string, std::string> retained(const std::string& filter) const {
-        const auto run =
-            runProgram({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-u", user,
-                        "-P", password, "-t", filter, "--retained-only", "-W", "1", "-F", "%t %p"});
+        const auto run = runProgram({"/usr/bin/mosquitto_sub", "-h", "127.0.0.1", "-p",
+                                     std::to_string(port), "-u", user, "-P", password, "-t", filter,
+                                     "--retained-only", "-W", "1", "-F", "%t %p"});
         std::map<std::string, std::string> messages;
         std::istringstream lines(run.out);
         for (std::string line; std::getline(lines, line);) {

@@ -76,7 +76,7 @@ std::map<std::string, std::string>
 retainedWhen(const test::MosquittoBroker& broker, const std::string& filter,
              const std::function<bool(const std::map<std::string, std::string>&)>& done) {
     std::map<std::string, std::string> seen;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             seen = broker.retained(filter);
             return done(seen);
