@@ -217,6 +217,48 @@ TEST(MqttBroker, SilenceBrokerRestartAndALoweredMeterCount) {
     EXPECT_FALSE(one.count("homeassistant/sensor/" + id + "_2/heat_total/config"));
 }
 
+// A broker that refuses the password or whose certificate does not check out is tried again
+// and again, and says why.
+TEST(MqttBroker, RefusedLoginAndUntrustedCertificateAreRetried) {
+    test::MosquittoBroker broker, stranger;
+    MqttConfig wrongPassword;
+    wrongPassword.host = "127.0.0.1";
+    wrongPassword.port = broker.port;
+    wrongPassword.user = broker.user;
+    wrongPassword.password = "wrong";
+    MqttConfig untrusted = wrongPassword;
+    untrusted.port = broker.tlsPort;
+    untrusted.password = broker.password;
+    untrusted.caFile = stranger.caFile;
+    const struct {
+        MqttConfig config;
+        const char* why;
+    } cases[] = {
+        {wrongPassword, "refused the connection: Connection Refused: not authorised."},
+        {untrusted, "certificate verify failed"},
+    };
+    for (const auto& c : cases) {
+        std::mutex m;
+        std::vector<std::pair<bool, std::string>> states;
+        BrokerSession::Events events;
+        events.state = [&](bool up, const std::string& text) {
+            std::lock_guard lock(m);
+            states.emplace_back(up, text);
+        };
+        BrokerSession session(c.config, "test", "t/status", events);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                std::lock_guard lock(m);
+                return states.size() >= 2;
+            },
+            10000));
+        std::lock_guard lock(m);
+        EXPECT_FALSE(states[0].first);
+        EXPECT_NE(states[0].second.find(c.why), std::string::npos) << states[0].second;
+        EXPECT_EQ(states[1], states[0]);
+    }
+}
+
 // The service killed outright: the broker says offline for it.
 TEST(MqttBroker, KilledServiceLeavesItsLastWill) {
     test::MosquittoBroker broker;
