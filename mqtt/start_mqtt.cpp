@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <csignal>
 #include <cstdio>
 
 namespace mirv {
@@ -32,6 +33,9 @@ std::unique_ptr<MqttPublisher> startMqtt(StationEngine& engine, const QString& p
     const auto identity = loadOrCreateIdentity(folder + "/uplink.id");
     if (const auto* error = std::get_if<ConfigError>(&identity))
         return refuse(error->message);
+    // A broker that goes away while a TLS record is being written would otherwise end the
+    // station with SIGPIPE: the write's error is what tells the connection's thread.
+    std::signal(SIGPIPE, SIG_IGN);
     auto publisher = std::make_unique<MqttPublisher>(engine, std::get<MqttConfig>(config),
                                                      std::get<std::string>(identity));
     QObject::connect(publisher.get(), &MqttPublisher::statusChanged,

@@ -61,12 +61,17 @@ class MosquittoBroker {
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        std::ifstream log(dir_.str() + "/broker.log");
-        std::stringstream text;
-        text << log.rdbuf();
-        throw std::runtime_error("mosquitto did not start: " + text.str());
+        throw std::runtime_error("mosquitto did not start: " + log());
     }
     void kill() { process_.stop(SIGKILL); }
+
+    // What the broker logged so far.
+    std::string log() const {
+        std::ifstream in(dir_.str() + "/broker.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
 
     // The retained messages under `filter`, topic to payload, read by an independent client.
     std::map<std::string, std::string> retained(const std::string& filter) const {

@@ -259,7 +259,7 @@ TEST(MqttBroker, RefusedLoginAndUntrustedCertificateAreRetried) {
     }
 }
 
-// The service killed outright: the broker says offline for it.
+// The service killed outright: the broker says offline for it; stopped, it says so itself.
 TEST(MqttBroker, KilledServiceLeavesItsLastWill) {
     test::MosquittoBroker broker;
     test::ProgramFolder folder;
@@ -278,6 +278,20 @@ TEST(MqttBroker, KilledServiceLeavesItsLastWill) {
         << fileText(log);
     station.stop(SIGKILL);
     EXPECT_TRUE(status("offline")(retainedWhen(broker, "plant/west/status", status("offline"))));
+
+    // Stopped as a service is, it says offline itself.
+    station.start(test::withLog({stationd.string()}, log));
+    ASSERT_TRUE(status("online")(retainedWhen(broker, "plant/west/status", status("online"))));
+    ::kill(station.pid(), SIGTERM);
+    const int ended = station.waitForExit(20s);
+    EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 0) << fileText(log);
+    EXPECT_EQ(broker.retained("plant/west/status").at("plant/west/status"), "offline");
+    // A goodbye, not a dropped connection that would have sent the will.
+    const std::string said = broker.log();
+    EXPECT_NE(said.find("Client mirv-" + fileText(folder.path() + "/uplink.id").substr(0, 16) +
+                        " disconnected."),
+              std::string::npos)
+        << said;
     EXPECT_NE(fileText(log).find("mirv-stationd: mqtt: connected to 127.0.0.1:"), std::string::npos)
         << fileText(log);
 }
