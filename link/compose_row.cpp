@@ -22,16 +22,11 @@ std::string temperature(float t) {
 
 std::string composeStatusText(const RegisterMap& m) {
     std::string status = "通讯正常";
-    if (m.exciteAlarm == 1)
-        status += ",励磁报警";
-    if (m.electrodeAlarm == 1)
-        status += ",电极报警";
-    if (m.emptyPipeAlarm == 1)
-        status += ",空管报警";
-    if (m.upperAlarm == 1)
-        status += ",上限报警";
-    if (m.lowerAlarm == 1)
-        status += ",下限报警";
+    const std::array flags{m.exciteAlarm, m.electrodeAlarm, m.emptyPipeAlarm, m.upperAlarm,
+                           m.lowerAlarm};
+    for (std::size_t i = 0; i < flags.size(); ++i)
+        if (flags[i] == 1)
+            (status += ",") += kAlarmTexts[i];
     return status;
 }
 

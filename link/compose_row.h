@@ -4,10 +4,17 @@
 #include "read_answer.h"
 #include "readings_board.h"
 
+#include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace mirv {
+
+// The texts the status cell names the meter's alarms by, in register order: excitation,
+// electrode, empty pipe, upper limit, lower limit.
+inline constexpr std::array<std::string_view, 5> kAlarmTexts{"励磁报警", "电极报警", "空管报警",
+                                                             "上限报警", "下限报警"};
 
 // "通讯正常" followed by the text of each alarm whose flag is exactly 1, in register order.
 std::string composeStatusText(const RegisterMap& m);

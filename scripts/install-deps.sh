@@ -15,6 +15,7 @@ packages=(
     xdotool python3-pyatspi at-spi2-core dbus  # the tests on a real X screen and its AT-SPI bus
     libreoffice-calc libreoffice-dev
     postgresql libpq-dev tzdata pgbouncer
+    libmosquitto-dev mosquitto mosquitto-clients  # the MQTT publisher; the broker for its tests
     # scripts/package.sh and its test; qt6-qpa-plugins is what the package needs at run time
     # beyond the libraries above
     dpkg-dev lintian help2man librsvg2-bin qt6-qpa-plugins

@@ -5,6 +5,7 @@
 #include "engine_clock_env.h"
 #include "quit_on_signal.h"
 #include "single_instance.h"
+#include "start_mqtt.h"
 #include "station_engine.h"
 #include "station_folder.h"
 #include "station_server.h"
@@ -29,7 +30,9 @@ second one, service or window, finds the folder's lock taken.
 
 Windows attach through the socket mirv-station.sock in the program folder (owner and group
 may use it). What the window's message line would say is written to standard error, one line
-per change.
+per change. With a file mqtt.conf in the folder, it also publishes the meters' readings, their
+availability and the dashboard's discovery on an MQTT broker; its connection's state goes there
+too.
 SIGTERM, SIGINT or SIGHUP end it; rows still waiting for the database are kept in the pending
 rows file and go in at the next start.
 )";
@@ -83,6 +86,7 @@ int main(int argc, char** argv) {
     // Windows attach through the folder's socket; without it the service still logs.
     mirv::StationServer server(engine);
     say(server.listen(programDir));
+    const auto mqtt = mirv::startMqtt(engine, programDir);
     const int status = mirv::terminationRequested() ? 0 : app.exec();
     engine.stop();
     if (const std::uint64_t lost = engine.finish()) {

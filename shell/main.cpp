@@ -5,6 +5,7 @@
 #include "main_window.h"
 #include "quit_on_signal.h"
 #include "single_instance.h"
+#include "start_mqtt.h"
 #include "station_folder.h"
 #include "station_messages.h"
 #include "translations.h"
@@ -143,6 +144,7 @@ int runWindow(const QString& programDir, mirv::QtDialogs& dialogs,
         window.unload();
         return 0;
     }
+    const auto mqtt = window.engine() ? mirv::startMqtt(*window.engine(), programDir) : nullptr;
     window.show();
     const int status = QApplication::exec();
     // Rows neither the database nor the pending rows file could take are gone: say how many.

@@ -22,13 +22,6 @@ std::size_t skipDigits(std::string_view s, std::size_t& i) {
 
 } // namespace
 
-std::string_view trimBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 std::optional<std::string_view> numericReading(std::string_view text) {
     const std::string_view s = trimBlanks(text);
     // Long enough for any reading; short enough that the server's numeric always takes it.

@@ -1,14 +1,13 @@
 #pragma once
 
+#include "key_value_file.h"
+
 #include <optional>
 #include <string_view>
 
 namespace mirv {
 
 // How the texts Historydata stores become central values.
-
-// The text without the blanks (spaces, tabs, line ends) around it.
-std::string_view trimBlanks(std::string_view text);
 
 // A reading as a numeric: the text without surrounding blanks when it is a decimal number
 // (optional sign, digits with an optional point, an optional exponent of at most three

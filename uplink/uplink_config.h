@@ -1,5 +1,7 @@
 #pragma once
 
+#include "key_value_file.h"
+
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,11 +17,6 @@ struct UplinkConfig {
     std::string zone;
 };
 
-// Why a configuration cannot be used, in one line for the operator.
-struct ConfigError {
-    std::string message;
-};
-
 using ConfigResult = std::variant<UplinkConfig, ConfigError>;
 
 // Reads the text of uplink.conf: lines `station = NAME`, `conninfo = ...` and `zone = AREA/CITY`,
@@ -30,9 +27,5 @@ ConfigResult parseUplinkConfig(std::string_view text, bool needStation = true);
 
 // Reads the file at `path` and parses it; a file that cannot be read is an error too.
 ConfigResult loadUplinkConfig(const std::string& path, bool needStation = true);
-
-// The identity of the program folder's uplink, kept in the file at `path` (32 hex digits), made
-// at random when there is no file yet; a file that cannot be made or read is an error.
-std::variant<std::string, ConfigError> loadOrCreateIdentity(const std::string& path);
 
 } // namespace mirv
