@@ -49,7 +49,7 @@ DECLARE
 BEGIN
     FOREACH t IN ARRAY ARRAY['station_history', 'station_uplink_progress',
                              'station_history_migrations', 'stations', 'station_conflicts',
-                             'station_roles', 'station_linkstats'] LOOP
+                             'station_roles', 'station_linkstats', 'station_events'] LOOP
         IF to_regclass('public.' || t) IS NOT NULL THEN
             EXECUTE format('ALTER TABLE public.%I OWNER TO mirv_owner', t);
         END IF;

@@ -369,6 +369,102 @@ $$;
 SELECT mirv_grant_rights();
 )sql";
 
+// Version 5. station_events: one row per row of the station's event journal (Events), keyed by
+// station and local ID, so an event is stored once however often it is sent. Its texts are
+// bounded (the uplink cuts longer ones to fit); a station role adds only its own station's
+// events and no received_at of its own, and changes or deletes none. station_uplink_progress
+// gains the events' mark, moved in the transaction that stores them; mirv_batch_tables() makes
+// the table they go through, and mirv_grant_rights() grants the new rights.
+constexpr const char* kVersion5 = R"sql(
+CREATE TABLE station_events (
+    station     text        COLLATE "C" NOT NULL,
+    local_id    bigint      NOT NULL CHECK (local_id > 0),
+    local_time  timestamp   NOT NULL,
+    utc_time    timestamptz,
+    meter_id    integer     NOT NULL CHECK (meter_id >= 0),
+    kind        text        NOT NULL CHECK (char_length(kind) <= 64),
+    phase       text        NOT NULL CHECK (char_length(phase) <= 16),
+    text        text        NOT NULL CHECK (char_length(text) <= 1000),
+    detail      text        NOT NULL CHECK (char_length(detail) <= 4000),
+    user_name   text        NOT NULL CHECK (char_length(user_name) <= 128),
+    received_at timestamptz NOT NULL DEFAULT now(),
+    PRIMARY KEY (station, local_id)
+);
+ALTER TABLE station_uplink_progress
+    ADD COLUMN last_event_id bigint NOT NULL DEFAULT 0 CHECK (last_event_id >= 0),
+    ADD COLUMN last_event_hash bigint NOT NULL DEFAULT 0;
+ALTER TABLE station_events ENABLE ROW LEVEL SECURITY;
+CREATE POLICY reading ON station_events FOR SELECT
+    USING (station = (SELECT mirv_own_station()) OR (SELECT mirv_reads_all()));
+CREATE POLICY adding ON station_events FOR INSERT
+    WITH CHECK (station = (SELECT mirv_own_station()));
+
+CREATE OR REPLACE FUNCTION mirv_batch_tables() RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF to_regclass('pg_temp.uplink_batch') IS NULL THEN
+        CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer,
+            flow_rate numeric, forward_total numeric, reverse_total numeric,
+            inlet_temperature numeric, outlet_temperature numeric, heat_power numeric,
+            cold_power numeric, heat_total numeric, cold_total numeric, alarm_status text,
+            create_time timestamp, time_repeat smallint, create_epoch bigint, source_key text)
+            ON COMMIT DROP;
+        EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_batch TO %I', session_user);
+    END IF;
+    IF to_regclass('pg_temp.uplink_linkstats_batch') IS NULL THEN
+        CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer,
+            hour timestamp, requests bigint, answers bigint, misses bigint, crc_wrong bigint,
+            too_short bigint, too_long bigint, trailing_bytes bigint, wrong_function bigint,
+            wrong_address bigint, response_mean_us bigint, response_max_us bigint)
+            ON COMMIT DROP;
+        EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_linkstats_batch TO %I',
+                       session_user);
+    END IF;
+    IF to_regclass('pg_temp.uplink_events_batch') IS NULL THEN
+        CREATE TEMP TABLE uplink_events_batch (station text, local_id bigint,
+            local_time timestamp, utc_time timestamptz, meter_id integer, kind text,
+            phase text, text text, detail text, user_name text) ON COMMIT DROP;
+        EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_events_batch TO %I',
+                       session_user);
+    END IF;
+END
+$$;
+REVOKE EXECUTE ON FUNCTION mirv_batch_tables() FROM PUBLIC;
+
+CREATE OR REPLACE FUNCTION mirv_grant_rights() RETURNS void LANGUAGE plpgsql
+    SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_station') THEN
+        GRANT SELECT ON station_history_migrations, station_roles TO mirv_station;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all(), mirv_batch_tables()
+            TO mirv_station;
+        GRANT SELECT, INSERT ON station_history, station_conflicts, station_linkstats
+            TO mirv_station;
+        GRANT SELECT, INSERT (station, local_id, local_time, utc_time, meter_id, kind, phase,
+                              text, detail, user_name)
+            ON station_events TO mirv_station;
+        GRANT SELECT, INSERT, UPDATE (last_local_id, last_row_hash, last_linkstats_id,
+                                      last_linkstats_hash, last_event_id, last_event_hash,
+                                      mark_origin, updated_at)
+            ON station_uplink_progress TO mirv_station;
+        REVOKE INSERT, UPDATE ON stations FROM mirv_station;
+        GRANT SELECT, INSERT (name, identity, zone),
+            UPDATE (identity, zone, last_seen, rows_forwarded, rows_set_aside)
+            ON stations TO mirv_station;
+    END IF;
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_reader') THEN
+        GRANT SELECT ON station_history, station_uplink_progress, stations, station_conflicts,
+            station_linkstats, station_events, station_history_migrations, station_roles
+            TO mirv_reader;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all() TO mirv_reader;
+    END IF;
+END
+$$;
+SELECT mirv_grant_rights();
+)sql";
+
 int appliedVersion(pg_conn* conn, std::string& error) {
     // Asked of the catalog, not by name: a name not found is remembered by the session until
     // its next lock of a table, and another uplink may make the table meanwhile.
@@ -472,6 +568,7 @@ const std::vector<CentralMigration>& centralMigrations() {
         {2, "stations, station_conflicts, UTC instants and a role per station", kVersion2},
         {3, "station_linkstats and its mark", kVersion3},
         {4, "station roles bounded to their own station's bookkeeping", kVersion4},
+        {5, "station_events and its mark", kVersion5},
     };
     return migrations;
 }

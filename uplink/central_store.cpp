@@ -29,7 +29,8 @@ constexpr const char* kBeginBatch =
 // lock it), and its marks as the batch begins.
 constexpr const char* kLockStation =
     "SELECT p.last_local_id, p.last_row_hash, p.last_linkstats_id, p.last_linkstats_hash, "
-    "p.mark_origin FROM stations s LEFT JOIN station_uplink_progress p ON p.station = s.name "
+    "p.mark_origin, p.last_event_id, p.last_event_hash FROM stations s "
+    "LEFT JOIN station_uplink_progress p ON p.station = s.name "
     "WHERE s.name = $1 FOR UPDATE OF s NOWAIT";
 
 constexpr const char* kReadMark =
@@ -123,6 +124,34 @@ constexpr const char* kMoveLinkstatsMark =
     "last_linkstats_id, last_linkstats_hash, mark_origin) VALUES ($1, 0, 0, $2, $3, $4) "
     "ON CONFLICT (station) DO UPDATE SET last_linkstats_id = EXCLUDED.last_linkstats_id, "
     "last_linkstats_hash = EXCLUDED.last_linkstats_hash, mark_origin = EXCLUDED.mark_origin, "
+    "updated_at = now()) "
+    "UPDATE stations SET last_seen = now(), rows_set_aside = rows_set_aside + $5 WHERE name = $1";
+
+// Events go through uplink_events_batch, as Linkstats rows do.
+
+constexpr const char* kEventColumns =
+    "station, local_id, local_time, utc_time, meter_id, kind, phase, text, detail, user_name";
+
+// Every event of the batch.
+const std::string kTakeEvents = std::string("INSERT INTO station_events (") + kEventColumns +
+                                ") SELECT " + kEventColumns + " FROM uplink_events_batch";
+
+constexpr const char* kNameEvent = "'event ID ' || local_id";
+
+// Events of the batch whose local ID the server holds with other values.
+constexpr const char* kEventsDiffering =
+    "SELECT count(*) FROM uplink_events_batch b JOIN station_events e "
+    "ON e.station = b.station AND e.local_id = b.local_id "
+    "WHERE (e.local_time, e.utc_time, e.meter_id, e.kind, e.phase, e.text, e.detail, e.user_name) "
+    "IS DISTINCT FROM (b.local_time, b.utc_time, b.meter_id, b.kind, b.phase, b.text, b.detail, "
+    "b.user_name)";
+
+// The events' mark moves; the other marks of a station new to the server are the start.
+constexpr const char* kMoveEventsMark =
+    "WITH mark AS (INSERT INTO station_uplink_progress (station, last_local_id, last_row_hash, "
+    "last_event_id, last_event_hash, mark_origin) VALUES ($1, 0, 0, $2, $3, $4) "
+    "ON CONFLICT (station) DO UPDATE SET last_event_id = EXCLUDED.last_event_id, "
+    "last_event_hash = EXCLUDED.last_event_hash, mark_origin = EXCLUDED.mark_origin, "
     "updated_at = now()) "
     "UPDATE stations SET last_seen = now(), rows_set_aside = rows_set_aside + $5 WHERE name = $1";
 
@@ -404,12 +433,14 @@ std::optional<CentralFailure> CentralStore::lockStation(bool& busy, bool checkMa
     const ForwardMark readings = markAt(lock, 0);
     const ForwardMark linkstats = markAt(lock, 2);
     const std::string origin = lock.value(0, 4);
+    const ForwardMark events = markAt(lock, 5);
     if (!checkMark) {
         mark_ = readings;
         linkstatsMark_ = linkstats;
+        eventsMark_ = events;
         markOrigin_ = origin;
     }
-    if (readings == mark_ && linkstats == linkstatsMark_)
+    if (readings == mark_ && linkstats == linkstatsMark_ && events == eventsMark_)
         return std::nullopt;
     if (origin == station_.origin) {
         // Moved by the DBA: read again from where it stands.
@@ -513,16 +544,17 @@ std::optional<CentralFailure> CentralStore::storeRows(std::string rows, int coun
         PgResult undo(conn_, "ROLLBACK TO SAVEPOINT batch_rows");
         if (!undo.ok())
             return failureOf(undo.error());
-        setAside(rows, badRow, lastCopyError_, false);
+        setAside(rows, badRow, lastCopyError_, RowName::Reading);
         if (--count == 0)
             return std::nullopt;
     }
 }
 
-std::optional<CentralFailure> CentralStore::copyLinkstats(std::string rows, int count) {
-    PgResult table(conn_, kBatchTables);
-    if (!table.ok())
-        return failureOf(table.error());
+std::optional<CentralFailure> CentralStore::copyBatch(const char* table, std::string rows,
+                                                      int count, RowName name) {
+    PgResult tables(conn_, kBatchTables);
+    if (!tables.ok())
+        return failureOf(tables.error());
     // As for readings: a row COPY refuses is left out and the rest copied again.
     for (; count > 0; --count) {
         PgResult savepoint(conn_, "SAVEPOINT batch_rows");
@@ -530,20 +562,20 @@ std::optional<CentralFailure> CentralStore::copyLinkstats(std::string rows, int 
             return failureOf(savepoint.error());
         std::string duplicate; // the transaction's table has no key
         long long badRow = 0;
-        if (auto failure = copyRows("uplink_linkstats_batch", rows, duplicate, badRow))
+        if (auto failure = copyRows(table, rows, duplicate, badRow))
             return failure;
         if (badRow == 0)
             return std::nullopt;
         PgResult undo(conn_, "ROLLBACK TO SAVEPOINT batch_rows");
         if (!undo.ok())
             return failureOf(undo.error());
-        setAside(rows, badRow, lastCopyError_, true);
+        setAside(rows, badRow, lastCopyError_, name);
     }
     return std::nullopt;
 }
 
 void CentralStore::setAside(std::string& rows, long long badRow, const std::string& why,
-                            bool linkstats) {
+                            RowName name) {
     std::size_t at = 0;
     for (long long line = 1; line < badRow && at < rows.size(); ++line)
         at = rows.find('\n', at) + 1;
@@ -553,10 +585,10 @@ void CentralStore::setAside(std::string& rows, long long badRow, const std::stri
         const std::size_t second = rows.find('\t', at) + 1;
         const std::size_t third = rows.find('\t', second) + 1;
         const std::string field = rows.substr(second, third - 1 - second);
-        firstSetAside_ = linkstats
+        firstSetAside_ = name == RowName::Linkstats
                              ? "meter " + field + ", hour " +
                                    rows.substr(third, rows.find('\t', third) - third) + ": " + why
-                             : "ID " + field + ": " + why;
+                             : (name == RowName::Event ? "event ID " : "ID ") + field + ": " + why;
     }
     rows.erase(at, end + 1 - at);
 }
@@ -687,7 +719,8 @@ std::optional<CentralFailure> CentralStore::store(const LocalBatch& batch) {
     return std::nullopt;
 }
 
-std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& batch) {
+std::optional<CentralFailure> CentralStore::storeKeyed(const LocalBatch& batch,
+                                                       const KeyedTable& table) {
     if (!conn_)
         return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
     lastAdded_ = 0;
@@ -697,18 +730,19 @@ std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& bat
     if (auto failure = beginBatch())
         return failure;
     if (!batch.copyRows.empty()) {
-        if (auto failure = copyLinkstats(withStation(batch.copyRows), batch.rowsForwardable))
+        if (auto failure = copyBatch(table.batchTable, withStation(batch.copyRows),
+                                     batch.rowsForwardable, table.rowName))
             return failure;
-        if (auto failure = takeOver("uplink_linkstats_batch", kTakeLinkstats, kNameLinkstats))
+        if (auto failure = takeOver(table.batchTable, table.takeAll, table.nameRow))
             return failure;
         if (lastAdded_ + lastSetAside_ < batch.rowsForwardable) {
-            PgResult differing(conn_, kLinkstatsDiffering);
+            PgResult differing(conn_, table.countDiffering);
             if (!differing.ok())
                 return failureOf(differing.error());
             lastConflicts_ = std::stoll(differing.value(0, 0));
         }
     }
-    PgResult move(conn_, kMoveLinkstatsMark,
+    PgResult move(conn_, table.moveMark,
                   {station_.name, std::to_string(batch.end.localId),
                    std::to_string(static_cast<std::int64_t>(batch.end.rowHash)), station_.origin,
                    std::to_string(lastSetAside_)});
@@ -717,9 +751,24 @@ std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& bat
     PgResult commit(conn_, "COMMIT");
     if (!commit.ok())
         return failureOf(commit.error());
-    linkstatsMark_ = batch.end;
     markOrigin_ = station_.origin;
     return std::nullopt;
+}
+
+std::optional<CentralFailure> CentralStore::storeLinkstats(const LocalBatch& batch) {
+    auto failure = storeKeyed(batch, {"uplink_linkstats_batch", kTakeLinkstats, kNameLinkstats,
+                                      RowName::Linkstats, kLinkstatsDiffering, kMoveLinkstatsMark});
+    if (!failure)
+        linkstatsMark_ = batch.end;
+    return failure;
+}
+
+std::optional<CentralFailure> CentralStore::storeEvents(const LocalBatch& batch) {
+    auto failure = storeKeyed(batch, {"uplink_events_batch", kTakeEvents, kNameEvent,
+                                      RowName::Event, kEventsDiffering, kMoveEventsMark});
+    if (!failure)
+        eventsMark_ = batch.end;
+    return failure;
 }
 
 std::optional<CentralFailure> CentralStore::heartbeat() {

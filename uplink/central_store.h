@@ -62,6 +62,8 @@ class CentralStore {
     const ForwardMark& mark() const { return mark_; }
     // The last Linkstats row stored for this station (its rowid), likewise.
     const ForwardMark& linkstatsMark() const { return linkstatsMark_; }
+    // The last Events row stored for this station, likewise.
+    const ForwardMark& eventsMark() const { return eventsMark_; }
     // Where the mark was read from (StationIdentity::origin); empty when nobody said.
     const std::string& markOrigin() const { return markOrigin_; }
     // Where this uplink reads (its StationIdentity::origin).
@@ -78,13 +80,16 @@ class CentralStore {
     // The same for a batch of Linkstats rows: those whose station, meter and hour the server
     // holds already are left out; the Linkstats mark moves to the batch's end.
     std::optional<CentralFailure> storeLinkstats(const LocalBatch& batch);
-    // Rows the last store() or storeLinkstats() added (the rest were there already); readings
-    // store() kept as conflicts for the first time, or Linkstats rows left out that the server
-    // holds with other counts.
+    // The same for a batch of Events rows: those whose station and local ID the server holds
+    // already are left out; the events' mark moves to the batch's end.
+    std::optional<CentralFailure> storeEvents(const LocalBatch& batch);
+    // Rows the last store(), storeLinkstats() or storeEvents() added (the rest were there
+    // already); readings store() kept as conflicts for the first time, or Linkstats rows or
+    // events left out that the server holds with other values.
     long long lastAdded() const { return lastAdded_; }
     long long lastConflicts() const { return lastConflicts_; }
-    // Rows the last store() or storeLinkstats() set aside, and the first of them with the
-    // server's reason.
+    // Rows the last store(), storeLinkstats() or storeEvents() set aside, and the first of them
+    // with the server's reason.
     long long lastSetAside() const { return lastSetAside_; }
     const std::string& firstSetAside() const { return firstSetAside_; }
 
@@ -113,11 +118,27 @@ class CentralStore {
                                                 long long& badRow);
     // Keeps the batch's readings the server holds with other values, when not all were added.
     std::optional<CentralFailure> keepConflicts(int count);
-    // Copies Linkstats `rows` into the transaction's table, leaving out what COPY refuses.
-    std::optional<CentralFailure> copyLinkstats(std::string rows, int count);
-    // Takes row `badRow` out of `rows` and counts it as set aside; the row is named by its
-    // local ID, or for Linkstats by its meter and hour.
-    void setAside(std::string& rows, long long badRow, const std::string& why, bool linkstats);
+    // How a row set aside is named: a reading or an event by its local ID, a Linkstats row by
+    // its meter and hour.
+    enum class RowName { Reading, Linkstats, Event };
+    // One table keyed by what the station writes once (Linkstats, Events): its batch table,
+    // how its rows are taken over and named, how those the server holds with other values
+    // are counted, and how its mark moves.
+    struct KeyedTable {
+        const char* batchTable;
+        const std::string& takeAll;
+        const char* nameRow;
+        RowName rowName;
+        const char* countDiffering;
+        const char* moveMark;
+    };
+    // Stores a batch of such a table in one transaction with its mark.
+    std::optional<CentralFailure> storeKeyed(const LocalBatch& batch, const KeyedTable& table);
+    // Copies `rows` into the batch table, leaving out what COPY refuses.
+    std::optional<CentralFailure> copyBatch(const char* table, std::string rows, int count,
+                                            RowName name);
+    // Takes row `badRow` out of `rows` and counts it as set aside.
+    void setAside(std::string& rows, long long badRow, const std::string& why, RowName name);
     // Takes a batch table's rows over with `head` ("INSERT … SELECT … FROM table"), leaving
     // out those the server holds; when a row's values are refused, part by part.
     std::optional<CentralFailure> takeOver(const char* table, const std::string& head,
@@ -142,6 +163,7 @@ class CentralStore {
     pg_conn* conn_ = nullptr;
     ForwardMark mark_;
     ForwardMark linkstatsMark_;
+    ForwardMark eventsMark_;
     std::string markOrigin_;
     std::string serverName_;
     long long lastAdded_ = 0;

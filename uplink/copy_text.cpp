@@ -36,9 +36,12 @@ std::size_t sequenceLength(std::string_view s, std::size_t i) {
 
 } // namespace
 
-void appendCopyText(std::string& out, std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
+void appendCopyText(std::string& out, std::string_view text, std::size_t maxChars) {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < text.size() && chars < maxChars;) {
         const char c = text[i];
+        if (c != '\0')
+            ++chars;
         if (static_cast<unsigned char>(c) < 0x80) {
             switch (c) {
             case '\\':

@@ -124,6 +124,15 @@ constexpr int kHourColumn = 2;
 constexpr int kFirstCount = 3;
 constexpr int kLastLinkstatsColumn = 13;
 
+// The journal by ID, which is its true order.
+constexpr const char* kEventColumns = "SELECT ID, CreateTime, UtcTime, MeterID, Kind, Phase, "
+                                      "Text, Detail, User FROM Events";
+constexpr int kEventTimeColumn = 1;
+constexpr int kEventUtcColumn = 2;
+constexpr int kEventMeterColumn = 3;
+constexpr int kEventKindColumn = 4;
+constexpr int kLastEventColumn = 8;
+
 // FNV-1a over the texts of columns `first`..`last`, NULL told from empty.
 std::uint64_t rowHash(const Statement& row, int first = kMeterColumn, int last = kTimeColumn) {
     std::uint64_t h = 0xcbf29ce484222325ULL;
@@ -249,6 +258,64 @@ void takeLinkstatsRow(const Statement& row, LocalBatch& batch) {
     ++batch.rowsForwardable;
 }
 
+// UtcTime in its stored form 'YYYY-MM-DDTHH:MM:SSZ' as a UTC timestamptz text; nothing else.
+std::optional<std::string> utcInstantText(std::string_view text) {
+    if (text.size() != 20 || text[10] != 'T' || text[19] != 'Z')
+        return std::nullopt;
+    const std::string local =
+        std::string(text.substr(0, 10)) + " " + std::string(text.substr(11, 8));
+    const auto parsed = parseDateTimeText(local);
+    if (!parsed || *parsed != local)
+        return std::nullopt;
+    return local + "+00";
+}
+
+// Appends the event's COPY line, or counts it as unforwardable.
+void takeEventRow(const Statement& row, LocalBatch& batch) {
+    ++batch.rowsRead;
+    const std::int64_t id = row.integer(0);
+    const auto meter = meterNumber(row.textView(kEventMeterColumn));
+    const auto time = parseDateTimeText(row.textView(kEventTimeColumn));
+    if (!meter || !time) {
+        if (batch.unforwardableRows++ == 0)
+            batch.firstUnforwardable =
+                "ID " + std::to_string(id) + ": " +
+                (!meter ? "MeterID '" + row.text(kEventMeterColumn) + "' is not a meter number"
+                        : "CreateTime '" + row.text(kEventTimeColumn) + "' is not a date and time");
+        return;
+    }
+    std::string& out = batch.copyRows;
+    appendNumber(out, id);
+    out += '\t';
+    out += *time;
+    out += '\t';
+    if (const auto utc = utcInstantText(row.textView(kEventUtcColumn)))
+        out += *utc;
+    else
+        appendCopyNull(out);
+    out += '\t';
+    appendNumber(out, *meter);
+    constexpr std::size_t bounds[] = {EventTextBounds::kind, EventTextBounds::phase,
+                                      EventTextBounds::text, EventTextBounds::detail,
+                                      EventTextBounds::user};
+    for (int c = kEventKindColumn; c <= kLastEventColumn; ++c) {
+        out += '\t';
+        appendCopyText(out, row.textView(c), bounds[c - kEventKindColumn]);
+    }
+    out += '\n';
+    ++batch.rowsForwardable;
+}
+
+// Whether the file has the table; nullopt when the database failed.
+std::optional<bool> hasTable(Database& db, std::string_view name) {
+    Statement table(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    table.bind(1, name);
+    const bool found = table.step();
+    if (table.failed())
+        return std::nullopt;
+    return found;
+}
+
 } // namespace
 
 LocalHistory::LocalHistory(std::string databasePath, int busyTimeoutMs)
@@ -327,11 +394,10 @@ LocalBatch LocalHistory::readLinkstatsAfter(const ForwardMark& mark, int maxRows
         return std::move(*failed);
     Database& db = *connection;
     LocalBatch batch;
-    Statement table(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Linkstats'");
-    const bool hasTable = table.step();
-    if (table.failed())
+    const auto there = hasTable(db, "Linkstats");
+    if (!there)
         return failureOf(db);
-    if (!hasTable) {
+    if (!*there) {
         // A file the station has not opened since it began keeping the line's health.
         batch.outcome =
             mark.localId > 0 ? LocalBatch::Outcome::HistoryChanged : LocalBatch::Outcome::UpToDate;
@@ -355,6 +421,46 @@ LocalBatch LocalHistory::readLinkstatsAfter(const ForwardMark& mark, int maxRows
     while (rows.step()) {
         takeLinkstatsRow(rows, batch);
         batch.end = {rows.integer(0), rowHash(rows, kMeterColumn, kLastLinkstatsColumn)};
+    }
+    if (rows.failed())
+        return failureOf(db);
+    db.exec("COMMIT");
+    batch.outcome = batch.rowsRead > 0 ? LocalBatch::Outcome::Rows : LocalBatch::Outcome::UpToDate;
+    return batch;
+}
+
+LocalBatch LocalHistory::readEventsAfter(const ForwardMark& mark, int maxRows) const {
+    std::unique_ptr<Database> connection;
+    if (auto failed = beginReading(connection))
+        return std::move(*failed);
+    Database& db = *connection;
+    LocalBatch batch;
+    const auto there = hasTable(db, "Events");
+    if (!there)
+        return failureOf(db);
+    if (!*there) {
+        // A file the station has not written an event to since it began keeping the journal.
+        batch.outcome =
+            mark.localId > 0 ? LocalBatch::Outcome::HistoryChanged : LocalBatch::Outcome::UpToDate;
+        return batch;
+    }
+    if (mark.localId > 0) {
+        Statement markRow(db, std::string(kEventColumns) + " WHERE ID = ?1");
+        markRow.bind(1, mark.localId);
+        const bool found = markRow.step();
+        if (markRow.failed())
+            return failureOf(db);
+        if (!found || rowHash(markRow, kEventTimeColumn, kLastEventColumn) != mark.rowHash) {
+            batch.outcome = LocalBatch::Outcome::HistoryChanged;
+            return batch;
+        }
+    }
+    Statement rows(db, std::string(kEventColumns) + " WHERE ID > ?1 ORDER BY ID LIMIT ?2");
+    rows.bind(1, mark.localId);
+    rows.bind(2, std::int64_t{maxRows});
+    while (rows.step()) {
+        takeEventRow(rows, batch);
+        batch.end = {rows.integer(0), rowHash(rows, kEventTimeColumn, kLastEventColumn)};
     }
     if (rows.failed())
         return failureOf(db);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -15,6 +16,15 @@ struct ForwardMark {
     std::int64_t localId = 0;
     std::uint64_t rowHash = 0;
     bool operator==(const ForwardMark&) const = default;
+};
+
+// The longest texts of an event the server keeps, in characters; longer ones are cut.
+struct EventTextBounds {
+    static constexpr std::size_t kind = 64;
+    static constexpr std::size_t phase = 16;
+    static constexpr std::size_t text = 1000;
+    static constexpr std::size_t detail = 4000;
+    static constexpr std::size_t user = 128;
 };
 
 // Rows of Historydata (or of Linkstats) read for forwarding, already in the form the server
@@ -35,7 +45,9 @@ struct LocalBatch {
     // nine readings, alarm_status, create_time, time_repeat, create_epoch (the instant in
     // seconds since 1970 UTC, create_time read in the process's time zone) and source_key (the
     // key's texts when not in their stored form). Of Linkstats, in rowid order: meter_id, hour
-    // and the eleven counts as the table orders them.
+    // and the eleven counts as the table orders them. Of Events, in ID order: local_id,
+    // local_time, utc_time (NULL when UtcTime is not in its stored form), meter_id, kind, phase,
+    // text, detail and user_name, each text cut to what the server keeps (EventTextBounds).
     std::string copyRows;
     int rowsRead = 0;
     int rowsForwardable = 0;
@@ -62,6 +74,10 @@ class LocalHistory {
     // The same for Linkstats, by rowid: a row written late for an older hour comes after the
     // mark all the same. A file without the table has nothing to forward.
     LocalBatch readLinkstatsAfter(const ForwardMark& mark, int maxRows) const;
+
+    // The same for the station's event journal (Events), by ID. A file without the table has
+    // nothing to forward.
+    LocalBatch readEventsAfter(const ForwardMark& mark, int maxRows) const;
 
   private:
     // Opens the file read-only into `db` and begins a read transaction; a batch saying why

@@ -81,7 +81,25 @@ Uplink::Uplink(const UplinkConfig& config, std::string identity, std::string dat
                 originOf(local_.databasePath())},
                say),
       options_(std::move(options)), say_(std::move(say)), status_(say_),
-      retryDelay_(options_.firstRetry, options_.maxRetry), batchSize_(options_.batchRows) {}
+      retryDelay_(options_.firstRetry, options_.maxRetry), batchSize_(options_.batchRows),
+      linkstats_{&LocalHistory::readLinkstatsAfter,
+                 &CentralStore::storeLinkstats,
+                 "local Linkstats purged, restored or replaced: forwarding it again from its "
+                 "first row; rows the server holds already are left out",
+                 "Linkstats rows",
+                 " not stored: the server holds other counts under their meter and hour",
+                 {},
+                 0,
+                 0},
+      events_{&LocalHistory::readEventsAfter,
+              &CentralStore::storeEvents,
+              "local Events purged, restored or replaced: forwarding them again from the first; "
+              "events the server holds under their IDs already are left out",
+              "events",
+              " not stored: the server holds other events under their IDs",
+              {},
+              0,
+              0} {}
 
 Uplink::~Uplink() {
     discardReadAhead();
@@ -116,8 +134,9 @@ int Uplink::run(const std::atomic<bool>& stop) {
         case Step::Done:
             say_("up to date: " + std::to_string(rowsRead_) + " rows read, " +
                  std::to_string(rowsAdded_) + " new on the server; " +
-                 std::to_string(linkstatsRead_) + " Linkstats rows read, " +
-                 std::to_string(linkstatsAdded_) + " new");
+                 std::to_string(linkstats_.read) + " Linkstats rows read, " +
+                 std::to_string(linkstats_.added) + " new; " + std::to_string(events_.read) +
+                 " events read, " + std::to_string(events_.added) + " new");
             return 0;
         case Step::Failed:
             if (stop)
@@ -148,7 +167,8 @@ Uplink::Step Uplink::forwardOnce() {
         if (auto failure = central_.open())
             return failedCentrally(*failure);
         from_ = central_.mark();
-        linkstatsFrom_ = central_.linkstatsMark();
+        linkstats_.from = central_.linkstatsMark();
+        events_.from = central_.eventsMark();
         lastHeard_ = std::chrono::steady_clock::now();
     } else if (std::chrono::steady_clock::now() - lastHeard_ >= options_.heartbeat) {
         // Also while there is nothing to forward: a quiet station is told from a dead uplink,
@@ -173,7 +193,9 @@ Uplink::Step Uplink::forwardOnce() {
         batch.end = {};
         return storeBatch(batch);
     case LocalBatch::Outcome::UpToDate:
-        if (const Step step = forwardLinkstats(); step != Step::Idle)
+        if (const Step step = forwardKeyed(linkstats_); step != Step::Idle)
+            return step;
+        if (const Step step = forwardKeyed(events_); step != Step::Idle)
             return step;
         sayForwarding();
         return options_.once ? Step::Done : Step::Idle;
@@ -262,8 +284,8 @@ Uplink::Step Uplink::storeBatch(LocalBatch& batch) {
     return Step::Continue;
 }
 
-Uplink::Step Uplink::forwardLinkstats() {
-    LocalBatch batch = local_.readLinkstatsAfter(linkstatsFrom_, options_.batchRows);
+Uplink::Step Uplink::forwardKeyed(KeyedRows& rows) {
+    LocalBatch batch = (local_.*rows.readAfter)(rows.from, options_.batchRows);
     switch (batch.outcome) {
     case LocalBatch::Outcome::Missing:
     case LocalBatch::Outcome::Locked:
@@ -274,31 +296,28 @@ Uplink::Step Uplink::forwardLinkstats() {
     case LocalBatch::Outcome::HistoryChanged:
         if (const Step step = refuseOtherFiles(); step != Step::Continue)
             return step;
-        say_("local Linkstats purged, restored or replaced: forwarding it again from its first "
-             "row; rows the server holds already are left out");
+        say_(rows.replaced);
         batch.end = {};
         break;
     case LocalBatch::Outcome::Rows:
         break;
     }
-    if (auto failure = central_.storeLinkstats(batch))
+    if (auto failure = (central_.*rows.storeBatch)(batch))
         return failedCentrally(*failure);
     lastHeard_ = std::chrono::steady_clock::now();
-    linkstatsFrom_ = batch.end;
-    linkstatsRead_ += batch.rowsRead;
-    linkstatsAdded_ += central_.lastAdded();
+    rows.from = batch.end;
+    rows.read += batch.rowsRead;
+    rows.added += central_.lastAdded();
+    const std::string named = std::string(" ") + rows.rowsNamed;
     if (central_.lastConflicts() > 0)
-        say_(std::to_string(central_.lastConflicts()) +
-             " Linkstats rows not stored: the server holds other counts under their meter and "
-             "hour");
+        say_(std::to_string(central_.lastConflicts()) + named + rows.differing);
     if (batch.unforwardableRows > 0)
-        say_(std::to_string(batch.unforwardableRows) +
-             " Linkstats rows not forwarded, having no central form; first: " +
-             batch.firstUnforwardable);
+        say_(std::to_string(batch.unforwardableRows) + named +
+             " not forwarded, having no central form; first: " + batch.firstUnforwardable);
     if (central_.lastSetAside() > 0)
-        say_(std::to_string(central_.lastSetAside()) +
-             " Linkstats rows set aside, the server cannot take them (counted in rows_set_aside "
-             "of stations); the rows after them are forwarded; first: " +
+        say_(std::to_string(central_.lastSetAside()) + named +
+             " set aside, the server cannot take them (counted in rows_set_aside of stations); "
+             "the rows after them are forwarded; first: " +
              central_.firstSetAside());
     sayForwarding();
     return Step::Continue;

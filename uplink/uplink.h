@@ -31,7 +31,8 @@ struct UplinkOptions {
 // as the server stores in a short while (BatchSize). Where it
 // stands lives on the server (the station's mark), never in the station's database. The next
 // batch is read while the current one is stored. Once the readings are up to date, the rows
-// of the station's Linkstats follow the same way, with a mark of their own.
+// of the station's Linkstats follow the same way, with a mark of their own, and then the rows
+// of its event journal (Events), with another.
 class Uplink {
   public:
     // `say` receives each line for the operator. `identity` tells this program folder from
@@ -52,8 +53,20 @@ class Uplink {
 
     Step forwardOnce();
     Step storeBatch(LocalBatch& batch);
-    // One batch of Linkstats; Idle when there is none.
-    Step forwardLinkstats();
+    // A table the station writes each row of once, forwarded after the readings with a mark
+    // of its own: where it stands, and the texts that name it to the operator.
+    struct KeyedRows {
+        LocalBatch (LocalHistory::*readAfter)(const ForwardMark&, int) const;
+        std::optional<CentralFailure> (CentralStore::*storeBatch)(const LocalBatch&);
+        const char* replaced;  // said when the mark's row is gone
+        const char* rowsNamed; // "Linkstats rows", "events"
+        const char* differing; // after the count of rows the server holds with other values
+        ForwardMark from;
+        long long read = 0;
+        long long added = 0;
+    };
+    // One batch of such a table; Idle when there is none.
+    Step forwardKeyed(KeyedRows& rows);
     Step failed(UplinkState state, const std::string& text);
     Step failedLocally(const LocalBatch& batch); // a batch that could not be read
     Step failedCentrally(const CentralFailure& failure);
@@ -72,14 +85,13 @@ class Uplink {
     StatusLine status_;
     RetryDelay retryDelay_;
     ForwardMark from_;
-    ForwardMark linkstatsFrom_;
     BatchSize batchSize_;
     std::future<LocalBatch> readAhead_;
     int readAheadRows_ = 0; // the rows asked for by the read in readAhead_
     long long rowsRead_ = 0;
     long long rowsAdded_ = 0;
-    long long linkstatsRead_ = 0;
-    long long linkstatsAdded_ = 0;
+    KeyedRows linkstats_;
+    KeyedRows events_;
     int folderLock_ = -1;
     bool poolerBusy_ = false; // the last failure was a busy pooler's
     int onceRetries_ = 5;     // of a busy pooler, with `once`

@@ -128,6 +128,26 @@ TEST(CopyText, EscapesAndKeepsTheServerTakingIt) {
     EXPECT_EQ(null, "\\N");
 }
 
+TEST(CopyText, CutsToCharactersAsTheServerCountsThem) {
+    const struct {
+        std::string text;
+        std::size_t maxChars;
+        std::string expected;
+    } cases[] = {
+        {"通讯中断", 2, "通讯"},
+        {"a\tb", 2, "a\\t"},
+        {std::string("x\0\0yz", 5), 2, "xy"},         // NUL is dropped, not counted
+        {"\xB5\xB5z", 2, "\xEF\xBF\xBD\xEF\xBF\xBD"}, // each replaced byte is one
+        {"\xF0\x9F\x94\xA5!", 1, "\xF0\x9F\x94\xA5"},
+        {"ab", 5, "ab"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        appendCopyText(out, c.text, c.maxChars);
+        EXPECT_EQ(out, c.expected) << c.text;
+    }
+}
+
 struct InstantCase {
     const char* zone;
     const char* local;
