@@ -15,6 +15,8 @@ packages=(
     xdotool python3-pyatspi at-spi2-core dbus  # the tests on a real X screen and its AT-SPI bus
     libreoffice-calc libreoffice-dev
     postgresql libpq-dev tzdata pgbouncer
+    libcurl4-openssl-dev  # e-mail notices over SMTP with TLS
+    python3-aiosmtpd openssl  # the SMTP sink and its certificate in the notices' tests
     # scripts/package.sh and its test; qt6-qpa-plugins is what the package needs at run time
     # beyond the libraries above
     dpkg-dev lintian help2man librsvg2-bin qt6-qpa-plugins

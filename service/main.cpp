@@ -7,6 +7,7 @@
 #include "single_instance.h"
 #include "station_engine.h"
 #include "station_folder.h"
+#include "station_notices.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     mirv::StationEngine engine(programDir, mirv::engineClockFromEnvironment());
     engine.applyOnSave = true;
     QObject::connect(&engine, &mirv::StationEngine::messageChanged, &say);
+    const mirv::StationNotices notices(engine, programDir);
     say(engine.start());
     const int status = mirv::terminationRequested() ? 0 : app.exec();
     engine.stop();
