@@ -1,5 +1,8 @@
 #include "hook_runner.h"
 
+#include <csignal>
+#include <unistd.h>
+
 namespace mirv {
 
 HookRunner::HookRunner(std::string command, int timeoutMs, int minuteMs, QObject* parent)
@@ -10,7 +13,7 @@ HookRunner::HookRunner(std::string command, int timeoutMs, int minuteMs, QObject
     connect(&killTimer_, &QTimer::timeout, this, [this] {
         if (process_) {
             timedOut_ = true;
-            process_->kill();
+            killAll();
         }
     });
     connect(&retryTimer_, &QTimer::timeout, this, &HookRunner::runNext);
@@ -19,9 +22,17 @@ HookRunner::HookRunner(std::string command, int timeoutMs, int minuteMs, QObject
 HookRunner::~HookRunner() {
     if (process_) {
         process_->disconnect(this);
-        process_->kill();
+        killAll();
         process_->waitForFinished(1000);
     }
+}
+
+// The shell and whatever it started: the command runs in a process group of its own.
+void HookRunner::killAll() {
+    const auto pid = static_cast<pid_t>(process_->processId());
+    if (pid > 0)
+        ::kill(-pid, SIGKILL);
+    process_->kill();
 }
 
 void HookRunner::add(const std::vector<EventRow>& events) {
@@ -52,6 +63,7 @@ void HookRunner::runNext() {
     process_->setProcessEnvironment(env);
     process_->setProcessChannelMode(QProcess::ForwardedChannels);
     process_->setStandardInputFile(QProcess::nullDevice());
+    process_->setChildProcessModifier([] { ::setpgid(0, 0); });
     timedOut_ = false;
     connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)

@@ -35,6 +35,7 @@ class HookRunner : public QObject {
   private:
     void runNext();
     void ran(const std::optional<std::string>& failure);
+    void killAll();
 
     std::string command_;
     int timeoutMs_;

@@ -50,6 +50,15 @@ std::vector<std::string> lines(const std::string& path) {
     return all;
 }
 
+// No such process, or one that ended and waits to be reaped.
+bool gone(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    return !stat || (close != std::string::npos && text.substr(close + 2, 1) == "Z");
+}
+
 TEST(Hook, RunsWithTheEventInItsEnvironment) {
     test::TempDir out;
     const std::string env = out.str() + "/env";
@@ -86,13 +95,25 @@ TEST(Hook, OneThatFailsIsAnEventAndIsTriedAgainUntilItWorks) {
 }
 
 TEST(Hook, OneThatHangsIsKilledWithoutHoldingTheEventThread) {
-    Station s("hook = sleep 30\nhook_timeout = 1\n");
+    test::TempDir out;
+    const std::string pidFile = out.str() + "/pid";
+    Station s("hook = sleep 30 & echo $! > " + pidFile + "; wait\nhook_timeout = 1\n");
     QElapsedTimer noting;
     noting.start();
     s.engine->noteStationEvent("settings", "系统设置已保存", "", "note");
     EXPECT_LT(noting.elapsed(), 500);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !s.notifierEvents().empty(); }, 5000));
     EXPECT_EQ(s.notifierEvents().front(), "begin 通知命令执行失败 killed after 1 s");
+    // What the command started is killed with it.
+    const auto sleeper = lines(pidFile);
+    ASSERT_EQ(sleeper.size(), 1u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gone(std::stoi(sleeper[0])); }, 2000));
+    // A command still running when the station ends is ended with it.
+    QTest::qWait(300);
+    QElapsedTimer ending;
+    ending.start();
+    s.notices.reset();
+    EXPECT_LT(ending.elapsed(), 2000);
 }
 
 TEST(Hook, BadFileIsNamedOnTheMessageLineAndNothingRuns) {
