@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the station on a demo folder of its own (demo/)
-# against simulated meters 1 to 5 on a pseudo-terminal: meter 4 is silent, meter 2 reports
-# alarms. Without a display it runs under Xvfb and keeps a screenshot of the window up to date.
-# Ctrl-C ends everything it started.
+# against simulated meters on a pseudo-terminal: meters 1 to 5 of today's kind (meter 4 silent,
+# meter 2 reporting alarms) and, on board row 6, a meter of another kind at address 17 (the
+# Meters table names its profile). The station runs as a service (mirv-stationd) and the window
+# attaches to it; the 报警事件 tab shows the silent meter's and the alarms' journal. Without a
+# display it runs under Xvfb and keeps a screenshot of the window up to date. Ctrl-C ends
+# everything it started.
 #
 # ./run.sh --gateway tcp|modbus-tcp runs the same demo through a simulated RS-485 gateway on
 # 127.0.0.1 instead: ports/com1 is then a file naming it.
@@ -21,7 +24,8 @@ scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # What the demo runs and the program folder holds (mirv-uplink among them); the tests and
 # benchmarks build with ./test.sh.
-targets=(mirv-station meter-sim make-database mirv-history mirv-uplink program-folder)
+targets=(mirv-station mirv-stationd meter-sim make-database mirv-history mirv-uplink program-folder
+         meter-profiles)
 # The report template target exists when LibreOffice was found to convert it.
 [[ $(cmake --build build --target help) == *report-template* ]] && targets+=(report-template)
 cmake --build build -j"$(nproc)" --target "${targets[@]}"
@@ -30,11 +34,18 @@ demo=$PWD/demo
 mkdir -p "$demo/ports"
 # The station's folder is the folder of its executable, so the demo gets its own copy and
 # never touches build/station/mirv.mdb.
-cp -f build/station/mirv-station "$demo/"
+cp -f build/station/mirv-station build/station/mirv-stationd "$demo/"
+mkdir -p "$demo/profiles"
+cp -f build/station/profiles/*.json "$demo/profiles/"
 for f in build/station/MirvReport.xls; do [ -f "$f" ] && cp -f "$f" "$demo/"; done
 [ -f "$demo/mirv.mdb" ] || build/tools/make-database data/schema.sql "$demo/mirv.mdb"
-sqlite3 "$demo/mirv.mdb" "UPDATE mirve SET timer = '300', minute = '1', com = 1, Settings = '9600', num = '5'
-                          WHERE rowid = (SELECT rowid FROM mirve LIMIT 1);"
+# An older demo database gets the tables this build adds (Meters among them) from the service.
+sqlite3 "$demo/mirv.mdb" "UPDATE mirve SET timer = '300', minute = '1', com = 1, Settings = '9600', num = '6'
+                          WHERE rowid = (SELECT rowid FROM mirve LIMIT 1);
+                          CREATE TABLE IF NOT EXISTS Meters (Row INTEGER PRIMARY KEY, Address INTEGER NOT NULL,
+                              Profile TEXT NOT NULL, Name TEXT, Polled INTEGER NOT NULL DEFAULT 1);
+                          INSERT OR REPLACE INTO Meters (Row, Address, Profile, Name)
+                              VALUES (6, 17, 'two-blocks', '二号换热站');"
 
 pids=()
 cleanup() {
@@ -45,7 +56,8 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-meters=(--meters 1-5 --fault 4:silent --alarm 2:excite+upper --pace)
+meters=(--meters 1-5 --meter 17:two-blocks --profiles "$demo/profiles" --fault 4:silent
+        --alarm 2:excite+upper --pace)
 if [ -n "$gateway" ]; then
     address=127.0.0.1:${MIRV_DEMO_GATEWAY_PORT:-15020}
     rm -f "$demo/ports/com1"
@@ -75,6 +87,11 @@ if [ -z "${DISPLAY:-}" ]; then
     pids+=($!)
 fi
 
+# The service logs whether or not a window is open; the window attaches to it.
+"$demo/mirv-stationd" &
+pids+=($!)
+service=$!
+for _ in $(seq 100); do [ -S "$demo/mirv-station.sock" ] && break; sleep 0.1; done
 "$demo/mirv-station" &
 pids+=($!)
-wait "${pids[-1]}"
+wait "$service"

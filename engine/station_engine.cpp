@@ -136,6 +136,11 @@ void StationEngine::setMessage(const std::string& text) {
     emit messageChanged(message());
 }
 
+void StationEngine::noteStationEvent(const std::string& kind, const std::string& text,
+                                     const std::string& detail, const std::string& phase) {
+    events_.note(0, kind, text, detail, {}, phase);
+}
+
 void StationEngine::showHistoryState(HistoryWriter::State state) {
     events_.databaseUp(state == HistoryWriter::State::Written, writer_->queued());
     const std::string before = message_.text();

@@ -83,6 +83,11 @@ class StationEngine : public StationFeed {
 
     // Puts a text on the message line; the history's and the gateway's texts lay over it.
     void setMessage(const std::string& text);
+    // Notes an event of the station itself (meter 0) in the journal, as the notices do of their
+    // own.
+    void noteStationEvent(const std::string& kind, const std::string& text,
+                          const std::string& detail, const std::string& phase);
+    const EngineClock& clock() const { return clock_; }
 
     // What the clock's timers call; tests may call them directly.
     void minutePassed();

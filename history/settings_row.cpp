@@ -75,13 +75,25 @@ bool writeMeters(Database& db, const std::vector<PlannedMeter>& meters) {
 
 } // namespace
 
-std::vector<PlannedMeter> readMeterEntries(const std::string& databasePath) {
+std::optional<std::vector<PlannedMeter>> readMeterEntries(const std::string& databasePath) {
     std::vector<PlannedMeter> out;
-    Database db(databasePath, 1000, Database::Access::ReadOnly);
+    Database db(databasePath, 0, Database::Access::ReadOnly);
+    if (!db.isOpen())
+        return std::nullopt;
+    {
+        Statement has(db, "SELECT EXISTS (SELECT 1 FROM sqlite_schema WHERE type = 'table' "
+                          "AND name = 'Meters')");
+        if (!has.step())
+            return std::nullopt;
+        if (has.integer(0) == 0)
+            return out;
+    }
     Statement q(db, "SELECT Row, Address, Profile, Name, Polled FROM Meters ORDER BY Row");
     while (q.ok() && q.step())
         out.push_back({static_cast<int>(q.integer(0)), static_cast<int>(q.integer(1)), q.text(2),
                        q.isNull(3) ? std::string() : q.text(3), q.integer(4) != 0});
+    if (!q.ok() || q.failed())
+        return std::nullopt;
     return out;
 }
 

@@ -42,7 +42,9 @@ struct SettingsUpdate {
 std::optional<std::string> writeSettingsRow(const std::string& databasePath,
                                             const SettingsUpdate& update);
 
-// The Meters table's entries as stored, by row, for the settings tab to show and edit.
-std::vector<PlannedMeter> readMeterEntries(const std::string& databasePath);
+// The Meters table's entries as stored, by row, for the settings tab to show and edit; nothing
+// when the table cannot be read now (a file without the table has no entries). It does not
+// wait for a database another process holds.
+std::optional<std::vector<PlannedMeter>> readMeterEntries(const std::string& databasePath);
 
 } // namespace mirv

@@ -16,6 +16,8 @@ packages=(
     libreoffice-calc libreoffice-dev
     postgresql libpq-dev tzdata pgbouncer
     libmosquitto-dev mosquitto mosquitto-clients  # the MQTT publisher; the broker for its tests
+    libcurl4-openssl-dev  # e-mail notices over SMTP with TLS
+    python3-aiosmtpd openssl  # the SMTP sink and its certificate in the notices' tests
     # scripts/package.sh and its test; qt6-qpa-plugins is what the package needs at run time
     # beyond the libraries above
     dpkg-dev lintian help2man librsvg2-bin qt6-qpa-plugins

@@ -9,6 +9,7 @@
 #include "station_engine.h"
 #include "station_folder.h"
 #include "station_server.h"
+#include "station_notices.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
     mirv::StationEngine engine(programDir, mirv::engineClockFromEnvironment());
     engine.applyOnSave = true;
     QObject::connect(&engine, &mirv::StationEngine::messageChanged, &say);
+    const mirv::StationNotices notices(engine, programDir);
     say(engine.start());
     // Windows attach through the folder's socket; without it the service still logs.
     mirv::StationServer server(engine);

@@ -30,18 +30,6 @@ constexpr StateShown kStates[] = {
     {"active-acknowledged", "报警中,已确认"},
 };
 
-const char* kindText(const std::string& kind) {
-    static const std::pair<const char*, const char*> texts[] = {
-        {"silent", "通讯中断"},          {"alarm-excite", "励磁报警"},
-        {"alarm-electrode", "电极报警"}, {"alarm-empty-pipe", "空管报警"},
-        {"alarm-upper", "上限报警"},     {"alarm-lower", "下限报警"},
-    };
-    for (const auto& [name, text] : texts)
-        if (kind == name)
-            return text;
-    return "";
-}
-
 int stateRank(const std::string& state) {
     for (int i = 0; i < 3; ++i)
         if (state == kStates[i].state)
@@ -65,6 +53,18 @@ void setRow(QTableWidget* t, int r, const QStringList& texts) {
 }
 
 } // namespace
+
+const char* alarmKindText(const std::string& kind) {
+    static const std::pair<const char*, const char*> texts[] = {
+        {"silent", "通讯中断"},          {"alarm-excite", "励磁报警"},
+        {"alarm-electrode", "电极报警"}, {"alarm-empty-pipe", "空管报警"},
+        {"alarm-upper", "上限报警"},     {"alarm-lower", "下限报警"},
+    };
+    for (const auto& [name, text] : texts)
+        if (kind == name)
+            return text;
+    return "";
+}
 
 EventsTab::EventsTab(StationFeed& feed, QString databasePath, QWidget* parent)
     : QWidget(parent), feed_(feed), databasePath_(std::move(databasePath)) {
@@ -125,7 +125,7 @@ void EventsTab::showAlarms() {
         const AlarmRow& a = alarms[static_cast<std::size_t>(r)];
         const int rank = stateRank(a.state);
         setRow(alarmTable, r,
-               {QString::number(a.meter), QString::fromUtf8(kindText(a.kind)),
+               {QString::number(a.meter), QString::fromUtf8(alarmKindText(a.kind)),
                 rank < 3 ? QString::fromUtf8(kStates[rank].text) : QString::fromStdString(a.state),
                 QString::fromStdString(a.began), QString::number(a.repeats),
                 QString::fromStdString(a.ackUser), QString::fromStdString(a.ackTime)});

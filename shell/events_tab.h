@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <string>
 
 class QComboBox;
 class QLineEdit;
@@ -10,6 +11,9 @@ class QTableWidget;
 namespace mirv {
 
 class StationFeed;
+
+// What the operator reads of an alarm's kind (通讯中断, 励磁报警, ...); empty for other kinds.
+const char* alarmKindText(const std::string& kind);
 
 // The 报警事件 tab: the station's alarms that are not normal, unacknowledged first, which the
 // operator acknowledges one by one or all at once; below them the event journal by time,

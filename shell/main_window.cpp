@@ -5,6 +5,7 @@
 #include "energy_tab.h"
 #include "engine_clock_env.h"
 #include "events_tab.h"
+#include "window_notices.h"
 
 #include <QCloseEvent>
 #include <QFile>

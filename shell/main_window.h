@@ -28,6 +28,7 @@ class DiagnosticsTab;
 class Dialogs;
 class EnergyTab;
 class EventsTab;
+class WindowNotices;
 
 // The station's window: one view of the station's engine, which runs in the window's own
 // process or in the service the window is attached to. It shows what the engine publishes and
@@ -122,7 +123,10 @@ class MainWindow : public QWidget {
     std::unique_ptr<StationEngine> engine_;
     std::unique_ptr<StationFeed> attached_;
     StationFeed* feed_ = nullptr;
+    std::unique_ptr<WindowNotices> notices_;
     bool awaitingSave_ = false;
+    // Whether the meter table shows what the database holds; Save leaves the table alone if not.
+    bool metersShown_ = false;
     // The texts the board's cells show, and the rows whose tab was hidden when they changed.
     std::array<BoardRow, kMeters> shownRows_{};
     std::array<bool, kMeters> staleRows_{};

@@ -28,30 +28,34 @@ QStringList profileNames(const QString& programDir) {
 
 void MainWindow::showMeterEntries() {
     const QStringList profiles = profileNames(programDir_);
-    std::vector<PlannedMeter> entries = readMeterEntries(databasePath().toStdString());
+    const auto stored = readMeterEntries(databasePath().toStdString());
+    // A table that cannot be read now is not shown empty, or Save would store it so.
+    meterTable->setEnabled(stored.has_value());
+    metersShown_ = stored.has_value();
+    const std::vector<PlannedMeter> entries = stored.value_or(std::vector<PlannedMeter>{});
     for (int r = 0; r < kMeters; ++r) {
         const int row = r + 1;
         const auto entry = std::find_if(entries.begin(), entries.end(),
                                         [row](const PlannedMeter& m) { return m.row == row; });
-        const bool stored = entry != entries.end();
+        const bool there = entry != entries.end();
         meterTable->setVerticalHeaderItem(r, new QTableWidgetItem(QString::number(row)));
         meterTable->setItem(
             r, AddressColumn,
-            new QTableWidgetItem(stored ? QString::number(entry->address) : QString()));
+            new QTableWidgetItem(there ? QString::number(entry->address) : QString()));
         auto* profile = new QComboBox;
         profile->addItems(profiles);
-        profile->setCurrentText(stored ? QString::fromStdString(entry->profile)
-                                       : QStringLiteral("default"));
+        profile->setCurrentText(there ? QString::fromStdString(entry->profile)
+                                      : QStringLiteral("default"));
         meterTable->setCellWidget(r, ProfileColumn, profile);
         meterTable->setItem(
             r, NameColumn,
-            new QTableWidgetItem(stored ? QString::fromStdString(entry->name) : QString()));
+            new QTableWidgetItem(there ? QString::fromStdString(entry->name) : QString()));
         auto* polled = new QTableWidgetItem;
         polled->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-        polled->setCheckState(!stored || entry->polled ? Qt::Checked : Qt::Unchecked);
+        polled->setCheckState(!there || entry->polled ? Qt::Checked : Qt::Unchecked);
         meterTable->setItem(r, PolledColumn, polled);
         meterNumbers[static_cast<std::size_t>(r)]->setToolTip(
-            stored ? QString::fromStdString(entry->name) : QString());
+            there ? QString::fromStdString(entry->name) : QString());
     }
 }
 

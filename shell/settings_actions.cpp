@@ -41,7 +41,8 @@ void MainWindow::onSaveClicked() {
     update.com = portNumberOf(portBox->currentText());
     update.num = meterCountBox->currentText().toStdString();
     update.Settings = baudBox->currentText().toStdString();
-    update.meters = *meters;
+    if (metersShown_)
+        update.meters = *meters;
     awaitingSave_ = true;
     feed_->saveSettings(update);
 }

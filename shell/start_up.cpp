@@ -2,6 +2,7 @@
 // settings into the 系统设置 fields and the query tab's dates.
 #include "dialogs.h"
 #include "main_window.h"
+#include "window_notices.h"
 
 #include <QComboBox>
 #include <QDate>
@@ -15,6 +16,7 @@ void MainWindow::startUp() {
     // The window's flags already leave out the Close command, and main's lock stopped any
     // second engine in the folder before the window was made.
     QString box;
+    notices_ = std::make_unique<WindowNotices>(*feed_, engine_.get(), programDir_);
     if (engine_)
         box = engine_->start();
     showSettings();

@@ -139,10 +139,10 @@ TEST(TimeTicks, RoundLocalTimesThatSuitTheSpan) {
 TEST(EnergyTab, FollowsTheFourUnchangedTabs) {
     test::StationWindow s;
     QTabWidget* tabs = s.w().tabs;
-    ASSERT_EQ(tabs->count(), 6);
-    const QStringList captions = {"仪表数据1-10", "仪表数据11-20", "采集数据查询",
-                                  "系统设置",     "能耗与趋势",    "通讯诊断"};
-    for (int i = 0; i < 6; ++i)
+    ASSERT_EQ(tabs->count(), 7);
+    const QStringList captions = {"仪表数据1-10", "仪表数据11-20", "采集数据查询", "系统设置",
+                                  "能耗与趋势",   "通讯诊断",      "报警事件"};
+    for (int i = 0; i < 7; ++i)
         EXPECT_EQ(tabs->tabText(i), captions[i]);
     tabs->setCurrentIndex(4); // the tab's contents are made when it is first shown
     EXPECT_EQ(s.w().energyTab().parentWidget(), tabs->widget(4));
