@@ -15,6 +15,8 @@ packages=(
     xdotool python3-pyatspi at-spi2-core dbus  # the tests on a real X screen and its AT-SPI bus
     libreoffice-calc libreoffice-dev
     postgresql libpq-dev tzdata pgbouncer
+    libcpp-httplib-dev libsodium-dev libjs-chart.js  # the web pages: server, password hashes, charts
+    chromium python3-websocket  # the web pages' tests in a real browser
     # scripts/package.sh and its test; qt6-qpa-plugins is what the package needs at run time
     # beyond the libraries above
     dpkg-dev lintian help2man librsvg2-bin qt6-qpa-plugins

@@ -5,6 +5,7 @@
 #include "engine_clock_env.h"
 #include "quit_on_signal.h"
 #include "single_instance.h"
+#include "start_web.h"
 #include "station_engine.h"
 #include "station_folder.h"
 
@@ -27,6 +28,8 @@ station-folder beside it (as installed: /opt/mirv/station). One station runs per
 second one, service or window, finds the folder's lock taken.
 
 What the window's message line would say is written to standard error, one line per change.
+With a file web.conf in the folder, it also serves read-only web pages of the station behind a
+login; --add-web-user NAME adds a user (or gives one a new password) read from standard input.
 SIGTERM, SIGINT or SIGHUP end it; rows still waiting for the database are kept in the pending
 rows file and go in at the next start.
 )";
@@ -57,6 +60,8 @@ int main(int argc, char** argv) {
         std::printf("mirv-stationd %s\n", MIRV_VERSION);
         return 0;
     }
+    if (const auto done = mirv::addWebUserCommand(argc, argv, mirv::stationFolder().string()))
+        return *done;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirv-stationd"));
     const QString programDir = QFile::decodeName(mirv::stationFolder().c_str());
@@ -77,6 +82,7 @@ int main(int argc, char** argv) {
     engine.applyOnSave = true;
     QObject::connect(&engine, &mirv::StationEngine::messageChanged, &say);
     say(engine.start());
+    const auto web = mirv::startWeb(engine, programDir);
     const int status = mirv::terminationRequested() ? 0 : app.exec();
     engine.stop();
     if (const std::uint64_t lost = engine.finish()) {
