@@ -151,9 +151,11 @@ def api_checks(web, port):
     r, data = web.request("GET", "/api/board")
     m = json.loads(data)["meters"]
     check([x["state"] for x in m[:4]] == ["ok", "ok", "ok", "off"], "each meter's state")
-    r, data = web.request("GET", "/api/line")
-    line = json.loads(data)
-    check(r.status == 200 and line.get("ticks", 0) > 0, "the line's counters")
+    # The counters are copied once a second.
+    line = wait_for(lambda: (lambda l: l if l.get("ticks", 0) > 0 and len(l["meters"]) == 3
+                             else None)(json.loads(web.request("GET", "/api/line")[1])), 5)
+    check(bool(line) and [m["address"] for m in line["meters"]] == [1, 2, 3],
+          f"the line's counters: {line}")
 
     # A huge header and a slow client: the server answers others at once all the same.
     r, _ = web.request("GET", "/api/board", headers={"X-Big": "x" * 20000})
@@ -173,7 +175,7 @@ def api_checks(web, port):
 class Browser:
     def __init__(self, url, profile):
         self.proc = start(["chromium", "--headless=new", "--no-sandbox", "--disable-gpu",
-                           "--no-first-run", "--remote-debugging-port=0",
+                           "--no-first-run", "--lang=zh-CN", "--remote-debugging-port=0",
                            f"--user-data-dir={profile}", "--window-size=1100,800", url],
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         port_file = os.path.join(profile, "DevToolsActivePort")
@@ -258,7 +260,8 @@ def browser_checks(args, folder, port, screens):
     wait_for(lambda: os.path.exists(csv_path) and os.path.getsize(csv_path) > 0, 15)
     downloaded = open(csv_path, "rb").read() if os.path.exists(csv_path) else b""
     history = subprocess.run([args.history, "--db", os.path.join(folder, "mirv.mdb"), "energy",
-                              "--from", "2000-01-01 00:00:00", "--to", end_text],
+                              "--from", "2000-01-01 00:00:00", "--to", end_text,
+                              "--format", "csv", "--output", "-"],
                              capture_output=True)
     check(history.returncode == 0 and downloaded == history.stdout and len(downloaded) > 100,
           f"the downloaded CSV is mirv-history energy's ({len(downloaded)} bytes, "

@@ -20,7 +20,8 @@ TEST(WebConfig, ReadsTheSettingsOrSaysWhatIsWrong) {
         {"# pages\nlisten = 0.0.0.0\nport = 8443  # TLS\ncertificate = c.pem\nkey = k.pem\n",
          "0.0.0.0", 8443, "c.pem", ""},
         {"listen = ::\n", "::", 8080, "", ""},
-        {"listen = example\n", "", 0, "", "line 1: listen 'example' is no IP address such as 0.0.0.0"},
+        {"listen = example\n", "", 0, "",
+         "line 1: listen 'example' is no IP address such as 0.0.0.0"},
         {"\nport = 0\n", "", 0, "", "line 2: port '0' is no number from 1 to 65535"},
         {"port = 65536\n", "", 0, "", "line 1: port '65536' is no number from 1 to 65535"},
         {"port = 80x\n", "", 0, "", "line 1: port '80x' is no number from 1 to 65535"},
@@ -49,8 +50,8 @@ TEST(WebConfig, ReadsTheSettingsOrSaysWhatIsWrong) {
 
 TEST(WebConfig, OnlyLoopbackAddressesServeWithoutTls) {
     const std::pair<const char*, bool> cases[] = {
-        {"127.0.0.1", true}, {"127.1.2.3", true},  {"::1", true},       {"0.0.0.0", false},
-        {"::", false},       {"10.0.0.5", false},  {"128.0.0.1", false}, {"localhost", false},
+        {"127.0.0.1", true}, {"127.1.2.3", true}, {"::1", true},        {"0.0.0.0", false},
+        {"::", false},       {"10.0.0.5", false}, {"128.0.0.1", false}, {"localhost", false},
     };
     for (const auto& [address, loopback] : cases)
         EXPECT_EQ(isLoopback(address), loopback) << address;
