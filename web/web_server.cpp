@@ -27,7 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kCookie = "mirv_session";
-constexpr int kThreads = 24;
+constexpr int kThreads = 64;
 // Event streams hold a thread each while a page is open: these many at most, so that other
 // requests always find threads.
 constexpr int kMostStreams = 12;
@@ -190,7 +190,7 @@ void WebServer::route() {
     s.set_read_timeout(5, 0);
     s.set_write_timeout(5, 0);
     s.set_keep_alive_timeout(5);
-    s.set_keep_alive_max_count(100);
+    s.set_keep_alive_max_count(20);
     s.set_default_headers({
         {"X-Frame-Options", "DENY"},
         {"X-Content-Type-Options", "nosniff"},

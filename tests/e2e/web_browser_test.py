@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The service's web pages from outside: its API over plain sockets, and a real headless
 Chromium driven through its DevTools protocol (python3-websocket) that logs in, watches the
 board change as the simulated meters' values wander, and downloads the energy CSV, which must
