@@ -285,6 +285,53 @@ def browser_checks(args, folder, port, screens):
     end(b.proc)
 
 
+def tls_checks(args):
+    """Off loopback: only TLS, with the station's own certificate whose fingerprint it logs."""
+    import hashlib
+    import re
+    import ssl
+    folder = program_folder(args)
+    port = free_port()
+    with open(os.path.join(folder, "web.conf"), "w") as f:
+        f.write(f"listen = 0.0.0.0\nport = {port}\n")
+    subprocess.run([os.path.join(folder, "mirv-stationd"), "--add-web-user", USER],
+                   input=PASSWORD + "\n", text=True, capture_output=True)
+    log = open(os.path.join(folder, "service.log"), "w+")
+    station = start([os.path.join(folder, "mirv-stationd")], stderr=log)
+    serving = wait_for(lambda: "web: serving https://0.0.0.0:" in open(log.name).read(), 30)
+    check(bool(serving), "off loopback the pages are served over TLS")
+    said = re.search(r"self-signed certificate .*web-cert.pem, SHA-256 fingerprint ([0-9A-F:]+)",
+                     open(log.name).read())
+    check(bool(said), "the certificate it made and its fingerprint are logged")
+    if serving and said:
+        context = ssl.create_default_context()
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        c = http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=context)
+        c.request("POST", "/login", body=urllib.parse.urlencode(
+            {"user": USER, "password": PASSWORD}),
+            headers={"Content-Type": "application/x-www-form-urlencoded"})
+        r = c.getresponse()
+        r.read()
+        der = c.sock.getpeercert(binary_form=True)
+        shown = ":".join(f"{b:02X}" for b in hashlib.sha256(der).digest())
+        check(shown == said.group(1), "the logged fingerprint is the served certificate's")
+        check(r.status == 303 and "; Secure" in (r.getheader("Set-Cookie") or ""),
+              "under TLS the session cookie is Secure")
+        c.close()
+        plain = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+        try:
+            plain.request("GET", "/login")
+            answered = plain.getresponse().status == 200
+        except (OSError, http.client.HTTPException):
+            answered = False
+        check(not answered, "plain HTTP gets no page off loopback")
+    end(station)
+    check(os.path.exists(os.path.join(folder, "web-key.pem")) and
+          oct(os.stat(os.path.join(folder, "web-key.pem")).st_mode & 0o077) == "0o0",
+          "the key is kept for the station only")
+
+
 def main():
     p = argparse.ArgumentParser()
     for name in ("--service", "--history", "--sim", "--make-db", "--schema"):
@@ -320,6 +367,8 @@ def main():
             api_checks(web, port)
             browser_checks(args, folder, port, args.screens)
             check(station.poll() is None, "the service still runs")
+            end(station)
+            tls_checks(args)
     finally:
         for proc in reversed(started):
             end(proc)
