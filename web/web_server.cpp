@@ -248,23 +248,22 @@ void WebServer::route() {
         loginPage(res, 200, "");
     });
     s.Post("/login", [this, loginPage](const httplib::Request& req, httplib::Response& res) {
-        const auto now = LoginLimit::Clock::now();
-        if (const auto wait = limit_.waitFor(req.remote_addr, now); wait.count() > 0) {
-            res.set_header("Retry-After", std::to_string(wait.count()));
-            return loginPage(res, 429, "登录失败次数过多，请稍后再试");
-        }
         const std::string user = req.get_param_value("user");
-        bool valid = false;
         {
-            // One password check at a time: each is slow on purpose and takes much memory.
+            // One password check at a time: each is slow on purpose and takes much memory. The
+            // limit is asked under the same lock, so that tries sent at once count one by one.
             std::lock_guard lock(loginMutex_);
-            valid = checkWebUser(setup_.usersPath, user, req.get_param_value("password"));
+            const auto wait = limit_.waitFor(req.remote_addr, LoginLimit::Clock::now());
+            if (wait.count() > 0) {
+                res.set_header("Retry-After", std::to_string(wait.count()));
+                return loginPage(res, 429, "登录失败次数过多，请稍后再试");
+            }
+            if (!checkWebUser(setup_.usersPath, user, req.get_param_value("password"))) {
+                limit_.failed(req.remote_addr, LoginLimit::Clock::now());
+                return loginPage(res, 401, "用户名或密码错误");
+            }
+            limit_.succeeded(req.remote_addr);
         }
-        if (!valid) {
-            limit_.failed(req.remote_addr, LoginLimit::Clock::now());
-            return loginPage(res, 401, "用户名或密码错误");
-        }
-        limit_.succeeded(req.remote_addr);
         const std::string token = sessions_.open(user, WebSessions::Clock::now());
         res.set_header("Set-Cookie", std::string(kCookie) + "=" + token +
                                          "; Path=/; HttpOnly; SameSite=Strict" +

@@ -75,7 +75,7 @@ class Web:
         self.port, self.source, self.cookie = port, source, None
 
     def request(self, method, path, body=None, headers=None):
-        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10,
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60,
                                        source_address=(self.source, 0))
         h = dict(headers or {})
         if self.cookie:
@@ -137,6 +137,13 @@ def api_checks(web, port):
     check(r.status == 429 and int(r.getheader("Retry-After") or 0) > 0,
           f"after five failures the address must wait ({r.status})")
     check(guesser.cookie is None, "no session for a held address")
+
+    # Guesses sent all at once count one by one.
+    import concurrent.futures
+    crowd = Web(port, "127.0.0.3")
+    with concurrent.futures.ThreadPoolExecutor(10) as pool:
+        statuses = sorted(pool.map(lambda i: crowd.login(USER, f"x{i}")[0].status, range(10)))
+    check(statuses == [401] * 5 + [429] * 5, f"ten guesses at once: {statuses}")
 
     r, cookie = web.login(USER, PASSWORD)
     check(r.status == 303 and "HttpOnly" in cookie and "SameSite=Strict" in cookie
