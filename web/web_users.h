@@ -6,10 +6,10 @@
 
 namespace mirv {
 
-// The users who may log in to the web pages: the file web-users in the program folder, a line
+// The users who may log in to the web pages: the file web.passwd in the program folder, a line
 // `NAME HASH` per user. The hash is libsodium's salted, deliberately slow password hash
 // (Argon2id with its parameters and salt in the text); the password itself is never stored.
-inline constexpr const char* kWebUsersFile = "web-users";
+inline constexpr const char* kWebUsersFile = "web.passwd";
 
 // A user name: 1 to 32 letters, digits, '.', '_' or '-'.
 bool isWebUserName(std::string_view name);

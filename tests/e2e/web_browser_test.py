@@ -354,7 +354,7 @@ def main():
     added = subprocess.run([service, "--add-web-user", USER], input=PASSWORD + "\n",
                            capture_output=True, text=True)
     check(added.returncode == 0, f"a user is added: {added.stderr.strip()}")
-    users = open(os.path.join(folder, "web-users")).read()
+    users = open(os.path.join(folder, "web.passwd")).read()
     check(PASSWORD not in users and users.startswith(USER + " $argon2id$"),
           "the users file holds a hash, not the password")
 

@@ -28,7 +28,7 @@ inline std::vector<StationFile> stationFiles(const std::string& folder) {
     };
     for (const char* name :
          {"uplink.id", "uplink.conf", "mirv-station.lock", "notify.conf", "mqtt.conf", "web.conf",
-          "web-users", "web-cert.pem", "web-key.pem"})
+          "web.passwd", "web-cert.pem", "web-key.pem"})
         files.push_back({name, std::string("the station's ") + name + " in " + folder});
     return files;
 }

@@ -19,7 +19,7 @@ std::string fileText(const std::string& path) {
 
 TEST(WebUsers, StoresAHashThatChecksThePassword) {
     test::TempDir dir;
-    const std::string path = dir.str() + "/web-users";
+    const std::string path = dir.str() + "/web.passwd";
     ASSERT_EQ(addWebUser(path, "anna", "Geheim-123"), std::nullopt);
     ASSERT_EQ(addWebUser(path, "ben.k", "zweites"), std::nullopt);
     const std::string text = fileText(path);
@@ -45,7 +45,7 @@ TEST(WebUsers, StoresAHashThatChecksThePassword) {
 
 TEST(WebUsers, RefusesNamesThatCouldBreakTheFile) {
     test::TempDir dir;
-    const std::string path = dir.str() + "/web-users";
+    const std::string path = dir.str() + "/web.passwd";
     for (const char* name : {"", "a b", "a\nb", "x:y", "123456789012345678901234567890123"})
         EXPECT_NE(addWebUser(path, name, "pw"), std::nullopt) << name;
     EXPECT_NE(addWebUser(path, "anna", ""), std::nullopt) << "an empty password";
