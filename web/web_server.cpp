@@ -180,6 +180,9 @@ std::optional<std::string> WebServer::start() {
         port_ = setup_.port;
     }
     thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // A server stopped before it runs would not see the stop: it runs before start() returns.
+    for (int i = 0; i < 500 && !server_->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return std::nullopt;
 }
 
