@@ -88,7 +88,8 @@ const std::vector<std::string>& shippedFileNames() {
 
 const std::vector<std::string>& stationFileNames() {
     static const std::vector<std::string> names{
-        "uplink.id", "uplink.conf", "mirv-station.lock", "notify.conf", "mqtt.conf", "web.conf",
+        "uplink.id", "uplink.conf", "mirv-station.lock", "notify.conf", "mqtt.conf",
+        "web.conf",  "web.passwd",  "web-cert.pem",      "web-key.pem",
     };
     return names;
 }

@@ -18,6 +18,8 @@ packages=(
     libmosquitto-dev mosquitto mosquitto-clients  # the MQTT publisher; the broker for its tests
     libcurl4-openssl-dev  # e-mail notices over SMTP with TLS
     python3-aiosmtpd openssl  # the SMTP sink and its certificate in the notices' tests
+    libcpp-httplib-dev libsodium-dev libjs-chart.js  # the web pages: server, password hashes, charts
+    chromium python3-websocket  # the web pages' tests in a real browser
     # scripts/package.sh and its test; qt6-qpa-plugins is what the package needs at run time
     # beyond the libraries above
     dpkg-dev lintian help2man librsvg2-bin qt6-qpa-plugins

@@ -6,6 +6,7 @@
 #include "quit_on_signal.h"
 #include "single_instance.h"
 #include "start_mqtt.h"
+#include "start_web.h"
 #include "station_engine.h"
 #include "station_folder.h"
 #include "station_server.h"
@@ -34,6 +35,8 @@ may use it). What the window's message line would say is written to standard err
 per change. With a file mqtt.conf in the folder, it also publishes the meters' readings, their
 availability and the dashboard's discovery on an MQTT broker; its connection's state goes there
 too.
+With a file web.conf in the folder, it also serves read-only web pages of the station behind a
+login; --add-web-user NAME adds a user (or gives one a new password) read from standard input.
 SIGTERM, SIGINT or SIGHUP end it; rows still waiting for the database are kept in the pending
 rows file and go in at the next start.
 )";
@@ -64,6 +67,8 @@ int main(int argc, char** argv) {
         std::printf("mirv-stationd %s\n", MIRV_VERSION);
         return 0;
     }
+    if (const auto done = mirv::addWebUserCommand(argc, argv, mirv::stationFolder().string()))
+        return *done;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirv-stationd"));
     const QString programDir = QFile::decodeName(mirv::stationFolder().c_str());
@@ -89,6 +94,7 @@ int main(int argc, char** argv) {
     mirv::StationServer server(engine);
     say(server.listen(programDir));
     const auto mqtt = mirv::startMqtt(engine, programDir);
+    const auto web = mirv::startWeb(engine, programDir);
     const int status = mirv::terminationRequested() ? 0 : app.exec();
     engine.stop();
     if (const std::uint64_t lost = engine.finish()) {

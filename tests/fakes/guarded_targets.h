@@ -26,8 +26,8 @@ inline std::vector<StationFile> stationFiles(const std::string& folder) {
         {"mirv.mdb-journal", "the rollback journal of the database " + db},
         {"mirv.mdb-pending.csv", "the file of history rows waiting for " + db},
     };
-    for (const char* name :
-         {"uplink.id", "uplink.conf", "mirv-station.lock", "notify.conf", "mqtt.conf", "web.conf"})
+    for (const char* name : {"uplink.id", "uplink.conf", "mirv-station.lock", "notify.conf",
+                             "mqtt.conf", "web.conf", "web.passwd", "web-cert.pem", "web-key.pem"})
         files.push_back({name, std::string("the station's ") + name + " in " + folder});
     return files;
 }
