@@ -308,7 +308,9 @@ TEST(UplinkFaults, BackWithinAMinuteAfterAPowerCut) {
     std::printf("power cut: forwarding again and through in %.1f s\n", seconds);
     EXPECT_LT(seconds, 60);
     expectCentralHoldsExactly(pg, "plant room", station.localRows());
-    EXPECT_EQ(station.linesContaining("ended the server session"), 1);
+    // The batch under way may still commit between the look inside it and the freeze: then no
+    // session is left behind to end.
+    EXPECT_LE(station.linesContaining("ended the server session"), 1);
     EXPECT_EQ(station.linesContaining("another uplink"), 0);
 }
 
