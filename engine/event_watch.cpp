@@ -52,8 +52,7 @@ AlarmRow EventWatch::stateRow(const Alarm& a, const Stamp& at) const {
 
 void EventWatch::observe(int meter, int kind, bool present) {
     Alarm& a = alarm(meter, kind);
-    if (a.condition.state() == AlarmState::Normal && !present)
-        return; // the common case: nothing to count
+    // Every observation counts, an absent one too: it ends a run of present ones.
     const AlarmCondition::Change change = a.condition.observe(present);
     if (change == AlarmCondition::Change::None)
         return;

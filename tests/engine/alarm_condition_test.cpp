@@ -1,4 +1,5 @@
 #include "alarm_condition.h"
+#include "event_watch.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -96,6 +97,38 @@ TEST(AlarmCondition, DelaysStatesAndRepeats) {
         EXPECT_EQ(play(condition, c.script), c.changes);
         EXPECT_EQ(condition.state(), c.end);
         EXPECT_EQ(condition.repeats(), c.repeats);
+    }
+}
+
+} // namespace
+} // namespace mirv
+
+namespace mirv {
+namespace {
+
+// The journal's watch over polls as the engine feeds it: 'a' answered, 'm' missed. A meter is
+// silent only after three misses in a row, however its answers fall between.
+TEST(EventWatch, OnlyMissesInARowMakeASilentMeter) {
+    const struct {
+        const char* polls;
+        const char* journal; // phases of meter 1's silent events, in order
+    } cases[] = {
+        {"mamamamam", ""},        {"mmammamm", ""},      {"mmm", "begin"},
+        {"ammmaaa", "begin end"}, {"mmmamama", "begin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.polls);
+        EventWatch watch;
+        watch.now = [] { return EventWatch::Stamp{"2026-01-01 00:00:00", "2026-01-01T00:00:00Z"}; };
+        std::string journal;
+        watch.write = [&](std::vector<EventRow> events, std::vector<AlarmRow>) {
+            for (const EventRow& e : events)
+                journal += (journal.empty() ? "" : " ") + e.phase;
+        };
+        const BoardRow answer{"1.0", "", "", "", "", "", "", "通讯正常"};
+        for (const char* p = c.polls; *p; ++p)
+            watch.polled(1, *p == 'a', *p == 'a' ? answer : BoardRow{});
+        EXPECT_EQ(journal, c.journal);
     }
 }
 
