@@ -9,17 +9,32 @@
 #
 # ./run.sh --gateway tcp|modbus-tcp runs the same demo through a simulated RS-485 gateway on
 # 127.0.0.1 instead: ports/com1 is then a file naming it.
+# ./run.sh --mqtt also starts a mosquitto broker of the demo's own on 127.0.0.1 (port
+# MIRV_DEMO_MQTT_PORT, default 18830) that the station publishes to, and prints the journal's
+# events as they come on demo/events; killing the broker (its PID is printed) shows the
+# message line saying so until it is started again (the events meanwhile follow then).
 set -euo pipefail
 cd "$(dirname "$0")"
 gateway=
-if [ $# -gt 0 ]; then
-    if [ $# -eq 2 ] && [ "$1" = --gateway ] && { [ "$2" = tcp ] || [ "$2" = modbus-tcp ]; }; then
+mqtt=
+usage() {
+    echo "usage: $0 [--gateway tcp|modbus-tcp] [--mqtt]" >&2
+    exit 2
+}
+while [ $# -gt 0 ]; do
+    case $1 in
+    --gateway)
+        { [ $# -ge 2 ] && { [ "$2" = tcp ] || [ "$2" = modbus-tcp ]; }; } || usage
         gateway=$2
-    else
-        echo "usage: $0 [--gateway tcp|modbus-tcp]" >&2
-        exit 2
-    fi
-fi
+        shift 2
+        ;;
+    --mqtt)
+        mqtt=1
+        shift
+        ;;
+    *) usage ;;
+    esac
+done
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # What the demo runs and the program folder holds (mirv-uplink among them); the tests and
@@ -84,6 +99,29 @@ if [ -z "${DISPLAY:-}" ]; then
     shot=$demo/screenshot.png
     echo "No display: the station runs under Xvfb on $display; its screenshot is rewritten every 3 s at $shot"
     ( while sleep 3; do import -window root "$shot.tmp.png" 2>/dev/null && mv -f "$shot.tmp.png" "$shot"; done ) &
+    pids+=($!)
+fi
+
+# mqtt.conf is the demo's own only when --mqtt wrote it.
+mqttmark='# written by ./run.sh --mqtt'
+if [ -f "$demo/mqtt.conf" ] && [ "$(head -n 1 "$demo/mqtt.conf")" = "$mqttmark" ]; then
+    rm -f "$demo/mqtt.conf"
+fi
+if [ -n "$mqtt" ]; then
+    mqttport=${MIRV_DEMO_MQTT_PORT:-18830}
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$mqttport" \
+        > "$demo/mosquitto.conf"
+    mosquitto -c "$demo/mosquitto.conf" 2>/dev/null &
+    pids+=($!)
+    echo "MQTT broker on 127.0.0.1:$mqttport, PID $!: kill it to see the message line say so;" \
+        "mosquitto -c $demo/mosquitto.conf starts it again"
+    for _ in $(seq 50); do
+        mosquitto_pub -h 127.0.0.1 -p "$mqttport" -t demo/ready -n 2>/dev/null && break
+        sleep 0.1
+    done
+    printf '%s\nhost = 127.0.0.1\nport = %s\nprefix = demo\n' "$mqttmark" "$mqttport" \
+        > "$demo/mqtt.conf"
+    mosquitto_sub -h 127.0.0.1 -p "$mqttport" -v -t demo/events &
     pids+=($!)
 fi
 

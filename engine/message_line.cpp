@@ -1,5 +1,6 @@
 #include "message_line.h"
 
+#include <algorithm>
 #include <array>
 
 namespace mirv {
@@ -17,37 +18,32 @@ const std::string kGatewayRetrying = "网关未连接,正在重试";
 
 } // namespace
 
-bool MessageLine::isHistoryText(const std::string& text) {
-    for (std::size_t i = 1; i < kHistoryTexts.size(); ++i)
-        if (text == kHistoryTexts[i])
-            return true;
-    return false;
+void MessageLine::set(std::string text) {
+    base_ = std::move(text);
+    laid_.clear();
 }
 
 void MessageLine::historyState(History state) {
-    const bool shown = isHistoryText(text_);
-    if (state == History::Written) {
-        if (shown)
-            text_ = beforeBacklog_;
-        else if (isHistoryText(beforeGateway_))
-            beforeGateway_ = beforeBacklog_; // under the gateway's text
-        return;
-    }
-    // What the line held before the rows began to wait comes back once they are written.
-    if (!shown)
-        beforeBacklog_ = text_;
-    text_ = kHistoryTexts[static_cast<std::size_t>(state)];
+    lay(Source::History, kHistoryTexts[static_cast<std::size_t>(state)]);
 }
 
 void MessageLine::gatewayConnected(bool connected) {
-    if (!connected && text_ != kGatewayRetrying) {
-        beforeGateway_ = text_;
-        text_ = kGatewayRetrying;
-    } else if (connected && text_ == kGatewayRetrying) {
-        text_ = beforeGateway_;
-    } else if (connected && beforeBacklog_ == kGatewayRetrying) {
-        beforeBacklog_ = beforeGateway_; // under the history's text
-    }
+    lay(Source::Gateway, connected ? std::string() : kGatewayRetrying);
+}
+
+void MessageLine::brokerState(const std::string& text) {
+    lay(Source::Broker, text);
+}
+
+void MessageLine::lay(Source source, const std::string& text) {
+    const auto same = [source](const Laid& l) { return l.source == source; };
+    const auto found = std::find_if(laid_.begin(), laid_.end(), same);
+    if (found != laid_.end() && found->text == text)
+        return;
+    if (found != laid_.end())
+        laid_.erase(found);
+    if (!text.empty())
+        laid_.push_back({source, text});
 }
 
 } // namespace mirv

@@ -60,10 +60,7 @@ StationEngine::StationEngine(const QString& programDir, EngineClock clock, QObje
     board_.rowChanged = [this](int n) { onRowChanged(n); };
     port_.gatewayConnectionChanged = [this](bool up) {
         events_.lineUp("gateway", up);
-        const std::string before = message_.text();
-        message_.gatewayConnected(up);
-        if (message_.text() != before)
-            emit messageChanged(message());
+        changeLine([up](MessageLine& line) { line.gatewayConnected(up); });
     };
     port_.bytesArrived = [this] { link_->onBytesArrived(); };
 }
@@ -129,6 +126,17 @@ int StationEngine::acknowledgeAs(int meter, const std::string& kind, const std::
     return events_.acknowledge(meter, kind, user);
 }
 
+void StationEngine::showBrokerState(const std::string& text) {
+    changeLine([&text](MessageLine& line) { line.brokerState(text); });
+}
+
+void StationEngine::changeLine(const std::function<void(MessageLine&)>& change) {
+    const std::string before = message_.text();
+    change(message_);
+    if (message_.text() != before)
+        emit messageChanged(message());
+}
+
 void StationEngine::setMessage(const std::string& text) {
     if (text == message_.text())
         return;
@@ -143,10 +151,9 @@ void StationEngine::noteStationEvent(const std::string& kind, const std::string&
 
 void StationEngine::showHistoryState(HistoryWriter::State state) {
     events_.databaseUp(state == HistoryWriter::State::Written, writer_->queued());
-    const std::string before = message_.text();
-    message_.historyState(static_cast<MessageLine::History>(state));
-    if (message_.text() != before)
-        emit messageChanged(message());
+    changeLine([state](MessageLine& line) {
+        line.historyState(static_cast<MessageLine::History>(state));
+    });
 }
 
 void StationEngine::minutePassed() {

@@ -81,8 +81,11 @@ class StationEngine : public StationFeed {
     // took them).
     std::uint64_t finish();
 
-    // Puts a text on the message line; the history's and the gateway's texts lay over it.
+    // Puts a text on the message line; the history's, the gateway's and the broker's texts lay
+    // over it.
     void setMessage(const std::string& text);
+    // Lays the MQTT broker's trouble over the message line; empty lifts it.
+    void showBrokerState(const std::string& text);
     // Notes an event of the station itself (meter 0) in the journal, as the notices do of their
     // own.
     void noteStationEvent(const std::string& kind, const std::string& text,
@@ -115,6 +118,8 @@ class StationEngine : public StationFeed {
     void planMeters();
     void noteSettings(const SettingsUpdate& update);
     void showHistoryState(HistoryWriter::State state);
+    // Applies `change` to the message line and says the line when its text changed.
+    void changeLine(const std::function<void(MessageLine&)>& change);
     void armHourTimer();
     void stopPolling();
     void openPort(int number, const std::string& baud);

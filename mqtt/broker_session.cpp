@@ -67,9 +67,9 @@ std::string BrokerSession::where() const {
     return config_.host + ":" + std::to_string(config_.portOrDefault());
 }
 
-void BrokerSession::report(bool up, const std::string& text) {
+void BrokerSession::report(BrokerTrouble trouble, const std::string& text) {
     if (events_.state)
-        events_.state(up, text);
+        events_.state(trouble, text);
 }
 
 void BrokerSession::run() {
@@ -113,18 +113,27 @@ void BrokerSession::attempt() {
     if (rc == MOSQ_ERR_SUCCESS || leaving_)
         return;
     std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(rc);
+    bool tls = rc == MOSQ_ERR_TLS;
     {
         std::lock_guard lock(errorMutex_);
         if (!lastError_.empty())
             why += " (" + lastError_ + ")";
+        tls = tls || lastError_.find("OpenSSL") != std::string::npos;
     }
-    if (refusal_)
-        report(false, where() + " refused the connection: " + mosquitto_connack_string(refusal_) +
-                          "; retrying");
-    else if (accepted_)
-        report(false, "connection to " + where() + " lost: " + why + "; retrying");
+    if (refusal_) {
+        // 4: bad user name or password, 5: not authorised.
+        const bool login = refusal_ == 4 || refusal_ == 5;
+        report(login ? BrokerTrouble::LoginRefused : BrokerTrouble::Refused,
+               where() + " refused the connection: " + mosquitto_connack_string(refusal_) +
+                   "; retrying");
+    } else if (accepted_)
+        report(BrokerTrouble::Unreachable,
+               "connection to " + where() + " lost: " + why + "; retrying");
+    else if (tls)
+        report(BrokerTrouble::CertificateRefused,
+               where() + " TLS handshake failed: " + why + "; retrying");
     else
-        report(false, where() + " unreachable: " + why + "; retrying");
+        report(BrokerTrouble::Unreachable, where() + " unreachable: " + why + "; retrying");
 }
 
 bool BrokerSession::waitBeforeRetry(std::chrono::milliseconds delay) {
@@ -141,7 +150,7 @@ void BrokerSession::onConnect(mosquitto*, void* self, int code) {
     s->accepted_ = true;
     s->connected_ = true;
     s->publish(s->statusTopic_, kOnline, true);
-    s->report(true, "connected to " + s->where());
+    s->report(BrokerTrouble::None, "connected to " + s->where());
     if (s->events_.connected)
         s->events_.connected();
 }

@@ -15,6 +15,11 @@ struct mosquitto;
 
 namespace mirv {
 
+// Why the connection is not up, as the operator is told it: the broker cannot be reached (or
+// the connection was lost), it refuses the login, the certificate does not check out on
+// either side, or it refuses the connection for another reason.
+enum class BrokerTrouble { None, Unreachable, LoginRefused, CertificateRefused, Refused };
+
 // A connection to the broker kept up by a thread of its own, so that a broker that is down,
 // slow or refusing never holds up the caller's thread: it connects, and after every failure
 // waits (1 s, doubling up to a minute) and tries again. The station's status topic carries
@@ -25,9 +30,9 @@ class BrokerSession {
     struct Events {
         // A connection was accepted (called on the session's thread).
         std::function<void()> connected;
-        // Whether the connection is up and its state in one line; called for every attempt,
-        // the caller says it once per change.
-        std::function<void(bool up, const std::string&)> state;
+        // What stands in the connection's way (None: it is up) and its state in one line;
+        // called for every attempt, the caller says it once per change.
+        std::function<void(BrokerTrouble, const std::string&)> state;
     };
 
     BrokerSession(const MqttConfig& config, std::string clientId, std::string statusTopic,
@@ -39,6 +44,8 @@ class BrokerSession {
 
     // Queues a message; false when there is no connection.
     bool publish(const std::string& topic, const QByteArray& payload, bool retain);
+    // The broker as host:port.
+    std::string where() const;
 
     std::chrono::milliseconds longestBackOff = std::chrono::seconds(60);
 
@@ -46,8 +53,7 @@ class BrokerSession {
     void run();
     void attempt();
     bool waitBeforeRetry(std::chrono::milliseconds delay);
-    std::string where() const;
-    void report(bool up, const std::string& text);
+    void report(BrokerTrouble trouble, const std::string& text);
 
     static void onConnect(mosquitto*, void* self, int code);
     static void onLog(mosquitto*, void* self, int level, const char* text);

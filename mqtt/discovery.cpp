@@ -63,6 +63,10 @@ std::string StationTopics::availability(int meter) const {
     return prefix + "/meter/" + std::to_string(meter) + "/availability";
 }
 
+std::string StationTopics::events(int meter) const {
+    return prefix + "/meter/" + std::to_string(meter) + "/events";
+}
+
 Publication stationDiscovery(const StationTopics& t) {
     const QJsonObject config{
         {"name", "Online"},

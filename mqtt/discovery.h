@@ -15,7 +15,8 @@ struct Publication {
 };
 
 // Where a station publishes: its status (the last will), each meter's state and availability,
-// all under the configured prefix; `identity` (uplink.id) makes the dashboard's ids.
+// the journal's events (all of them, and each meter's also under the meter), all under the
+// configured prefix; `identity` (uplink.id) makes the dashboard's ids.
 struct StationTopics {
     std::string prefix;
     std::string identity;
@@ -23,6 +24,8 @@ struct StationTopics {
     std::string status() const { return prefix + "/status"; }
     std::string state(int meter) const;
     std::string availability(int meter) const;
+    std::string events() const { return prefix + "/events"; }
+    std::string events(int meter) const;
 };
 
 // The dashboard's retained configurations: the station's connectivity sensor, which makes the

@@ -1,5 +1,7 @@
 #include "mqtt_publisher.h"
 
+#include "broker_line.h"
+#include "event_message.h"
 #include "leading_number.h"
 
 #include <algorithm>
@@ -33,17 +35,9 @@ MqttPublisher::MqttPublisher(StationFeed& feed, const MqttConfig& config,
     events.connected = [this] {
         QMetaObject::invokeMethod(this, &MqttPublisher::onConnected, Qt::QueuedConnection);
     };
-    events.state = [this](bool up, const std::string& text) {
+    events.state = [this](BrokerTrouble trouble, const std::string& text) {
         QMetaObject::invokeMethod(
-            this,
-            [this, up, line = QString::fromStdString(text)] {
-                if (!up)
-                    connected_ = false;
-                if (line == status_)
-                    return;
-                status_ = line;
-                emit statusChanged(line);
-            },
+            this, [this, trouble, line = QString::fromStdString(text)] { onState(trouble, line); },
             Qt::QueuedConnection);
     };
     const std::string clientId =
@@ -52,6 +46,48 @@ MqttPublisher::MqttPublisher(StationFeed& feed, const MqttConfig& config,
 }
 
 MqttPublisher::~MqttPublisher() = default;
+
+void MqttPublisher::onState(BrokerTrouble trouble, const QString& text) {
+    if (trouble != BrokerTrouble::None)
+        connected_ = false;
+    if (text != status_) {
+        status_ = text;
+        emit statusChanged(text);
+    }
+    // A lost connection and the failed attempts after it say the same on the line.
+    const QString line = QString::fromStdString(brokerLineText(trouble, session_->where()));
+    if (line != line_) {
+        line_ = line;
+        emit lineChanged(line);
+    }
+}
+
+void MqttPublisher::publishEvents(const std::vector<EventRow>& events) {
+    for (const EventRow& e : events) {
+        while (!events_.empty() && events_.size() >= eventLimit) {
+            events_.pop_front();
+            ++dropped_;
+        }
+        events_.push_back(e);
+    }
+    sendEvents();
+}
+
+void MqttPublisher::sendEvents() {
+    while (connected_ && !events_.empty()) {
+        const EventRow& e = events_.front();
+        const QByteArray json = eventJson(e);
+        if (!session_->publish(topics_.events(), json, false))
+            return;
+        if (e.meter > 0)
+            session_->publish(topics_.events(e.meter), json, false);
+        events_.pop_front();
+    }
+    if (connected_ && dropped_) {
+        emit eventsDropped(dropped_);
+        dropped_ = 0;
+    }
+}
 
 std::optional<int> MqttPublisher::meterCount() const {
     const auto count = feed_.settingsTexts().meterCount;
@@ -72,6 +108,7 @@ void MqttPublisher::onConnected() {
     sentOnline_.fill(std::nullopt);
     sentAlarms_.fill(std::nullopt);
     onSettingsChanged();
+    sendEvents();
 }
 
 void MqttPublisher::onSettingsChanged() {

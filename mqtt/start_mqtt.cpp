@@ -40,6 +40,16 @@ std::unique_ptr<MqttPublisher> startMqtt(StationEngine& engine, const QString& p
                                                      std::get<std::string>(identity));
     QObject::connect(publisher.get(), &MqttPublisher::statusChanged,
                      [](const QString& text) { say(text.toStdString()); });
+    QObject::connect(
+        publisher.get(), &MqttPublisher::lineChanged, &engine,
+        [&engine](const QString& text) { engine.showBrokerState(text.toStdString()); });
+    QObject::connect(
+        publisher.get(), &MqttPublisher::eventsDropped, [p = publisher.get()](qulonglong count) {
+            say(std::to_string(count) + " events dropped while the broker was away; the latest " +
+                std::to_string(p->eventLimit) + " went out");
+        });
+    QObject::connect(&engine, &StationEngine::eventsNoted, publisher.get(),
+                     &MqttPublisher::publishEvents);
     return publisher;
 }
 

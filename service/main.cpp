@@ -33,8 +33,9 @@ second one, service or window, finds the folder's lock taken.
 Windows attach through the socket mirv-station.sock in the program folder (owner and group
 may use it). What the window's message line would say is written to standard error, one line
 per change. With a file mqtt.conf in the folder, it also publishes the meters' readings, their
-availability and the dashboard's discovery on an MQTT broker; its connection's state goes there
-too.
+availability, the journal's events (PREFIX/events, and PREFIX/meter/N/events for a meter's) and
+the dashboard's discovery on an MQTT broker; the connection's state goes to standard error too,
+and on the message line while the broker cannot be had.
 With a file web.conf in the folder, it also serves read-only web pages of the station behind a
 login; --add-web-user NAME adds a user (or gives one a new password) read from standard input.
 SIGTERM, SIGINT or SIGHUP end it; rows still waiting for the database are kept in the pending

@@ -7,8 +7,8 @@
 namespace mirv {
 namespace {
 
-// Each step is an event ("set:TEXT", "history:N" with N the state's number, "gateway:0/1")
-// and the text the line shows after it.
+// Each step is an event ("set:TEXT", "history:N" with N the state's number, "gateway:0/1",
+// "broker:TEXT" with an empty text once connected) and the text the line shows after it.
 struct Step {
     std::string event;
     std::string shown;
@@ -21,6 +21,8 @@ void play(MessageLine& line, const std::string& event) {
         line.set(arg);
     else if (kind == "history")
         line.historyState(static_cast<MessageLine::History>(std::stoi(arg)));
+    else if (kind == "broker")
+        line.brokerState(arg);
     else
         line.gatewayConnected(arg == "1");
 }
@@ -56,6 +58,35 @@ TEST(MessageLine, LaidOverTextsGiveBackWhatWasThereInAnyOrder) {
           {"gateway:1", waiting},
           {"history:0", ""}}},
         {"written with nothing waiting", {{"set:B", "B"}, {"history:0", "B"}}},
+        {"broker alone, said again",
+         {{"set:A", "A"},
+          {"broker:X", "X"},
+          {"broker:X", "X"},
+          {"broker:Y", "Y"},
+          {"broker:", "A"}}},
+        {"history changes under the gateway",
+         {{"set:A", "A"},
+          {"history:1", waiting},
+          {"gateway:0", gateway},
+          {"history:2", missing},
+          {"gateway:1", missing},
+          {"history:0", "A"}}},
+        {"all three, ending in another order",
+         {{"set:A", "A"},
+          {"gateway:0", gateway},
+          {"broker:X", "X"},
+          {"history:1", waiting},
+          {"broker:", waiting},
+          {"history:0", gateway},
+          {"gateway:1", "A"}}},
+        {"broker under the gateway",
+         {{"set:", ""},
+          {"broker:X", "X"},
+          {"gateway:0", gateway},
+          {"broker:", gateway},
+          {"gateway:1", ""}}},
+        {"a new text drops what was laid",
+         {{"set:A", "A"}, {"broker:X", "X"}, {"set:B", "B"}, {"broker:", "B"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -3,10 +3,12 @@
 // killed service, a broker that restarts, and a file that cannot be used.
 #include "child_process.h"
 #include "database.h"
+#include "event_journal.h"
 #include "mosquitto_broker.h"
 #include "program_folder.h"
 #include "start_mqtt.h"
 #include "station_engine.h"
+#include "temp_dir.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -217,6 +219,116 @@ TEST(MqttBroker, SilenceBrokerRestartAndALoweredMeterCount) {
     EXPECT_FALSE(one.count("homeassistant/sensor/" + id + "_2/heat_total/config"));
 }
 
+// The events topics as a live mosquitto_sub reads them, each message a line "topic payload".
+struct EventReader {
+    std::string file;
+    test::ChildProcess sub;
+
+    EventReader(const test::MosquittoBroker& b, const std::string& path) : file(path) {
+        const std::vector<std::string> login{"-h", "127.0.0.1", "-p", std::to_string(b.port),
+                                             "-u", b.user,      "-P", b.password};
+        std::vector<std::string> argv{
+            "/usr/bin/mosquitto_sub",   "-q", "1", "-F", "%t %p", "-t", "plant/west/events", "-t",
+            "plant/west/meter/+/events"};
+        argv.insert(argv.end(), login.begin(), login.end());
+        sub.start(test::withLog(argv, file, true));
+        // Subscribed once a message of the test's own comes through.
+        std::vector<std::string> hello{"/usr/bin/mosquitto_pub", "-t", "plant/west/events", "-m",
+                                       "hello"};
+        hello.insert(hello.end(), login.begin(), login.end());
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                (void)test::runProgram(hello);
+                return fileText(file).find("plant/west/events hello\n") != std::string::npos;
+            },
+            10000));
+    }
+
+    // The events that came on `topic`, in their order.
+    std::vector<QJsonObject> on(const std::string& topic) const {
+        std::vector<QJsonObject> events;
+        std::istringstream lines(fileText(file));
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(topic + " {", 0) == 0)
+                events.push_back(json(line.substr(topic.size() + 1)));
+        return events;
+    }
+};
+
+TEST(MqttBroker, EventsGoOutAndWaitInOrderWhileTheBrokerIsAway) {
+    test::MosquittoBroker broker;
+    test::TempDir dir;
+    auto reader = std::make_unique<EventReader>(broker, dir.str() + "/before");
+    Station s("2", {"--meters", "1"}, conf(broker, false));
+    ASSERT_NE(s.mqtt, nullptr);
+
+    // Meter 2 never answers: its silence goes out on both topics as the journal keeps it.
+    const auto silent = [&](const std::string& topic) {
+        for (const QJsonObject& e : reader->on(topic))
+            if (e["kind"] == "silent")
+                return e;
+        return QJsonObject();
+    };
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !silent("plant/west/meter/2/events").isEmpty(); }, 30000))
+        << fileText(reader->file);
+    std::optional<EventRow> kept;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            Database db(s.folder.databasePath());
+            kept = lastEvent(db, "silent");
+            return kept.has_value();
+        },
+        10000));
+    const QJsonObject sent = silent("plant/west/events");
+    EXPECT_EQ(sent, silent("plant/west/meter/2/events"));
+    EXPECT_EQ(sent.size(), 8);
+    EXPECT_EQ(sent["local_time"].toString().toStdString(), kept->localTime);
+    EXPECT_EQ(sent["utc_time"].toString().toStdString(), kept->utcTime);
+    EXPECT_EQ(sent["meter"].toInt(), 2);
+    EXPECT_EQ(sent["phase"].toString().toStdString(), kept->phase);
+    EXPECT_EQ(sent["text"].toString().toStdString(), kept->text);
+    EXPECT_EQ(sent["detail"].toString().toStdString(), kept->detail);
+    EXPECT_EQ(sent["user"].toString().toStdString(), kept->user);
+
+    // The broker goes away: the line says so once; of the events meanwhile the latest two wait.
+    reader.reset();
+    s.mqtt->eventLimit = 2;
+    QSignalSpy status(s.mqtt.get(), &MqttPublisher::statusChanged);
+    QSignalSpy dropped(s.mqtt.get(), &MqttPublisher::eventsDropped);
+    QSignalSpy line(s.engine.get(), &StationFeed::messageChanged);
+    const QString before = s.engine->message();
+    const QString away = QString::fromStdString(
+        "MQTT服务器 127.0.0.1:" + std::to_string(broker.port) + " 无法连接,正在重试");
+    broker.kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.engine->message() == away; }, 10000));
+    for (const char* text : {"一", "二", "三"})
+        s.engine->noteStationEvent("test", text, "", "note");
+    // The first retry failed as well; the next one is two seconds away.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status.count() >= 2; }, 10000));
+    broker.start();
+    EventReader after(broker, dir.str() + "/after");
+    ASSERT_EQ(s.engine->message(), away) << "the station was back before the reader";
+    const auto tests = [&] {
+        std::vector<std::string> texts;
+        for (const QJsonObject& e : after.on("plant/west/events"))
+            if (e["kind"] == "test")
+                texts.push_back(e["text"].toString().toStdString());
+        return texts;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tests().size() >= 2; }, 30000))
+        << fileText(after.file);
+    EXPECT_EQ(tests(), (std::vector<std::string>{"二", "三"}));
+    ASSERT_EQ(dropped.count(), 1);
+    EXPECT_EQ(dropped.at(0).at(0).toULongLong(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.engine->message() == before; }, 10000));
+    std::vector<QString> said;
+    for (const auto& args : line)
+        said.push_back(args.at(0).toString());
+    EXPECT_EQ(said, (std::vector<QString>{away, before}));
+    EXPECT_TRUE(after.on("plant/west/meter/0/events").empty()); // the station is no meter
+}
+
 // A broker that refuses the password or whose certificate does not check out is tried again
 // and again, and says why.
 TEST(MqttBroker, RefusedLoginAndUntrustedCertificateAreRetried) {
@@ -233,17 +345,19 @@ TEST(MqttBroker, RefusedLoginAndUntrustedCertificateAreRetried) {
     const struct {
         MqttConfig config;
         const char* why;
+        BrokerTrouble trouble;
     } cases[] = {
-        {wrongPassword, "refused the connection: Connection Refused: not authorised."},
-        {untrusted, "certificate verify failed"},
+        {wrongPassword, "refused the connection: Connection Refused: not authorised.",
+         BrokerTrouble::LoginRefused},
+        {untrusted, "certificate verify failed", BrokerTrouble::CertificateRefused},
     };
     for (const auto& c : cases) {
         std::mutex m;
-        std::vector<std::pair<bool, std::string>> states;
+        std::vector<std::pair<BrokerTrouble, std::string>> states;
         BrokerSession::Events events;
-        events.state = [&](bool up, const std::string& text) {
+        events.state = [&](BrokerTrouble trouble, const std::string& text) {
             std::lock_guard lock(m);
-            states.emplace_back(up, text);
+            states.emplace_back(trouble, text);
         };
         BrokerSession session(c.config, "test", "t/status", events);
         ASSERT_TRUE(QTest::qWaitFor(
@@ -253,7 +367,7 @@ TEST(MqttBroker, RefusedLoginAndUntrustedCertificateAreRetried) {
             },
             10000));
         std::lock_guard lock(m);
-        EXPECT_FALSE(states[0].first);
+        EXPECT_EQ(states[0].first, c.trouble);
         EXPECT_NE(states[0].second.find(c.why), std::string::npos) << states[0].second;
         EXPECT_EQ(states[1], states[0]);
     }
