@@ -196,6 +196,10 @@ void StationEngine::planMeters() {
     const double count = leadingNumber(link_->meterCount);
     const int rows = count >= kMeters ? kMeters : std::max(1, static_cast<int>(std::ceil(count)));
     const MeterPlan plan = readMeterPlan(databasePath().toStdString(), rows);
+    meterNames_.fill({});
+    for (const PlannedMeter& m : plan.meters)
+        if (m.address >= 0 && m.address < LineStats::kAddresses)
+            meterNames_[static_cast<std::size_t>(m.address)] = m.name;
     std::array<int, kMeters + 1> addresses{};
     for (int n = 1; n <= kMeters; ++n)
         addresses[static_cast<std::size_t>(n)] = n;

@@ -7,10 +7,16 @@ void copyFreshFrames(const FrameRing& ring, LineReadout& into) {
                                         [&](const MonitorFrame& f) { into.frames.push() = f; });
 }
 
+void countMeters(LineCounts& counts) {
+    counts.meters.fill({});
+    for (const auto& [key, read] : counts.reads)
+        addRead(counts.meters[key.address], read);
+}
+
 void readCounts(const LineStats& stats, LineCounts& into) {
     into.line = stats.line();
-    for (int a = 0; a < LineStats::kAddresses; ++a)
-        into.meters[static_cast<std::size_t>(a)] = stats.meter(a);
+    into.reads = stats.reads();
+    countMeters(into);
     into.setIntervalMs = stats.setIntervalMs;
 }
 

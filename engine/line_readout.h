@@ -1,18 +1,25 @@
 #pragma once
 
 #include "line_stats.h"
+#include "meter_link.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace mirv {
 
 // The line's counters as a view shows them: a copy as they stood when it was read.
 struct LineCounts {
     LineCounters line;
+    // Meter by meter, each meter's reads together; and read by read.
     std::array<MeterCounters, LineStats::kAddresses> meters{};
+    std::map<ReadKey, MeterCounters> reads;
+    // The reads the link polls, in the order it polls them, with the meters' names.
+    std::vector<PolledRead> polled;
     // The poll interval as set, and the meter count as the settings give it.
     int setIntervalMs = 0;
     std::string meterCount;
@@ -46,6 +53,9 @@ std::uint64_t forEachFreshFrame(const FrameRing& ring, std::uint64_t seen, Take&
 
 // Adds the frames of `ring` that `into` has not seen yet.
 void copyFreshFrames(const FrameRing& ring, LineReadout& into);
+
+// Sets each meter's counters from its reads'.
+void countMeters(LineCounts& counts);
 
 // Copies the counters `stats` holds into `into`.
 void readCounts(const LineStats& stats, LineCounts& into);

@@ -180,6 +180,9 @@ void StationEngine::readLine(LineReadout& into) {
 
 void StationEngine::readCounts(LineCounts& into) {
     mirv::readCounts(link_->stats, into);
+    into.polled = link_->polledReads();
+    for (PolledRead& r : into.polled)
+        r.name = meterNames_[r.key.address];
     into.meterCount = link_->meterCount;
     into.opens = port_.serial().opens + port_.gateway().opens;
     into.openFailures = port_.serial().openFailures + port_.gateway().openFailures;

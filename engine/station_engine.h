@@ -143,6 +143,8 @@ class StationEngine : public StationFeed {
     std::string recordInterval_;
     int portNumber_ = 1;
     std::array<bool, kMeters> missedLastPoll_{};
+    // The Meters table's names by the address polled; empty where none is given.
+    std::array<std::string, LineStats::kAddresses> meterNames_;
     EventWatch events_;
     bool journalStarted_ = false;
 };

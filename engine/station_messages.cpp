@@ -40,11 +40,12 @@ bool counted(const MeterCounters& m) {
            m.lastTroubleUs;
 }
 
-QJsonObject meterJson(int address, const MeterCounters& m) {
+QJsonObject meterJson(ReadKey key, const MeterCounters& m) {
     QJsonArray rejects;
     for (auto r : m.rejects)
         rejects.append(number(r));
-    return {{"a", address},
+    return {{"a", key.address},
+            {"r", key.read},
             {"requests", number(m.requests)},
             {"answers", number(m.answers)},
             {"missed", number(m.missed)},
@@ -232,11 +233,49 @@ SettingsUpdate readUpdate(const QJsonObject& o) {
     return u;
 }
 
+namespace {
+
+// Reads polled that one message carries at most: a board of meters with many reads each.
+constexpr qsizetype kMaxPolledReads = 4096;
+
+QJsonArray polledJson(const std::vector<PolledRead>& polled) {
+    QJsonArray out;
+    for (const PolledRead& r : polled)
+        out.append(QJsonObject{{"a", r.key.address},
+                               {"r", r.key.read},
+                               {"profile", QString::fromStdString(r.profile)},
+                               {"name", QString::fromStdString(r.name)},
+                               {"function", r.read.function},
+                               {"first", r.read.first},
+                               {"count", r.read.count}});
+    return out;
+}
+
+std::uint8_t byteOf(const QJsonValue& v) {
+    return static_cast<std::uint8_t>(std::clamp(v.toInt(), 0, 255));
+}
+
+std::vector<PolledRead> readPolled(const QJsonArray& array) {
+    std::vector<PolledRead> out;
+    for (qsizetype i = 0; i < std::min(array.size(), kMaxPolledReads); ++i) {
+        const QJsonObject o = array[i].toObject();
+        out.push_back({{byteOf(o["a"]), byteOf(o["r"])},
+                       o["profile"].toString().left(128).toStdString(),
+                       {byteOf(o["function"]),
+                        static_cast<std::uint16_t>(std::clamp(o["first"].toInt(), 0, 65535)),
+                        static_cast<std::uint16_t>(std::clamp(o["count"].toInt(), 0, 65535))},
+                       o["name"].toString().left(128).toStdString()});
+    }
+    return out;
+}
+
+} // namespace
+
 QJsonObject countsJson(const LineCounts& c) {
     QJsonArray meters;
-    for (int a = 0; a < LineStats::kAddresses; ++a)
-        if (counted(c.meters[std::size_t(a)]))
-            meters.append(meterJson(a, c.meters[std::size_t(a)]));
+    for (const auto& [key, m] : c.reads)
+        if (counted(m))
+            meters.append(meterJson(key, m));
     return {{"bytesOut", number(c.line.bytesOut)},
             {"bytesIn", number(c.line.bytesIn)},
             {"ticks", number(c.line.ticks)},
@@ -244,6 +283,7 @@ QJsonObject countsJson(const LineCounts& c) {
             {"cycleMaxUs", number(c.line.cycleMaxUs)},
             {"cycleSumUs", number(c.line.cycleSumUs)},
             {"meters", meters},
+            {"polled", polledJson(c.polled)},
             {"setIntervalMs", c.setIntervalMs},
             {"meterCount", QString::fromStdString(c.meterCount)},
             {"opens", number(c.opens)},
@@ -259,12 +299,16 @@ void readCounts(const QJsonValue& value, LineCounts& into) {
     into.line.cycleLastUs = signedOf(o["cycleLastUs"]);
     into.line.cycleMaxUs = signedOf(o["cycleMaxUs"]);
     into.line.cycleSumUs = signedOf(o["cycleSumUs"]);
-    into.meters.fill({});
+    into.reads.clear();
     for (const QJsonValue& m : o["meters"].toArray()) {
         const int a = m[QStringLiteral("a")].toInt(-1);
-        if (a >= 0 && a < LineStats::kAddresses)
-            readMeter(m.toObject(), into.meters[std::size_t(a)]);
+        const int r = m[QStringLiteral("r")].toInt(-1);
+        if (a >= 0 && a < LineStats::kAddresses && r >= 0 && r <= 255)
+            readMeter(m.toObject(),
+                      into.reads[{static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(r)}]);
     }
+    countMeters(into);
+    into.polled = readPolled(o["polled"].toArray());
     into.setIntervalMs = o["setIntervalMs"].toInt();
     into.meterCount = o["meterCount"].toString().toStdString();
     into.opens = unsignedOf(o["opens"]);

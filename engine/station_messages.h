@@ -11,7 +11,7 @@ namespace mirv::wire {
 
 // What the service and the windows attached to it say on the station's local socket, each
 // way's first message a hello naming the protocol. Both sides read and write through these.
-inline constexpr int kProtocol = 1;
+inline constexpr int kProtocol = 2;
 
 // The socket in the program folder.
 QString socketPath(const QString& programDir);
@@ -35,7 +35,8 @@ SettingsUpdate readUpdate(const QJsonObject& message);
 QJsonArray alarmsJson(const std::vector<AlarmRow>& alarms);
 std::vector<AlarmRow> readAlarms(const QJsonValue& value);
 
-// The counters; only the addresses where anything was counted go.
+// The counters read by read (only the reads where anything was counted go) and the reads
+// polled with their names; the meters' counters are made again from their reads'.
 QJsonObject countsJson(const LineCounts& counts);
 void readCounts(const QJsonValue& value, LineCounts& into);
 QJsonObject frameJson(const MonitorFrame& frame);

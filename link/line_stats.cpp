@@ -31,16 +31,6 @@ LineStats::LineStats() {
 
 namespace {
 
-HourTally tallyOf(const MeterCounters& m) {
-    HourTally t;
-    t.requests = m.requests;
-    t.answers = m.answers;
-    t.missed = m.missed;
-    t.rejects = m.rejects;
-    t.responseSumUs = m.responseSumUs;
-    return t;
-}
-
 // a + b - c, field by field; the maximum is the hour's own.
 HourTally sinceHourStart(const HourTally& now, const HourTally& carry, const HourTally& start) {
     HourTally t = carry;
@@ -53,21 +43,76 @@ HourTally sinceHourStart(const HourTally& now, const HourTally& carry, const Hou
     return t;
 }
 
+// Each meter's tally now, its reads together.
+std::vector<HourTally> tallies(const std::map<ReadKey, MeterCounters>& reads) {
+    std::vector<HourTally> out(LineStats::kAddresses);
+    for (const auto& [key, m] : reads) {
+        HourTally& t = out[key.address];
+        t.requests += m.requests;
+        t.answers += m.answers;
+        t.missed += m.missed;
+        for (int c = 0; c < kRejectCauses; ++c)
+            t.rejects[c] += m.rejects[c];
+        t.responseSumUs += m.responseSumUs;
+    }
+    return out;
+}
+
+template <class T> void keepLeast(std::optional<T>& into, const std::optional<T>& v) {
+    if (v && (!into || *v < *into))
+        into = v;
+}
+template <class T> void keepMost(std::optional<T>& into, const std::optional<T>& v) {
+    if (v && (!into || *v > *into))
+        into = v;
+}
+
 } // namespace
 
+void addRead(MeterCounters& meter, const MeterCounters& read) {
+    meter.requests += read.requests;
+    meter.answers += read.answers;
+    meter.missed += read.missed;
+    meter.late += read.late;
+    for (int c = 0; c < kRejectCauses; ++c)
+        meter.rejects[c] += read.rejects[c];
+    meter.strayBytes += read.strayBytes;
+    keepLeast(meter.responseMinUs, read.responseMinUs);
+    keepMost(meter.responseMaxUs, read.responseMaxUs);
+    meter.responseSumUs += read.responseSumUs;
+    if (read.responseLastUs && (!meter.responseLastUs || read.lastAnswerUs >= meter.lastAnswerUs))
+        meter.responseLastUs = read.responseLastUs;
+    if (read.lastException && (!meter.lastException || read.lastTroubleUs >= meter.lastTroubleUs))
+        meter.lastException = read.lastException;
+    meter.consecutiveMisses = std::max(meter.consecutiveMisses, read.consecutiveMisses);
+    meter.lastAnswerUs = std::max(meter.lastAnswerUs, read.lastAnswerUs);
+    meter.lastTroubleUs = std::max(meter.lastTroubleUs, read.lastTroubleUs);
+}
+
+MeterCounters LineStats::meter(int address) const {
+    MeterCounters m;
+    for (auto it = reads_.lower_bound({static_cast<std::uint8_t>(address), 0});
+         it != reads_.end() && it->first.address == address; ++it)
+        addRead(m, it->second);
+    return m;
+}
+
 void LineStats::reset() {
+    const std::vector<HourTally> now = tallies(reads_);
     for (int a = 0; a < kAddresses; ++a) {
-        hourCarry_[a] = sinceHourStart(tallyOf(meters_[a]), hourCarry_[a], hourStart_[a]);
+        hourCarry_[a] = sinceHourStart(now[a], hourCarry_[a], hourStart_[a]);
         hourStart_[a] = {};
     }
-    meters_ = {};
+    for (auto& [key, m] : reads_)
+        m = {};
     line_ = {};
 }
 
 std::vector<HourTally> LineStats::takeHour() {
     std::vector<HourTally> hour;
+    const std::vector<HourTally> tally = tallies(reads_);
     for (int a = 1; a < kAddresses; ++a) {
-        const HourTally now = tallyOf(meters_[a]);
+        const HourTally& now = tally[a];
         HourTally t = sinceHourStart(now, hourCarry_[a], hourStart_[a]);
         t.meter = a;
         t.responseMaxUs = hourCarry_[a].responseMaxUs;
@@ -90,13 +135,16 @@ void LineStats::tick(std::int64_t nowUs) {
 }
 
 void LineStats::requestSent(std::uint8_t address, std::span<const std::uint8_t> request,
-                            std::int64_t nowUs) {
+                            std::int64_t nowUs, std::uint8_t read) {
     if (slotOpen_) {
         endSlot();
         previous_ = polled_;
+        previousRead_ = polledRead_;
+        previousAnswerBytes_ = answerBytes_;
     }
     slotOpen_ = true;
     polled_ = address;
+    polledRead_ = &reads_[{address, read}];
     // The answer a read request asks for: its function and 5 bytes around the registers.
     answerFunction_ = 0x03;
     answerBytes_ = kAnswerBytes;
@@ -111,7 +159,7 @@ void LineStats::requestSent(std::uint8_t address, std::span<const std::uint8_t> 
     rest_.clear();
     restLength_ = 0;
     requestSentUs_ = nowUs;
-    ++meters_[address].requests;
+    ++polledRead_->requests;
     line_.bytesOut += request.size();
     // Stamped when written: whatever comes in for it comes later.
     record(address, FrameVerdict::Request, true, request, request.size(), nowUs);
@@ -121,7 +169,7 @@ void LineStats::bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t 
     line_.bytesIn += bytes.size();
     lastByteUs_ = nowUs;
     if (!slotOpen_) {
-        meters_[0].strayBytes += bytes.size();
+        reads_[{}].strayBytes += bytes.size();
         record(0, FrameVerdict::Foreign, false, bytes, bytes.size(), nowUs);
         return;
     }
@@ -132,15 +180,17 @@ void LineStats::bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t 
     restLength_ += bytes.size();
 }
 
-void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs) {
-    if (!slotOpen_ || rest_.size() < answerBytes_)
+void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs, bool late) {
+    late = late && previousRead_;
+    const std::size_t length = late ? previousAnswerBytes_ : answerBytes_;
+    if (!slotOpen_ || rest_.size() < length)
         return;
     FrameVerdict verdict = FrameVerdict::Answer;
     if (!crcOk) {
         verdict = FrameVerdict::CrcWrong;
-        reject(polled_, RejectCause::Crc, nowUs);
-    } else if (address == polled_) {
-        MeterCounters& m = meters_[polled_];
+        reject(*polledRead_, RejectCause::Crc, nowUs);
+    } else if (address == polled_ && !late) {
+        MeterCounters& m = *polledRead_;
         const std::int64_t response =
             responseUs(requestSentUs_, requestWireUs, restFirstUs_, nowUs);
         m.responseMinUs = std::min(m.responseMinUs.value_or(response), response);
@@ -154,17 +204,18 @@ void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs
         m.consecutiveMisses = 0;
         m.lastAnswerUs = nowUs + wallOffsetUs;
         answered_ = true;
-    } else if (address == previous_) {
+    } else if (late ||
+               (previousRead_ && address == previous_ && previousAnswerBytes_ == answerBytes_)) {
         verdict = FrameVerdict::Late;
-        ++meters_[previous_].late;
+        ++previousRead_->late;
     } else {
         verdict = FrameVerdict::Foreign;
-        reject(polled_, RejectCause::Address, nowUs);
+        reject(*polledRead_, RejectCause::Address, nowUs);
     }
     record(verdict == FrameVerdict::Late ? previous_ : polled_, verdict, false,
-           std::span(rest_).first(answerBytes_), answerBytes_, nowUs);
-    rest_.erase(rest_.begin(), rest_.begin() + answerBytes_);
-    restLength_ -= answerBytes_;
+           std::span(rest_).first(length), length, nowUs);
+    rest_.erase(rest_.begin(), rest_.begin() + static_cast<std::ptrdiff_t>(length));
+    restLength_ -= length;
     // What is left came in with the answer's last byte or before.
     restFirstUs_ = nowUs;
 }
@@ -173,7 +224,7 @@ void LineStats::endSlot() {
     if (!slotOpen_)
         return;
     judgeRest();
-    MeterCounters& m = meters_[polled_];
+    MeterCounters& m = *polledRead_;
     if (!answered_) {
         ++m.missed;
         ++m.consecutiveMisses;
@@ -191,29 +242,28 @@ void LineStats::judgeRest() {
     FrameVerdict verdict = FrameVerdict::LengthWrong;
     if (answered_ || rest[0] != polled_) {
         verdict = FrameVerdict::Foreign;
-        meters_[polled_].strayBytes += restLength_;
+        polledRead_->strayBytes += restLength_;
     } else if (restLength_ >= 2 && rest[1] != answerFunction_) {
         const bool exception = (rest[1] & 0x80) != 0;
         verdict = exception ? FrameVerdict::Exception : FrameVerdict::Foreign;
         if (exception && restLength_ >= 3)
-            meters_[polled_].lastException = rest[2];
-        reject(polled_, RejectCause::Function, lastByteUs_);
+            polledRead_->lastException = rest[2];
+        reject(*polledRead_, RejectCause::Function, lastByteUs_);
     } else if (restLength_ < answerBytes_) {
-        reject(polled_, RejectCause::Short, lastByteUs_);
+        reject(*polledRead_, RejectCause::Short, lastByteUs_);
     } else if (restLength_ > answerBytes_) {
-        reject(polled_,
+        reject(*polledRead_,
                leadingAnswerCrcMatches(rest, answerBytes_) ? RejectCause::Trailing
                                                            : RejectCause::Long,
                lastByteUs_);
     } else {
         verdict = FrameVerdict::CrcWrong;
-        reject(polled_, RejectCause::Crc, lastByteUs_);
+        reject(*polledRead_, RejectCause::Crc, lastByteUs_);
     }
     record(polled_, verdict, false, rest, restLength_, lastByteUs_);
 }
 
-void LineStats::reject(std::uint8_t address, RejectCause cause, std::int64_t nowUs) {
-    MeterCounters& m = meters_[address];
+void LineStats::reject(MeterCounters& m, RejectCause cause, std::int64_t nowUs) {
     ++m.rejects[static_cast<int>(cause)];
     m.lastTroubleUs = nowUs + wallOffsetUs;
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <vector>
@@ -52,6 +53,18 @@ struct MeterCounters {
     }
 };
 
+// The counters of one meter's reads together: counts and response sums added, the extremes
+// and the latest times kept, the latest exception and response of the read that had them last.
+void addRead(MeterCounters& meter, const MeterCounters& read);
+
+// A read the link polls: the meter's address and which of its profile's reads (0 for a meter
+// with one read).
+struct ReadKey {
+    std::uint8_t address = 0;
+    std::uint8_t read = 0;
+    auto operator<=>(const ReadKey&) const = default;
+};
+
 struct LineCounters {
     std::uint64_t bytesOut = 0;
     std::uint64_t bytesIn = 0;
@@ -82,23 +95,26 @@ struct HourTally {
     }
 };
 
-// What the line does, meter by meter. The link reports each request, the bytes as they come
+// What the line does, read by read. The link reports each request, the bytes as they come
 // and each answer it takes; the bytes between one request and the next are that poll's time
-// slot, judged when the slot ends. Every frame also goes into the monitor's ring. Times are
-// microseconds; `wallOffsetUs` turns the link's monotonic clock into wall-clock time.
+// slot, judged when the slot ends. The hour's tallies are per meter, its reads together. Every
+// frame also goes into the monitor's ring. Times are microseconds; `wallOffsetUs` turns the link's
+// monotonic clock into wall-clock time.
 class LineStats {
   public:
     static constexpr int kAddresses = 256;
 
     LineStats();
 
-    // A request went out to `address` at `nowUs`; ends the previous poll's slot.
+    // A request for the meter's read `read` went out to `address` at `nowUs`; ends the
+    // previous poll's slot.
     void requestSent(std::uint8_t address, std::span<const std::uint8_t> request,
-                     std::int64_t nowUs);
+                     std::int64_t nowUs, std::uint8_t read = 0);
     void bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t nowUs);
     // The link took the slot's next answer (as long as the request asked for) as one of
-    // `address`.
-    void answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs);
+    // `address`; or, when `late`, as the late answer to the request before (as long as that
+    // one asked for).
+    void answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs, bool late = false);
     // Ends the open slot without a new request (polling stopped).
     void endSlot();
     void tick(std::int64_t nowUs);
@@ -108,7 +124,10 @@ class LineStats {
     // The tallies of every meter polled since the last call, and a new hour begins.
     std::vector<HourTally> takeHour();
 
-    const MeterCounters& meter(int address) const { return meters_[address & 0xFF]; }
+    // A meter's counters, its reads together.
+    MeterCounters meter(int address) const;
+    // Every read counted since the station started; 清零 zeroes them but keeps them listed.
+    const std::map<ReadKey, MeterCounters>& reads() const { return reads_; }
     const LineCounters& line() const { return line_; }
     const FrameRing& frames() const { return ring_; }
     FrameRing& frames() { return ring_; }
@@ -123,12 +142,13 @@ class LineStats {
     int setIntervalMs = 0;
 
   private:
-    void reject(std::uint8_t address, RejectCause cause, std::int64_t nowUs);
+    void reject(MeterCounters& m, RejectCause cause, std::int64_t nowUs);
     void record(std::uint8_t meter, FrameVerdict verdict, bool out,
                 std::span<const std::uint8_t> bytes, std::size_t fullLength, std::int64_t nowUs);
     void judgeRest();
 
-    std::array<MeterCounters, kAddresses> meters_{};
+    // Nodes of a map stay where they are: the open slot's counters are pointed at.
+    std::map<ReadKey, MeterCounters> reads_;
     // The counters when the hour began, and what 清零 took from the hour.
     std::array<HourTally, kAddresses> hourStart_{};
     std::array<HourTally, kAddresses> hourCarry_{};
@@ -138,11 +158,15 @@ class LineStats {
     // The open slot.
     bool slotOpen_ = false;
     std::uint8_t polled_ = 0;
+    MeterCounters* polledRead_ = nullptr;
     std::uint8_t previous_ = 0;
+    MeterCounters* previousRead_ = nullptr;
     bool answered_ = false;
-    // What the slot's request asked for: the answer's function and length.
+    // What the slot's request asked for: the answer's function and length; and the length
+    // the previous request asked for.
     std::uint8_t answerFunction_ = 0x03;
     std::size_t answerBytes_ = 0;
+    std::size_t previousAnswerBytes_ = 0;
     std::int64_t requestSentUs_ = 0;
     // When the first byte of the slot's rest came in, at the latest.
     std::int64_t restFirstUs_ = 0;

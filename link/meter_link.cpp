@@ -34,6 +34,23 @@ std::uint8_t hexByte(const std::string& text, std::size_t index) {
 // Addresses above 255 cannot be sent, so a larger meter count wraps there.
 constexpr double kHighestAddress = 255;
 
+// The bytes of a whole answer to the read: address, function, byte count, registers, CRC.
+std::size_t answerLength(const RegisterRead& read) {
+    return 5 + 2 * std::size_t{read.count};
+}
+
+// Whether the bytes begin as the answer of `address` to the read does.
+bool opensAnswer(std::span<const std::uint8_t> bytes, std::uint8_t address,
+                 const RegisterRead& read) {
+    return bytes.size() >= 3 && bytes[0] == address && bytes[1] == read.function &&
+           bytes[2] == 2 * read.count;
+}
+
+bool crcMatches(std::span<const std::uint8_t> answer) {
+    const auto crc = crc16(answer.first(answer.size() - 2));
+    return answer[answer.size() - 2] == crc[1] && answer[answer.size() - 1] == crc[0];
+}
+
 } // namespace
 
 std::int64_t MeterLink::steadyMicroseconds() {
@@ -62,6 +79,10 @@ void MeterLink::onPollTick() {
     port_.flushOutput();
     port_.flushInput();
     if (!plan_.empty()) {
+        // A request missed may still be answered while the next one waits.
+        lateOpen_ = planStarted_ && awaitingReply;
+        lateMeter_ = planMeter_;
+        lateRead_ = planRead_;
         if (awaitingReply) {
             const int row = plan_[planMeter_].row;
             board_.clearRow(row);
@@ -90,7 +111,7 @@ void MeterLink::sendNextRequest() {
     }
     const ReadRequest frame = makeReadRequest(polledAddress);
     port_.write(frame);
-    stats.requestSent(polledAddress, frame, eventUs_);
+    stats.requestSent(polledAddress, frame, eventUs_, 0);
     awaitingReply = true;
     receivedHex.clear();
     receivedFrame.clear();
@@ -103,13 +124,15 @@ void MeterLink::onBytesArrived() {
     eventUs_ = clockUs();
     stats.bytesReceived(bytes, eventUs_);
     if (!plan_.empty()) {
-        // One byte past the answer is enough to know the answer is too long.
-        const std::size_t expected = 5 + 2 * std::size_t{plannedRead().count};
-        const std::size_t room = expected + 1 - std::min(answerBytes_.size(), expected + 1);
+        // Room for a late answer and one byte past the polled answer: enough to know the
+        // polled answer is too long.
+        std::size_t kept = answerLength(plannedRead()) + 1;
+        if (lateOpen_)
+            kept += answerLength(lateReadOf());
+        const std::size_t room = kept - std::min(answerBytes_.size(), kept);
         answerBytes_.insert(answerBytes_.end(), bytes.begin(),
                             bytes.begin() + static_cast<long>(std::min(room, bytes.size())));
-        if (awaitingReply && answerBytes_.size() == expected)
-            takePlannedAnswer();
+        takePlannedAnswers();
         return;
     }
     for (std::uint8_t b : bytes) {
@@ -158,9 +181,31 @@ void MeterLink::setPlan(std::vector<PolledMeter> plan) {
     });
     planMeter_ = planRead_ = 0;
     planStarted_ = false;
+    lateOpen_ = false;
     awaitingReply = false;
     answerBytes_.clear();
-    readData_.clear();
+    readData_.assign(plan_.size(), {});
+}
+
+std::vector<PolledRead> MeterLink::polledReads() const {
+    std::vector<PolledRead> reads;
+    if (plan_.empty()) {
+        const double count = std::min(leadingNumber(meterCount), kHighestAddress);
+        const int meters = count >= 1 ? static_cast<int>(std::ceil(count)) : 1;
+        for (int a = 1; a <= meters; ++a)
+            reads.push_back({{static_cast<std::uint8_t>(a), 0},
+                             "default",
+                             {0x03, kFirstRegister, kRegisterCount},
+                             {}});
+        return reads;
+    }
+    for (const PolledMeter& m : plan_)
+        for (std::size_t r = 0; r < m.profile->reads.size(); ++r)
+            reads.push_back({{m.address, static_cast<std::uint8_t>(r)},
+                             m.profile->name,
+                             m.profile->reads[r],
+                             {}});
+    return reads;
 }
 
 const RegisterRead& MeterLink::plannedRead() const {
@@ -176,25 +221,61 @@ void MeterLink::sendPlannedRequest() {
         planMeter_ = (planMeter_ + 1) % plan_.size();
     }
     if (planRead_ == 0)
-        readData_.clear();
+        readData_[planMeter_].clear();
     const PolledMeter& meter = plan_[planMeter_];
     const RegisterRead& read = plannedRead();
     currentAddress = meter.address;
     polledAddress = meter.address;
     const ReadRequest frame = makeReadRequest(meter.address, read.function, read.first, read.count);
     port_.write(frame);
-    stats.requestSent(polledAddress, frame, eventUs_);
+    stats.requestSent(polledAddress, frame, eventUs_, static_cast<std::uint8_t>(planRead_));
     awaitingReply = true;
     answerBytes_.clear();
+}
+
+// The answers the slot's bytes hold so far: first a late one to the request before, then the
+// polled one; while a late answer is still coming in, the polled one waits behind it.
+void MeterLink::takePlannedAnswers() {
+    while (takeLateAnswer()) {
+    }
+    if (opensLateAnswer() && answerBytes_.size() < answerLength(lateReadOf()))
+        return;
+    if (awaitingReply && answerBytes_.size() == answerLength(plannedRead()))
+        takePlannedAnswer();
+}
+
+const RegisterRead& MeterLink::lateReadOf() const {
+    return plan_[lateMeter_].profile->reads[lateRead_];
+}
+
+// Whether the bytes open as the late answer: the request before had none yet, and they are not
+// the polled read's answer, which goes first when both would fit.
+bool MeterLink::opensLateAnswer() const {
+    return lateOpen_ && !opensAnswer(answerBytes_, polledAddress, plannedRead()) &&
+           opensAnswer(answerBytes_, plan_[lateMeter_].address, lateReadOf());
+}
+
+// A whole late answer, CRC and all, fills the row of the meter and read it answers; a late
+// answer gone wrong is left to the polled read's rules.
+bool MeterLink::takeLateAnswer() {
+    const std::size_t length = answerLength(lateReadOf());
+    if (!opensLateAnswer() || answerBytes_.size() < length ||
+        !crcMatches(std::span(answerBytes_).first(length)))
+        return false;
+    lateOpen_ = false;
+    stats.answerTaken(plan_[lateMeter_].address, true, eventUs_, true);
+    keepReadData(lateMeter_, lateRead_, std::span(answerBytes_).first(length));
+    answerBytes_.erase(answerBytes_.begin(),
+                       answerBytes_.begin() + static_cast<std::ptrdiff_t>(length));
+    return true;
 }
 
 // A whole answer's length came in: it counts when its CRC, address, function and byte count
 // are the read's; anything else leaves the meter waiting, so the next tick finds it silent.
 void MeterLink::takePlannedAnswer() {
     const RegisterRead& read = plannedRead();
+    const bool crcOk = crcMatches(answerBytes_);
     const std::vector<std::uint8_t>& bytes = answerBytes_;
-    const auto crc = crc16(std::span(bytes).first(bytes.size() - 2));
-    const bool crcOk = bytes[bytes.size() - 2] == crc[1] && bytes[bytes.size() - 1] == crc[0];
     if (crcOk && (bytes[1] != read.function || bytes[2] != 2 * read.count))
         return; // the line's counters judge it at the slot's end
     // Taken: the polled meter's answer may still follow a late or a foreign one.
@@ -204,14 +285,21 @@ void MeterLink::takePlannedAnswer() {
         return;
     awaitingReply = false;
     missedInRow_ = 0;
-    const PolledMeter& meter = plan_[planMeter_];
-    // Only a round whose earlier reads were all answered makes a row.
-    if (readData_.size() != planRead_)
+    keepReadData(planMeter_, planRead_, a);
+}
+
+// Keeps a read's register bytes for the meter's round; only a round whose earlier reads were
+// all answered makes a row, decoded with the meter's profile once its last read came.
+void MeterLink::keepReadData(std::size_t meterIndex, std::size_t read,
+                             std::span<const std::uint8_t> answer) {
+    const PolledMeter& meter = plan_[meterIndex];
+    std::vector<std::vector<std::uint8_t>>& round = readData_[meterIndex];
+    if (round.size() != read)
         return;
-    readData_.emplace_back(a.begin() + 3, a.end() - 2);
-    if (readData_.size() < meter.profile->reads.size())
+    round.emplace_back(answer.begin() + 3, answer.end() - 2);
+    if (round.size() < meter.profile->reads.size())
         return;
-    const std::vector<ReadData> data(readData_.begin(), readData_.end());
+    const std::vector<ReadData> data(round.begin(), round.end());
     board_.setRow(meter.row, decodeWithProfile(*meter.profile, data));
     board_.setAnswered(meter.row, true);
 }

@@ -20,6 +20,15 @@ struct PolledMeter {
     std::shared_ptr<const MeterProfile> profile;
 };
 
+// One read the link polls, as the diagnostics name it; the meter's name is given by whoever
+// knows it (the link does not).
+struct PolledRead {
+    ReadKey key;
+    std::string profile;
+    RegisterRead read;
+    std::string name;
+};
+
 // The Modbus-RTU master: one request per poll tick, answers assembled from the receive events,
 // decoded into the readings board, and the row of a meter that missed its poll emptied.
 // Runs on the event thread; the window calls onPollTick and onBytesArrived.
@@ -47,7 +56,11 @@ class MeterLink {
     std::string receivedHex;
     std::string receivedFrame;
 
-    // What the line did, meter by meter, and the monitor's frames.
+    // The reads polled, in the order polled: the plan's, or addresses 1..meter count with the
+    // fixed read.
+    std::vector<PolledRead> polledReads() const;
+
+    // What the line did, read by read, and the monitor's frames.
     LineStats stats;
     // Monotonic microseconds; the tests may set another clock.
     std::function<std::int64_t()> clockUs = steadyMicroseconds;
@@ -59,7 +72,12 @@ class MeterLink {
     void blankMissedMeter();
     void countMissedPoll();
     void sendPlannedRequest();
+    void takePlannedAnswers();
     void takePlannedAnswer();
+    bool takeLateAnswer();
+    bool opensLateAnswer() const;
+    const RegisterRead& lateReadOf() const;
+    void keepReadData(std::size_t meter, std::size_t read, std::span<const std::uint8_t> answer);
     const RegisterRead& plannedRead() const;
 
     SerialPort& port_;
@@ -70,14 +88,18 @@ class MeterLink {
     // Polls missed in a row, by whichever meters were polled.
     int missedInRow_ = 0;
 
-    // Polling by plan: the meter and read asked last, the bytes that came for it, and the
-    // register bytes of the meter's reads answered so far this round.
+    // Polling by plan: the meter and read asked last, the bytes that came for it, and for each
+    // meter the register bytes of its reads answered so far this round.
     std::vector<PolledMeter> plan_;
     std::size_t planMeter_ = 0;
     std::size_t planRead_ = 0;
     bool planStarted_ = false;
     std::vector<std::uint8_t> answerBytes_;
-    std::vector<std::vector<std::uint8_t>> readData_;
+    std::vector<std::vector<std::vector<std::uint8_t>>> readData_;
+    // The request before, while its answer may still come late.
+    bool lateOpen_ = false;
+    std::size_t lateMeter_ = 0;
+    std::size_t lateRead_ = 0;
 };
 
 } // namespace mirv

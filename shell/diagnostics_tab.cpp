@@ -2,7 +2,6 @@
 
 #include "dialogs.h"
 #include "frame_monitor_model.h"
-#include "leading_number.h"
 #include "saved_output.h"
 #include "station_feed.h"
 #include "visible_prefix_delegate.h"
@@ -19,7 +18,8 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <cmath>
+#include <algorithm>
+#include <set>
 
 namespace mirv {
 
@@ -32,8 +32,11 @@ const char* const kCounterHeaders[] = {"仪表",       "请求",
                                        "多余字节",   "功能码错误",
                                        "地址错误",   "迟到",
                                        "无效字节",   "响应ms(最近/最小/平均/最大)",
-                                       "最后应答"};
+                                       "最后应答",   "名称",
+                                       "类型",       "读取"};
 constexpr int kCounterColumns = static_cast<int>(std::size(kCounterHeaders));
+// 名称, 类型 and 读取 are texts, not counters.
+constexpr int kFirstLabelColumn = kCounterColumns - 3;
 
 // Room either side of a counter's text, as the style draws a cell.
 constexpr int kCellPaddingPx = 12;
@@ -52,6 +55,14 @@ QString responseTexts(const MeterCounters& m) {
         return {};
     return QStringLiteral("%1/%2/%3/%4")
         .arg(ms(*m.responseLastUs), ms(*m.responseMinUs), ms(*mean), ms(*m.responseMaxUs));
+}
+
+// The read as its request asks it: function, first register and count ("03 @0x0030 ×91").
+QString readText(const RegisterRead& read) {
+    return QStringLiteral("%1 @0x%2 ×%3")
+        .arg(read.function, 2, 10, QLatin1Char('0'))
+        .arg(QString::number(read.first, 16).toUpper().rightJustified(4, QLatin1Char('0')))
+        .arg(read.count);
 }
 
 } // namespace
@@ -150,10 +161,16 @@ void DiagnosticsTab::hideEvent(QHideEvent* event) {
     refreshTimer_.stop();
 }
 
-// The meters the link polls: addresses 1 up to the meter count, and any other it has counted.
-int DiagnosticsTab::polledMeters() const {
-    const double count = std::min(leadingNumber(readout_.meterCount), 255.0);
-    return count >= 1 ? static_cast<int>(std::ceil(count)) : 1;
+// The rows: each read the link polls, in its order, then any other read counted.
+std::vector<PolledRead> DiagnosticsTab::shownReads() const {
+    std::vector<PolledRead> shown = readout_.polled;
+    std::set<ReadKey> polled;
+    for (const PolledRead& r : shown)
+        polled.insert(r.key);
+    for (const auto& [key, m] : readout_.reads)
+        if (key.address != 0 && m.requests > 0 && !polled.contains(key))
+            shown.push_back({key, {}, {}, {}});
+    return shown;
 }
 
 void DiagnosticsTab::refresh() {
@@ -175,32 +192,35 @@ void DiagnosticsTab::showCounters() {
                              .arg(readout_.setIntervalMs));
     lineSummary->setCursorPosition(0); // its start shows when it is wider than the tab
 
-    std::vector<int> meters;
-    const int polled = polledMeters();
-    for (int a = 1; a < LineStats::kAddresses; ++a)
-        if (a <= polled || readout_.meters[static_cast<std::size_t>(a)].requests > 0)
-            meters.push_back(a);
-    if (meterTable->rowCount() != static_cast<int>(meters.size()))
-        meterTable->setRowCount(static_cast<int>(meters.size()));
-    if (meterFilter->count() != polled + 1) {
+    const std::vector<PolledRead> reads = shownReads();
+    if (meterTable->rowCount() != static_cast<int>(reads.size()))
+        meterTable->setRowCount(static_cast<int>(reads.size()));
+    std::vector<int> addresses;
+    for (const PolledRead& r : readout_.polled)
+        if (std::ranges::find(addresses, r.key.address) == addresses.end())
+            addresses.push_back(r.key.address);
+    if (addresses != filterAddresses_) {
+        filterAddresses_ = addresses;
         const QSignalBlocker quiet(meterFilter);
         const int chosen = meterFilter->currentData().toInt();
         while (meterFilter->count() > 1)
             meterFilter->removeItem(1);
-        for (int a = 1; a <= polled; ++a)
+        for (int a : addresses)
             meterFilter->addItem(QString::number(a), a);
         meterFilter->setCurrentIndex(std::max(0, meterFilter->findData(chosen)));
     }
 
     const std::int64_t nowUs = readout_.nowWallUs;
-    for (int r = 0; r < static_cast<int>(meters.size()); ++r) {
-        const MeterCounters& m =
-            readout_.meters[static_cast<std::size_t>(meters[static_cast<std::size_t>(r)])];
+    const MeterCounters none;
+    for (int r = 0; r < static_cast<int>(reads.size()); ++r) {
+        const PolledRead& read = reads[static_cast<std::size_t>(r)];
+        const auto counted = readout_.reads.find(read.key);
+        const MeterCounters& m = counted == readout_.reads.end() ? none : counted->second;
         auto count = [&](RejectCause c) { return m.rejects[static_cast<int>(c)]; };
         QString function = QString::number(count(RejectCause::Function));
         if (m.lastException)
             function += QStringLiteral("(异常%1)").arg(m.lastException, 2, 16, QLatin1Char('0'));
-        const QStringList texts{QString::number(meters[static_cast<std::size_t>(r)]),
+        const QStringList texts{QString::number(read.key.address),
                                 QString::number(m.requests),
                                 QString::number(m.answers),
                                 QString::number(m.missed),
@@ -217,13 +237,17 @@ void DiagnosticsTab::showCounters() {
                                 m.lastAnswerUs
                                     ? QDateTime::fromMSecsSinceEpoch(m.lastAnswerUs / 1000)
                                           .toString(QStringLiteral("HH:mm:ss"))
-                                    : QString()};
+                                    : QString(),
+                                QString::fromStdString(read.name),
+                                QString::fromStdString(read.profile),
+                                read.read.count ? readText(read.read) : QString()};
         const bool troubled = m.lastTroubleUs != 0 && nowUs - m.lastTroubleUs < kRecentUs;
         for (int c = 0; c < kCounterColumns; ++c) {
             QTableWidgetItem* item = meterTable->item(r, c);
             if (!item) {
                 item = new QTableWidgetItem;
-                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                item->setTextAlignment((c >= kFirstLabelColumn ? Qt::AlignLeft : Qt::AlignRight) |
+                                       Qt::AlignVCenter);
                 meterTable->setItem(r, c, item);
             }
             if (item->text() != texts[c])

@@ -22,7 +22,8 @@ class Dialogs;
 class FrameMonitorModel;
 class StationFeed;
 
-// The 通讯诊断 tab: the line's counters meter by meter and the frame monitor. It reads the
+// The 通讯诊断 tab: the line's counters read by read, each row naming its meter, profile and
+// read, and the frame monitor. It reads the
 // station's counters and frames at most twice a second and only while it is shown, and tells
 // the time by the engine's clock.
 class DiagnosticsTab : public QWidget {
@@ -63,7 +64,7 @@ class DiagnosticsTab : public QWidget {
     void showCounters();
     void showFrames();
     void showText(QTableWidgetItem* item, const QString& text);
-    int polledMeters() const;
+    std::vector<PolledRead> shownReads() const;
 
     StationFeed& feed_;
     LineReadout readout_;
@@ -75,6 +76,8 @@ class DiagnosticsTab : public QWidget {
     // The most characters a text of each counter column had.
     std::vector<qsizetype> longestTexts_;
     int shownFilter_ = -1;
+    // The addresses the meter filter offers besides 全部.
+    std::vector<int> filterAddresses_;
 };
 
 } // namespace mirv

@@ -140,6 +140,15 @@ TEST(Engine, TheMetersTablePollsEachRowAtItsAddressWithItsProfile) {
         << s.engine->message().toStdString();
     EXPECT_TRUE(s.engine->message().contains("no-such-profile"))
         << s.engine->message().toStdString();
+    // The diagnostics name each read polled: the meter's name and its profile's.
+    LineCounts counts;
+    s.engine->readCounts(counts);
+    ASSERT_EQ(counts.polled.size(), 2u);
+    EXPECT_EQ(counts.polled[0].key, (ReadKey{1, 0}));
+    EXPECT_EQ(counts.polled[0].name, "boiler");
+    EXPECT_EQ(counts.polled[0].profile, "float32-cdab-input");
+    EXPECT_EQ(counts.polled[1].name, "");
+    EXPECT_EQ(counts.polled[1].profile, "default");
     s.engine->minutePassed();
     ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
     Database db(s.folder.databasePath());

@@ -1,3 +1,4 @@
+#include "compose_row.h"
 #include "crc16.h"
 #include "fake_serial_port.h"
 #include "meter_link.h"
@@ -129,6 +130,110 @@ TEST(PlannedPoll, AnswerBehindAnotherMetersIsTaken) {
     EXPECT_TRUE(s.link.awaitingReply);
     s.port.receive(answer(101, 0x03, kFirstBlock));
     EXPECT_FALSE(s.link.awaitingReply);
+}
+
+// An answer that comes after the next request went out fills the row of the meter and read it
+// answers, decoded with that read's profile; one that does not fit that read fills nothing.
+TEST(PlannedPoll, LateAnswerFillsTheRowOfItsMeterAndRead) {
+    const ReadAnswer meter17 = buildAnswer(17, {.flowRate = 2.0f});
+    const Bytes late17(meter17.begin(), meter17.end());
+    Bytes badCrc17 = late17;
+    badCrc17.back() ^= 0x01;
+    const BoardRow row2{"12.5000",    "1.5000",   "61.50", "40.50",
+                        "123456.789", "0.500",    "3.500", "通讯正常,上限报警,空管报警",
+                        "",           "1234.567", ""};
+    const struct {
+        const char* what;
+        int silentTicks;            // ticks whose request goes unanswered before the late answer
+        std::vector<Bytes> answers; // in the slot of the request after the silent one
+        int row;
+        BoardRow shown;
+        std::uint64_t late; // counted for the silent read
+        ReadKey silent;
+    } cases[] = {
+        {"meter 17, late, then 101's first read",
+         1,
+         {late17, answer(101, 0x03, kFirstBlock)},
+         1,
+         [&] {
+             ReadingsBoard b;
+             b.setRow(1, composeRow(readRegisterMap(meter17)));
+             return b.row(1);
+         }(),
+         1,
+         {17, 0}},
+        {"101's first read, late, then its second",
+         2,
+         {answer(101, 0x03, kFirstBlock), answer(101, 0x03, kSecondBlock)},
+         2,
+         row2,
+         1,
+         {101, 0}},
+        {"both in one piece",
+         2,
+         {[] {
+             Bytes both = answer(101, 0x03, kFirstBlock);
+             const Bytes second = answer(101, 0x03, kSecondBlock);
+             both.insert(both.end(), second.begin(), second.end());
+             return both;
+         }()},
+         2,
+         row2,
+         1,
+         {101, 0}},
+        {"a late answer the length of another read",
+         1,
+         {answer(17, 0x03, kFirstBlock)},
+         1,
+         {},
+         0,
+         {17, 0}},
+        {"a late answer with a wrong CRC", 1, {badCrc17}, 1, {}, 0, {17, 0}},
+        {"a late answer of function 04", 2, {answer(101, 0x04, kFirstBlock)}, 2, {}, 0, {101, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlannedStation s;
+        s.link.onPollTick();
+        if (c.silentTicks == 2) {
+            s.port.receive(late17);
+            s.link.onPollTick();
+        }
+        s.link.onPollTick();
+        for (const Bytes& a : c.answers)
+            s.port.receive(a);
+        EXPECT_EQ(s.board.row(c.row), c.shown);
+        EXPECT_EQ(s.board.answered(c.row), c.shown != BoardRow{});
+        EXPECT_EQ(s.link.stats.reads().at(c.silent).late, c.late);
+    }
+}
+
+// Each read counts on its own; the meter's counters are its reads together.
+TEST(PlannedPoll, LineCountsEachRead) {
+    PlannedStation s;
+    for (int round = 0; round < 2; ++round) {
+        s.link.onPollTick();
+        const ReadAnswer a = buildAnswer(17, {});
+        s.port.receive(Bytes(a.begin(), a.end()));
+        s.link.onPollTick();
+        s.port.receive(answer(101, 0x03, kFirstBlock));
+        s.link.onPollTick();
+    }
+    s.link.stop();
+    const auto& reads = s.link.stats.reads();
+    EXPECT_EQ(reads.at({17, 0}).answers, 2u);
+    EXPECT_EQ(reads.at({101, 0}).answers, 2u);
+    EXPECT_EQ(reads.at({101, 1}).answers, 0u);
+    EXPECT_EQ(reads.at({101, 1}).missed, 2u);
+    const MeterCounters m = s.link.stats.meter(101);
+    EXPECT_EQ(m.requests, 4u);
+    EXPECT_EQ(m.answers, 2u);
+    EXPECT_EQ(m.missed, 2u);
+    const std::vector<PolledRead> polled = s.link.polledReads();
+    ASSERT_EQ(polled.size(), 3u);
+    EXPECT_EQ(polled[2].key, (ReadKey{101, 1}));
+    EXPECT_EQ(polled[2].profile, "two-blocks");
+    EXPECT_EQ(polled[2].read.first, 1000);
 }
 
 // A row whose profile cannot be read is left out, named; the others are polled.

@@ -185,6 +185,32 @@ TEST(SerialLine, PollsSimulatedMetersOfMixedProfiles) {
     EXPECT_EQ(s.board.row(2)[ColdTotalCell], "") << "a quantity the profile lacks";
 }
 
+// Meter 101 answers each of its two reads after the next request has gone out: its row is
+// made of late answers, and the line counts each read on its own.
+TEST(SerialLine, LateAnswersOfAMeterWithTwoReadsMakeItsRow) {
+    test::TempDir dir;
+    const std::string link = dir.str() + "/com1";
+    test::ChildProcess sim(simulator(link, {"--meter", "17:float32-cdab-input", "--meter",
+                                            "101:two-blocks", "--fault", "101:delay:300"}));
+    ASSERT_TRUE(test::waitForPath(link));
+    LinkOnPort s(link, "2");
+    s.link.setPlan(
+        {{1, 17, shippedProfile("float32-cdab-input")}, {2, 101, shippedProfile("two-blocks")}});
+    // Ends on meter 17's tick, the slot 101's second read is answered in.
+    for (int i = 0; i < 10; ++i)
+        s.tick(200);
+    EXPECT_TRUE(s.board.answered(1));
+    EXPECT_TRUE(s.board.answered(2));
+    EXPECT_FALSE(s.board.row(2)[HeatTotalCell].empty());
+    const auto& reads = s.link.stats.reads();
+    EXPECT_GT(reads.at({17, 0}).answers, 0u);
+    for (std::uint8_t read : {0, 1}) {
+        EXPECT_EQ(reads.at({101, read}).requests, 3u) << int(read);
+        EXPECT_GT(reads.at({101, read}).late, 0u) << int(read);
+    }
+    EXPECT_EQ(s.link.stats.meter(101).requests, 6u);
+}
+
 TEST(SerialLine, PortVanishesAndComesBack) {
     test::TempDir dir;
     const std::string link = dir.str() + "/com1";

@@ -54,6 +54,10 @@ TEST(DiagnosticsTab, ShowsTheTroubledMeterAndSavesWhatTheMonitorShows) {
     EXPECT_EQ(cell(1, 9), "1(异常04)");   // its function reject, with the exception's code
     EXPECT_EQ(cell(0, 13).count('/'), 3); // meter 1's response times
     EXPECT_EQ(cell(1, 13), "");           // meter 2 never answered
+    // Each row names its meter's read: no name given, the default profile's one read.
+    EXPECT_EQ(cell(1, 15), "");
+    EXPECT_EQ(cell(1, 16), "default");
+    EXPECT_EQ(cell(1, 17), "03 @0x0030 ×91");
     // Meter 2 stands out for a minute after its trouble, meter 1 not at all.
     nowUs += 59'000'000;
     tab.refresh();
