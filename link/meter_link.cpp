@@ -285,7 +285,23 @@ void MeterLink::takePlannedAnswer() {
         return;
     awaitingReply = false;
     missedInRow_ = 0;
+    if (lateAnswerLooksTheSame()) {
+        // It may be the other read's late answer: its registers must not stand in for this
+        // read's, so the meter's round makes no row.
+        readData_[planMeter_].clear();
+        return;
+    }
     keepReadData(planMeter_, planRead_, a);
+}
+
+// Whether the request before was another read of the polled meter whose answer has the same
+// function and length: on the wire the two answers cannot be told apart.
+bool MeterLink::lateAnswerLooksTheSame() const {
+    if (!lateOpen_ || lateMeter_ != planMeter_ || lateRead_ == planRead_)
+        return false;
+    const RegisterRead& late = lateReadOf();
+    const RegisterRead& polled = plannedRead();
+    return late.function == polled.function && late.count == polled.count;
 }
 
 // Keeps a read's register bytes for the meter's round; only a round whose earlier reads were

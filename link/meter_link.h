@@ -75,6 +75,7 @@ class MeterLink {
     void takePlannedAnswers();
     void takePlannedAnswer();
     bool takeLateAnswer();
+    bool lateAnswerLooksTheSame() const;
     bool opensLateAnswer() const;
     const RegisterRead& lateReadOf() const;
     void keepReadData(std::size_t meter, std::size_t read, std::span<const std::uint8_t> answer);

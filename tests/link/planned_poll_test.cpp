@@ -253,5 +253,35 @@ TEST(PlannedPoll, PlanWithABadProfileStillPollsTheOthers) {
                                                  "/absent.json:0: cannot be read"});
 }
 
+// A meter whose two reads answer alike: a late answer to one cannot be told from the other's on
+// the wire, so it never puts its registers in the other's place.
+TEST(PlannedPoll, LateAnswerLikeTheOtherReadsFillsNothing) {
+    auto twin = std::make_shared<MeterProfile>();
+    twin->name = "twin";
+    twin->reads = {{0x03, 0, 2}, {0x03, 100, 2}};
+    ValueSource flow;
+    flow.decimals = 4;
+    ValueSource velocity = flow;
+    velocity.read = 1;
+    twin->values[FlowRateCell] = flow;
+    twin->values[FlowSpeedCell] = velocity;
+    test::FakeSerialPort port;
+    ReadingsBoard board;
+    MeterLink link{port, board};
+    port.bytesArrived = [&] { link.onBytesArrived(); };
+    link.meterCount = "1";
+    link.setPlan({{1, 5, twin}});
+    const Bytes one{0x3F, 0x80, 0, 0}, nine{0x41, 0x10, 0, 0}, two{0x40, 0, 0, 0};
+    link.onPollTick(); // first read
+    port.receive(answer(5, 0x03, one));
+    link.onPollTick(); // second read: silent
+    link.onPollTick(); // first read again; the second's answer comes late
+    port.receive(answer(5, 0x03, nine));
+    link.onPollTick(); // second read
+    port.receive(answer(5, 0x03, two));
+    EXPECT_NE(board.row(1)[FlowRateCell], "9.0000");
+    EXPECT_EQ(board.row(1), BoardRow{});
+}
+
 } // namespace
 } // namespace mirv
