@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 namespace mirv {
 namespace {
@@ -61,7 +63,14 @@ struct JournalFolder {
         service = std::make_unique<test::ChildProcess>(test::withLog(argv, log));
         EXPECT_TRUE(waitFor([&] { return historyRows(3) >= 2; })) << slurp(log);
     }
-    void send(const std::string& line) const { std::ofstream(control) << line << "\n"; }
+    // Refused at once, rather than waiting, when the simulator is gone.
+    void send(const std::string& line) const {
+        const int fd = ::open(control.c_str(), O_WRONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0) << "the simulator does not read its control FIFO";
+        const std::string text = line + "\n";
+        EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        ::close(fd);
+    }
     long long historyRows(int meter) const {
         Database db(folder.databasePath());
         Statement q(db,
