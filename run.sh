@@ -3,7 +3,10 @@
 # against simulated meters on a pseudo-terminal: meters 1 to 5 of today's kind (meter 4 silent,
 # meter 2 reporting alarms) and, on board row 6, a meter of another kind at address 17 (the
 # Meters table names its profile). The station runs as a service (mirv-stationd) and the window
-# attaches to it; the 报警事件 tab shows the silent meter's and the alarms' journal. Without a
+# attaches to it; the 报警事件 tab shows the silent meter's and the alarms' journal. While it
+# runs, `echo 'silent 3' > demo/sim-control` silences meter 3 (`answer 3` lets it answer again,
+# `alarm 3:empty-pipe` or `alarm 3:none` sets its alarm flags), and the tab shows the begin and
+# the end. Without a
 # display it runs under Xvfb and keeps a screenshot of the window up to date. Ctrl-C ends
 # everything it started.
 #
@@ -72,7 +75,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 meters=(--meters 1-5 --meter 17:two-blocks --profiles "$demo/profiles" --fault 4:silent
-        --alarm 2:excite+upper --pace)
+        --alarm 2:excite+upper --pace --control "$demo/sim-control")
 if [ -n "$gateway" ]; then
     address=127.0.0.1:${MIRV_DEMO_GATEWAY_PORT:-15020}
     rm -f "$demo/ports/com1"

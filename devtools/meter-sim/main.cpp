@@ -1,5 +1,6 @@
 // meter-sim: a Modbus-RTU slave simulating flow and energy meters on a serial line, and on a
 // gateway's network side as RTU over TCP or Modbus TCP.
+#include "control.h"
 #include "line_speed.h"
 #include "network_side.h"
 #include "options.h"
@@ -129,6 +130,15 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     Responder responder(options);
+    ControlFifo control;
+    if (!options.control.empty()) {
+        if (const std::string error = control.open(options.control); !error.empty()) {
+            std::fprintf(stderr, "meter-sim: cannot make the control FIFO %s: %s\n",
+                         options.control.c_str(), error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "meter-sim: taking control lines at %s\n", options.control.c_str());
+    }
     const auto start = std::chrono::steady_clock::now();
     auto now = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -145,9 +155,16 @@ int main(int argc, char** argv) {
             // A network side takes its next client only when the last one has left.
             polled.push_back({e.fd >= 0 ? e.fd : e.listenFd, POLLIN, 0});
         }
+        if (control.fd() >= 0)
+            polled.push_back({control.fd(), POLLIN, 0});
         const int ready = ::poll(polled.data(), polled.size(), timeoutMs);
         if (ready < 0 && errno != EINTR)
             break;
+        if (control.fd() >= 0 && polled.back().revents != 0)
+            for (const std::string& line : control.readLines())
+                if (!applyControlLine(line, responder))
+                    std::fprintf(stderr, "meter-sim: control line not understood: %s\n",
+                                 line.c_str());
         for (std::size_t i = 0; ready > 0 && i < endpoints.size(); ++i) {
             Endpoint& e = endpoints[i];
             const short events = polled[i].revents;

@@ -30,6 +30,12 @@ constexpr const char* kFooter = R"(Faults (--fault M:KIND):
   address:A       answer as if it were meter A
   corrupt:N       every N-th answer with a wrong CRC
 
+Control lines (--control PATH), one command a line, applied at once:
+  silent M        meter M stops answering
+  answer M        meter M answers again
+  alarm M:NAMES   meter M's alarm flags become NAMES (as --alarm), or none: M:none
+e.g. echo 'silent 3' > PATH
+
 A network side serves one client at a time; others wait until it leaves.
 SIGINT or SIGTERM end it cleanly.)";
 
@@ -74,22 +80,10 @@ bool parseAlarm(const std::string& text, std::map<int, unsigned>& alarms) {
     int meter = 0;
     if (parts.size() != 2 || !toInt(parts[0], meter))
         return false;
-    unsigned bits = 0;
-    for (const auto& name : split(parts[1], '+')) {
-        if (name == "excite")
-            bits |= ExciteAlarmBit;
-        else if (name == "electrode")
-            bits |= ElectrodeAlarmBit;
-        else if (name == "empty-pipe")
-            bits |= EmptyPipeAlarmBit;
-        else if (name == "upper")
-            bits |= UpperAlarmBit;
-        else if (name == "lower")
-            bits |= LowerAlarmBit;
-        else
-            return false;
-    }
-    alarms[meter] |= bits;
+    const auto bits = parseAlarmNames(parts[1]);
+    if (!bits)
+        return false;
+    alarms[meter] |= *bits;
     return true;
 }
 
@@ -147,6 +141,30 @@ template <typename Parse> CLI::Validator accepting(const std::string& form, Pars
 }
 
 } // namespace
+
+std::optional<unsigned> parseAlarmNames(const std::string& text) {
+    unsigned bits = 0;
+    for (const auto& name : split(text, '+')) {
+        if (name == "excite")
+            bits |= ExciteAlarmBit;
+        else if (name == "electrode")
+            bits |= ElectrodeAlarmBit;
+        else if (name == "empty-pipe")
+            bits |= EmptyPipeAlarmBit;
+        else if (name == "upper")
+            bits |= UpperAlarmBit;
+        else if (name == "lower")
+            bits |= LowerAlarmBit;
+        else
+            return std::nullopt;
+    }
+    return bits;
+}
+
+std::optional<int> parseWhole(const std::string& text) {
+    int v = 0;
+    return toInt(text, v) ? std::optional(v) : std::nullopt;
+}
 
 std::optional<ListenAddress> parseListenAddress(const std::string& text) {
     const auto colon = text.rfind(':');
@@ -248,6 +266,11 @@ CommandLine parseCommandLine(int argc, char** argv) {
             std::map<int, Fault> f;
             return parseFault(v, f);
         }));
+    app.add_option("--control", o.control,
+                   "make a FIFO at PATH (removed on exit) that takes control lines (below) while "
+                   "it runs")
+        ->type_name("PATH")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("--verbose", o.verbose, "log every request and answer on standard error");
 
     CommandLine result;

@@ -51,6 +51,7 @@ struct Options {
     std::map<int, std::shared_ptr<const MeterProfile>> profiles;
     std::map<int, Fault> faults;
     std::map<int, unsigned> alarms;
+    std::string control; // a FIFO to make here for control lines while running
     bool verbose = false;
 };
 
@@ -63,6 +64,11 @@ struct CommandLine {
 };
 
 CommandLine parseCommandLine(int argc, char** argv);
+
+// Alarm flag names joined by '+' ("excite+upper") as their bits.
+std::optional<unsigned> parseAlarmNames(const std::string& text);
+// A whole number written out alone, without sign padding or trailing text.
+std::optional<int> parseWhole(const std::string& text);
 
 // "HOST:PORT" or "[V6ADDRESS]:PORT" with a port of 1..65535.
 std::optional<ListenAddress> parseListenAddress(const std::string& text);

@@ -73,6 +73,24 @@ Responder::Responder(const Options& options) : options_(options) {
     }
 }
 
+bool Responder::setSilenced(int meter, bool silenced) {
+    if (!meters_.contains(meter))
+        return false;
+    if (silenced)
+        silenced_.insert(meter);
+    else
+        silenced_.erase(meter);
+    return true;
+}
+
+bool Responder::setAlarms(int meter, unsigned alarms) {
+    const auto m = meters_.find(meter);
+    if (m == meters_.end())
+        return false;
+    m->second.alarms = alarms;
+    return true;
+}
+
 std::vector<Chunk> Responder::feed(std::span<const std::uint8_t> received, double now) {
     return feed(line_, received, now);
 }
@@ -169,7 +187,7 @@ std::vector<Chunk> Responder::answer(const std::uint8_t* request, double now,
     const auto meter = meters_.find(address);
     if (options_.verbose)
         logBytes(transaction ? "Modbus TCP request, as RTU" : "request", std::span(request, 8));
-    if (meter == meters_.end())
+    if (meter == meters_.end() || silenced_.contains(address))
         return {};
     const unsigned first = request[2] << 8 | request[3];
     const unsigned count = request[4] << 8 | request[5];

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -37,6 +38,11 @@ class Responder {
     std::vector<Chunk> feed(RequestStream& stream, std::span<const std::uint8_t> received,
                             double now);
 
+    // Changes while running, as control lines ask; false for a meter it does not answer for.
+    // A silenced meter never answers, whatever its fault, until it is let answer again.
+    bool setSilenced(int meter, bool silenced);
+    bool setAlarms(int meter, unsigned alarms);
+
   private:
     std::vector<Chunk> feedRtu(RequestStream& stream, double now);
     std::vector<Chunk> feedModbusTcp(RequestStream& stream, double now);
@@ -49,6 +55,7 @@ class Responder {
     const Options& options_;
     std::map<int, MeterModel> meters_;
     std::map<int, unsigned> answered_; // answers made, by meter
+    std::set<int> silenced_;
     RequestStream line_;
 };
 

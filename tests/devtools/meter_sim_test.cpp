@@ -1,3 +1,4 @@
+#include "control.h"
 #include "crc16.h"
 #include "meter_profile_file.h"
 #include "profile_decoder.h"
@@ -105,6 +106,44 @@ TEST(MeterSim, TotalsGrowAndAlarmsShow) {
     EXPECT_EQ(later.exciteAlarm, 1);
     EXPECT_EQ(later.lowerAlarm, 1);
     EXPECT_EQ(later.upperAlarm, 0);
+}
+
+// Control lines change a meter while the simulator runs; a line it does not understand, or one
+// naming a meter it does not answer for, changes nothing.
+TEST(MeterSim, ControlLinesSilenceAndRaiseAlarms) {
+    Options options;
+    options.link = "unused";
+    options.meters = {1, 2};
+    options.faults[2] = {Fault::Delay, 10};
+    Responder responder(options);
+    // Meter 1's answer: its size, and its upper and lower flags (0 without an answer).
+    auto poll = [&](int meter) {
+        const Bytes all = joined(responder.feed(makeReadRequest(meter), 1.0));
+        if (all.size() != 187)
+            return std::tuple(all.size(), -1, -1);
+        ReadAnswer a;
+        std::copy(all.begin(), all.end(), a.begin());
+        const RegisterMap m = readRegisterMap(a);
+        return std::tuple(all.size(), int{m.upperAlarm}, int{m.lowerAlarm});
+    };
+    const struct {
+        const char* line;
+        bool understood;
+        int meter;
+        std::tuple<std::size_t, int, int> answer;
+    } steps[] = {
+        {"silent 1", true, 1, {0, -1, -1}},      {"silent 3", false, 2, {187, 0, 0}},
+        {"answer 1", true, 1, {187, 0, 0}},      {"silent 2", true, 2, {0, -1, -1}},
+        {"answer 2", true, 2, {187, 0, 0}},      {"alarm 1:upper+lower", true, 1, {187, 1, 1}},
+        {"alarm 1:lower", true, 1, {187, 0, 1}}, {"alarm 1:bogus", false, 1, {187, 0, 1}},
+        {"alarm 1:none", true, 1, {187, 0, 0}},  {"alarm 7:upper", false, 1, {187, 0, 0}},
+        {"silent", false, 1, {187, 0, 0}},       {"silent 1x", false, 1, {187, 0, 0}},
+        {"mute 1", false, 1, {187, 0, 0}},
+    };
+    for (const auto& s : steps) {
+        EXPECT_EQ(applyControlLine(s.line, responder), s.understood) << s.line;
+        EXPECT_EQ(poll(s.meter), s.answer) << s.line;
+    }
 }
 
 // At 9600 baud the 187 bytes take 194.8 ms; with a 20 ms turnaround the last byte is through
