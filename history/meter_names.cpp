@@ -53,6 +53,13 @@ std::string MeterNames::meterOf(std::string_view text) const {
     return std::string(text);
 }
 
+std::vector<int> MeterNames::addresses() const {
+    std::vector<int> out;
+    for (const auto& entry : byAddress_)
+        out.push_back(entry.first);
+    return out;
+}
+
 std::vector<std::string> MeterNames::labels() const {
     std::vector<std::string> out;
     for (const auto& entry : byAddress_)

@@ -24,7 +24,8 @@ class MeterNames {
     // The MeterID a meter field's text stands for: a named meter's label gives its address;
     // any other text is kept as it is.
     std::string meterOf(std::string_view text) const;
-    // The named meters' labels by address.
+    // The named meters' addresses, and their labels, in address order.
+    std::vector<int> addresses() const;
     std::vector<std::string> labels() const;
 
     bool empty() const { return byId_.empty(); }

@@ -43,9 +43,9 @@ ApiAnswer energyAnswer(const std::string& databasePath, const PeriodQuery& query
     if (use.status != PassStatus::Done)
         return problem(500, use.error);
     if (asCsv)
-        return {200, "text/csv; charset=utf-8", energyCsv(use.meters)};
+        return {200, "text/csv; charset=utf-8", energyCsv(use.meters, use.names)};
     json rows = json::array();
-    for (const EnergyRowTexts& row : energyTableTexts(use.meters))
+    for (const EnergyRowTexts& row : energyTableTexts(use.meters, use.names))
         rows.push_back(row);
     json captions = json::array();
     for (const std::string_view caption : kEnergyCaptions)
