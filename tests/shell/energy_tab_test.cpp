@@ -171,9 +171,9 @@ TEST(EnergyTab, FollowsTheFourUnchangedTabs) {
                   QRect(px(p.left), px(p.top - 360), px(p.width), px(p.height)))
             << p.control->objectName().toStdString();
     }
-    // Each of the four pages holds what it held before the fifth came, the settings page
-    // the meter table and its caption besides.
-    const int children[] = {131, 131, 13, 15};
+    // Each of the four pages holds what it held before the fifth came, the board pages a name
+    // beside each row's number and the settings page the meter table and its caption besides.
+    const int children[] = {141, 141, 13, 15};
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(tabs->widget(i)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(),
                   children[i])
