@@ -1,4 +1,5 @@
 #include "database.h"
+#include "event_journal.h"
 #include "events_tab.h"
 #include "main_window.h"
 #include "station_window.h"
@@ -114,12 +115,12 @@ TEST(QueryTab, ANamedMeterShowsBesideItsNumberAndItsLabelSelectsIt) {
 // picks it by its number.
 TEST(EventsTab, TheJournalShowsANamedMeterByItsLabel) {
     test::StationWindow s(
-        "INSERT INTO Meters (Row, Address, Profile, Name) VALUES (2, 101, 'default', '锅炉房')");
-    // The journal's table is made by the station's start-up.
-    s.folder.exec("INSERT INTO Events (CreateTime, UtcTime, MeterID, Kind, Phase, Text, Detail, "
-                  "User) VALUES ('2026-05-06 08:00:00', '2026-05-06T00:00:00Z', 101, 'silent', "
-                  "'begin', 'a', '', ''), ('2026-05-06 08:01:00', '2026-05-06T00:01:00Z', 1, "
-                  "'silent', 'begin', 'b', '', '')");
+        std::string(kEventTablesSql) +
+        "INSERT INTO Meters (Row, Address, Profile, Name) VALUES (2, 101, 'default', '锅炉房');"
+        "INSERT INTO Events (CreateTime, UtcTime, MeterID, Kind, Phase, Text, Detail, User) "
+        "VALUES ('2026-05-06 08:00:00', '2026-05-06T00:00:00Z', 101, 'silent', 'begin', 'a', "
+        "'', ''), ('2026-05-06 08:01:00', '2026-05-06T00:01:00Z', 1, 'silent', 'begin', 'b', "
+        "'', '')");
     EventsTab& tab = s.w().eventsTab();
     tab.fromField->setText("2026-05-06");
     tab.toField->setText("2026-05-07");
