@@ -2,13 +2,13 @@
 # Installs what is missing, builds, and starts the station on a demo folder of its own (demo/)
 # against simulated meters on a pseudo-terminal: meters 1 to 5 of today's kind (meter 4 silent,
 # meter 2 reporting alarms) and, on board row 6, a meter of another kind at address 17 (the
-# Meters table names its profile). The station runs as a service (mirv-stationd) and the window
-# attaches to it; the 报警事件 tab shows the silent meter's and the alarms' journal. While it
-# runs, `echo 'silent 3' > demo/sim-control` silences meter 3 (`answer 3` lets it answer again,
-# `alarm 3:empty-pipe` or `alarm 3:none` sets its alarm flags), and the tab shows the begin and
-# the end. Without a
-# display it runs under Xvfb and keeps a screenshot of the window up to date. Ctrl-C ends
-# everything it started.
+# Meters table names its profile; it and meter 1 have names, which the board, the tabs and the
+# energy table show beside their numbers). The station runs as a service (mirv-stationd) and
+# the window attaches to it; the 报警事件 tab shows the silent meter's and the alarms' journal.
+# While it runs, `echo 'silent 3' > demo/sim-control` silences meter 3 (`answer 3` lets it
+# answer again, `alarm 3:empty-pipe` or `alarm 3:none` sets its alarm flags), and the tab shows
+# the begin and the end. Without a display it runs under Xvfb and keeps a screenshot of the
+# window up to date. Ctrl-C ends everything it started.
 #
 # ./run.sh --gateway tcp|modbus-tcp runs the same demo through a simulated RS-485 gateway on
 # 127.0.0.1 instead: ports/com1 is then a file naming it.
@@ -63,7 +63,7 @@ sqlite3 "$demo/mirv.mdb" "UPDATE mirve SET timer = '300', minute = '1', com = 1,
                           CREATE TABLE IF NOT EXISTS Meters (Row INTEGER PRIMARY KEY, Address INTEGER NOT NULL,
                               Profile TEXT NOT NULL, Name TEXT, Polled INTEGER NOT NULL DEFAULT 1);
                           INSERT OR REPLACE INTO Meters (Row, Address, Profile, Name)
-                              VALUES (6, 17, 'two-blocks', '二号换热站');"
+                              VALUES (1, 1, 'default', '锅炉房'), (6, 17, 'two-blocks', '二号换热站');"
 
 pids=()
 cleanup() {

@@ -24,7 +24,8 @@ EnergyRowTexts usesRow(std::string meter, std::string first, std::string last, s
 
 } // namespace
 
-std::vector<EnergyRowTexts> energyTableTexts(const std::vector<MeterEnergy>& meters) {
+std::vector<EnergyRowTexts> energyTableTexts(const std::vector<MeterEnergy>& meters,
+                                             const MeterNames& names) {
     std::vector<EnergyRowTexts> rows;
     std::int64_t records = 0;
     std::array<Fixed, kEnergyTotals> uses{};
@@ -32,6 +33,7 @@ std::vector<EnergyRowTexts> energyTableTexts(const std::vector<MeterEnergy>& met
         EnergyRowTexts row = usesRow(m.meterId, m.firstTime, m.lastTime, m.records, m.uses);
         row[8] = minutesText(m.longestGapSeconds);
         row[9] = std::to_string(m.stepBacks);
+        row[kEnergyNameColumn] = names.nameOf(m.meterId);
         rows.push_back(std::move(row));
         records += m.records;
         for (int t = 0; t < kEnergyTotals; ++t)

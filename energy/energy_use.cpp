@@ -5,6 +5,7 @@
 #include "history_query.h"
 #include "local_seconds.h"
 #include "meter_energy_tally.h"
+#include "meter_plan_reader.h"
 #include "range_pass.h"
 #include "written_order.h"
 
@@ -172,7 +173,7 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
             pieces[meter][first ? firstDay : lastDay] = summarizer.summary();
     }
     if (cancel && cancel->load())
-        return EnergyUse{PassStatus::Cancelled, {}, {}};
+        return EnergyUse{PassStatus::Cancelled, {}, {}, {}};
     {
         Statement days(conn, std::string("SELECT Day, MeterID, ") + kDaySummaryColumns +
                                  " FROM Historyday WHERE Day > ?1 AND Day < ?2" + meterRule);
@@ -192,7 +193,7 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
     }
     for (const auto& [day, meter] : fromRows) {
         if (cancel && cancel->load())
-            return EnergyUse{PassStatus::Cancelled, {}, {}};
+            return EnergyUse{PassStatus::Cancelled, {}, {}, {}};
         auto summary = summarizeDayRows(conn, day, meter, &clock);
         if (!summary)
             return std::nullopt;
@@ -211,7 +212,7 @@ std::optional<EnergyUse> energyFromSummaries(Database& conn, const HistorySelect
             chain.push_back({std::move(*span), summary});
         }
         if (cancel && cancel->load())
-            return EnergyUse{PassStatus::Cancelled, {}, {}};
+            return EnergyUse{PassStatus::Cancelled, {}, {}, {}};
         auto energy = chainDays(conn, meter, chain, clock);
         if (!energy)
             return std::nullopt;
@@ -246,7 +247,7 @@ EnergyUse energyFromRows(Database& conn, const HistorySelection& selection,
             tallies[t].add(row.textView(0),
                            {row.textView(2), row.textView(3), row.textView(4), row.textView(5)});
         });
-    EnergyUse use{pass.status, pass.error, {}};
+    EnergyUse use{pass.status, pass.error, {}, {}};
     if (pass.status != PassStatus::Done)
         return use;
     for (const MeterEnergyTally& tally : tallies)
@@ -273,6 +274,8 @@ EnergyUse computeEnergyUse(const std::string& databasePath, const HistorySelecti
     std::sort(use->meters.begin(), use->meters.end(), [](const auto& a, const auto& b) {
         return meterOrder(a.meterId) < meterOrder(b.meterId);
     });
+    if (use->status == PassStatus::Done)
+        use->names = readMeterNames(conn);
     return std::move(*use);
 }
 

@@ -7,10 +7,10 @@
 
 namespace mirv {
 
-std::string energyCsv(const std::vector<MeterEnergy>& meters) {
+std::string energyCsv(const std::vector<MeterEnergy>& meters, const MeterNames& names) {
     return csvText([&](CsvWriter& csv) {
         csv.writeRow(kEnergyCaptions);
-        for (const EnergyRowTexts& row : energyTableTexts(meters)) {
+        for (const EnergyRowTexts& row : energyTableTexts(meters, names)) {
             std::array<std::string_view, kEnergyColumns> fields;
             for (int c = 0; c < kEnergyColumns; ++c)
                 fields[c] = row[c];

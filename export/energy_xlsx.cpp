@@ -48,7 +48,7 @@ std::optional<std::string> writeEnergyXlsx(const std::string& path,
         check(worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c),
                                      std::string(kEnergyCaptions[c]).c_str(), bold));
         check(worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                                   c == 1 || c == 2 ? 20 : 14, nullptr));
+                                   c == 1 || c == 2 || c == kEnergyNameColumn ? 20 : 14, nullptr));
     }
     const ReportTyping typing;
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -56,7 +56,11 @@ std::optional<std::string> writeEnergyXlsx(const std::string& path,
         for (int c = 0; c < kEnergyColumns; ++c) {
             const std::string& text = rows[r][static_cast<std::size_t>(c)];
             const auto col = static_cast<lxw_col_t>(c);
-            const ReportCell cell = typing.cell(c == 1 || c == 2 ? kDateTime : kNumberLike, text);
+            // A name stays a text even when it reads as a number.
+            const ReportCell cell =
+                c == kEnergyNameColumn
+                    ? ReportCell{text.empty() ? ReportCell::Empty : ReportCell::Text, 0, {}}
+                    : typing.cell(c == 1 || c == 2 ? kDateTime : kNumberLike, text);
             if (cell.kind == ReportCell::Number)
                 check(worksheet_write_number(sheet, row, col, cell.number,
                                              numberFormat(decimalsOf(text))));

@@ -15,4 +15,7 @@ struct HistoryColumn {
 // The 13 columns in table order, ID .. CreateTime: the query grid and every export show these.
 extern const std::array<HistoryColumn, HistoryRows::kColumns> kHistoryColumns;
 
+// MeterID's place among them.
+constexpr int kMeterIdColumn = 1;
+
 } // namespace mirv

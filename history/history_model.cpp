@@ -3,6 +3,7 @@
 #include "database.h"
 #include "history_columns.h"
 #include "history_query.h"
+#include "meter_plan_reader.h"
 
 namespace mirv {
 
@@ -18,6 +19,7 @@ void HistoryModel::select(const std::string& databasePath, const HistorySelectio
     auto ids = selectHistoryIds(*db_, selection);
     ids_ = ids ? std::move(*ids) : std::vector<std::int64_t>{};
     ids_.shrink_to_fit();
+    names_ = ids_.empty() ? MeterNames() : readMeterNames(*db_);
     if (ids_.empty())
         db_.reset();
     else
@@ -31,6 +33,7 @@ void HistoryModel::clear() {
     readRow_.reset();
     db_.reset();
     ids_ = {};
+    names_ = {};
     endResetModel();
 }
 
@@ -88,6 +91,8 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         return {};
     const auto row = static_cast<std::size_t>(index.row());
     const std::string_view text = page(row / kPageRows).cell(row % kPageRows, index.column());
+    if (index.column() == kMeterIdColumn && !names_.empty())
+        return QString::fromStdString(names_.label(text));
     // The tool tip shows a text the column is too narrow for in whole.
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }

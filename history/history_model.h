@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history_rows.h"
+#include "meter_names.h"
 #include "query_criteria.h"
 
 #include <QAbstractTableModel>
@@ -16,9 +17,9 @@ class Database;
 class Statement;
 
 // The query grid's rows: all 13 columns of Historydata with their captions, read-only, the
-// stored texts as they are. A query keeps only the IDs of its rows; the texts of the rows the
-// view shows are read from the database when it asks for them, a page at a time, so a
-// selection of millions of rows stays small.
+// stored texts as they are, but for a named meter's number, which shows with its name. A query
+// keeps only the IDs of its rows; the texts of the rows the view shows are read from the database
+// when it asks for them, a page at a time, so a selection of millions of rows stays small.
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
   public:
@@ -33,6 +34,8 @@ class HistoryModel : public QAbstractTableModel {
     static int widthTwips(int column);
     // What the rows take in memory.
     std::size_t memoryBytes() const;
+    // The names the query read with its rows.
+    const MeterNames& meterNames() const { return names_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -51,6 +54,7 @@ class HistoryModel : public QAbstractTableModel {
     const HistoryRows& page(std::size_t number) const;
 
     std::vector<std::int64_t> ids_;
+    MeterNames names_;
     std::unique_ptr<Database> db_;
     std::unique_ptr<Statement> readRow_;
     mutable std::list<Page> pages_; // most recently used first

@@ -23,8 +23,7 @@ struct Entry {
 };
 
 // The table's entries by row, or the failure.
-std::optional<std::map<int, Entry>> entries(const std::string& dbPath, std::string& failure) {
-    Database db(dbPath, 1000, Database::Access::ReadOnly);
+std::optional<std::map<int, Entry>> entries(Database& db, std::string& failure) {
     std::map<int, Entry> byRow;
     if (!db.isOpen()) {
         failure = db.error();
@@ -55,9 +54,27 @@ std::optional<std::map<int, Entry>> entries(const std::string& dbPath, std::stri
 
 } // namespace
 
+MeterNames readMeterNames(Database& db) {
+    std::string failure;
+    const auto byRow = entries(db, failure);
+    std::map<int, std::string> byAddress;
+    if (byRow)
+        for (const auto& entry : *byRow)
+            if (const Entry& e = entry.second;
+                e.address >= kLowestAddress && e.address <= kHighestMeterAddress)
+                byAddress.emplace(static_cast<int>(e.address), e.name);
+    return MeterNames(byAddress);
+}
+
+MeterNames readMeterNames(const std::string& dbPath) {
+    Database db(dbPath, 1000, Database::Access::ReadOnly);
+    return readMeterNames(db);
+}
+
 MeterPlan readMeterPlan(const std::string& dbPath, int meterCount) {
     std::string failure;
-    const auto byRow = entries(dbPath, failure);
+    Database db(dbPath, 1000, Database::Access::ReadOnly);
+    const auto byRow = entries(db, failure);
     if (!byRow) {
         MeterPlan plan = rowNumberPlan(meterCount);
         plan.refusals.push_back(dbPath + ": Meters: " + failure);

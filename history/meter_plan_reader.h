@@ -1,5 +1,6 @@
 #pragma once
 
+#include "meter_names.h"
 #include "meter_plan.h"
 
 #include <string>
@@ -15,5 +16,13 @@ extern const char* const kMetersTableSql;
 // earlier row has, is refused ("<file>: Meters row N: Address: ...") and its row not polled.
 // A file that cannot be read gives today's plan with the failure as the one refusal.
 MeterPlan readMeterPlan(const std::string& dbPath, int meterCount);
+
+class Database;
+
+// The names the Meters table gives the meters' addresses, read once for a whole query or
+// export; an address two rows give keeps the first row's name. A table that cannot be read
+// names no meter: the numbers then show alone.
+MeterNames readMeterNames(Database& db);
+MeterNames readMeterNames(const std::string& dbPath);
 
 } // namespace mirv

@@ -3,6 +3,8 @@
 
 #include "background_job.h"
 #include "energy_table.h"
+#include "meter_field.h"
+#include "meter_plan_reader.h"
 #include "saved_output.h"
 #include "trend_chart.h"
 #include "trend_quantity.h"
@@ -23,7 +25,7 @@ namespace mirv {
 
 namespace {
 
-constexpr int kColumnWidths[kEnergyColumns] = {70, 140, 140, 80, 110, 110, 110, 110, 110, 80};
+constexpr int kColumnWidths[kEnergyColumns] = {70, 140, 140, 80, 110, 110, 110, 110, 110, 80, 120};
 
 QPushButton* button(const QString& text, QHBoxLayout* row) {
     auto* b = new QPushButton(text);
@@ -70,6 +72,16 @@ EnergyTab::EnergyTab(QString databasePath, ProtectedFiles station, Dialogs& dial
     setRunning(false);
 }
 
+void EnergyTab::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    offerMeters();
+}
+
+void EnergyTab::offerMeters() {
+    fieldNames_ = readMeterNames(databasePath_.toStdString());
+    offerMeterLabels(meterField, fieldNames_);
+}
+
 EnergyTab::~EnergyTab() {
     delete job_; // cancels the worker and waits for it before the fields and timer go
 }
@@ -87,7 +99,7 @@ void EnergyTab::buildControls() {
                       140, criteriaRow);
     toField = field(QStringLiteral("至"), today.addDays(1).toString(QStringLiteral("yyyy-MM-dd")),
                     140, criteriaRow);
-    meterField = field(QStringLiteral("仪表编号："), QStringLiteral("全部"), 70, criteriaRow);
+    meterField = field(QStringLiteral("仪表编号："), QStringLiteral("全部"), 140, criteriaRow);
     computeButton = button(QStringLiteral("计算用量"), criteriaRow);
     csvButton = button(QStringLiteral("导出CSV"), criteriaRow);
     criteriaRow->addStretch();
@@ -129,6 +141,8 @@ void EnergyTab::buildControls() {
                    kEnergyCaptions[c].data(), static_cast<int>(kEnergyCaptions[c].size()))));
         energyTable->setColumnWidth(c, kColumnWidths[c]);
     }
+    // The name shows beside the number; the files keep it last.
+    energyTable->horizontalHeader()->moveSection(kEnergyNameColumn, 1);
     energyTable->verticalHeader()->setVisible(false);
     energyTable->verticalHeader()->setDefaultSectionSize(20);
     energyTable->setEditTriggers(QAbstractItemView::NoEditTriggers);

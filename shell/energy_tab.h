@@ -71,6 +71,9 @@ class EnergyTab : public QWidget {
     // A computation or a trend ended: done, cancelled or failed.
     void jobFinished();
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void buildControls();
     void startJob(const QString& status,
@@ -79,6 +82,8 @@ class EnergyTab : public QWidget {
     void setRunning(bool running);
     void showEnergy(const EnergyUse& use);
     void drawTrend(const QString& meter);
+    // Offers the named meters in the meter field, as the Meters table names them now.
+    void offerMeters();
     // Reads the shown trend's records between the two times for the chart's zoomed view.
     void loadTrendDetail(std::int64_t fromMs, std::int64_t toMs);
     QString trendMeter() const;
@@ -97,6 +102,9 @@ class EnergyTab : public QWidget {
     BackgroundJob* job_ = nullptr;
     QTimer progressTimer_;
     std::vector<MeterEnergy> meters_;
+    // The names the shown table was computed with, and those the meter field offers.
+    MeterNames tableNames_;
+    MeterNames fieldNames_;
     // What the chart shows: its selection (one meter), quantity and status line.
     std::optional<HistorySelection> trendSelection_;
     const TrendQuantity* trendQuantity_ = nullptr;

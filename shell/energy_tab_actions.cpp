@@ -5,6 +5,7 @@
 #include "energy_tab.h"
 #include "energy_table.h"
 #include "local_seconds.h"
+#include "meter_plan_reader.h"
 #include "saved_output.h"
 #include "trend_chart.h"
 #include "trend_data.h"
@@ -37,7 +38,7 @@ QString EnergyTab::chooseSavePath(const QString& caption, const QString& name,
 }
 
 QueryCriteria EnergyTab::criteria() const {
-    return {meterField->text().toStdString(),
+    return {fieldNames_.meterOf(meterField->text().toStdString()),
             fromField->text().toStdString(),
             toField->text().toStdString(),
             {}};
@@ -94,6 +95,7 @@ void EnergyTab::onCancelClicked() {
 void EnergyTab::onComputeClicked() {
     if (running())
         return;
+    offerMeters(); // the names as they are now, for a label in the meter field
     const std::optional<HistorySelection> selection = boundedSelection();
     if (!selection)
         return;
@@ -132,13 +134,14 @@ bool EnergyTab::saidUnfinished(PassStatus status, const std::string& error) {
 
 void EnergyTab::showEnergy(const EnergyUse& use) {
     meters_ = use.meters;
-    const auto rows = energyTableTexts(meters_);
+    tableNames_ = use.names;
+    const auto rows = energyTableTexts(meters_, tableNames_);
     energyTable->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const bool totalRow = r == static_cast<int>(rows.size()) - 1;
         for (int c = 0; c < kEnergyColumns; ++c) {
             auto* item = new QTableWidgetItem(QString::fromStdString(rows[r][c]));
-            if (c >= 3)
+            if (c >= 3 && c != kEnergyNameColumn)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             if (totalRow) {
                 QFont bold = item->font();
@@ -157,7 +160,7 @@ void EnergyTab::onCsvClicked() {
                                         QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
-    const std::string bytes = energyCsv(meters_);
+    const std::string bytes = energyCsv(meters_, tableNames_);
     if (!saveOutput(path, QByteArray::fromStdString(bytes), station_, dialogs_))
         return;
     say(QStringLiteral("已保存：") + path);
@@ -174,6 +177,7 @@ QString EnergyTab::trendMeter() const {
 }
 
 void EnergyTab::onTrendClicked() {
+    offerMeters();
     const QString meter = trendMeter();
     if (meter.isEmpty()) {
         say(QStringLiteral("请填写一个仪表编号，或在表中选中一个仪表"), true);
@@ -200,27 +204,30 @@ void EnergyTab::drawTrend(const QString& meter) {
     const std::int64_t fromMs = clock.of(*selection.from).value_or(0) * 1000;
     const std::int64_t toMs = clock.of(*selection.to).value_or(0) * 1000;
     auto result = std::make_shared<TrendLoad>();
+    auto names = std::make_shared<MeterNames>();
     // Summed-up hours stand in for the records when there are more hours than pixels (a
     // chart not laid out yet counts as a narrow one).
     const int pixels =
         std::max(kNarrowestPlot, static_cast<int>(chart->chart()->plotArea().width()));
     startJob(
         QStringLiteral("正在读取曲线…"),
-        [result, path = databasePath_.toStdString(), selection, &quantity,
+        [result, names, path = databasePath_.toStdString(), selection, &quantity,
          pixels](const ProgressCallback& onProgress, const std::atomic_bool& cancel) {
             *result = loadTrend(path, selection, quantity, onProgress, &cancel, pixels);
+            *names = readMeterNames(path);
         },
-        [this, result, &quantity, meter, fromMs, toMs, selection] {
+        [this, result, names, &quantity, fromMs, toMs, selection] {
             if (saidUnfinished(result->status, result->error))
                 return;
+            const QString label = QString::fromStdString(names->label(selection.meterText));
             const std::int64_t records = result->data.records;
             trendSelection_ = selection;
             trendQuantity_ = &quantity;
             trendStatus_ = records == 0
-                               ? QStringLiteral("仪表 %1 在这段时间内没有记录").arg(meter)
-                               : QStringLiteral("仪表 %1：%2 条记录").arg(meter).arg(records);
+                               ? QStringLiteral("仪表 %1 在这段时间内没有记录").arg(label)
+                               : QStringLiteral("仪表 %1：%2 条记录").arg(label).arg(records);
             chart->showTrend(std::make_shared<const TrendData>(std::move(result->data)), quantity,
-                             meter, fromMs, toMs);
+                             label, fromMs, toMs);
             say(trendStatus_);
         });
 }

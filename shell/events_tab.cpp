@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "event_journal.h"
+#include "meter_plan_reader.h"
 #include "station_feed.h"
 
 #include <QComboBox>
@@ -47,6 +48,9 @@ QTableWidget* table(const QStringList& headers, QWidget* parent) {
     return t;
 }
 
+// The meter an alarm row stands for, whatever its label reads.
+constexpr int kMeterRole = Qt::UserRole + 1;
+
 void setRow(QTableWidget* t, int r, const QStringList& texts) {
     for (int c = 0; c < texts.size(); ++c)
         t->setItem(r, c, new QTableWidgetItem(texts[c]));
@@ -88,9 +92,9 @@ EventsTab::EventsTab(StationFeed& feed, QString databasePath, QWidget* parent)
     fromField = new QLineEdit(today.toString(QStringLiteral("yyyy-MM-dd")), this);
     toField = new QLineEdit(today.addDays(1).toString(QStringLiteral("yyyy-MM-dd")), this);
     meterFilter = new QComboBox(this);
-    meterFilter->addItem(QStringLiteral("全部"), 0);
-    for (int m = 1; m <= 20; ++m)
-        meterFilter->addItem(QString::number(m), m);
+    meterFilter->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    names_ = readMeterNames(databasePath_.toStdString());
+    showMeterChoices();
     queryButton = new QPushButton(QStringLiteral("查询"), this);
     queryRow->addWidget(new QLabel(QStringLiteral("日期："), this));
     queryRow->addWidget(fromField);
@@ -115,6 +119,20 @@ EventsTab::EventsTab(StationFeed& feed, QString databasePath, QWidget* parent)
     onQueryClicked();
 }
 
+void EventsTab::showMeterChoices() {
+    const int chosen = meterFilter->currentIndex() < 0 ? 0 : meterFilter->currentData().toInt();
+    std::vector<int> meters = names_.addresses();
+    for (int m = 1; m <= 20; ++m)
+        meters.push_back(m);
+    std::sort(meters.begin(), meters.end());
+    meters.erase(std::unique(meters.begin(), meters.end()), meters.end());
+    meterFilter->clear();
+    meterFilter->addItem(QStringLiteral("全部"), 0);
+    for (const int m : meters)
+        meterFilter->addItem(QString::fromStdString(names_.label(m)), m);
+    meterFilter->setCurrentIndex(std::max(0, meterFilter->findData(chosen)));
+}
+
 void EventsTab::showAlarms() {
     std::vector<AlarmRow> alarms = feed_.alarms();
     std::stable_sort(alarms.begin(), alarms.end(), [](const AlarmRow& a, const AlarmRow& b) {
@@ -125,11 +143,13 @@ void EventsTab::showAlarms() {
         const AlarmRow& a = alarms[static_cast<std::size_t>(r)];
         const int rank = stateRank(a.state);
         setRow(alarmTable, r,
-               {QString::number(a.meter), QString::fromUtf8(alarmKindText(a.kind)),
+               {QString::fromStdString(names_.label(a.meter)),
+                QString::fromUtf8(alarmKindText(a.kind)),
                 rank < 3 ? QString::fromUtf8(kStates[rank].text) : QString::fromStdString(a.state),
                 QString::fromStdString(a.began), QString::number(a.repeats),
                 QString::fromStdString(a.ackUser), QString::fromStdString(a.ackTime)});
         alarmTable->item(r, 0)->setData(Qt::UserRole, QString::fromStdString(a.kind));
+        alarmTable->item(r, 0)->setData(kMeterRole, a.meter);
     }
 }
 
@@ -137,7 +157,7 @@ void EventsTab::onAcknowledgeClicked() {
     const int r = alarmTable->currentRow();
     if (r < 0 || !alarmTable->item(r, 0))
         return;
-    feed_.acknowledge(alarmTable->item(r, 0)->text().toInt(),
+    feed_.acknowledge(alarmTable->item(r, 0)->data(kMeterRole).toInt(),
                       alarmTable->item(r, 0)->data(Qt::UserRole).toString().toStdString());
 }
 
@@ -153,6 +173,8 @@ void EventsTab::onQueryClicked() {
     std::vector<EventRow> events;
     {
         Database db(databasePath_.toStdString(), 1000);
+        names_ = readMeterNames(db);
+        showMeterChoices();
         readEvents(db, from.isValid() ? from.toString(Qt::ISODate).toStdString() : "",
                    to.isValid() ? to.toString(Qt::ISODate).toStdString() : "",
                    meterFilter->currentData().toInt(), events);
@@ -163,7 +185,8 @@ void EventsTab::onQueryClicked() {
     for (std::size_t i = first; i < events.size(); ++i) {
         const EventRow& e = events[i];
         setRow(journalTable, static_cast<int>(i - first),
-               {QString::fromStdString(e.localTime), e.meter ? QString::number(e.meter) : QString(),
+               {QString::fromStdString(e.localTime),
+                e.meter ? QString::fromStdString(names_.label(e.meter)) : QString(),
                 QString::fromStdString(e.text), QString::fromStdString(e.detail),
                 QString::fromStdString(e.user)});
     }

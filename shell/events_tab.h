@@ -1,5 +1,7 @@
 #pragma once
 
+#include "meter_names.h"
+
 #include <QWidget>
 #include <string>
 
@@ -40,7 +42,11 @@ class EventsTab : public QWidget {
     QTableWidget* journalTable = nullptr;
 
   private:
+    // The meter filter's choices: the board's numbers and the named meters, each by its label.
+    void showMeterChoices();
+
     StationFeed& feed_;
+    MeterNames names_;
     QString databasePath_;
 };
 

@@ -1,7 +1,10 @@
 // The query tab's buttons.
 #include "dialogs.h"
+#include "history_columns.h"
 #include "history_query.h"
 #include "main_window.h"
+#include "meter_field.h"
+#include "meter_plan_reader.h"
 #include "operator_name.h"
 #include "purge.h"
 #include "twips.h"
@@ -12,16 +15,18 @@
 namespace mirv {
 
 QueryCriteria MainWindow::criteria() const {
-    return {meterField->text().toStdString(), fromField->text().toStdString(),
+    return {queryNames_.meterOf(meterField->text().toStdString()), fromField->text().toStdString(),
             toField->text().toStdString(), stepField->text().toStdString()};
 }
 
 void MainWindow::onQueryClicked() {
+    offerQueryMeters(); // the names as they are now, for a label in the meter field
     historyModel.select(databasePath().toStdString(), selectionFrom(criteria()));
     showGridColumns();
 }
 
 void MainWindow::onExportClicked() {
+    offerQueryMeters();
     // The selection is the one the criteria give now, whatever the grid shows.
     auto* report = new ReportExport(programDir_ + QStringLiteral("/MirvReport.xls"),
                                     databasePath().toStdString(), criteria(), office, this);
@@ -51,9 +56,19 @@ void MainWindow::onPurgeClicked() {
     showGridColumns();
 }
 
+void MainWindow::offerQueryMeters() {
+    queryNames_ = readMeterNames(databasePath().toStdString());
+    offerMeterLabels(meterField, queryNames_);
+}
+
 void MainWindow::showGridColumns() {
+    // A meter's name beside its number needs a wider column than the number alone.
+    constexpr int kNamedMeterTwips = 2000;
     for (int c = 0; c < HistoryRows::kColumns; ++c)
-        historyGrid->setColumnWidth(c, px(HistoryModel::widthTwips(c)));
+        historyGrid->setColumnWidth(c,
+                                    px(c == kMeterIdColumn && !historyModel.meterNames().empty()
+                                           ? std::max(HistoryModel::widthTwips(c), kNamedMeterTwips)
+                                           : HistoryModel::widthTwips(c)));
 }
 
 } // namespace mirv

@@ -19,6 +19,7 @@ namespace mirv {
 
 namespace {
 
+constexpr int kQueryTabIndex = 2;
 constexpr int kEnergyTabIndex = 4;
 constexpr int kDiagnosticsTabIndex = 5;
 constexpr int kEventsTabIndex = 6;
@@ -59,7 +60,9 @@ ProtectedFiles MainWindow::stationFiles() const {
 }
 
 void MainWindow::onTabShown(int index) {
-    if (index == kEnergyTabIndex)
+    if (index == kQueryTabIndex)
+        offerQueryMeters();
+    else if (index == kEnergyTabIndex)
         energyTab();
     else if (index == kDiagnosticsTabIndex)
         diagnosticsTab();

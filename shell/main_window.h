@@ -69,6 +69,9 @@ class MainWindow : public QWidget {
     // The row numbers left of the board: red while a polled meter misses its polls, greyed
     // (disabled) for a row that is not polled.
     std::array<QLabel*, kMeters> meterNumbers{};
+    // Left of each number, the name of the row's meter as far as there is room; the number's
+    // tool tip holds the whole label.
+    std::array<QLabel*, kMeters> meterNames{};
     QLineEdit* pollIntervalField = nullptr;
     QLineEdit* recordIntervalField = nullptr;
     QComboBox* meterCountBox = nullptr;
@@ -112,8 +115,13 @@ class MainWindow : public QWidget {
     void onTabShown(int index);
     bool rowVisible(int n) const;
     void showGridColumns();
+    // Offers the named meters in the query tab's meter field.
+    void offerQueryMeters();
     void showSettings();
     void showMeterEntries();
+    // Board row r's name beside its number, and its label as the number's tool tip; a row
+    // without an entry in the Meters table has neither.
+    void showBoardName(int r, std::optional<int> address, const MeterNames& names);
     // The entries the meter table holds, or the text that says why Save cannot store them.
     std::optional<std::vector<PlannedMeter>> meterEntries(QString& refusal) const;
     void onSettingsSaved(const QString& failure);
@@ -127,6 +135,8 @@ class MainWindow : public QWidget {
     bool awaitingSave_ = false;
     // Whether the meter table shows what the database holds; Save leaves the table alone if not.
     bool metersShown_ = false;
+    // The names the query tab's meter field offers.
+    MeterNames queryNames_;
     // The texts the board's cells show, and the rows whose tab was hidden when they changed.
     std::array<BoardRow, kMeters> shownRows_{};
     std::array<bool, kMeters> staleRows_{};

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QTableWidget>
 #include <algorithm>
+#include <map>
 
 namespace mirv {
 
@@ -33,6 +34,10 @@ void MainWindow::showMeterEntries() {
     meterTable->setEnabled(stored.has_value());
     metersShown_ = stored.has_value();
     const std::vector<PlannedMeter> entries = stored.value_or(std::vector<PlannedMeter>{});
+    std::map<int, std::string> byAddress;
+    for (const PlannedMeter& m : entries)
+        byAddress.emplace(m.address, m.name);
+    const MeterNames names(byAddress);
     for (int r = 0; r < kMeters; ++r) {
         const int row = r + 1;
         const auto entry = std::find_if(entries.begin(), entries.end(),
@@ -54,9 +59,18 @@ void MainWindow::showMeterEntries() {
         polled->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         polled->setCheckState(!there || entry->polled ? Qt::Checked : Qt::Unchecked);
         meterTable->setItem(r, PolledColumn, polled);
-        meterNumbers[static_cast<std::size_t>(r)]->setToolTip(
-            there ? QString::fromStdString(entry->name) : QString());
+        showBoardName(r, there ? std::optional<int>(entry->address) : std::nullopt, names);
     }
+}
+
+void MainWindow::showBoardName(int r, std::optional<int> address, const MeterNames& names) {
+    QLabel* nameLabel = meterNames[static_cast<std::size_t>(r)];
+    const QString name =
+        address ? QString::fromStdString(names.nameOf(std::to_string(*address))) : QString();
+    nameLabel->setText(
+        nameLabel->fontMetrics().elidedText(name, Qt::ElideRight, nameLabel->width()));
+    nameLabel->setToolTip(address ? QString::fromStdString(names.label(*address)) : QString());
+    meterNumbers[static_cast<std::size_t>(r)]->setToolTip(nameLabel->toolTip());
 }
 
 // A row with an address, another kind than the default, a name or not polled is an entry; an

@@ -135,6 +135,9 @@ void MainWindow::buildBoardTab(int tab) {
         const int top = tab == 0 ? 1140 + 480 * r : kTab1RowTops[r];
         meterNumbers[n - 1] = label(page, QString::number(n), 960, top + 60, 330);
         meterNumbers[n - 1]->setObjectName(QStringLiteral("meterNumber%1").arg(n - 1));
+        meterNames[n - 1] = label(page, QString(), 60, top + 60, 880);
+        meterNames[n - 1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        meterNames[n - 1]->setObjectName(QStringLiteral("meterName%1").arg(n - 1));
         for (const Column& c : kColumns) {
             auto* cell = new BoardCell(page);
             placeTwips(cell, c.left, top - kTabBarTwips, c.width, kCellHeight);

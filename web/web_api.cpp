@@ -6,6 +6,7 @@
 #include "energy_use.h"
 #include "event_journal.h"
 #include "local_seconds.h"
+#include "meter_plan_reader.h"
 #include "trend_data.h"
 #include "trend_reduction.h"
 
@@ -43,9 +44,9 @@ ApiAnswer energyAnswer(const std::string& databasePath, const PeriodQuery& query
     if (use.status != PassStatus::Done)
         return problem(500, use.error);
     if (asCsv)
-        return {200, "text/csv; charset=utf-8", energyCsv(use.meters)};
+        return {200, "text/csv; charset=utf-8", energyCsv(use.meters, use.names)};
     json rows = json::array();
-    for (const EnergyRowTexts& row : energyTableTexts(use.meters))
+    for (const EnergyRowTexts& row : energyTableTexts(use.meters, use.names))
         rows.push_back(row);
     json captions = json::array();
     for (const std::string_view caption : kEnergyCaptions)
@@ -81,6 +82,7 @@ ApiAnswer trendAnswer(const std::string& databasePath, const PeriodQuery& query,
     if (load.status != PassStatus::Done)
         return problem(500, load.error);
     const TrendData& data = load.data;
+    const std::string label = readMeterNames(databasePath).label(selection.meterText);
     json lines = json::array();
     for (int l = 0; l < q.lineCount && l < static_cast<int>(data.lines.size()); ++l) {
         json runs = json::array();
@@ -95,6 +97,7 @@ ApiAnswer trendAnswer(const std::string& databasePath, const PeriodQuery& query,
         lines.push_back({{"caption", q.lines[l].caption}, {"runs", std::move(runs)}});
     }
     return jsonAnswer({{"caption", q.caption},
+                       {"label", label},
                        {"unit", q.unit},
                        {"decimals", q.decimals},
                        {"fromMs", fromMs},
@@ -115,6 +118,7 @@ ApiAnswer journalAnswer(const std::string& databasePath, const PeriodQuery& quer
             return problem(400, "仪表编号无效");
         }
     }
+    const MeterNames names = readMeterNames(db);
     std::vector<EventRow> rows;
     if (auto failed = readEvents(db, query.from, query.to, meter, rows))
         return problem(500, *failed);
@@ -124,6 +128,7 @@ ApiAnswer journalAnswer(const std::string& databasePath, const PeriodQuery& quer
         const EventRow& e = rows[i];
         events.push_back({{"time", e.localTime},
                           {"meter", e.meter},
+                          {"label", names.label(e.meter)},
                           {"kind", e.kind},
                           {"phase", e.phase},
                           {"text", e.text},

@@ -45,8 +45,8 @@ class EnergyHistory : public testing::Test {
             computeEnergyUse(folder.databasePath(), selectionFrom({meter, from, to, ""}));
         EXPECT_EQ(use.status, PassStatus::Done) << use.error;
         std::vector<Row> rows;
-        for (const EnergyRowTexts& r : energyTableTexts(use.meters))
-            rows.emplace_back(r.begin(), r.end());
+        for (const EnergyRowTexts& r : energyTableTexts(use.meters, {}))
+            rows.emplace_back(r.begin(), r.begin() + kEnergyNameColumn);
         return rows;
     }
 
@@ -148,7 +148,7 @@ TEST(EnergyUse, LongestIntervalToTheSecond) {
                                            selectionFrom({"1", "2025-03-01", "2025-03-02", ""}));
     ASSERT_EQ(use.meters.size(), 1u);
     EXPECT_EQ(use.meters[0].longestGapSeconds, 3599);
-    EXPECT_EQ(energyTableTexts(use.meters)[0][8], "60.0");
+    EXPECT_EQ(energyTableTexts(use.meters, {})[0][8], "60.0");
 }
 
 TEST(ExactDecimal, StoredTextsAsTenThousandths) {
@@ -200,7 +200,7 @@ TEST(EnergyTable, CellTextsRoundHalfAwayFromZero) {
     };
     for (const auto& c : cases) {
         const auto rows =
-            energyTableTexts({meter("5", "a", "b", 1, {c.use, 0, 0, 0}, c.gapSeconds, 0)});
+            energyTableTexts({meter("5", "a", "b", 1, {c.use, 0, 0, 0}, c.gapSeconds, 0)}, {});
         EXPECT_EQ(rows[0][4], c.useText);
         EXPECT_EQ(rows[0][8], c.gapText);
     }

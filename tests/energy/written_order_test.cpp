@@ -166,7 +166,7 @@ std::vector<std::string> energyCells(const test::ProgramFolder& folder, const Hi
     EXPECT_EQ(use.status, PassStatus::Done) << use.error;
     if (use.meters.size() != 1)
         return {};
-    const auto row = energyTableTexts(use.meters)[0];
+    const auto row = energyTableTexts(use.meters, {})[0];
     return {row[3], row[4], row[8], row[9]};
 }
 

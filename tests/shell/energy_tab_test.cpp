@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -170,9 +171,9 @@ TEST(EnergyTab, FollowsTheFourUnchangedTabs) {
                   QRect(px(p.left), px(p.top - 360), px(p.width), px(p.height)))
             << p.control->objectName().toStdString();
     }
-    // Each of the four pages holds what it held before the fifth came, the settings page
-    // the meter table and its caption besides.
-    const int children[] = {131, 131, 13, 15};
+    // Each of the four pages holds what it held before the fifth came, the board pages a name
+    // beside each row's number and the settings page the meter table and its caption besides.
+    const int children[] = {141, 141, 13, 15};
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(tabs->widget(i)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(),
                   children[i])
@@ -184,9 +185,9 @@ TEST(EnergyTab, ComputesTheTableAndSavesItAsShown) {
     ASSERT_TRUE(s.clickAndWait(s.tab().computeButton));
     ASSERT_EQ(s.tab().energyTable->rowCount(), 3);
     EXPECT_EQ(s.tableRow(0), (QStringList{"1", "2025-05-01 08:00:00", "2025-05-01 08:35:00", "16",
-                                          "11.00", "0.00", "9.25", "0.00", "21.0", "1"}));
+                                          "11.00", "0.00", "9.25", "0.00", "21.0", "1", ""}));
     EXPECT_EQ(s.tableRow(2),
-              (QStringList{"合计", "", "", "17", "11.00", "0.00", "9.25", "0.00", "", ""}));
+              (QStringList{"合计", "", "", "17", "11.00", "0.00", "9.25", "0.00", "", "", ""}));
     const QStringList captions = {"表号",           "开始时间",      "结束时间",     "记录数",
                                   "热量用量(kWh)",  "冷量用量(kWh)", "正向用量(m³)", "反向用量(m³)",
                                   "最长间隔(分钟)", "回退次数"};
@@ -211,6 +212,38 @@ TEST(EnergyTab, ComputesTheTableAndSavesItAsShown) {
     QTest::mouseClick(s.tab().csvButton, Qt::LeftButton);
     ASSERT_EQ(s.dialogs.messages.size(), 1);
     EXPECT_TRUE(s.dialogs.messages[0].startsWith("保存失败：" + s.answer));
+}
+
+// Meter 2's name shows beside its number in the table, is saved last in the CSV, and its label
+// picks it for the trend, whose title and status name it too.
+TEST(EnergyTab, ANamedMeterShowsBesideItsNumberAndItsLabelDrawsItsTrend) {
+    EnergyStation s;
+    s.folder.exec("INSERT INTO Meters (Row, Address, Profile, Name) VALUES "
+                  "(2, 2, 'default', '锅炉房')");
+    ASSERT_TRUE(s.clickAndWait(s.tab().computeButton));
+    ASSERT_EQ(s.tab().energyTable->rowCount(), 3);
+    EXPECT_EQ(s.tableRow(1), (QStringList{"2", "2025-05-01 08:10:00", "2025-05-01 08:10:00", "1",
+                                          "0.00", "0.00", "0.00", "0.00", "0.0", "0", "锅炉房"}));
+    EXPECT_EQ(s.tableRow(0).last(), "");
+    const QHeaderView* header = s.tab().energyTable->horizontalHeader();
+    EXPECT_EQ(header->visualIndex(0), 0);
+    EXPECT_EQ(header->visualIndex(10), 1);
+    EXPECT_EQ(s.tab().energyTable->horizontalHeaderItem(10)->text(), "名称");
+
+    s.answer = QString::fromStdString(s.saveDir.str()) + "/named.csv";
+    QTest::mouseClick(s.tab().csvButton, Qt::LeftButton);
+    QFile saved(s.answer);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains(
+        "\r\n2,2025-05-01 08:10:00,2025-05-01 08:10:00,1,0.00,0.00,0.00,0.00,0.0,0,"
+        "\xE9\x94\x85\xE7\x82\x89\xE6\x88\xBF\r\n"));
+
+    s.tab().meterField->setText("2 锅炉房");
+    s.tab().quantityBox->setCurrentIndex(2);
+    ASSERT_TRUE(s.clickAndWait(s.tab().trendButton));
+    EXPECT_EQ(s.tab().statusLine->text(), "仪表 2 锅炉房：1 条记录");
+    EXPECT_TRUE(s.chart().chart()->title().startsWith("仪表 2 锅炉房"))
+        << s.chart().chart()->title().toStdString();
 }
 
 TEST(EnergyTab, TrendBreaksZoomsResetsHoversAndSaves) {

@@ -1,13 +1,19 @@
 #include "database.h"
+#include "event_journal.h"
+#include "events_tab.h"
 #include "main_window.h"
 #include "station_window.h"
 #include "twips.h"
 
 #include <QAbstractItemModel>
+#include <QComboBox>
+#include <QCompleter>
 #include <QDate>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -77,6 +83,59 @@ TEST(QueryTab, ClickShowsCaptionedReadOnlyColumnsAndRows) {
     // Editing a cell through the view changes nothing.
     t.w().historyGrid->edit(grid->index(0, 2));
     EXPECT_EQ(grid->data(grid->index(0, 2)).toString(), "12.5000");
+}
+
+// A named meter shows with its name in the grid, and the meter field offers and takes its label.
+TEST(QueryTab, ANamedMeterShowsBesideItsNumberAndItsLabelSelectsIt) {
+    QueryTab t;
+    t.folder.exec("INSERT INTO Meters (Row, Address, Profile, Name) VALUES "
+                  "(1, 1, 'default', '锅炉房')");
+    t.w().tabs->setCurrentIndex(2);
+    QCompleter* offered = t.w().meterField->completer();
+    ASSERT_NE(offered, nullptr);
+    offered->setCompletionPrefix("锅炉");
+    EXPECT_EQ(offered->currentCompletion(), "1 锅炉房");
+
+    t.query("1 锅炉房", "2026-05-06", "2026-05-07", "1");
+    QAbstractItemModel* grid = t.grid();
+    ASSERT_EQ(grid->rowCount(), 2);
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_EQ(grid->data(grid->index(r, 1)).toString(), "1 锅炉房") << r;
+        EXPECT_EQ(grid->data(grid->index(r, 2)).toString(), r == 0 ? "12.5000" : "2.0000");
+    }
+    EXPECT_EQ(t.w().criteria().meter, "1");
+    EXPECT_EQ(t.w().historyGrid->columnWidth(1), px(2000));
+
+    t.query("全部", "2026-05-06", "2026-05-07", "1");
+    ASSERT_EQ(grid->rowCount(), 3);
+    EXPECT_EQ(grid->data(grid->index(1, 1)).toString(), "2");
+}
+
+// The journal's meter column and its filter show a named meter by its label; the filter still
+// picks it by its number.
+TEST(EventsTab, TheJournalShowsANamedMeterByItsLabel) {
+    test::StationWindow s(
+        std::string(kEventTablesSql) +
+        "INSERT INTO Meters (Row, Address, Profile, Name) VALUES (2, 101, 'default', '锅炉房');"
+        "INSERT INTO Events (CreateTime, UtcTime, MeterID, Kind, Phase, Text, Detail, User) "
+        "VALUES ('2026-05-06 08:00:00', '2026-05-06T00:00:00Z', 101, 'silent', 'begin', 'a', "
+        "'', ''), ('2026-05-06 08:01:00', '2026-05-06T00:01:00Z', 1, 'silent', 'begin', 'b', "
+        "'', '')");
+    EventsTab& tab = s.w().eventsTab();
+    tab.fromField->setText("2026-05-06");
+    tab.toField->setText("2026-05-07");
+    QTest::mouseClick(tab.queryButton, Qt::LeftButton);
+    ASSERT_EQ(tab.journalTable->rowCount(), 2);
+    EXPECT_EQ(tab.journalTable->item(0, 1)->text(), "101 锅炉房");
+    EXPECT_EQ(tab.journalTable->item(1, 1)->text(), "1");
+    const int named = tab.meterFilter->findData(101);
+    ASSERT_GE(named, 0);
+    EXPECT_EQ(tab.meterFilter->itemText(named), "101 锅炉房");
+    tab.meterFilter->setCurrentIndex(named);
+    QTest::mouseClick(tab.queryButton, Qt::LeftButton);
+    ASSERT_EQ(tab.journalTable->rowCount(), 1);
+    EXPECT_EQ(tab.journalTable->item(0, 2)->text(), "a");
+    EXPECT_EQ(tab.meterFilter->currentData().toInt(), 101);
 }
 
 TEST(QueryTab, NoMatchShowsTheCaptionedColumnsAndNoRows) {

@@ -323,6 +323,24 @@ TEST(Window, BoardShowsRowsAndBlanksThem) {
     EXPECT_EQ(s.w().boardCells[2][0]->text(), "");
 }
 
+// A row's name stands left of its number as far as there is room; its whole label is the tool
+// tip.
+TEST(Window, BoardNamesRowsBesideTheirNumbers) {
+    test::StationWindow s(
+        "INSERT INTO Meters (Row, Address, Profile, Name) VALUES (2, 17, 'default', '锅炉房'),"
+        "(3, 3, 'default', '东区一号换热站二号机组回水'), (4, 4, 'default', NULL)");
+    const auto& names = s.w().meterNames;
+    EXPECT_EQ(names[1]->text(), "锅炉房");
+    EXPECT_EQ(s.w().meterNumbers[1]->toolTip(), "17 锅炉房");
+    EXPECT_TRUE(names[2]->text().endsWith("…")) << names[2]->text().toStdString();
+    EXPECT_LE(names[2]->fontMetrics().horizontalAdvance(names[2]->text()), names[2]->width());
+    EXPECT_EQ(s.w().meterNumbers[2]->toolTip(), "3 东区一号换热站二号机组回水");
+    EXPECT_EQ(names[3]->text(), "");
+    EXPECT_EQ(s.w().meterNumbers[3]->toolTip(), "4");
+    EXPECT_EQ(names[0]->text(), "");
+    EXPECT_EQ(s.w().meterNumbers[0]->toolTip(), "");
+}
+
 // The edge between the tabs: meter 10, the first tab's last row, changes while that tab is
 // shown, meter 11 only once the second tab is.
 TEST(Window, LastRowOfTheFirstTabAndFirstRowOfTheSecond) {

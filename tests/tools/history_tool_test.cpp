@@ -165,15 +165,19 @@ TEST_F(HistoryTool, XlsxReadBackByLibreOfficeHasTheRowsTyped) {
 
 // Worked out by hand from the rows above: meter 1's heat total fell (a step back, no use), its
 // forward total rose by more than a double can hold exactly.
+// Meter 2 is named "301", a name that reads as a number; meter 12 has none.
 constexpr const char* kEnergyRows =
-    "1,2026-05-06 10:20:00,2026-05-06 10:30:00,2,0.00,8.00,12345678901111110.25,2.00,10.0,1\r\n"
-    "2,2026-05-06 10:25:00,2026-05-06 10:25:00,1,0.00,0.00,0.00,0.00,0.0,0\r\n"
-    "12,2026-05-07 00:00:00,2026-05-07 00:00:00,1,0.00,0.00,0.00,0.00,0.0,0\r\n"
-    "合计,,,4,0.00,8.00,12345678901111110.25,2.00,,\r\n";
+    "1,2026-05-06 10:20:00,2026-05-06 10:30:00,2,0.00,8.00,12345678901111110.25,2.00,10.0,1,"
+    "\xE9\x94\x85\xE7\x82\x89\xE6\x88\xBF\r\n" // 锅炉房
+    "2,2026-05-06 10:25:00,2026-05-06 10:25:00,1,0.00,0.00,0.00,0.00,0.0,0,301\r\n"
+    "12,2026-05-07 00:00:00,2026-05-07 00:00:00,1,0.00,0.00,0.00,0.00,0.0,0,\r\n"
+    "合计,,,4,0.00,8.00,12345678901111110.25,2.00,,,\r\n";
 constexpr const char* kEnergyCaptions = "表号,开始时间,结束时间,记录数,热量用量(kWh),冷量用量(kWh),"
-                                        "正向用量(m³),反向用量(m³),最长间隔(分钟),回退次数";
+                                        "正向用量(m³),反向用量(m³),最长间隔(分钟),回退次数,名称";
 
 TEST_F(HistoryTool, EnergyIsTheTabsTableAsCsvAndXlsx) {
+    folder.exec("INSERT INTO Meters (Row, Address, Profile, Name) VALUES "
+                "(1, 1, 'default', '锅炉房'), (2, 2, 'default', '301'), (3, 12, 'default', NULL)");
     const auto run = tool({"energy", "--from", "2026-05-06", "--to", "2026-05-07", "--format",
                            "csv", "--output", file("energy.csv")});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -187,11 +191,12 @@ TEST_F(HistoryTool, EnergyIsTheTabsTableAsCsvAndXlsx) {
     // Quoted cells are texts, bare ones numbers; the times are date-times in their own format.
     EXPECT_EQ(office.sheet(1), R"x("表号","开始时间","结束时间","记录数","热量用量(kWh)",)x"
                                R"x("冷量用量(kWh)","正向用量(m³)","反向用量(m³)",)x"
-                               R"x("最长间隔(分钟)","回退次数")x"
+                               R"x("最长间隔(分钟)","回退次数","名称")x"
                                "\n"
                                "2,2026-05-06 10:25:00,2026-05-06 10:25:00,1,0.00,0.00,0.00,0.00,"
-                               "0.0,0\n"
-                               R"x("合计",,,1,0.00,0.00,0.00,0.00,,)x"
+                               R"x(0.0,0,"301")x"
+                               "\n"
+                               R"x("合计",,,1,0.00,0.00,0.00,0.00,,,)x"
                                "\n")
         << office.run().err;
 }

@@ -46,9 +46,10 @@ int runEnergy(const EnergyOptions& o, const ToolSettings& settings) {
     if (use.status == PassStatus::Failed)
         return report(kDataError, use.error);
     return writeTable(
-        o.output, settings.station(), o.format == "xlsx", [&] { return energyCsv(use.meters); },
+        o.output, settings.station(), o.format == "xlsx",
+        [&] { return energyCsv(use.meters, use.names); },
         [&](const std::string& path) {
-            return writeEnergyXlsx(path, energyTableTexts(use.meters));
+            return writeEnergyXlsx(path, energyTableTexts(use.meters, use.names));
         });
 }
 

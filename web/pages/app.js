@@ -151,7 +151,7 @@ async function showTrend(e) {
     const t = await getJson(`/api/trend?${params}`);
     const colours = ['#1f77b4', '#d62728'];
     const datasets = t.lines.map((line, i) => ({
-      label: line.caption + (t.unit ? ` (${t.unit})` : ''),
+      label: `${t.label} ${line.caption}` + (t.unit ? ` (${t.unit})` : ''),
       borderColor: colours[i % 2], pointRadius: 0, borderWidth: 1.5, spanGaps: false,
       data: line.runs.flatMap((run) => [...run.map(([x, y]) => ({ x, y })), { x: run.length ? run[run.length - 1][0] : 0, y: null }]),
     }));
@@ -178,7 +178,7 @@ async function showJournal(e) {
     body.textContent = '';
     for (const ev of answer.events.slice().reverse()) {
       const r = body.insertRow();
-      cell(r, ev.time); cell(r, ev.meter || '本站'); cell(r, ev.kind); cell(r, ev.text); cell(r, ev.user);
+      cell(r, ev.time); cell(r, ev.meter ? ev.label : '本站'); cell(r, ev.kind); cell(r, ev.text); cell(r, ev.user);
     }
     say(answer.left ? `只显示最近的 ${answer.events.length} 条` : '');
   } catch (err) { say(err.message); }
