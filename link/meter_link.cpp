@@ -59,8 +59,7 @@ void MeterLink::onPollTick() {
     eventUs_ = clockUs();
     stats.tick(eventUs_);
     port_.recover();
-    port_.flushOutput();
-    port_.flushInput();
+    port_.flushBoth();
     if (!plan_.empty()) {
         if (awaitingReply) {
             const int row = plan_[planMeter_].row;
