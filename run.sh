@@ -133,6 +133,7 @@ fi
 pids+=($!)
 service=$!
 for _ in $(seq 100); do [ -S "$demo/mirv-station.sock" ] && break; sleep 0.1; done
+echo "The service runs as PID $service: kill -STOP $service and the window says within 4 s that it is lost; kill -CONT $service and it attaches again"
 "$demo/mirv-station" &
 pids+=($!)
 wait "$service"

@@ -7,6 +7,7 @@
 #include "create_database.h"
 #include "database.h"
 #include "poll_pace.h"
+#include "process_support.h"
 
 #include <modbus/modbus.h>
 
@@ -26,61 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using mirv::bench::readFile;
+using namespace mirv::bench;
 
 constexpr int kMeters = 20;
 // The interval stored in the settings row; the station polls no faster than the line allows.
 constexpr int kStoredIntervalMs = 20;
 int intervalMs = kStoredIntervalMs;
-
-// CPU time the scheduler counted for every thread of process `pid`, in seconds.
-double cpuSeconds(pid_t pid) {
-    double total = 0;
-    std::error_code ec;
-    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::ifstream stat(task.path() / "schedstat");
-        long long onCpu = 0;
-        if (stat >> onCpu)
-            total += onCpu / 1e9;
-    }
-    return total;
-}
-
-long statusKb(pid_t pid, const std::string& field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field + ":", 0) == 0)
-            return std::stol(line.substr(field.size() + 1));
-    return -1;
-}
-
-// Answers the simulator has logged so far.
-long answers(const std::string& simLog) {
-    std::ifstream in(simLog);
-    long n = 0;
-    for (std::string line; std::getline(in, line);)
-        n += line.rfind("answer ", 0) == 0;
-    return n;
-}
-
-pid_t spawn(const std::vector<std::string>& argv, const std::string& errLog = "/dev/null") {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen(errLog.c_str(), "a", stderr);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-void end(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-}
 
 // The reference: what a libmodbus master does for the same polls, the same request (holding
 // registers 0x30..0x8A of one meter a tick, meters 1 to 20 in turn) on the same timetable.

@@ -27,6 +27,8 @@ AttachedFeed::AttachedFeed(const QString& socketPath, QObject* parent)
         if (socket_.state() == QLocalSocket::UnconnectedState)
             connectNow();
     });
+    watch_.setInterval(kWatchMs);
+    connect(&watch_, &QTimer::timeout, this, &AttachedFeed::watch);
 }
 
 AttachedFeed::~AttachedFeed() {
@@ -57,7 +59,27 @@ AttachedFeed::Attach AttachedFeed::attach(std::chrono::milliseconds timeout) {
 void AttachedFeed::connectNow() {
     decoder_ = std::make_unique<wire::Decoder>();
     greeted_ = false;
+    heard_.start();
     socket_.connectToServer(path_);
+    if (!watch_.isActive())
+        watch_.start();
+}
+
+// A connection on which the service said nothing for too long is closed as if it had ended;
+// connecting again then waits for the service to answer. What already came but was not read
+// yet (the window itself was busy) counts as heard.
+void AttachedFeed::watch() {
+    const auto silent = [this] {
+        return socket_.state() != QLocalSocket::UnconnectedState &&
+               heard_.elapsed() >= wire::kSilentMs;
+    };
+    if (!silent())
+        return;
+    socket_.waitForReadyRead(0);
+    if (!silent())
+        return;
+    socket_.abort();
+    lost();
 }
 
 const BoardRow& AttachedFeed::row(int meter) const {
@@ -96,6 +118,7 @@ void AttachedFeed::send(const QJsonObject& message) {
 }
 
 void AttachedFeed::onReadable() {
+    heard_.start();
     decoder_->feed(socket_.readAll());
     while (socket_.state() == QLocalSocket::ConnectedState) {
         const std::optional<QJsonObject> message = decoder_->next();
@@ -120,6 +143,8 @@ void AttachedFeed::handle(const QJsonObject& message) {
     }
     if (type == QStringLiteral("state"))
         return applyState(message);
+    if (type == QStringLiteral("beat"))
+        return; // heard: that is all it says
     if (!live_)
         return;
     const int n = message.value(QStringLiteral("n")).toInt();

@@ -3,6 +3,7 @@
 #include "station_feed.h"
 #include "wire_frame.h"
 
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QTimer>
 #include <array>
@@ -15,12 +16,15 @@ namespace mirv {
 // the marks, the message line and the settings the service sends, asks for the line's counters
 // as the view reads them, and sends Save and 清零 down. When the service goes away the rows
 // empty, the numbers grey and the message line says so; it connects again every second and
-// shows the service's state once it is back.
+// shows the service's state once it is back. A service that says nothing (not even its beat)
+// for wire::kSilentMs is taken as gone as well: a stopped or hung one keeps the socket open.
 class AttachedFeed : public StationFeed {
     Q_OBJECT
   public:
     enum class Attach { Attached, NoService, OtherVersion };
     static constexpr int kReconnectMs = 1000;
+    // How often the window looks whether the service has gone silent.
+    static constexpr int kWatchMs = 500;
 
     explicit AttachedFeed(const QString& socketPath, QObject* parent = nullptr);
     ~AttachedFeed() override;
@@ -53,11 +57,15 @@ class AttachedFeed : public StationFeed {
     void setMessage(const QString& text);
     void send(const QJsonObject& message);
     void lost();
+    void watch();
 
     QString path_;
     QLocalSocket socket_;
     std::unique_ptr<wire::Decoder> decoder_;
     QTimer reconnect_;
+    QTimer watch_;
+    // Since the service last said anything on this connection.
+    QElapsedTimer heard_;
     bool greeted_ = false;
     bool live_ = false;
     bool otherVersion_ = false;

@@ -91,6 +91,10 @@ QJsonObject hello() {
     return {{"type", "hello"}, {"protocol", kProtocol}, {"version", MIRV_VERSION}};
 }
 
+QJsonObject beat() {
+    return {{"type", "beat"}};
+}
+
 bool sameProtocol(const QJsonObject& hello) {
     return hello.value(QStringLiteral("type")) == QStringLiteral("hello") &&
            hello.value(QStringLiteral("protocol")).toInt(-1) == kProtocol;

@@ -11,7 +11,13 @@ namespace mirv::wire {
 
 // What the service and the windows attached to it say on the station's local socket, each
 // way's first message a hello naming the protocol. Both sides read and write through these.
-inline constexpr int kProtocol = 2;
+inline constexpr int kProtocol = 3;
+
+// The service beats once a second to every window; a window that hears nothing for three
+// takes the service as gone (stopped or hung leaves the socket open).
+inline constexpr int kBeatMs = 1000;
+inline constexpr int kSilentMs = 3000;
+QJsonObject beat();
 
 // The socket in the program folder.
 QString socketPath(const QString& programDir);

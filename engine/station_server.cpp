@@ -13,24 +13,47 @@
 
 namespace mirv {
 
+// The message is made only when a window will get it: most changes come with no window attached.
+template <typename Make> void StationServer::broadcast(const Make& make) {
+    std::optional<QJsonObject> message;
+    for (auto& [socket, client] : clients_) {
+        if (!client->greeted || client->doomed)
+            continue;
+        if (!message)
+            message = make();
+        send(*client, *message);
+    }
+}
+
 StationServer::StationServer(StationEngine& engine, QObject* parent)
     : QObject(parent), engine_(engine) {
     connect(&server_, &QLocalServer::newConnection, this, &StationServer::accept);
+    beat_.setInterval(wire::kBeatMs);
+    connect(&beat_, &QTimer::timeout, this, [this] { broadcast(wire::beat); });
     connect(&engine_, &StationFeed::rowChanged, this, [this](int n) {
-        broadcast({{"type", "row"}, {"n", n}, {"row", wire::rowJson(engine_.row(n))}});
+        broadcast([&] {
+            return QJsonObject{{"type", "row"}, {"n", n}, {"row", wire::rowJson(engine_.row(n))}};
+        });
     });
     connect(&engine_, &StationFeed::markChanged, this, [this](int n) {
-        broadcast({{"type", "mark"}, {"n", n}, {"mark", wire::markJson(engine_.mark(n))}});
+        broadcast([&] {
+            return QJsonObject{
+                {"type", "mark"}, {"n", n}, {"mark", wire::markJson(engine_.mark(n))}};
+        });
     });
     connect(&engine_, &StationFeed::messageChanged, this, [this](const QString& text) {
-        broadcast({{"type", "message"}, {"text", text}});
+        broadcast([&] { return QJsonObject{{"type", "message"}, {"text", text}}; });
     });
     connect(&engine_, &StationFeed::settingsChanged, this, [this] {
-        broadcast(
-            {{"type", "settings"}, {"settings", wire::settingsJson(engine_.settingsTexts())}});
+        broadcast([&] {
+            return QJsonObject{{"type", "settings"},
+                               {"settings", wire::settingsJson(engine_.settingsTexts())}};
+        });
     });
     connect(&engine_, &StationFeed::alarmsChanged, this, [this] {
-        broadcast({{"type", "alarms"}, {"alarms", wire::alarmsJson(engine_.alarms())}});
+        broadcast([&] {
+            return QJsonObject{{"type", "alarms"}, {"alarms", wire::alarmsJson(engine_.alarms())}};
+        });
     });
     connect(&engine_, &StationFeed::settingsSaved, this, [this](const QString& failure) {
         const auto it = clients_.find(saving_);
@@ -120,6 +143,9 @@ void StationServer::handle(Client& c, const QJsonObject& message) {
             return drop(c, "no hello of this protocol");
         c.greeted = true;
         c.helloTimer.stop();
+        // Beats go only while someone listens: a service without windows sleeps between polls.
+        if (!beat_.isActive())
+            beat_.start();
         return sendState(c);
     }
     if (type == QStringLiteral("line")) {
@@ -199,12 +225,6 @@ void StationServer::send(Client& c, const QJsonObject& message) {
         drop(c, "it does not read what it is sent");
 }
 
-void StationServer::broadcast(const QJsonObject& message) {
-    for (auto& [socket, client] : clients_)
-        if (client->greeted)
-            send(*client, message);
-}
-
 void StationServer::drop(Client& c, const char* why) {
     if (c.doomed)
         return;
@@ -232,6 +252,8 @@ void StationServer::sweep() {
         socket->abort();
         socket->deleteLater();
     }
+    if (clients_.empty())
+        beat_.stop();
 }
 
 } // namespace mirv

@@ -19,7 +19,8 @@ namespace mirv {
 // Each window that says hello gets the whole state, then every change as it comes, the line's
 // counters and new frames when it asks, and the answer to its own Save. A window is input from
 // outside: one that sends anything but messages, says no hello in time or stops reading is
-// dropped, and nothing one does ever waits on it.
+// dropped, and nothing one does ever waits on it. Every window hears a beat each second, so
+// that it can tell a stopped or hung service from a quiet one.
 class StationServer : public QObject {
     Q_OBJECT
   public:
@@ -62,7 +63,7 @@ class StationServer : public QObject {
     static std::string peerUser(const QLocalSocket& socket);
     void answerLine(Client& c);
     void send(Client& c, const QJsonObject& message);
-    void broadcast(const QJsonObject& message);
+    template <typename Make> void broadcast(const Make& make);
     // Marks it to be closed; `why` goes to standard error when there is one.
     void drop(Client& c, const char* why);
     void sweep();
@@ -74,6 +75,7 @@ class StationServer : public QObject {
     QLocalSocket* saving_ = nullptr;
     bool sweepQueued_ = false;
     LineCounts counts_;
+    QTimer beat_;
 };
 
 } // namespace mirv

@@ -76,8 +76,7 @@ void MeterLink::onPollTick() {
     eventUs_ = clockUs();
     stats.tick(eventUs_);
     port_.recover();
-    port_.flushOutput();
-    port_.flushInput();
+    port_.flushBoth();
     if (!plan_.empty()) {
         // A request missed may still be answered while the next one waits.
         lateOpen_ = planStarted_ && awaitingReply;

@@ -87,6 +87,11 @@ void QtSerialPort::flushInput() {
         port_.clear(QSerialPort::Input);
 }
 
+void QtSerialPort::flushBoth() {
+    if (port_.isOpen())
+        port_.clear(QSerialPort::AllDirections);
+}
+
 bool QtSerialPort::write(std::span<const std::uint8_t> bytes) {
     if (!port_.isOpen())
         return false;

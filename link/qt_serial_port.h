@@ -20,6 +20,7 @@ class QtSerialPort : public QObject, public SerialPort {
     Failure setSettings(const std::string& settings) override;
     void flushOutput() override;
     void flushInput() override;
+    void flushBoth() override;
     bool write(std::span<const std::uint8_t> bytes) override;
     std::vector<std::uint8_t> readAll() override;
     void recover() override;

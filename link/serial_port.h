@@ -23,6 +23,11 @@ class SerialPort {
     virtual Failure setSettings(const std::string& settings) = 0;
     virtual void flushOutput() = 0;
     virtual void flushInput() = 0;
+    // Both at once, as before each request; a port that can do it in one call to the driver does.
+    virtual void flushBoth() {
+        flushOutput();
+        flushInput();
+    }
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;
     // Every byte received and not read yet, in arrival order.
     virtual std::vector<std::uint8_t> readAll() = 0;

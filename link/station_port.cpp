@@ -46,6 +46,9 @@ void StationPort::flushOutput() {
 void StationPort::flushInput() {
     active_->flushInput();
 }
+void StationPort::flushBoth() {
+    active_->flushBoth();
+}
 bool StationPort::write(std::span<const std::uint8_t> bytes) {
     return active_->write(bytes);
 }

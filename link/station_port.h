@@ -17,6 +17,7 @@ class StationPort : public SerialPort {
     Failure setSettings(const std::string& settings) override;
     void flushOutput() override;
     void flushInput() override;
+    void flushBoth() override;
     bool write(std::span<const std::uint8_t> bytes) override;
     std::vector<std::uint8_t> readAll() override;
     void recover() override;

@@ -9,8 +9,8 @@
 #include "start_web.h"
 #include "station_engine.h"
 #include "station_folder.h"
-#include "station_server.h"
 #include "station_notices.h"
+#include "station_server.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -70,6 +70,9 @@ int main(int argc, char** argv) {
     }
     if (const auto done = mirv::addWebUserCommand(argc, argv, mirv::stationFolder().string()))
         return *done;
+    // Qt's own event loop wakes and dispatches with less work per poll than the GLib one, and
+    // the service has no desktop toolkit that would need GLib's.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirv-stationd"));
     const QString programDir = QFile::decodeName(mirv::stationFolder().c_str());

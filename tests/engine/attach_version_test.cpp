@@ -27,7 +27,7 @@ TEST(AttachedFeed, AServiceOfAnotherProtocolIsNamedAndNotAttached) {
     service.startFunction([listener] {
         const int fd = ::accept(listener, nullptr, nullptr);
         const std::string hello =
-            "MIRV\x00\x00\x00\x2f{\"type\":\"hello\",\"protocol\":0,\"version\":\"1.5.0\"}"s;
+            "MIRV\x00\x00\x00\x30{\"type\":\"hello\",\"protocol\":99,\"version\":\"1.5.0\"}"s;
         (void)!::write(fd, hello.data(), hello.size());
         char sink[256];
         while (::read(fd, sink, sizeof sink) > 0) {

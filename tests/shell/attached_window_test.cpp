@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 namespace mirv {
 namespace {
@@ -107,6 +108,25 @@ TEST(AttachedWindow, SaysWhenTheServiceGoesAndAttachesAgainWhenItIsBack) {
 
     ASSERT_TRUE(s.start());
     EXPECT_TRUE(QTest::qWaitFor([&] { return a.rowShown(1); }, 15000));
+    EXPECT_TRUE(a.w().meterNumbers[0]->isEnabled());
+    EXPECT_NE(a.w().messageLine->text(), "后台服务已停止,正在重新连接");
+}
+
+// A stopped service keeps its socket open; the window hears no beat and says so as if it had
+// ended, and attaches again once the service goes on.
+TEST(AttachedWindow, SaysWhenTheServiceIsStoppedAndAttachesAgainWhenItGoesOn) {
+    test::RunningService s;
+    AttachedWindow a(s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.rowShown(1); }, 10000));
+
+    ::kill(s.process.pid(), SIGSTOP);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return a.w().messageLine->text() == "后台服务已停止,正在重新连接"; }, 4000));
+    EXPECT_FALSE(a.rowShown(1));
+    EXPECT_FALSE(a.w().meterNumbers[0]->isEnabled());
+
+    ::kill(s.process.pid(), SIGCONT);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a.rowShown(1); }, 10000));
     EXPECT_TRUE(a.w().meterNumbers[0]->isEnabled());
     EXPECT_NE(a.w().messageLine->text(), "后台服务已停止,正在重新连接");
 }
