@@ -465,6 +465,76 @@ $$;
 SELECT mirv_grant_rights();
 )sql";
 
+// Version 6. station_meters: the station's meters as it polls them, one row per address, with
+// the profile the station reads it by and its name for the operator, so that the central
+// history's meter numbers can be named. A station role adds and renames only its own meters
+// (at most one per Modbus address, texts bounded; the uplink cuts longer ones), never deletes
+// one: history under an address keeps its last name. updated is the server's time of the
+// last change, which the station does not write.
+constexpr const char* kVersion6 = R"sql(
+CREATE TABLE station_meters (
+    station text        COLLATE "C" NOT NULL,
+    address integer     NOT NULL CHECK (address BETWEEN 1 AND 247),
+    profile text        NOT NULL CHECK (char_length(profile) BETWEEN 1 AND 64),
+    name    text        NOT NULL CHECK (char_length(name) <= 200),
+    updated timestamptz NOT NULL DEFAULT now(),
+    PRIMARY KEY (station, address)
+);
+ALTER TABLE station_meters ENABLE ROW LEVEL SECURITY;
+CREATE POLICY reading ON station_meters FOR SELECT
+    USING (station = (SELECT mirv_own_station()) OR (SELECT mirv_reads_all()));
+CREATE POLICY adding ON station_meters FOR INSERT
+    WITH CHECK (station = (SELECT mirv_own_station()));
+CREATE POLICY renaming ON station_meters FOR UPDATE
+    USING (station = (SELECT mirv_own_station()))
+    WITH CHECK (station = (SELECT mirv_own_station()));
+CREATE FUNCTION mirv_meter_updated() RETURNS trigger
+    LANGUAGE plpgsql SET search_path = public, pg_temp
+AS $$
+BEGIN
+    NEW.updated := now();
+    RETURN NEW;
+END
+$$;
+REVOKE EXECUTE ON FUNCTION mirv_meter_updated() FROM PUBLIC;
+CREATE TRIGGER stamped BEFORE INSERT OR UPDATE ON station_meters
+    FOR EACH ROW EXECUTE FUNCTION mirv_meter_updated();
+
+CREATE OR REPLACE FUNCTION mirv_grant_rights() RETURNS void LANGUAGE plpgsql
+    SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_station') THEN
+        GRANT SELECT ON station_history_migrations, station_roles TO mirv_station;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all(), mirv_batch_tables()
+            TO mirv_station;
+        GRANT SELECT, INSERT ON station_history, station_conflicts, station_linkstats
+            TO mirv_station;
+        GRANT SELECT, INSERT (station, local_id, local_time, utc_time, meter_id, kind, phase,
+                              text, detail, user_name)
+            ON station_events TO mirv_station;
+        GRANT SELECT, INSERT (station, address, profile, name), UPDATE (profile, name)
+            ON station_meters TO mirv_station;
+        GRANT SELECT, INSERT, UPDATE (last_local_id, last_row_hash, last_linkstats_id,
+                                      last_linkstats_hash, last_event_id, last_event_hash,
+                                      mark_origin, updated_at)
+            ON station_uplink_progress TO mirv_station;
+        REVOKE INSERT, UPDATE ON stations FROM mirv_station;
+        GRANT SELECT, INSERT (name, identity, zone),
+            UPDATE (identity, zone, last_seen, rows_forwarded, rows_set_aside)
+            ON stations TO mirv_station;
+    END IF;
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_reader') THEN
+        GRANT SELECT ON station_history, station_uplink_progress, stations, station_conflicts,
+            station_linkstats, station_events, station_meters, station_history_migrations,
+            station_roles TO mirv_reader;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all() TO mirv_reader;
+    END IF;
+END
+$$;
+SELECT mirv_grant_rights();
+)sql";
+
 int appliedVersion(pg_conn* conn, std::string& error) {
     // Asked of the catalog, not by name: a name not found is remembered by the session until
     // its next lock of a table, and another uplink may make the table meanwhile.
@@ -569,6 +639,7 @@ const std::vector<CentralMigration>& centralMigrations() {
         {3, "station_linkstats and its mark", kVersion3},
         {4, "station roles bounded to their own station's bookkeeping", kVersion4},
         {5, "station_events and its mark", kVersion5},
+        {6, "station_meters: each station's meters by address, with profile and name", kVersion6},
     };
     return migrations;
 }

@@ -165,6 +165,15 @@ constexpr const char* kClaimName =
     "UPDATE stations SET identity = $2, zone = $3, last_seen = now() "
     "WHERE name = $1 AND (identity IS NULL OR identity = $2) RETURNING identity";
 
+// The station's meters as the server holds them, and one written when new or changed.
+constexpr const char* kHeldMeters =
+    "SELECT address, profile, name FROM station_meters WHERE station = $1";
+constexpr const char* kPutMeter =
+    "INSERT INTO station_meters (station, address, profile, name) VALUES ($1, $2, $3, $4) "
+    "ON CONFLICT (station, address) DO UPDATE SET profile = EXCLUDED.profile, "
+    "name = EXCLUDED.name WHERE (station_meters.profile, station_meters.name) "
+    "IS DISTINCT FROM (EXCLUDED.profile, EXCLUDED.name)";
+
 // The server said no, as opposed to not being there or going away while starting or stopping.
 bool refusedBy(const std::string& message) {
     return message.find("FATAL:") != std::string::npos &&
@@ -396,7 +405,48 @@ std::optional<CentralFailure> CentralStore::claimName() {
 std::optional<CentralFailure> CentralStore::prepare() {
     if (auto failure = checkStation())
         return failure;
-    return claimName();
+    if (auto failure = claimName())
+        return failure;
+    return readMeters();
+}
+
+std::optional<CentralFailure> CentralStore::readMeters() {
+    PgResult held(conn_, kHeldMeters, {station_.name});
+    if (!held.ok())
+        return failureOf(held.error());
+    metersHeld_.clear();
+    for (int r = 0; r < held.rows(); ++r)
+        metersHeld_[std::stoi(held.value(r, 0))] = {held.value(r, 1), held.value(r, 2)};
+    return std::nullopt;
+}
+
+std::optional<CentralFailure> CentralStore::storeMeters(const std::vector<PlannedMeter>& meters) {
+    if (!conn_)
+        return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
+    lastAdded_ = 0;
+    std::vector<const PlannedMeter*> changed;
+    for (const PlannedMeter& m : meters) {
+        const auto held = metersHeld_.find(m.address);
+        if (held == metersHeld_.end() || held->second != std::pair(m.profile, m.name))
+            changed.push_back(&m);
+    }
+    if (changed.empty())
+        return std::nullopt;
+    if (auto failure = beginBatch())
+        return failure;
+    for (const PlannedMeter* m : changed) {
+        PgResult put(conn_, kPutMeter,
+                     {station_.name, std::to_string(m->address), m->profile, m->name});
+        if (!put.ok())
+            return failureOf(put.error());
+    }
+    PgResult commit(conn_, "COMMIT");
+    if (!commit.ok())
+        return failureOf(commit.error());
+    for (const PlannedMeter* m : changed)
+        metersHeld_[m->address] = {m->profile, m->name};
+    lastAdded_ = static_cast<long long>(changed.size());
+    return std::nullopt;
 }
 
 bool CentralStore::endLeftBehind() {
