@@ -72,6 +72,7 @@ BEGIN
         END IF;
         IF to_regprocedure('public.mirv_meter_updated()') IS NOT NULL THEN
             ALTER FUNCTION public.mirv_meter_updated() OWNER TO mirv_owner;
+            ALTER FUNCTION public.mirv_batch_table(text) OWNER TO mirv_owner;
         END IF;
         PERFORM public.mirv_grant_rights();
     END IF;

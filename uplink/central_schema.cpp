@@ -470,7 +470,8 @@ SELECT mirv_grant_rights();
 // history's meter numbers can be named. A station role adds and renames only its own meters
 // (at most one per Modbus address, texts bounded; the uplink cuts longer ones), never deletes
 // one: history under an address keeps its last name. updated is the server's time of the
-// last change, which the station does not write.
+// last change, which the station does not write. mirv_batch_table() makes only the one table
+// a batch goes through.
 constexpr const char* kVersion6 = R"sql(
 CREATE TABLE station_meters (
     station text        COLLATE "C" NOT NULL,
@@ -500,14 +501,56 @@ REVOKE EXECUTE ON FUNCTION mirv_meter_updated() FROM PUBLIC;
 CREATE TRIGGER stamped BEFORE INSERT OR UPDATE ON station_meters
     FOR EACH ROW EXECUTE FUNCTION mirv_meter_updated();
 
+-- The table a batch goes through on its way in, as mirv_batch_tables() makes them, but only
+-- the one of the rows the batch holds ('readings', 'linkstats' or 'events'): a batch makes and
+-- drops one table, not three.
+CREATE FUNCTION mirv_batch_table(holding text) RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF holding = 'readings' THEN
+        IF to_regclass('pg_temp.uplink_batch') IS NULL THEN
+            CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer,
+                flow_rate numeric, forward_total numeric, reverse_total numeric,
+                inlet_temperature numeric, outlet_temperature numeric, heat_power numeric,
+                cold_power numeric, heat_total numeric, cold_total numeric, alarm_status text,
+                create_time timestamp, time_repeat smallint, create_epoch bigint,
+                source_key text) ON COMMIT DROP;
+            EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_batch TO %I', session_user);
+        END IF;
+    ELSIF holding = 'linkstats' THEN
+        IF to_regclass('pg_temp.uplink_linkstats_batch') IS NULL THEN
+            CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer,
+                hour timestamp, requests bigint, answers bigint, misses bigint, crc_wrong bigint,
+                too_short bigint, too_long bigint, trailing_bytes bigint, wrong_function bigint,
+                wrong_address bigint, response_mean_us bigint, response_max_us bigint)
+                ON COMMIT DROP;
+            EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_linkstats_batch TO %I',
+                           session_user);
+        END IF;
+    ELSIF holding = 'events' THEN
+        IF to_regclass('pg_temp.uplink_events_batch') IS NULL THEN
+            CREATE TEMP TABLE uplink_events_batch (station text, local_id bigint,
+                local_time timestamp, utc_time timestamptz, meter_id integer, kind text,
+                phase text, text text, detail text, user_name text) ON COMMIT DROP;
+            EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_events_batch TO %I',
+                           session_user);
+        END IF;
+    ELSE
+        RAISE EXCEPTION 'no batch table holds %', quote_literal(holding) USING ERRCODE = '22023';
+    END IF;
+END
+$$;
+REVOKE EXECUTE ON FUNCTION mirv_batch_table(text) FROM PUBLIC;
+
 CREATE OR REPLACE FUNCTION mirv_grant_rights() RETURNS void LANGUAGE plpgsql
     SET search_path = public, pg_temp
 AS $$
 BEGIN
     IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_station') THEN
         GRANT SELECT ON station_history_migrations, station_roles TO mirv_station;
-        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all(), mirv_batch_tables()
-            TO mirv_station;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all(), mirv_batch_tables(),
+            mirv_batch_table(text) TO mirv_station;
         GRANT SELECT, INSERT ON station_history, station_conflicts, station_linkstats
             TO mirv_station;
         GRANT SELECT, INSERT (station, local_id, local_time, utc_time, meter_id, kind, phase,
@@ -639,7 +682,7 @@ const std::vector<CentralMigration>& centralMigrations() {
         {3, "station_linkstats and its mark", kVersion3},
         {4, "station roles bounded to their own station's bookkeeping", kVersion4},
         {5, "station_events and its mark", kVersion5},
-        {6, "station_meters: each station's meters by address, with profile and name", kVersion6},
+        {6, "station_meters, and one batch table per batch", kVersion6},
     };
     return migrations;
 }

@@ -19,11 +19,13 @@ using Clock = std::chrono::steady_clock;
 // Each batch's transaction: no wait for a lock longer than the call limit, and the server
 // gives up on a transaction whose PC went away (a power cut, a cable pulled) within about half
 // a minute: keepalives answered or not, data acknowledged or not, the transaction left open.
-// All of it ends with the transaction.
+// All of it ends with the transaction. The commit does not wait for the disk: a commit the
+// server loses in a crash loses the station's mark with the rows, so that they are sent again.
 constexpr const char* kBeginBatch =
     "BEGIN; SET LOCAL lock_timeout = '30s'; SET LOCAL idle_in_transaction_session_timeout = '20s'; "
     "SET LOCAL tcp_keepalives_idle = 10; SET LOCAL tcp_keepalives_interval = 5; "
-    "SET LOCAL tcp_keepalives_count = 3; SET LOCAL tcp_user_timeout = 30000";
+    "SET LOCAL tcp_keepalives_count = 3; SET LOCAL tcp_user_timeout = 30000; "
+    "SET LOCAL synchronous_commit = off";
 
 // The station's own row, locked for the batch (no other station's role can see it, let alone
 // lock it), and its marks as the batch begins.
@@ -46,9 +48,12 @@ constexpr const char* kEndHolder =
     "WHERE s.name = $1 AND l.pid <> pg_backend_pid() AND a.usename = current_user";
 
 // Where a batch goes first: row-level security leaves COPY out, so the rows are copied into
-// a table of the transaction's own (uplink_batch, or uplink_linkstats_batch for Linkstats),
-// which the server makes for it, and taken over from there in one statement.
-constexpr const char* kBatchTables = "SELECT mirv_batch_tables()";
+// a table of the transaction's own (uplink_batch, uplink_linkstats_batch for Linkstats,
+// uplink_events_batch for events), which the server makes for it, and taken over from there
+// in one statement.
+constexpr const char* kReadingsTable = "SELECT mirv_batch_table('readings')";
+constexpr const char* kLinkstatsTable = "SELECT mirv_batch_table('linkstats')";
+constexpr const char* kEventsTable = "SELECT mirv_batch_table('events')";
 
 constexpr const char* kHistoryColumns =
     "station, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
@@ -577,7 +582,7 @@ std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std
 }
 
 std::optional<CentralFailure> CentralStore::storeRows(std::string rows, int count) {
-    PgResult table(conn_, kBatchTables);
+    PgResult table(conn_, kReadingsTable);
     if (!table.ok())
         return failureOf(table.error());
     // A row the server cannot take (a value out of its range) is left out and the rest tried
@@ -602,7 +607,7 @@ std::optional<CentralFailure> CentralStore::storeRows(std::string rows, int coun
 
 std::optional<CentralFailure> CentralStore::copyBatch(const char* table, std::string rows,
                                                       int count, RowName name) {
-    PgResult tables(conn_, kBatchTables);
+    PgResult tables(conn_, name == RowName::Event ? kEventsTable : kLinkstatsTable);
     if (!tables.ok())
         return failureOf(tables.error());
     // As for readings: a row COPY refuses is left out and the rest copied again.
