@@ -12,7 +12,7 @@
 namespace mirv {
 
 std::optional<std::vector<PlannedMeter>> readStationMeters(const std::string& databasePath) {
-    const SettingsRow settings = readSettingsRow(databasePath);
+    const SettingsRow settings = readSettingsRow(databasePath, true);
     if (!settings.error.empty() || !settings.num.text)
         return std::nullopt;
     // As the station counts its polled rows.
