@@ -439,18 +439,35 @@ std::optional<CentralFailure> CentralStore::storeMeters(const std::vector<Planne
         return std::nullopt;
     if (auto failure = beginBatch())
         return failure;
+    // A meter the server refuses (a check the DBA added) is left out and said, and not offered
+    // again until it changes: it holds up neither the other meters nor the rows.
+    long long refused = 0;
+    std::string firstRefused;
     for (const PlannedMeter* m : changed) {
+        PgResult savepoint(conn_, "SAVEPOINT meter");
+        if (!savepoint.ok())
+            return failureOf(savepoint.error());
         PgResult put(conn_, kPutMeter,
                      {station_.name, std::to_string(m->address), m->profile, m->name});
-        if (!put.ok())
+        if (put.ok())
+            continue;
+        if (!refusedForValues(put))
             return failureOf(put.error());
+        if (refused++ == 0)
+            firstRefused = "meter " + std::to_string(m->address) + ": " + put.error();
+        PgResult undo(conn_, "ROLLBACK TO SAVEPOINT meter");
+        if (!undo.ok())
+            return failureOf(undo.error());
     }
     PgResult commit(conn_, "COMMIT");
     if (!commit.ok())
         return failureOf(commit.error());
     for (const PlannedMeter* m : changed)
         metersHeld_[m->address] = {m->profile, m->name};
-    lastAdded_ = static_cast<long long>(changed.size());
+    lastAdded_ = static_cast<long long>(changed.size()) - refused;
+    if (refused > 0 && say_)
+        say_(std::to_string(refused) +
+             " meters set aside, the server cannot take them; first: " + firstRefused);
     return std::nullopt;
 }
 

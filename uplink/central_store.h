@@ -97,7 +97,8 @@ class CentralStore {
 
     // Brings the station's meters on the server (station_meters) to `meters`, in one
     // transaction: only those new or changed since open() or the last call are written, so a
-    // call with nothing new asks nothing of the server. lastAdded() says how many.
+    // call with nothing new asks nothing of the server. lastAdded() says how many; a meter the
+    // server refuses is said and left out until it changes.
     std::optional<CentralFailure> storeMeters(const std::vector<PlannedMeter>& meters);
 
     // Tells the server the uplink is alive (the station's last_seen).

@@ -49,6 +49,21 @@ TEST(UplinkMeters, TheStationsMetersArriveAndTheirChangesFollow) {
     ASSERT_EQ(east.runOnce(), 0) << joined(east.errorLines());
     EXPECT_EQ(east.linesContaining("1 meters new or changed"), 1) << joined(east.errorLines());
     EXPECT_EQ(admin.value("SELECT name FROM station_meters WHERE address = 17"), "一号楼 冷热表");
+
+    // A meter the server refuses (a rule of the plant's DBA) is said and left out; the other
+    // meters and the rows go on.
+    admin.exec("ALTER TABLE station_meters ADD CONSTRAINT plant_rule CHECK (name <> 'spare')");
+    east.folder.exec("UPDATE Meters SET Name = 'spare' WHERE Row = 1; "
+                     "UPDATE Meters SET Name = 'B' WHERE Row = 3");
+    east.appendRows(0, 19);
+    ASSERT_EQ(east.runOnce(), 0) << joined(east.errorLines());
+    EXPECT_EQ(east.linesContaining("1 meters set aside, the server cannot take them; first: "
+                                   "meter 17: "),
+              1)
+        << joined(east.errorLines());
+    EXPECT_EQ(admin.value(kMeters, {"east"}),
+              "2|default|,17|float32-cdab|一号楼 冷热表,101|default|B");
+    EXPECT_EQ(centralCount(pg, "east"), 20);
 }
 
 TEST(UplinkMeters, AnotherStationsRoleNeitherReadsNorChangesThem) {
