@@ -49,7 +49,8 @@ DECLARE
 BEGIN
     FOREACH t IN ARRAY ARRAY['station_history', 'station_uplink_progress',
                              'station_history_migrations', 'stations', 'station_conflicts',
-                             'station_roles', 'station_linkstats', 'station_events'] LOOP
+                             'station_roles', 'station_linkstats', 'station_events',
+                             'station_meters'] LOOP
         IF to_regclass('public.' || t) IS NOT NULL THEN
             EXECUTE format('ALTER TABLE public.%I OWNER TO mirv_owner', t);
         END IF;
@@ -68,6 +69,10 @@ BEGIN
             ALTER FUNCTION public.mirv_check_zone() OWNER TO mirv_owner;
             ALTER FUNCTION public.mirv_bound_conflict() OWNER TO mirv_owner;
             ALTER FUNCTION public.mirv_batch_tables() OWNER TO mirv_owner;
+        END IF;
+        IF to_regprocedure('public.mirv_meter_updated()') IS NOT NULL THEN
+            ALTER FUNCTION public.mirv_meter_updated() OWNER TO mirv_owner;
+            ALTER FUNCTION public.mirv_batch_table(text) OWNER TO mirv_owner;
         END IF;
         PERFORM public.mirv_grant_rights();
     END IF;

@@ -27,10 +27,11 @@ SettingsField fieldOf(const Statement& row, const std::string& name) {
 
 } // namespace
 
-SettingsRow readSettingsRow(const std::string& databasePath) {
+SettingsRow readSettingsRow(const std::string& databasePath, bool readOnly) {
     SettingsRow out;
     // Start-up waits at most a second for a database another process holds.
-    Database db(databasePath, 1000);
+    Database db(databasePath, 1000,
+                readOnly ? Database::Access::ReadOnly : Database::Access::ReadWrite);
     Statement query(db, "select  * from mirve");
     if (!db.isOpen() || !query.ok()) {
         out.error = db.error();

@@ -26,7 +26,8 @@ struct SettingsRow {
     SettingsField num;      // meters on the line, "1" to "20", polled at addresses 1 to num
 };
 
-SettingsRow readSettingsRow(const std::string& databasePath);
+// `readOnly` for a reader that never writes the file (the uplink): it opens it read-only.
+SettingsRow readSettingsRow(const std::string& databasePath, bool readOnly = false);
 
 // What Save writes into the first row; `com` stays as stored when empty. With `meters`, the
 // Meters table is replaced by them in the same transaction (a board row without an entry is

@@ -465,6 +465,119 @@ $$;
 SELECT mirv_grant_rights();
 )sql";
 
+// Version 6. station_meters: the station's meters as it polls them, one row per address, with
+// the profile the station reads it by and its name for the operator, so that the central
+// history's meter numbers can be named. A station role adds and renames only its own meters
+// (at most one per Modbus address, texts bounded; the uplink cuts longer ones), never deletes
+// one: history under an address keeps its last name. updated is the server's time of the
+// last change, which the station does not write. mirv_batch_table() makes only the one table
+// a batch goes through.
+constexpr const char* kVersion6 = R"sql(
+CREATE TABLE station_meters (
+    station text        COLLATE "C" NOT NULL,
+    address integer     NOT NULL CHECK (address BETWEEN 1 AND 247),
+    profile text        NOT NULL CHECK (char_length(profile) BETWEEN 1 AND 64),
+    name    text        NOT NULL CHECK (char_length(name) <= 200),
+    updated timestamptz NOT NULL DEFAULT now(),
+    PRIMARY KEY (station, address)
+);
+ALTER TABLE station_meters ENABLE ROW LEVEL SECURITY;
+CREATE POLICY reading ON station_meters FOR SELECT
+    USING (station = (SELECT mirv_own_station()) OR (SELECT mirv_reads_all()));
+CREATE POLICY adding ON station_meters FOR INSERT
+    WITH CHECK (station = (SELECT mirv_own_station()));
+CREATE POLICY renaming ON station_meters FOR UPDATE
+    USING (station = (SELECT mirv_own_station()))
+    WITH CHECK (station = (SELECT mirv_own_station()));
+CREATE FUNCTION mirv_meter_updated() RETURNS trigger
+    LANGUAGE plpgsql SET search_path = public, pg_temp
+AS $$
+BEGIN
+    NEW.updated := now();
+    RETURN NEW;
+END
+$$;
+REVOKE EXECUTE ON FUNCTION mirv_meter_updated() FROM PUBLIC;
+CREATE TRIGGER stamped BEFORE INSERT OR UPDATE ON station_meters
+    FOR EACH ROW EXECUTE FUNCTION mirv_meter_updated();
+
+-- The table a batch goes through on its way in, as mirv_batch_tables() makes them, but only
+-- the one of the rows the batch holds ('readings', 'linkstats' or 'events'): a batch makes and
+-- drops one table, not three.
+CREATE FUNCTION mirv_batch_table(holding text) RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF holding = 'readings' THEN
+        IF to_regclass('pg_temp.uplink_batch') IS NULL THEN
+            CREATE TEMP TABLE uplink_batch (station text, local_id bigint, meter_id integer,
+                flow_rate numeric, forward_total numeric, reverse_total numeric,
+                inlet_temperature numeric, outlet_temperature numeric, heat_power numeric,
+                cold_power numeric, heat_total numeric, cold_total numeric, alarm_status text,
+                create_time timestamp, time_repeat smallint, create_epoch bigint,
+                source_key text) ON COMMIT DROP;
+            EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_batch TO %I', session_user);
+        END IF;
+    ELSIF holding = 'linkstats' THEN
+        IF to_regclass('pg_temp.uplink_linkstats_batch') IS NULL THEN
+            CREATE TEMP TABLE uplink_linkstats_batch (station text, meter_id integer,
+                hour timestamp, requests bigint, answers bigint, misses bigint, crc_wrong bigint,
+                too_short bigint, too_long bigint, trailing_bytes bigint, wrong_function bigint,
+                wrong_address bigint, response_mean_us bigint, response_max_us bigint)
+                ON COMMIT DROP;
+            EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_linkstats_batch TO %I',
+                           session_user);
+        END IF;
+    ELSIF holding = 'events' THEN
+        IF to_regclass('pg_temp.uplink_events_batch') IS NULL THEN
+            CREATE TEMP TABLE uplink_events_batch (station text, local_id bigint,
+                local_time timestamp, utc_time timestamptz, meter_id integer, kind text,
+                phase text, text text, detail text, user_name text) ON COMMIT DROP;
+            EXECUTE format('GRANT SELECT, INSERT ON pg_temp.uplink_events_batch TO %I',
+                           session_user);
+        END IF;
+    ELSE
+        RAISE EXCEPTION 'no batch table holds %', quote_literal(holding) USING ERRCODE = '22023';
+    END IF;
+END
+$$;
+REVOKE EXECUTE ON FUNCTION mirv_batch_table(text) FROM PUBLIC;
+
+CREATE OR REPLACE FUNCTION mirv_grant_rights() RETURNS void LANGUAGE plpgsql
+    SET search_path = public, pg_temp
+AS $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_station') THEN
+        GRANT SELECT ON station_history_migrations, station_roles TO mirv_station;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all(), mirv_batch_tables(),
+            mirv_batch_table(text) TO mirv_station;
+        GRANT SELECT, INSERT ON station_history, station_conflicts, station_linkstats
+            TO mirv_station;
+        GRANT SELECT, INSERT (station, local_id, local_time, utc_time, meter_id, kind, phase,
+                              text, detail, user_name)
+            ON station_events TO mirv_station;
+        GRANT SELECT, INSERT (station, address, profile, name), UPDATE (profile, name)
+            ON station_meters TO mirv_station;
+        GRANT SELECT, INSERT, UPDATE (last_local_id, last_row_hash, last_linkstats_id,
+                                      last_linkstats_hash, last_event_id, last_event_hash,
+                                      mark_origin, updated_at)
+            ON station_uplink_progress TO mirv_station;
+        REVOKE INSERT, UPDATE ON stations FROM mirv_station;
+        GRANT SELECT, INSERT (name, identity, zone),
+            UPDATE (identity, zone, last_seen, rows_forwarded, rows_set_aside)
+            ON stations TO mirv_station;
+    END IF;
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'mirv_reader') THEN
+        GRANT SELECT ON station_history, station_uplink_progress, stations, station_conflicts,
+            station_linkstats, station_events, station_meters, station_history_migrations,
+            station_roles TO mirv_reader;
+        GRANT EXECUTE ON FUNCTION mirv_own_station(), mirv_reads_all() TO mirv_reader;
+    END IF;
+END
+$$;
+SELECT mirv_grant_rights();
+)sql";
+
 int appliedVersion(pg_conn* conn, std::string& error) {
     // Asked of the catalog, not by name: a name not found is remembered by the session until
     // its next lock of a table, and another uplink may make the table meanwhile.
@@ -569,6 +682,7 @@ const std::vector<CentralMigration>& centralMigrations() {
         {3, "station_linkstats and its mark", kVersion3},
         {4, "station roles bounded to their own station's bookkeeping", kVersion4},
         {5, "station_events and its mark", kVersion5},
+        {6, "station_meters, and one batch table per batch", kVersion6},
     };
     return migrations;
 }

@@ -19,11 +19,13 @@ using Clock = std::chrono::steady_clock;
 // Each batch's transaction: no wait for a lock longer than the call limit, and the server
 // gives up on a transaction whose PC went away (a power cut, a cable pulled) within about half
 // a minute: keepalives answered or not, data acknowledged or not, the transaction left open.
-// All of it ends with the transaction.
+// All of it ends with the transaction. The commit does not wait for the disk: a commit the
+// server loses in a crash loses the station's mark with the rows, so that they are sent again.
 constexpr const char* kBeginBatch =
     "BEGIN; SET LOCAL lock_timeout = '30s'; SET LOCAL idle_in_transaction_session_timeout = '20s'; "
     "SET LOCAL tcp_keepalives_idle = 10; SET LOCAL tcp_keepalives_interval = 5; "
-    "SET LOCAL tcp_keepalives_count = 3; SET LOCAL tcp_user_timeout = 30000";
+    "SET LOCAL tcp_keepalives_count = 3; SET LOCAL tcp_user_timeout = 30000; "
+    "SET LOCAL synchronous_commit = off";
 
 // The station's own row, locked for the batch (no other station's role can see it, let alone
 // lock it), and its marks as the batch begins.
@@ -46,9 +48,12 @@ constexpr const char* kEndHolder =
     "WHERE s.name = $1 AND l.pid <> pg_backend_pid() AND a.usename = current_user";
 
 // Where a batch goes first: row-level security leaves COPY out, so the rows are copied into
-// a table of the transaction's own (uplink_batch, or uplink_linkstats_batch for Linkstats),
-// which the server makes for it, and taken over from there in one statement.
-constexpr const char* kBatchTables = "SELECT mirv_batch_tables()";
+// a table of the transaction's own (uplink_batch, uplink_linkstats_batch for Linkstats,
+// uplink_events_batch for events), which the server makes for it, and taken over from there
+// in one statement.
+constexpr const char* kReadingsTable = "SELECT mirv_batch_table('readings')";
+constexpr const char* kLinkstatsTable = "SELECT mirv_batch_table('linkstats')";
+constexpr const char* kEventsTable = "SELECT mirv_batch_table('events')";
 
 constexpr const char* kHistoryColumns =
     "station, local_id, meter_id, flow_rate, forward_total, reverse_total, inlet_temperature, "
@@ -164,6 +169,15 @@ constexpr const char* kStationRow =
 constexpr const char* kClaimName =
     "UPDATE stations SET identity = $2, zone = $3, last_seen = now() "
     "WHERE name = $1 AND (identity IS NULL OR identity = $2) RETURNING identity";
+
+// The station's meters as the server holds them, and one written when new or changed.
+constexpr const char* kHeldMeters =
+    "SELECT address, profile, name FROM station_meters WHERE station = $1";
+constexpr const char* kPutMeter =
+    "INSERT INTO station_meters (station, address, profile, name) VALUES ($1, $2, $3, $4) "
+    "ON CONFLICT (station, address) DO UPDATE SET profile = EXCLUDED.profile, "
+    "name = EXCLUDED.name WHERE (station_meters.profile, station_meters.name) "
+    "IS DISTINCT FROM (EXCLUDED.profile, EXCLUDED.name)";
 
 // The server said no, as opposed to not being there or going away while starting or stopping.
 bool refusedBy(const std::string& message) {
@@ -396,7 +410,65 @@ std::optional<CentralFailure> CentralStore::claimName() {
 std::optional<CentralFailure> CentralStore::prepare() {
     if (auto failure = checkStation())
         return failure;
-    return claimName();
+    if (auto failure = claimName())
+        return failure;
+    return readMeters();
+}
+
+std::optional<CentralFailure> CentralStore::readMeters() {
+    PgResult held(conn_, kHeldMeters, {station_.name});
+    if (!held.ok())
+        return failureOf(held.error());
+    metersHeld_.clear();
+    for (int r = 0; r < held.rows(); ++r)
+        metersHeld_[std::stoi(held.value(r, 0))] = {held.value(r, 1), held.value(r, 2)};
+    return std::nullopt;
+}
+
+std::optional<CentralFailure> CentralStore::storeMeters(const std::vector<PlannedMeter>& meters) {
+    if (!conn_)
+        return CentralFailure{CentralFailure::Kind::Unreachable, "not connected"};
+    lastAdded_ = 0;
+    std::vector<const PlannedMeter*> changed;
+    for (const PlannedMeter& m : meters) {
+        const auto held = metersHeld_.find(m.address);
+        if (held == metersHeld_.end() || held->second != std::pair(m.profile, m.name))
+            changed.push_back(&m);
+    }
+    if (changed.empty())
+        return std::nullopt;
+    if (auto failure = beginBatch())
+        return failure;
+    // A meter the server refuses (a check the DBA added) is left out and said, and not offered
+    // again until it changes: it holds up neither the other meters nor the rows.
+    long long refused = 0;
+    std::string firstRefused;
+    for (const PlannedMeter* m : changed) {
+        PgResult savepoint(conn_, "SAVEPOINT meter");
+        if (!savepoint.ok())
+            return failureOf(savepoint.error());
+        PgResult put(conn_, kPutMeter,
+                     {station_.name, std::to_string(m->address), m->profile, m->name});
+        if (put.ok())
+            continue;
+        if (!refusedForValues(put))
+            return failureOf(put.error());
+        if (refused++ == 0)
+            firstRefused = "meter " + std::to_string(m->address) + ": " + put.error();
+        PgResult undo(conn_, "ROLLBACK TO SAVEPOINT meter");
+        if (!undo.ok())
+            return failureOf(undo.error());
+    }
+    PgResult commit(conn_, "COMMIT");
+    if (!commit.ok())
+        return failureOf(commit.error());
+    for (const PlannedMeter* m : changed)
+        metersHeld_[m->address] = {m->profile, m->name};
+    lastAdded_ = static_cast<long long>(changed.size()) - refused;
+    if (refused > 0 && say_)
+        say_(std::to_string(refused) +
+             " meters set aside, the server cannot take them; first: " + firstRefused);
+    return std::nullopt;
 }
 
 bool CentralStore::endLeftBehind() {
@@ -527,7 +599,7 @@ std::optional<CentralFailure> CentralStore::copyRows(const char* into, const std
 }
 
 std::optional<CentralFailure> CentralStore::storeRows(std::string rows, int count) {
-    PgResult table(conn_, kBatchTables);
+    PgResult table(conn_, kReadingsTable);
     if (!table.ok())
         return failureOf(table.error());
     // A row the server cannot take (a value out of its range) is left out and the rest tried
@@ -552,7 +624,7 @@ std::optional<CentralFailure> CentralStore::storeRows(std::string rows, int coun
 
 std::optional<CentralFailure> CentralStore::copyBatch(const char* table, std::string rows,
                                                       int count, RowName name) {
-    PgResult tables(conn_, kBatchTables);
+    PgResult tables(conn_, name == RowName::Event ? kEventsTable : kLinkstatsTable);
     if (!tables.ok())
         return failureOf(tables.error());
     // As for readings: a row COPY refuses is left out and the rest copied again.

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "local_history.h"
+#include "meter_plan.h"
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,6 +95,12 @@ class CentralStore {
     long long lastSetAside() const { return lastSetAside_; }
     const std::string& firstSetAside() const { return firstSetAside_; }
 
+    // Brings the station's meters on the server (station_meters) to `meters`, in one
+    // transaction: only those new or changed since open() or the last call are written, so a
+    // call with nothing new asks nothing of the server. lastAdded() says how many; a meter the
+    // server refuses is said and left out until it changes.
+    std::optional<CentralFailure> storeMeters(const std::vector<PlannedMeter>& meters);
+
     // Tells the server the uplink is alive (the station's last_seen).
     std::optional<CentralFailure> heartbeat();
 
@@ -102,6 +110,8 @@ class CentralStore {
     std::optional<CentralFailure> checkStation();
     // Claims the station's name for this identity and reads its marks, under its row's lock.
     std::optional<CentralFailure> claimName();
+    // Reads the station's meters as the server holds them.
+    std::optional<CentralFailure> readMeters();
     // Begins a batch's transaction: the station's row locked, the marks checked unmoved (or,
     // without `checkMark`, read).
     std::optional<CentralFailure> beginBatch(bool checkMark = true);
@@ -173,6 +183,8 @@ class CentralStore {
     std::string lastCopyError_;
     bool rowSecurity_ = true; // this role is confined by row-level security
     std::vector<std::string> noticesSaid_;
+    // The station's meters on the server: profile and name by address.
+    std::map<int, std::pair<std::string, std::string>> metersHeld_;
 
     friend std::optional<CentralFailure> migrateCentral(const std::string& conninfo,
                                                         std::function<void(const std::string&)>);

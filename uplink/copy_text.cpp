@@ -34,33 +34,34 @@ std::size_t sequenceLength(std::string_view s, std::size_t i) {
     return length;
 }
 
-} // namespace
+// How COPY's text format writes `c`, when not as itself.
+const char* copyEscape(char c) {
+    switch (c) {
+    case '\\':
+        return "\\\\";
+    case '\t':
+        return "\\t";
+    case '\n':
+        return "\\n";
+    case '\r':
+        return "\\r";
+    default:
+        return nullptr;
+    }
+}
 
-void appendCopyText(std::string& out, std::string_view text, std::size_t maxChars) {
+// Appends `text` made fit for the server, COPY's escapes only with `escaped`.
+void appendText(std::string& out, std::string_view text, std::size_t maxChars, bool escaped) {
     std::size_t chars = 0;
     for (std::size_t i = 0; i < text.size() && chars < maxChars;) {
         const char c = text[i];
         if (c != '\0')
             ++chars;
         if (static_cast<unsigned char>(c) < 0x80) {
-            switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\0':
-                break;
-            default:
+            if (const char* escape = escaped ? copyEscape(c) : nullptr)
+                out += escape;
+            else if (c != '\0')
                 out += c;
-            }
             ++i;
             continue;
         }
@@ -72,6 +73,18 @@ void appendCopyText(std::string& out, std::string_view text, std::size_t maxChar
             ++i;
         }
     }
+}
+
+} // namespace
+
+void appendCopyText(std::string& out, std::string_view text, std::size_t maxChars) {
+    appendText(out, text, maxChars, true);
+}
+
+std::string serverText(std::string_view text, std::size_t maxChars) {
+    std::string out;
+    appendText(out, text, maxChars, false);
+    return out;
 }
 
 void appendCopyNull(std::string& out) {

@@ -13,6 +13,10 @@ namespace mirv {
 void appendCopyText(std::string& out, std::string_view text,
                     std::size_t maxChars = std::string_view::npos);
 
+// `text` as appendCopyText makes it fit for the server, without COPY's escapes: for a
+// statement's parameter.
+std::string serverText(std::string_view text, std::size_t maxChars = std::string_view::npos);
+
 // Appends the field for NULL.
 void appendCopyNull(std::string& out);
 

@@ -1,6 +1,7 @@
 #include "uplink.h"
 
 #include "local_instant.h"
+#include "local_meters.h"
 #include "pg_result.h"
 
 #include <fcntl.h>
@@ -197,6 +198,8 @@ Uplink::Step Uplink::forwardOnce() {
             return step;
         if (const Step step = forwardKeyed(events_); step != Step::Idle)
             return step;
+        if (const Step step = forwardMeters(); step != Step::Idle)
+            return step;
         sayForwarding();
         return options_.once ? Step::Done : Step::Idle;
     case LocalBatch::Outcome::Rows:
@@ -321,6 +324,21 @@ Uplink::Step Uplink::forwardKeyed(KeyedRows& rows) {
              central_.firstSetAside());
     sayForwarding();
     return Step::Continue;
+}
+
+Uplink::Step Uplink::forwardMeters() {
+    // Read at each look for new rows; the server is asked only when something changed.
+    const auto meters = readStationMeters(local_.databasePath());
+    if (!meters)
+        return Step::Idle; // read again at the next look
+    if (auto failure = central_.storeMeters(*meters))
+        return failedCentrally(*failure);
+    if (central_.lastAdded() > 0) {
+        lastHeard_ = std::chrono::steady_clock::now();
+        say_(std::to_string(central_.lastAdded()) +
+             " meters new or changed on the server (address, profile, name)");
+    }
+    return Step::Idle;
 }
 
 Uplink::Step Uplink::failed(UplinkState state, const std::string& text) {

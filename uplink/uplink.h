@@ -32,7 +32,7 @@ struct UplinkOptions {
 // stands lives on the server (the station's mark), never in the station's database. The next
 // batch is read while the current one is stored. Once the readings are up to date, the rows
 // of the station's Linkstats follow the same way, with a mark of their own, and then the rows
-// of its event journal (Events), with another.
+// of its event journal (Events), with another, and the station's meters when they changed.
 class Uplink {
   public:
     // `say` receives each line for the operator. `identity` tells this program folder from
@@ -67,6 +67,9 @@ class Uplink {
     };
     // One batch of such a table; Idle when there is none.
     Step forwardKeyed(KeyedRows& rows);
+    // The station's meters (addresses, profiles, names) to the server when they changed;
+    // Idle unless that failed.
+    Step forwardMeters();
     Step failed(UplinkState state, const std::string& text);
     Step failedLocally(const LocalBatch& batch); // a batch that could not be read
     Step failedCentrally(const CentralFailure& failure);

@@ -117,7 +117,7 @@ TEST(UplinkProcess, TwoStationsForwardAtOnce) {
     expectCentralHoldsExactly(pg, "east", east.localRows());
     expectCentralHoldsExactly(pg, "west", west.localRows());
     test::PgConnection c(pg.conninfo());
-    EXPECT_EQ(c.value("SELECT count(*) FROM station_history_migrations"), "5");
+    EXPECT_EQ(c.value("SELECT count(*) FROM station_history_migrations"), "6");
 }
 
 TEST(UplinkProcess, HistoryPurgedRestoredAndReplaced) {
