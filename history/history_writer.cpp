@@ -2,6 +2,7 @@
 
 #include "database.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <sys/stat.h>
@@ -31,7 +32,8 @@ bool fileMissing(const std::string& path) {
 
 HistoryWriter::HistoryWriter(std::string databasePath, int busyTimeoutMs)
     : databasePath_(std::move(databasePath)), busyTimeoutMs_(busyTimeoutMs),
-      pending_(pendingRowsPath(databasePath_)), thread_([this] { run(); }) {}
+      pending_(pendingRowsPath(databasePath_)), spool_(eventSpoolPath(databasePath_)),
+      thread_([this] { run(); }) {}
 
 HistoryWriter::~HistoryWriter() {
     finish();
@@ -68,7 +70,7 @@ void HistoryWriter::writeJournal(std::vector<EventRow> events, std::vector<Alarm
     constexpr std::size_t kMaxJournalQueued = 100000;
     {
         std::lock_guard lock(mutex_);
-        journalQueue_.push_back({nextSeq_++, std::move(events), std::move(alarms)});
+        journalQueue_.push_back({nextSeq_++, {0, std::move(events), std::move(alarms)}});
         while (journalQueue_.size() > kMaxJournalQueued)
             journalQueue_.pop_front();
         due_ = true;
@@ -77,7 +79,7 @@ void HistoryWriter::writeJournal(std::vector<EventRow> events, std::vector<Alarm
 }
 
 void HistoryWriter::writePending() {
-    if (!pending_.exists())
+    if (!pending_.exists() && !spool_.exists())
         return;
     {
         std::lock_guard lock(mutex_);
@@ -112,6 +114,7 @@ std::uint64_t HistoryWriter::finish() {
     thread_.join();
     lock.lock();
     saveToFile(lock);
+    saveJournal(lock);
     lost_ = dropped_ + queue_.size();
     return lost_;
 }
@@ -171,6 +174,31 @@ void HistoryWriter::saveToFile(std::unique_lock<std::mutex>& lock) {
     fileDue_ = true;
 }
 
+// Appends the journal rows only memory holds to the spool; they leave memory once synced.
+void HistoryWriter::saveJournal(std::unique_lock<std::mutex>& lock) {
+    if (journalQueue_.empty())
+        return;
+    std::vector<JournalBatch> batches;
+    for (const JournalEntry& e : journalQueue_)
+        batches.push_back(e.batch);
+    const std::uint64_t first = journalQueue_.front().seq;
+    const std::uint64_t last = journalQueue_.back().seq;
+    lock.unlock();
+    const auto failed = spool_.append(batches);
+    lock.lock();
+    if (!failed) {
+        while (!journalQueue_.empty() && journalQueue_.front().seq <= last)
+            journalQueue_.pop_front();
+        fileDue_ = true;
+        return;
+    }
+    // They keep their numbers: should the spool not have been cut back, rows read from it
+    // are known by them. Entries dropped meanwhile are gone from the front.
+    for (JournalEntry& e : journalQueue_)
+        if (e.seq >= first && e.seq <= last)
+            e.batch.firstNumber = batches[e.seq - first].firstNumber;
+}
+
 void HistoryWriter::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -200,6 +228,7 @@ void HistoryWriter::run() {
             if (reached)
                 reached(Step::Committed);
             removed = pending_.remove();
+            removed = spool_.remove() && removed;
         }
         lock.lock();
         if (written) {
@@ -229,6 +258,7 @@ void HistoryWriter::run() {
                 inFile_ = fileRows > inFile_ ? fileRows : inFile_;
             const bool missing = fileMissing(databasePath_);
             saveToFile(lock);
+            saveJournal(lock);
             busy_ = false;
             setState(!queue_.empty() ? State::NotSaved
                      : missing       ? State::DatabaseMissing
@@ -313,6 +343,14 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
         if (read.failure)
             ok = false;
     }
+    // The journal's rows that waited in the spool go in before the ones noted since.
+    std::uint64_t spooled = 0;
+    if (ok && withFile) {
+        const EventSpool::Unwritten journal = spool_.unwritten(db);
+        ok = !journal.failure && EventSpool::write(db, journal);
+        for (const auto& [name, last] : journal.last)
+            spooled = std::max(spooled, last);
+    }
     for (const Entry& e : batch) {
         if (!ok)
             break;
@@ -329,7 +367,10 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
     for (const JournalEntry& e : journalBatch) {
         if (!ok)
             break;
-        ok = insertEvents(db, e.events) && storeAlarms(db, e.alarms);
+        // An entry whose append failed but was not cut back went in from the spool just now.
+        if (e.batch.firstNumber != 0 && e.batch.firstNumber <= spooled)
+            continue;
+        ok = insertEvents(db, e.batch.events) && storeAlarms(db, e.batch.alarms);
     }
     if (ok && beforeCommit)
         beforeCommit(db);

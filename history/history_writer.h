@@ -1,6 +1,7 @@
 #pragma once
 
 #include "event_journal.h"
+#include "event_spool.h"
 #include "history_record.h"
 #include "linkstats.h"
 #include "pending_rows.h"
@@ -58,10 +59,13 @@ class HistoryWriter {
     // and wait in memory when the database cannot be written (up to a day of hours, not in
     // the pending file: they are the line's health, not the history).
     void writeLinkstats(std::vector<LinkstatsRow> rows);
-    // Queues journal events and alarm states; like the Linkstats rows they go in with the next
-    // write and wait in memory meanwhile (the oldest go past a bound).
+    // Queues journal events and alarm states; they go in with the next write. When it fails they
+    // wait in the journal's spool beside the database (synced, see EventSpool) and go in with
+    // the next write that succeeds, before the ones noted later; in memory only when not even
+    // the spool can be written (the oldest go past a bound).
     void writeJournal(std::vector<EventRow> events, std::vector<AlarmRow> alarms);
-    // Starts a write of the rows an earlier run left in the pending file, when there are any.
+    // Starts a write of the rows an earlier run left in the pending file or the journal's spool,
+    // when there are any.
     void writePending();
     // Starts a write of what waits and waits up to `timeout` until every row is in Historydata.
     bool flush(std::chrono::milliseconds timeout);
@@ -108,8 +112,7 @@ class HistoryWriter {
 
     struct JournalEntry {
         std::uint64_t seq;
-        std::vector<EventRow> events;
-        std::vector<AlarmRow> alarms;
+        JournalBatch batch;
     };
 
     void run();
@@ -121,11 +124,13 @@ class HistoryWriter {
         return queue_.empty() && linkQueue_.empty() && journalQueue_.empty() && !fileDue_;
     }
     void saveToFile(std::unique_lock<std::mutex>& lock);
+    void saveJournal(std::unique_lock<std::mutex>& lock);
     void setState(State state, std::unique_lock<std::mutex>& lock);
 
     const std::string databasePath_;
     const int busyTimeoutMs_;
     PendingRowsFile pending_;
+    EventSpool spool_; // only the writer's thread, or finish() after it, touches it
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
@@ -133,7 +138,7 @@ class HistoryWriter {
     std::deque<LinkEntry> linkQueue_;
     std::deque<JournalEntry> journalQueue_;
     std::size_t inFile_ = 0; // rows the pending file holds, as far as known
-    bool fileDue_ = false;   // the pending file may hold rows not yet written
+    bool fileDue_ = false;   // the pending file or the spool may hold rows not yet written
     std::uint64_t nextSeq_ = 1;
     std::uint64_t dropped_ = 0;
     bool due_ = false;
