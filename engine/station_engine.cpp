@@ -142,7 +142,7 @@ void StationEngine::noteStationEvent(const std::string& kind, const std::string&
 }
 
 void StationEngine::showHistoryState(HistoryWriter::State state) {
-    events_.databaseUp(state == HistoryWriter::State::Written, writer_->queued());
+    events_.databaseUp(state == HistoryWriter::State::Written, writer_->waited());
     const std::string before = message_.text();
     message_.historyState(static_cast<MessageLine::History>(state));
     if (message_.text() != before)

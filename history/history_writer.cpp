@@ -124,6 +124,11 @@ std::size_t HistoryWriter::queued() const {
     return queue_.size() + inFile_;
 }
 
+std::size_t HistoryWriter::waited() const {
+    std::lock_guard lock(mutex_);
+    return waited_;
+}
+
 std::uint64_t HistoryWriter::dropped() const {
     std::lock_guard lock(mutex_);
     return dropped_;
@@ -218,17 +223,20 @@ void HistoryWriter::run() {
         const std::vector<JournalEntry> journalBatch(journalQueue_.begin(), journalQueue_.end());
         const bool withFile = fileDue_;
         lock.unlock();
+        // Journal rows never overtake the ones an earlier run left in the spool.
+        const bool withSpool = withFile || (!journalBatch.empty() && spool_.exists());
         std::size_t fileRows = 0, cutLines = 0;
         const bool written =
-            writeBatch(batch, linkBatch, journalBatch, withFile, fileRows, cutLines);
+            writeBatch(batch, linkBatch, journalBatch, withFile, withSpool, fileRows, cutLines);
         if (!written)
             db_.reset(); // the next write starts afresh, e.g. once the file is writable again
-        bool removed = true;
-        if (written && withFile) {
+        bool removed = true, spoolRemoved = true;
+        if (written && withSpool) {
             if (reached)
                 reached(Step::Committed);
-            removed = pending_.remove();
-            removed = spool_.remove() && removed;
+            if (withFile)
+                removed = pending_.remove();
+            spoolRemoved = spool_.remove();
         }
         lock.lock();
         if (written) {
@@ -243,9 +251,16 @@ void HistoryWriter::run() {
                 journalQueue_.pop_front();
             if (withFile) {
                 // Rows appended meanwhile (none: only this thread appends) would keep it due.
-                fileDue_ = !removed;
+                fileDue_ = !removed || !spoolRemoved;
                 inFile_ = removed ? 0 : fileRows;
+            } else if (!spoolRemoved) {
+                fileDue_ = true;
             }
+            if (state_ != State::Written)
+                waited_ = fileRows + static_cast<std::size_t>(std::count_if(
+                                         batch.begin(), batch.end(), [this](const Entry& e) {
+                                             return e.seq <= failedThrough_;
+                                         }));
             busy_ = false;
             setState(State::Written, lock);
             if (withFile && removed && cutLines > 0 && cutLinesDropped) {
@@ -256,6 +271,7 @@ void HistoryWriter::run() {
         } else {
             if (withFile)
                 inFile_ = fileRows > inFile_ ? fileRows : inFile_;
+            failedThrough_ = nextSeq_ - 1;
             const bool missing = fileMissing(databasePath_);
             saveToFile(lock);
             saveJournal(lock);
@@ -291,7 +307,7 @@ Database* HistoryWriter::connection() {
 bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
                                const std::vector<LinkEntry>& linkBatch,
                                const std::vector<JournalEntry>& journalBatch, bool withFile,
-                               std::size_t& fileRows, std::size_t& cutLines) {
+                               bool withSpool, std::size_t& fileRows, std::size_t& cutLines) {
     Database* const connected = connection();
     if (!connected)
         return false;
@@ -345,7 +361,7 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
     }
     // The journal's rows that waited in the spool go in before the ones noted since.
     std::uint64_t spooled = 0;
-    if (ok && withFile) {
+    if (ok && withSpool) {
         const EventSpool::Unwritten journal = spool_.unwritten(db);
         ok = !journal.failure && EventSpool::write(db, journal);
         for (const auto& [name, last] : journal.last)

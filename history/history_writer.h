@@ -78,6 +78,9 @@ class HistoryWriter {
     // Rows waiting, in memory and in the pending file.
     std::size_t queued() const;
     std::uint64_t dropped() const;
+    // The history rows that had waited for the database, taken in by the write that ended the
+    // last time it could not be written.
+    std::size_t waited() const;
     // Whether the last write failed and rows are waiting for the next one.
     bool backlog() const;
     State state() const;
@@ -118,7 +121,7 @@ class HistoryWriter {
     void run();
     Database* connection();
     bool writeBatch(const std::vector<Entry>& batch, const std::vector<LinkEntry>& linkBatch,
-                    const std::vector<JournalEntry>& journalBatch, bool withFile,
+                    const std::vector<JournalEntry>& journalBatch, bool withFile, bool withSpool,
                     std::size_t& fileRows, std::size_t& cutLines);
     bool nothingWaits() const {
         return queue_.empty() && linkQueue_.empty() && journalQueue_.empty() && !fileDue_;
@@ -141,6 +144,8 @@ class HistoryWriter {
     bool fileDue_ = false;   // the pending file or the spool may hold rows not yet written
     std::uint64_t nextSeq_ = 1;
     std::uint64_t dropped_ = 0;
+    std::uint64_t failedThrough_ = 0; // the last row queued when a write last failed
+    std::size_t waited_ = 0;
     bool due_ = false;
     bool busy_ = false;
     bool stopping_ = false;
