@@ -184,10 +184,12 @@ void HistoryWriter::saveJournal(std::unique_lock<std::mutex>& lock) {
     if (journalQueue_.empty())
         return;
     std::vector<JournalBatch> batches;
-    for (const JournalEntry& e : journalQueue_)
+    std::vector<std::uint64_t> seqs;
+    for (const JournalEntry& e : journalQueue_) {
         batches.push_back(e.batch);
-    const std::uint64_t first = journalQueue_.front().seq;
-    const std::uint64_t last = journalQueue_.back().seq;
+        seqs.push_back(e.seq);
+    }
+    const std::uint64_t last = seqs.back();
     lock.unlock();
     const auto failed = spool_.append(batches);
     lock.lock();
@@ -199,9 +201,15 @@ void HistoryWriter::saveJournal(std::unique_lock<std::mutex>& lock) {
     }
     // They keep their numbers: should the spool not have been cut back, rows read from it
     // are known by them. Entries dropped meanwhile are gone from the front.
-    for (JournalEntry& e : journalQueue_)
-        if (e.seq >= first && e.seq <= last)
-            e.batch.firstNumber = batches[e.seq - first].firstNumber;
+    std::size_t i = 0;
+    for (JournalEntry& e : journalQueue_) {
+        while (i < seqs.size() && seqs[i] < e.seq)
+            ++i;
+        if (i == seqs.size())
+            break;
+        if (seqs[i] == e.seq)
+            e.batch.firstNumber = batches[i].firstNumber;
+    }
 }
 
 void HistoryWriter::run() {
