@@ -100,6 +100,7 @@ class HistoryWriter {
     std::function<void(Step)> reached;
     // The pending rows file, whose afterAppend tests may set.
     PendingRowsFile& pendingFile() { return pending_; }
+    EventSpool& eventSpool() { return spool_; }
 
   private:
     struct Entry {

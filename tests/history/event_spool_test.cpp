@@ -83,5 +83,35 @@ TEST(EventSpool, RowsOutliveAKillDuringTheOutageAndAfterTheirCommitAndGoInOnce) 
     }
 }
 
+// Appends that fail (the spool cannot be synced) leave the rows in memory, history rows queued
+// between them; once an append succeeds and the database is back, each goes in once.
+TEST(EventSpool, RowsWhoseAppendFailedGoInOnceInTheirOrder) {
+    test::ProgramFolder folder;
+    HistoryWriter writer(folder.databasePath(), 100);
+    {
+        Database holder(folder.databasePath());
+        holder.exec("BEGIN IMMEDIATE");
+        writer.eventSpool().sync = [](int) { return false; };
+        writer.writeJournal({event("05:00:00", "a")}, {});
+        ASSERT_TRUE(writer.waitIdle(10s));
+        HistoryRecord row;
+        row.meterId = "1";
+        row.createTime = "2026-03-04 05:00:00";
+        writer.write({row});
+        ASSERT_TRUE(writer.waitIdle(10s));
+        writer.writeJournal({event("05:01:00", "b")}, {});
+        ASSERT_TRUE(writer.waitIdle(10s));
+        writer.eventSpool().sync = [](int fd) { return ::fsync(fd) == 0; };
+        writer.writeJournal({event("05:02:00", "c")}, {});
+        ASSERT_TRUE(writer.waitIdle(10s));
+        EXPECT_TRUE(std::filesystem::exists(folder.databasePath() + "-events.csv"));
+    }
+    writer.writeJournal({event("05:03:00", "d")}, {});
+    ASSERT_TRUE(writer.flush(10s));
+    EXPECT_EQ(journal(folder),
+              (std::vector<std::string>{"2026-03-04 05:00:00 a", "2026-03-04 05:01:00 b",
+                                        "2026-03-04 05:02:00 c", "2026-03-04 05:03:00 d"}));
+}
+
 } // namespace
 } // namespace mirv
