@@ -1,7 +1,9 @@
 #include "day_summary_store.h"
 
 #include "database.h"
+#include "event_journal.h"
 #include "hour_summary.h"
+#include "local_time.h"
 #include "written_order.h"
 
 #include <algorithm>
@@ -26,6 +28,16 @@ constexpr int kRowsPerFold = 20000;
 constexpr int kBusyWaits = 150;
 
 using DayMeter = std::pair<std::string, std::string>;
+
+// The day summaries a build summed up (again), for its journal entry.
+struct Rebuilt {
+    std::set<std::string> days;
+    std::size_t summaries = 0;
+    void add(const DayMeter& key) {
+        days.insert(key.first);
+        ++summaries;
+    }
+};
 // A day's hours by their text.
 using DayHours = std::map<std::string, HourSummarizer>;
 
@@ -314,7 +326,8 @@ void sumUpDay(const std::string& day, std::vector<DayRow>& rows,
 }
 
 // One step of summing up the days from `through` on: true when it got to the end.
-bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& ok) {
+bool buildStep(Database& db, const std::string& through, int rowsPerStep, Rebuilt& rebuilt,
+               bool& ok) {
     // The days one after the other through the index; each day's rows are summed up in
     // written order once the day is read whole.
     Statement rows(db, std::string("SELECT substr(CreateTime, 1, 10), ID, CAST(MeterID AS TEXT), "
@@ -390,9 +403,11 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
     if (reopen.failed())
         return ok = false;
     Statement save(db, saveSql());
-    for (const auto& [key, summarizer] : done)
+    for (const auto& [key, summarizer] : done) {
         if (!saveDaySummary(save, key, summarizer.summary()))
             return ok = false;
+        rebuilt.add(key);
+    }
     for (const auto& [key, dayHours] : hours)
         if (done.contains(key) && !saveDayHours(db, key, dayHours, false))
             return ok = false;
@@ -407,7 +422,7 @@ bool buildStep(Database& db, const std::string& through, int rowsPerStep, bool& 
 }
 
 // Sums up to kStaleDaysPerStep stale days again: true when none is left.
-bool refreshStep(Database& db, bool& ok) {
+bool refreshStep(Database& db, Rebuilt& rebuilt, bool& ok) {
     std::vector<DayMeter> stale;
     {
         Statement q(db, "SELECT Day, MeterID FROM HistorydayStale LIMIT ?1");
@@ -440,8 +455,21 @@ bool refreshStep(Database& db, bool& ok) {
         done.step();
         if (done.failed())
             return !(ok = false);
+        rebuilt.add(key);
     }
     return stale.size() < static_cast<std::size_t>(kStaleDaysPerStep);
+}
+
+// The journal's entry of a build that summed days up, in the open transaction; a build that
+// found nothing to do writes none.
+bool noteRebuilt(Database& db, const Rebuilt& rebuilt) {
+    if (rebuilt.summaries == 0)
+        return true;
+    const std::string detail = *rebuilt.days.begin() + "至" + *rebuilt.days.rbegin() + ",共" +
+                               std::to_string(rebuilt.days.size()) + "天," +
+                               std::to_string(rebuilt.summaries) + "条日汇总";
+    return insertEvents(
+        db, {{localTimeNow(), utcTimeNow(), 0, "summaries", "note", "日汇总已重建", detail, ""}});
 }
 
 } // namespace
@@ -532,9 +560,17 @@ std::optional<std::string> buildDaySummaries(const std::string& path,
         return db.error();
     bool ok = true;
     int waits = 0;
+    Rebuilt rebuilt;
     for (bool finished = false; !finished;) {
-        if (cancel && cancel->load())
-            return std::nullopt;
+        if (cancel && cancel->load()) {
+            // What was summed up before the stop is kept, and said.
+            if (rebuilt.summaries == 0 ||
+                (db.exec("BEGIN IMMEDIATE") && noteRebuilt(db, rebuilt) && db.exec("COMMIT")))
+                return std::nullopt;
+            const std::string why = db.error();
+            db.exec("ROLLBACK");
+            return why;
+        }
         if (!db.exec("BEGIN IMMEDIATE")) {
             // Another writer (a prune, a backup's restore) may hold the file a while.
             if (++waits > kBusyWaits)
@@ -554,9 +590,12 @@ std::optional<std::string> buildDaySummaries(const std::string& path,
             return std::nullopt; // a database without summaries
         }
         if (progress->through)
-            buildStep(db, *progress->through, rowsPerStep, ok);
+            buildStep(db, *progress->through, rowsPerStep, rebuilt, ok);
         else
-            finished = refreshStep(db, ok);
+            finished = refreshStep(db, rebuilt, ok);
+        // The last step's transaction says what the whole build summed up.
+        if (ok && finished)
+            ok = noteRebuilt(db, rebuilt);
         if (!ok || !db.exec("COMMIT")) {
             const std::string why = db.error();
             db.exec("ROLLBACK");

@@ -223,16 +223,26 @@ void StationEngine::planMeters() {
 }
 
 // The alarms an earlier run left standing, and whether it ended cleanly: a start with no end
-// after it was a run that crashed or lost its power.
+// after it was a run that crashed or lost its power. Rows it left in the journal's spool are
+// newer than the database's and go in before this run's.
 void StationEngine::startJournal() {
     if (journalStarted_)
         return;
     journalStarted_ = true;
-    Database db(databasePath().toStdString(), 1000);
+    const std::string path = databasePath().toStdString();
+    Database db(path, 1000);
     std::vector<AlarmRow> stored;
     if (!readAlarms(db, stored))
         events_.restore(stored);
-    if (const auto last = lastEvent(db, "station"); last && last->phase == "begin")
+    const EventSpool::Unwritten spooled = EventSpool(eventSpoolPath(path)).unwritten(db);
+    events_.restore(spooled.alarms);
+    std::optional<EventRow> last;
+    for (const EventRow& e : spooled.events)
+        if (e.kind == "station")
+            last = e;
+    if (!last)
+        last = lastEvent(db, "station");
+    if (last && last->phase == "begin")
         events_.note(0, "station", "系统异常退出", "上次启动于" + last->localTime + ",未正常退出",
                      {}, "end");
     events_.note(0, "station", "系统启动", {}, {}, "begin");

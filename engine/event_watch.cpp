@@ -91,9 +91,8 @@ void EventWatch::lineUp(const std::string& kind, bool up) {
         {});
 }
 
-void EventWatch::databaseUp(bool up, std::size_t rowsWaiting) {
+void EventWatch::databaseUp(bool up, std::size_t rowsWaited) {
     if (!up) {
-        rowsWaited_ = std::max(rowsWaited_, rowsWaiting);
         if (databaseDown_)
             return;
         databaseDown_ = true;
@@ -106,9 +105,8 @@ void EventWatch::databaseUp(bool up, std::size_t rowsWaiting) {
     databaseDown_ = false;
     const Stamp at = now();
     write({{at.local, at.utc, 0, "database", "end", "数据库恢复",
-            "等待写入" + std::to_string(rowsWaited_) + "行", ""}},
+            "等待写入" + std::to_string(rowsWaited) + "行", ""}},
           {});
-    rowsWaited_ = 0;
 }
 
 void EventWatch::note(int meter, const std::string& kind, const std::string& text,

@@ -37,9 +37,10 @@ class EventWatch {
 
     // One poll of board row `meter`: answered with `row`, or missed.
     void polled(int meter, bool answered, const BoardRow& row);
-    // The port (or the gateway) lost and back; the database unavailable and back.
+    // The port (or the gateway) lost and back; the database unavailable and back, with how
+    // many rows had waited for it.
     void lineUp(const std::string& kind, bool up);
-    void databaseUp(bool up, std::size_t rowsWaiting);
+    void databaseUp(bool up, std::size_t rowsWaited);
     void note(int meter, const std::string& kind, const std::string& text,
               const std::string& detail = {}, const std::string& user = {},
               const std::string& phase = "note");
@@ -69,7 +70,6 @@ class EventWatch {
     std::vector<Alarm> alarms_;
     std::array<bool, 4> lineDown_{};
     bool databaseDown_ = false;
-    std::size_t rowsWaited_ = 0;
 };
 
 } // namespace mirv

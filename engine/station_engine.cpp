@@ -150,7 +150,7 @@ void StationEngine::noteStationEvent(const std::string& kind, const std::string&
 }
 
 void StationEngine::showHistoryState(HistoryWriter::State state) {
-    events_.databaseUp(state == HistoryWriter::State::Written, writer_->queued());
+    events_.databaseUp(state == HistoryWriter::State::Written, writer_->waited());
     changeLine([state](MessageLine& line) {
         line.historyState(static_cast<MessageLine::History>(state));
     });

@@ -2,6 +2,7 @@
 
 #include "database.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <sys/stat.h>
@@ -31,7 +32,8 @@ bool fileMissing(const std::string& path) {
 
 HistoryWriter::HistoryWriter(std::string databasePath, int busyTimeoutMs)
     : databasePath_(std::move(databasePath)), busyTimeoutMs_(busyTimeoutMs),
-      pending_(pendingRowsPath(databasePath_)), thread_([this] { run(); }) {}
+      pending_(pendingRowsPath(databasePath_)), spool_(eventSpoolPath(databasePath_)),
+      thread_([this] { run(); }) {}
 
 HistoryWriter::~HistoryWriter() {
     finish();
@@ -68,7 +70,7 @@ void HistoryWriter::writeJournal(std::vector<EventRow> events, std::vector<Alarm
     constexpr std::size_t kMaxJournalQueued = 100000;
     {
         std::lock_guard lock(mutex_);
-        journalQueue_.push_back({nextSeq_++, std::move(events), std::move(alarms)});
+        journalQueue_.push_back({nextSeq_++, {0, std::move(events), std::move(alarms)}});
         while (journalQueue_.size() > kMaxJournalQueued)
             journalQueue_.pop_front();
         due_ = true;
@@ -77,7 +79,7 @@ void HistoryWriter::writeJournal(std::vector<EventRow> events, std::vector<Alarm
 }
 
 void HistoryWriter::writePending() {
-    if (!pending_.exists())
+    if (!pending_.exists() && !spool_.exists())
         return;
     {
         std::lock_guard lock(mutex_);
@@ -112,6 +114,7 @@ std::uint64_t HistoryWriter::finish() {
     thread_.join();
     lock.lock();
     saveToFile(lock);
+    saveJournal(lock);
     lost_ = dropped_ + queue_.size();
     return lost_;
 }
@@ -119,6 +122,11 @@ std::uint64_t HistoryWriter::finish() {
 std::size_t HistoryWriter::queued() const {
     std::lock_guard lock(mutex_);
     return queue_.size() + inFile_;
+}
+
+std::size_t HistoryWriter::waited() const {
+    std::lock_guard lock(mutex_);
+    return waited_;
 }
 
 std::uint64_t HistoryWriter::dropped() const {
@@ -171,6 +179,39 @@ void HistoryWriter::saveToFile(std::unique_lock<std::mutex>& lock) {
     fileDue_ = true;
 }
 
+// Appends the journal rows only memory holds to the spool; they leave memory once synced.
+void HistoryWriter::saveJournal(std::unique_lock<std::mutex>& lock) {
+    if (journalQueue_.empty())
+        return;
+    std::vector<JournalBatch> batches;
+    std::vector<std::uint64_t> seqs;
+    for (const JournalEntry& e : journalQueue_) {
+        batches.push_back(e.batch);
+        seqs.push_back(e.seq);
+    }
+    const std::uint64_t last = seqs.back();
+    lock.unlock();
+    const auto failed = spool_.append(batches);
+    lock.lock();
+    if (!failed) {
+        while (!journalQueue_.empty() && journalQueue_.front().seq <= last)
+            journalQueue_.pop_front();
+        fileDue_ = true;
+        return;
+    }
+    // They keep their numbers: should the spool not have been cut back, rows read from it
+    // are known by them. Entries dropped meanwhile are gone from the front.
+    std::size_t i = 0;
+    for (JournalEntry& e : journalQueue_) {
+        while (i < seqs.size() && seqs[i] < e.seq)
+            ++i;
+        if (i == seqs.size())
+            break;
+        if (seqs[i] == e.seq)
+            e.batch.firstNumber = batches[i].firstNumber;
+    }
+}
+
 void HistoryWriter::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -190,16 +231,20 @@ void HistoryWriter::run() {
         const std::vector<JournalEntry> journalBatch(journalQueue_.begin(), journalQueue_.end());
         const bool withFile = fileDue_;
         lock.unlock();
+        // Journal rows never overtake the ones an earlier run left in the spool.
+        const bool withSpool = withFile || (!journalBatch.empty() && spool_.exists());
         std::size_t fileRows = 0, cutLines = 0;
         const bool written =
-            writeBatch(batch, linkBatch, journalBatch, withFile, fileRows, cutLines);
+            writeBatch(batch, linkBatch, journalBatch, withFile, withSpool, fileRows, cutLines);
         if (!written)
             db_.reset(); // the next write starts afresh, e.g. once the file is writable again
-        bool removed = true;
-        if (written && withFile) {
+        bool removed = true, spoolRemoved = true;
+        if (written && withSpool) {
             if (reached)
                 reached(Step::Committed);
-            removed = pending_.remove();
+            if (withFile)
+                removed = pending_.remove();
+            spoolRemoved = spool_.remove();
         }
         lock.lock();
         if (written) {
@@ -214,9 +259,16 @@ void HistoryWriter::run() {
                 journalQueue_.pop_front();
             if (withFile) {
                 // Rows appended meanwhile (none: only this thread appends) would keep it due.
-                fileDue_ = !removed;
+                fileDue_ = !removed || !spoolRemoved;
                 inFile_ = removed ? 0 : fileRows;
+            } else if (!spoolRemoved) {
+                fileDue_ = true;
             }
+            if (state_ != State::Written)
+                waited_ = fileRows + static_cast<std::size_t>(std::count_if(
+                                         batch.begin(), batch.end(), [this](const Entry& e) {
+                                             return e.seq <= failedThrough_;
+                                         }));
             busy_ = false;
             setState(State::Written, lock);
             if (withFile && removed && cutLines > 0 && cutLinesDropped) {
@@ -227,8 +279,10 @@ void HistoryWriter::run() {
         } else {
             if (withFile)
                 inFile_ = fileRows > inFile_ ? fileRows : inFile_;
+            failedThrough_ = nextSeq_ - 1;
             const bool missing = fileMissing(databasePath_);
             saveToFile(lock);
+            saveJournal(lock);
             busy_ = false;
             setState(!queue_.empty() ? State::NotSaved
                      : missing       ? State::DatabaseMissing
@@ -261,7 +315,7 @@ Database* HistoryWriter::connection() {
 bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
                                const std::vector<LinkEntry>& linkBatch,
                                const std::vector<JournalEntry>& journalBatch, bool withFile,
-                               std::size_t& fileRows, std::size_t& cutLines) {
+                               bool withSpool, std::size_t& fileRows, std::size_t& cutLines) {
     Database* const connected = connection();
     if (!connected)
         return false;
@@ -313,6 +367,14 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
         if (read.failure)
             ok = false;
     }
+    // The journal's rows that waited in the spool go in before the ones noted since.
+    std::uint64_t spooled = 0;
+    if (ok && withSpool) {
+        const EventSpool::Unwritten journal = spool_.unwritten(db);
+        ok = !journal.failure && EventSpool::write(db, journal);
+        for (const auto& [name, last] : journal.last)
+            spooled = std::max(spooled, last);
+    }
     for (const Entry& e : batch) {
         if (!ok)
             break;
@@ -329,7 +391,10 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
     for (const JournalEntry& e : journalBatch) {
         if (!ok)
             break;
-        ok = insertEvents(db, e.events) && storeAlarms(db, e.alarms);
+        // An entry whose append failed but was not cut back went in from the spool just now.
+        if (e.batch.firstNumber != 0 && e.batch.firstNumber <= spooled)
+            continue;
+        ok = insertEvents(db, e.batch.events) && storeAlarms(db, e.batch.alarms);
     }
     if (ok && beforeCommit)
         beforeCommit(db);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "event_journal.h"
+#include "event_spool.h"
 #include "history_record.h"
 #include "linkstats.h"
 #include "pending_rows.h"
@@ -58,10 +59,13 @@ class HistoryWriter {
     // and wait in memory when the database cannot be written (up to a day of hours, not in
     // the pending file: they are the line's health, not the history).
     void writeLinkstats(std::vector<LinkstatsRow> rows);
-    // Queues journal events and alarm states; like the Linkstats rows they go in with the next
-    // write and wait in memory meanwhile (the oldest go past a bound).
+    // Queues journal events and alarm states; they go in with the next write. When it fails they
+    // wait in the journal's spool beside the database (synced, see EventSpool) and go in with
+    // the next write that succeeds, before the ones noted later; in memory only when not even
+    // the spool can be written (the oldest go past a bound).
     void writeJournal(std::vector<EventRow> events, std::vector<AlarmRow> alarms);
-    // Starts a write of the rows an earlier run left in the pending file, when there are any.
+    // Starts a write of the rows an earlier run left in the pending file or the journal's spool,
+    // when there are any.
     void writePending();
     // Starts a write of what waits and waits up to `timeout` until every row is in Historydata.
     bool flush(std::chrono::milliseconds timeout);
@@ -74,6 +78,9 @@ class HistoryWriter {
     // Rows waiting, in memory and in the pending file.
     std::size_t queued() const;
     std::uint64_t dropped() const;
+    // The history rows that had waited for the database, taken in by the write that ended the
+    // last time it could not be written.
+    std::size_t waited() const;
     // Whether the last write failed and rows are waiting for the next one.
     bool backlog() const;
     State state() const;
@@ -93,6 +100,7 @@ class HistoryWriter {
     std::function<void(Step)> reached;
     // The pending rows file, whose afterAppend tests may set.
     PendingRowsFile& pendingFile() { return pending_; }
+    EventSpool& eventSpool() { return spool_; }
 
   private:
     struct Entry {
@@ -108,24 +116,25 @@ class HistoryWriter {
 
     struct JournalEntry {
         std::uint64_t seq;
-        std::vector<EventRow> events;
-        std::vector<AlarmRow> alarms;
+        JournalBatch batch;
     };
 
     void run();
     Database* connection();
     bool writeBatch(const std::vector<Entry>& batch, const std::vector<LinkEntry>& linkBatch,
-                    const std::vector<JournalEntry>& journalBatch, bool withFile,
+                    const std::vector<JournalEntry>& journalBatch, bool withFile, bool withSpool,
                     std::size_t& fileRows, std::size_t& cutLines);
     bool nothingWaits() const {
         return queue_.empty() && linkQueue_.empty() && journalQueue_.empty() && !fileDue_;
     }
     void saveToFile(std::unique_lock<std::mutex>& lock);
+    void saveJournal(std::unique_lock<std::mutex>& lock);
     void setState(State state, std::unique_lock<std::mutex>& lock);
 
     const std::string databasePath_;
     const int busyTimeoutMs_;
     PendingRowsFile pending_;
+    EventSpool spool_; // only the writer's thread, or finish() after it, touches it
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
@@ -133,9 +142,11 @@ class HistoryWriter {
     std::deque<LinkEntry> linkQueue_;
     std::deque<JournalEntry> journalQueue_;
     std::size_t inFile_ = 0; // rows the pending file holds, as far as known
-    bool fileDue_ = false;   // the pending file may hold rows not yet written
+    bool fileDue_ = false;   // the pending file or the spool may hold rows not yet written
     std::uint64_t nextSeq_ = 1;
     std::uint64_t dropped_ = 0;
+    std::uint64_t failedThrough_ = 0; // the last row queued when a write last failed
+    std::size_t waited_ = 0;
     bool due_ = false;
     bool busy_ = false;
     bool stopping_ = false;

@@ -1,5 +1,6 @@
 #include "protected_files.h"
 
+#include "event_spool.h"
 #include "pending_rows.h"
 
 #include <filesystem>
@@ -24,6 +25,7 @@ std::vector<Protected> protectedList(const ProtectedFiles& files) {
         list.push_back({db + "-shm", "the shared memory file of the database " + db});
         list.push_back({db + "-journal", "the rollback journal of the database " + db});
         list.push_back({pendingRowsPath(db), "the file of history rows waiting for " + db});
+        list.push_back({eventSpoolPath(db), "the file of journal rows waiting for " + db});
     }
     auto addStationFiles = [&list](const std::string& folder) {
         for (const std::string& name : stationFileNames())

@@ -7,9 +7,9 @@
 namespace mirv {
 
 // What no output may be written over: each database in `databases` with the files SQLite and
-// the station keep beside it (-wal, -shm, -journal, the pending rows), the station's own files
-// in each database's folder (its identity, configuration and lock), and those files and the
-// ones it ships in the program folder `programDir` (none when it is empty).
+// the station keep beside it (-wal, -shm, -journal, the pending rows, the journal's spool), the
+// station's own files in each database's folder (its identity, configuration and lock), and those
+// files and the ones it ships in the program folder `programDir` (none when it is empty).
 struct ProtectedFiles {
     std::vector<std::string> databases;
     std::string programDir;

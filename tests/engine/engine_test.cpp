@@ -8,6 +8,8 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace mirv {
@@ -48,6 +50,29 @@ struct Station {
         while (q.step())
             texts.push_back(q.text(0));
         return texts;
+    }
+    // CreateTime, UtcTime, Phase, Text and Detail of the journal's events of `kind`.
+    std::vector<std::string> events(const std::string& kind) {
+        std::vector<std::string> rows;
+        Database db(folder.databasePath());
+        Statement q(db, "SELECT CreateTime || '|' || UtcTime || '|' || Phase || '|' || Text || "
+                        "'|' || Detail FROM Events WHERE Kind = ?1 ORDER BY ID");
+        q.bind(1, kind);
+        while (q.step())
+            rows.push_back(q.text(0));
+        return rows;
+    }
+    // Waits until the engine noted an event of the database's.
+    bool databaseNoted(const std::string& phase) {
+        bool noted = false;
+        const auto c = QObject::connect(engine.get(), &StationEngine::eventsNoted,
+                                        [&](const std::vector<EventRow>& events) {
+                                            for (const EventRow& e : events)
+                                                noted |= e.kind == "database" && e.phase == phase;
+                                        });
+        const bool seen = QTest::qWaitFor([&] { return noted; }, 10000);
+        QObject::disconnect(c);
+        return seen;
     }
     bool answered(int n) { return engine->board().answered(n); }
     long long count(const std::string& sql) {
@@ -188,6 +213,67 @@ TEST(Engine, TheJournalKeepsAlarmsOnceAndTheirAcknowledgementAcrossARestart) {
     EXPECT_EQ(journal[first.size()], "0 end 系统异常退出");
     EXPECT_EQ(journal[first.size() + 1], "0 begin 系统启动");
     EXPECT_EQ(journal[first.size() + 2], "0 end 系统正常退出");
+}
+
+// Clock times eight hours ahead of UTC, so that the local and the UTC time differ by day too.
+QDateTime at(int hour, int minute) {
+    return QDateTime(QDate(2026, 3, 2), QTime(hour, minute), QTimeZone(8 * 3600));
+}
+
+// The database away for two logging passes: its outage is journaled when it began and when it
+// came back, with the rows that waited for it, once the file is back.
+TEST(Engine, ADatabaseOutageIsJournaledAtTheTimesItBeganAndEnded) {
+    Station s("'200', '1', 1, '9600', '2'", "1,2");
+    ASSERT_EQ(s.engine->start(), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.answered(1) && s.answered(2); }, 10000));
+    const std::string path = s.folder.databasePath();
+    std::filesystem::rename(path, path + ".away");
+    s.now = at(6, 15);
+    s.engine->minutePassed();
+    ASSERT_TRUE(s.databaseNoted("begin"));
+    s.now = at(6, 16);
+    s.engine->minutePassed();
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+
+    std::filesystem::rename(path + ".away", path);
+    s.now = at(6, 17);
+    s.engine->minutePassed();
+    ASSERT_TRUE(s.databaseNoted("end"));
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+    EXPECT_EQ(s.events("database"),
+              (std::vector<std::string>{
+                  "2026-03-02 06:15:00|2026-03-01T22:15:00Z|begin|数据库不可用|",
+                  "2026-03-02 06:17:00|2026-03-01T22:17:00Z|end|数据库恢复|等待写入4行"}));
+    EXPECT_EQ(s.count("SELECT count(*) FROM Historydata"), 6);
+}
+
+// Events noted while the database is away outlive an end without a stop, and go in once at the
+// next start, before that start's own.
+TEST(Engine, EventsNotedDuringAnOutageOutliveAnEndWithoutStop) {
+    Station s("'200', '1', 1, '9600', '1'", "1");
+    ASSERT_EQ(s.engine->start(), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.answered(1); }, 10000));
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+    const std::string path = s.folder.databasePath();
+    std::filesystem::rename(path, path + ".away");
+    s.now = at(6, 15);
+    s.engine->minutePassed();
+    ASSERT_TRUE(s.databaseNoted("begin"));
+    ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+
+    s.engine.reset(); // no stop
+    std::filesystem::rename(path + ".away", path);
+    for (int run = 0; run < 2; ++run) {
+        s.restart();
+        ASSERT_EQ(s.engine->start(), "");
+        ASSERT_TRUE(s.engine->historyWriter().waitIdle(5s));
+    }
+    s.engine->stop();
+    EXPECT_EQ(s.journal(), (std::vector<std::string>{"0 begin 系统启动", "0 begin 数据库不可用",
+                                                     "0 end 系统异常退出", "0 begin 系统启动",
+                                                     "0 end 系统异常退出", "0 begin 系统启动",
+                                                     "0 end 系统正常退出"}));
+    EXPECT_FALSE(std::filesystem::exists(path + "-events.csv"));
 }
 
 } // namespace

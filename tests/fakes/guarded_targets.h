@@ -25,6 +25,7 @@ inline std::vector<StationFile> stationFiles(const std::string& folder) {
         {"mirv.mdb-shm", "the shared memory file of the database " + db},
         {"mirv.mdb-journal", "the rollback journal of the database " + db},
         {"mirv.mdb-pending.csv", "the file of history rows waiting for " + db},
+        {"mirv.mdb-events.csv", "the file of journal rows waiting for " + db},
     };
     for (const char* name : {"uplink.id", "uplink.conf", "mirv-station.lock", "notify.conf",
                              "mqtt.conf", "web.conf", "web.passwd", "web-cert.pem", "web-key.pem"})
@@ -32,11 +33,11 @@ inline std::vector<StationFile> stationFiles(const std::string& folder) {
     return files;
 }
 
-// Writes the station files SQLite does not keep (the pending rows, the identity, the
-// configuration, the lock) into `folder` with bytes of their own.
+// Writes the station files SQLite does not keep (the pending rows, the journal's spool, the
+// identity, the configuration, the lock) into `folder` with bytes of their own.
 inline void writeStationFiles(const std::string& folder) {
     for (const StationFile& f : stationFiles(folder))
-        if (f.name.rfind("mirv.mdb", 0) != 0 || f.name == "mirv.mdb-pending.csv")
+        if (f.name.rfind("mirv.mdb", 0) != 0 || f.name.ends_with(".csv"))
             std::ofstream(folder + "/" + f.name) << "bytes of " << f.name << "\n";
 }
 
