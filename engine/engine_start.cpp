@@ -232,19 +232,32 @@ void StationEngine::startJournal() {
     const std::string path = databasePath().toStdString();
     Database db(path, 1000);
     std::vector<AlarmRow> stored;
-    if (!readAlarms(db, stored))
+    const bool readable = !readAlarms(db, stored);
+    if (readable)
         events_.restore(stored);
     const EventSpool::Unwritten spooled = EventSpool(eventSpoolPath(path)).unwritten(db);
     events_.restore(spooled.alarms);
-    std::optional<EventRow> last;
-    for (const EventRow& e : spooled.events)
-        if (e.kind == "station")
-            last = e;
-    if (!last)
-        last = lastEvent(db, "station");
+    const auto lastOf = [&](const std::string& kind) {
+        std::optional<EventRow> last;
+        for (const EventRow& e : spooled.events)
+            if (e.kind == kind)
+                last = e;
+        return last ? last : lastEvent(db, kind);
+    };
+    const std::optional<EventRow> last = lastOf("station");
     if (last && last->phase == "begin")
         events_.note(0, "station", "系统异常退出", "上次启动于" + last->localTime + ",未正常退出",
                      {}, "end");
+    // An outage the earlier run ended in: over now if the file reads, else this run's writer
+    // ends it when the rows go in.
+    const std::optional<EventRow> outage = lastOf("database");
+    if (outage && outage->phase == "begin") {
+        if (readable)
+            events_.note(0, "database", "数据库恢复",
+                         "上次运行结束时仍不可用(始于" + outage->localTime + ")", {}, "end");
+        else
+            events_.databaseWasDown();
+    }
     events_.note(0, "station", "系统启动", {}, {}, "begin");
     emit alarmsChanged();
 }

@@ -270,9 +270,9 @@ TEST(Engine, EventsNotedDuringAnOutageOutliveAnEndWithoutStop) {
     }
     s.engine->stop();
     EXPECT_EQ(s.journal(), (std::vector<std::string>{"0 begin 系统启动", "0 begin 数据库不可用",
-                                                     "0 end 系统异常退出", "0 begin 系统启动",
-                                                     "0 end 系统异常退出", "0 begin 系统启动",
-                                                     "0 end 系统正常退出"}));
+                                                     "0 end 系统异常退出", "0 end 数据库恢复",
+                                                     "0 begin 系统启动", "0 end 系统异常退出",
+                                                     "0 begin 系统启动", "0 end 系统正常退出"}));
     EXPECT_FALSE(std::filesystem::exists(path + "-events.csv"));
 }
 
