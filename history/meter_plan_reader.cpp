@@ -66,6 +66,22 @@ MeterNames readMeterNames(Database& db) {
     return MeterNames(byAddress);
 }
 
+MeterNames readJournalMeterNames(Database& db) {
+    std::string failure;
+    const auto byRow = entries(db, failure);
+    std::map<int, std::string> named;
+    if (byRow)
+        for (const auto& [row, e] : *byRow)
+            if (ReadingsBoard::isMeter(row))
+                named.emplace(row, e.name);
+    return MeterNames(named);
+}
+
+MeterNames readJournalMeterNames(const std::string& dbPath) {
+    Database db(dbPath, 1000, Database::Access::ReadOnly);
+    return readJournalMeterNames(db);
+}
+
 MeterNames readMeterNames(const std::string& dbPath) {
     Database db(dbPath, 1000, Database::Access::ReadOnly);
     return readMeterNames(db);

@@ -24,5 +24,9 @@ class Database;
 // names no meter: the numbers then show alone.
 MeterNames readMeterNames(Database& db);
 MeterNames readMeterNames(const std::string& dbPath);
+// The names by board row, as the journal knows its meters: its MeterID is the board row, which
+// the Meters table may put at another address.
+MeterNames readJournalMeterNames(Database& db);
+MeterNames readJournalMeterNames(const std::string& dbPath);
 
 } // namespace mirv

@@ -93,7 +93,7 @@ EventsTab::EventsTab(StationFeed& feed, QString databasePath, QWidget* parent)
     toField = new QLineEdit(today.addDays(1).toString(QStringLiteral("yyyy-MM-dd")), this);
     meterFilter = new QComboBox(this);
     meterFilter->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    names_ = readMeterNames(databasePath_.toStdString());
+    names_ = readJournalMeterNames(databasePath_.toStdString());
     showMeterChoices();
     queryButton = new QPushButton(QStringLiteral("查询"), this);
     queryRow->addWidget(new QLabel(QStringLiteral("日期："), this));
@@ -173,7 +173,7 @@ void EventsTab::onQueryClicked() {
     std::vector<EventRow> events;
     {
         Database db(databasePath_.toStdString(), 1000);
-        names_ = readMeterNames(db);
+        names_ = readJournalMeterNames(db);
         showMeterChoices();
         readEvents(db, from.isValid() ? from.toString(Qt::ISODate).toStdString() : "",
                    to.isValid() ? to.toString(Qt::ISODate).toStdString() : "",

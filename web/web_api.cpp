@@ -118,7 +118,7 @@ ApiAnswer journalAnswer(const std::string& databasePath, const PeriodQuery& quer
             return problem(400, "仪表编号无效");
         }
     }
-    const MeterNames names = readMeterNames(db);
+    const MeterNames names = readJournalMeterNames(db);
     std::vector<EventRow> rows;
     if (auto failed = readEvents(db, query.from, query.to, meter, rows))
         return problem(500, *failed);

@@ -111,14 +111,14 @@ TEST(QueryTab, ANamedMeterShowsBesideItsNumberAndItsLabelSelectsIt) {
     EXPECT_EQ(grid->data(grid->index(1, 1)).toString(), "2");
 }
 
-// The journal's meter column and its filter show a named meter by its label; the filter still
-// picks it by its number.
+// The journal knows a meter by its board row, which the Meters table puts at another address:
+// its column and filter show the row's name beside the row's number, and the filter picks it.
 TEST(EventsTab, TheJournalShowsANamedMeterByItsLabel) {
     test::StationWindow s(
         std::string(kEventTablesSql) +
         "INSERT INTO Meters (Row, Address, Profile, Name) VALUES (2, 101, 'default', '锅炉房');"
         "INSERT INTO Events (CreateTime, UtcTime, MeterID, Kind, Phase, Text, Detail, User) "
-        "VALUES ('2026-05-06 08:00:00', '2026-05-06T00:00:00Z', 101, 'silent', 'begin', 'a', "
+        "VALUES ('2026-05-06 08:00:00', '2026-05-06T00:00:00Z', 2, 'silent', 'begin', 'a', "
         "'', ''), ('2026-05-06 08:01:00', '2026-05-06T00:01:00Z', 1, 'silent', 'begin', 'b', "
         "'', '')");
     EventsTab& tab = s.w().eventsTab();
@@ -126,16 +126,16 @@ TEST(EventsTab, TheJournalShowsANamedMeterByItsLabel) {
     tab.toField->setText("2026-05-07");
     QTest::mouseClick(tab.queryButton, Qt::LeftButton);
     ASSERT_EQ(tab.journalTable->rowCount(), 2);
-    EXPECT_EQ(tab.journalTable->item(0, 1)->text(), "101 锅炉房");
+    EXPECT_EQ(tab.journalTable->item(0, 1)->text(), "2 锅炉房");
     EXPECT_EQ(tab.journalTable->item(1, 1)->text(), "1");
-    const int named = tab.meterFilter->findData(101);
+    const int named = tab.meterFilter->findData(2);
     ASSERT_GE(named, 0);
-    EXPECT_EQ(tab.meterFilter->itemText(named), "101 锅炉房");
+    EXPECT_EQ(tab.meterFilter->itemText(named), "2 锅炉房");
     tab.meterFilter->setCurrentIndex(named);
     QTest::mouseClick(tab.queryButton, Qt::LeftButton);
     ASSERT_EQ(tab.journalTable->rowCount(), 1);
     EXPECT_EQ(tab.journalTable->item(0, 2)->text(), "a");
-    EXPECT_EQ(tab.meterFilter->currentData().toInt(), 101);
+    EXPECT_EQ(tab.meterFilter->currentData().toInt(), 2);
 }
 
 TEST(QueryTab, NoMatchShowsTheCaptionedColumnsAndNoRows) {
