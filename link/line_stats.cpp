@@ -139,12 +139,13 @@ void LineStats::requestSent(std::uint8_t address, std::span<const std::uint8_t> 
     if (slotOpen_) {
         endSlot();
         previous_ = polled_;
-        previousRead_ = polledRead_;
+        previousKey_ = polledKey_;
         previousAnswerBytes_ = answerBytes_;
     }
     slotOpen_ = true;
     polled_ = address;
-    polledRead_ = &reads_[{address, read}];
+    polledKey_ = ReadKey{address, read};
+    reads_.try_emplace(*polledKey_);
     // The answer a read request asks for: its function and 5 bytes around the registers.
     answerFunction_ = 0x03;
     answerBytes_ = kAnswerBytes;
@@ -159,7 +160,7 @@ void LineStats::requestSent(std::uint8_t address, std::span<const std::uint8_t> 
     rest_.clear();
     restLength_ = 0;
     requestSentUs_ = nowUs;
-    ++polledRead_->requests;
+    ++polledRead()->requests;
     line_.bytesOut += request.size();
     // Stamped when written: whatever comes in for it comes later.
     record(address, FrameVerdict::Request, true, request, request.size(), nowUs);
@@ -181,16 +182,16 @@ void LineStats::bytesReceived(std::span<const std::uint8_t> bytes, std::int64_t 
 }
 
 void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs, bool late) {
-    late = late && previousRead_;
+    late = late && previousKey_.has_value();
     const std::size_t length = late ? previousAnswerBytes_ : answerBytes_;
     if (!slotOpen_ || rest_.size() < length)
         return;
     FrameVerdict verdict = FrameVerdict::Answer;
     if (!crcOk) {
         verdict = FrameVerdict::CrcWrong;
-        reject(*polledRead_, RejectCause::Crc, nowUs);
+        reject(*polledRead(), RejectCause::Crc, nowUs);
     } else if (address == polled_ && !late) {
-        MeterCounters& m = *polledRead_;
+        MeterCounters& m = *polledRead();
         const std::int64_t response =
             responseUs(requestSentUs_, requestWireUs, restFirstUs_, nowUs);
         m.responseMinUs = std::min(m.responseMinUs.value_or(response), response);
@@ -205,12 +206,12 @@ void LineStats::answerTaken(std::uint8_t address, bool crcOk, std::int64_t nowUs
         m.lastAnswerUs = nowUs + wallOffsetUs;
         answered_ = true;
     } else if (late ||
-               (previousRead_ && address == previous_ && previousAnswerBytes_ == answerBytes_)) {
+               (previousKey_ && address == previous_ && previousAnswerBytes_ == answerBytes_)) {
         verdict = FrameVerdict::Late;
-        ++previousRead_->late;
+        ++previousRead()->late;
     } else {
         verdict = FrameVerdict::Foreign;
-        reject(*polledRead_, RejectCause::Address, nowUs);
+        reject(*polledRead(), RejectCause::Address, nowUs);
     }
     record(verdict == FrameVerdict::Late ? previous_ : polled_, verdict, false,
            std::span(rest_).first(length), length, nowUs);
@@ -224,7 +225,7 @@ void LineStats::endSlot() {
     if (!slotOpen_)
         return;
     judgeRest();
-    MeterCounters& m = *polledRead_;
+    MeterCounters& m = *polledRead();
     if (!answered_) {
         ++m.missed;
         ++m.consecutiveMisses;
@@ -242,23 +243,23 @@ void LineStats::judgeRest() {
     FrameVerdict verdict = FrameVerdict::LengthWrong;
     if (answered_ || rest[0] != polled_) {
         verdict = FrameVerdict::Foreign;
-        polledRead_->strayBytes += restLength_;
+        polledRead()->strayBytes += restLength_;
     } else if (restLength_ >= 2 && rest[1] != answerFunction_) {
         const bool exception = (rest[1] & 0x80) != 0;
         verdict = exception ? FrameVerdict::Exception : FrameVerdict::Foreign;
         if (exception && restLength_ >= 3)
-            polledRead_->lastException = rest[2];
-        reject(*polledRead_, RejectCause::Function, lastByteUs_);
+            polledRead()->lastException = rest[2];
+        reject(*polledRead(), RejectCause::Function, lastByteUs_);
     } else if (restLength_ < answerBytes_) {
-        reject(*polledRead_, RejectCause::Short, lastByteUs_);
+        reject(*polledRead(), RejectCause::Short, lastByteUs_);
     } else if (restLength_ > answerBytes_) {
-        reject(*polledRead_,
+        reject(*polledRead(),
                leadingAnswerCrcMatches(rest, answerBytes_) ? RejectCause::Trailing
                                                            : RejectCause::Long,
                lastByteUs_);
     } else {
         verdict = FrameVerdict::CrcWrong;
-        reject(*polledRead_, RejectCause::Crc, lastByteUs_);
+        reject(*polledRead(), RejectCause::Crc, lastByteUs_);
     }
     record(polled_, verdict, false, rest, restLength_, lastByteUs_);
 }

@@ -147,8 +147,11 @@ class LineStats {
                 std::span<const std::uint8_t> bytes, std::size_t fullLength, std::int64_t nowUs);
     void judgeRest();
 
-    // Nodes of a map stay where they are: the open slot's counters are pointed at.
     std::map<ReadKey, MeterCounters> reads_;
+    // The open slot's read and the one before, by key: a copy of the counters (the link made
+    // again after a Save) must count into its own map.
+    MeterCounters* polledRead() { return polledKey_ ? &reads_[*polledKey_] : nullptr; }
+    MeterCounters* previousRead() { return previousKey_ ? &reads_[*previousKey_] : nullptr; }
     // The counters when the hour began, and what 清零 took from the hour.
     std::array<HourTally, kAddresses> hourStart_{};
     std::array<HourTally, kAddresses> hourCarry_{};
@@ -158,9 +161,9 @@ class LineStats {
     // The open slot.
     bool slotOpen_ = false;
     std::uint8_t polled_ = 0;
-    MeterCounters* polledRead_ = nullptr;
+    std::optional<ReadKey> polledKey_;
     std::uint8_t previous_ = 0;
-    MeterCounters* previousRead_ = nullptr;
+    std::optional<ReadKey> previousKey_;
     bool answered_ = false;
     // What the slot's request asked for: the answer's function and length; and the length
     // the previous request asked for.

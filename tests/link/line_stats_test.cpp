@@ -4,6 +4,7 @@
 #include "hand_made_answer.h"
 #include "meter_link.h"
 #include "qt_serial_port.h"
+#include "read_answer.h"
 #include "read_request.h"
 #include "temp_dir.h"
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <sstream>
 
 namespace mirv {
@@ -176,6 +178,25 @@ TEST(LineStats, ResponseTimeNeverNegativeAndTheMonitorKeepsOrder) {
         ASSERT_EQ(hour.size(), 1u);
         EXPECT_EQ(hour[0].responseMaxUs, c.responseUs);
     }
+}
+
+// Counters copied while a slot is open (the link made again after a Save) count into the
+// copy's own counters, also after the original is gone.
+TEST(LineStats, ACopyCountsIntoItsOwnCounters) {
+    auto original = std::make_unique<LineStats>();
+    original->requestSent(3, makeReadRequest(3), 0);
+    original->requestSent(4, makeReadRequest(4), 250'000);
+    LineStats copy = *original;
+    original.reset();
+    const ReadAnswer late = buildAnswer(3, {});
+    copy.bytesReceived(late, 260'000);
+    copy.answerTaken(3, true, 260'000, true);
+    const ReadAnswer answer = buildAnswer(4, {});
+    copy.bytesReceived(answer, 300'000);
+    copy.answerTaken(4, true, 300'000);
+    copy.endSlot();
+    EXPECT_EQ(copy.meter(3).late, 1u);
+    EXPECT_EQ(copy.meter(4).answers, 1u);
 }
 
 // A meter that never answered has no response time: none in the counters, none in the hour.
