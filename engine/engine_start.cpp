@@ -301,6 +301,9 @@ QString StationEngine::applySettings(const SettingsUpdate& update) {
     linkstatsLogger_ = std::make_unique<LinkstatsLogger>(link_->stats, *writer_);
     linkstatsLogger_->check(localNow());
     missedLastPoll_ = {};
+    // The port is opened again from the new settings and says its own state; the database's
+    // and the broker's states still stand and stay laid over the line.
+    changeLine([](MessageLine& line) { line.gatewayConnected(true); });
     setMessage("");
     return start();
 }

@@ -20,7 +20,6 @@ const std::string kGatewayRetrying = "网关未连接,正在重试";
 
 void MessageLine::set(std::string text) {
     base_ = std::move(text);
-    laid_.clear();
 }
 
 void MessageLine::historyState(History state) {

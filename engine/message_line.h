@@ -13,7 +13,8 @@ class MessageLine {
     enum class History { Written, Waiting, DatabaseMissing, NotSaved };
 
     const std::string& text() const { return laid_.empty() ? base_ : laid_.back().text; }
-    // Shown at once; the texts laid so far are dropped.
+    // The line's own text; shown at once unless a state laid over it still lasts, which would
+    // not say itself again (a Save during a database outage must not hide the outage).
     void set(std::string text);
     void historyState(History state);
     void gatewayConnected(bool connected);

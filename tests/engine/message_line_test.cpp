@@ -30,6 +30,7 @@ void play(MessageLine& line, const std::string& event) {
 TEST(MessageLine, LaidOverTextsGiveBackWhatWasThereInAnyOrder) {
     const std::string waiting = "历史数据写入失败,等待重试";
     const std::string missing = "数据库文件不存在,等待恢复";
+    const std::string notSaved = "历史数据写入失败,暂存文件也无法写入,退出将丢失数据!";
     const std::string gateway = "网关未连接,正在重试";
     const struct {
         const char* name;
@@ -85,8 +86,14 @@ TEST(MessageLine, LaidOverTextsGiveBackWhatWasThereInAnyOrder) {
           {"gateway:0", gateway},
           {"broker:", gateway},
           {"gateway:1", ""}}},
-        {"a new text drops what was laid",
-         {{"set:A", "A"}, {"broker:X", "X"}, {"set:B", "B"}, {"broker:", "B"}}},
+        {"a new text goes under what is laid, which stays until it ends",
+         {{"set:A", "A"},
+          {"history:3", notSaved},
+          {"set:B", notSaved},
+          {"history:0", "B"},
+          {"broker:X", "X"},
+          {"set:", "X"},
+          {"broker:", ""}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
