@@ -70,8 +70,10 @@ void AttachedFeed::connectNow() {
 // yet (the window itself was busy) counts as heard.
 void AttachedFeed::watch() {
     const auto silent = [this] {
-        return socket_.state() != QLocalSocket::UnconnectedState &&
-               heard_.elapsed() >= wire::kSilentMs;
+        // A Save is answered on the service's own thread, which may wait seconds for the
+        // database meanwhile: no beat comes until it is done.
+        const int limit = saving_ ? wire::kSavingSilentMs : wire::kSilentMs;
+        return socket_.state() != QLocalSocket::UnconnectedState && heard_.elapsed() >= limit;
     };
     if (!silent())
         return;

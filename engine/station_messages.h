@@ -17,6 +17,9 @@ inline constexpr int kProtocol = 3;
 // takes the service as gone (stopped or hung leaves the socket open).
 inline constexpr int kBeatMs = 1000;
 inline constexpr int kSilentMs = 3000;
+// While a Save waits for its answer: the service stores and applies it between two beats,
+// waiting up to several seconds for a busy database.
+inline constexpr int kSavingSilentMs = 15000;
 QJsonObject beat();
 
 // The socket in the program folder.
