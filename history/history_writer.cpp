@@ -391,10 +391,22 @@ bool HistoryWriter::writeBatch(const std::vector<Entry>& batch,
     for (const JournalEntry& e : journalBatch) {
         if (!ok)
             break;
-        // An entry whose append failed but was not cut back went in from the spool just now.
+        // An entry whose append failed but was not cut back went in from the spool just now,
+        // whole or its first rows (events numbered first, then alarm states).
+        std::size_t inAlready = 0;
         if (e.batch.firstNumber != 0 && e.batch.firstNumber <= spooled)
+            inAlready = static_cast<std::size_t>(
+                std::min<std::uint64_t>(spooled - e.batch.firstNumber + 1, e.batch.rows()));
+        const auto& events = e.batch.events;
+        const auto& alarms = e.batch.alarms;
+        const std::size_t eventsIn = std::min(inAlready, events.size());
+        const std::size_t alarmsIn = inAlready - eventsIn;
+        if (eventsIn == events.size() && alarmsIn == alarms.size())
             continue;
-        ok = insertEvents(db, e.batch.events) && storeAlarms(db, e.batch.alarms);
+        ok =
+            insertEvents(db,
+                         {events.begin() + static_cast<std::ptrdiff_t>(eventsIn), events.end()}) &&
+            storeAlarms(db, {alarms.begin() + static_cast<std::ptrdiff_t>(alarmsIn), alarms.end()});
     }
     if (ok && beforeCommit)
         beforeCommit(db);
