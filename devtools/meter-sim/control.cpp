@@ -39,7 +39,13 @@ ControlFifo::~ControlFifo() {
 }
 
 std::string ControlFifo::open(const std::string& path) {
-    ::unlink(path.c_str());
+    // Only a FIFO an earlier run left is taken away; any other file at the path is kept.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISFIFO(st.st_mode))
+            return "not a FIFO, left as it is";
+        ::unlink(path.c_str());
+    }
     if (::mkfifo(path.c_str(), 0600) != 0)
         return std::strerror(errno);
     path_ = path;
