@@ -397,12 +397,12 @@ def atspi_test(args, procs):
         return None
 
     def board(app):
-        """The first board tab's page: its captions, then per row its number and 11 cells,
-        as (name, role, accessible)."""
+        """The first board tab's page: its captions, then per row its number, its name and 11
+        cells, as (name, role, accessible)."""
         pages = [app]
         for _ in range(8):
             for page in pages:
-                if page.childCount == 11 + 10 * 12 and page[0].name == "瞬时流量":
+                if page.childCount == 11 + 10 * 13 and page[0].name == "瞬时流量":
                     return [(c.name, c.getRoleName(), c) for c in page]
             pages = [c for p in pages for c in p if c is not None]
         return []
@@ -412,23 +412,23 @@ def atspi_test(args, procs):
     while time.monotonic() < deadline:
         app = station()
         items = board(app) if app else []
-        # Header captions (11), then per row its number and 11 cells.
-        if len(items) == 11 + 10 * 12 and all(items[11 + 12 * 2 + 1 + k][0] for k in range(11)):
+        # Header captions (11), then per row its number, its name and 11 cells.
+        if len(items) == 11 + 10 * 13 and all(items[11 + 13 * 2 + 2 + k][0] for k in range(11)):
             break
         time.sleep(0.5)
-    check(len(items) == 11 + 10 * 12, f"the board tab offers 131 items on the bus, found "
+    check(len(items) == 11 + 10 * 13, f"the board tab offers 141 items on the bus, found "
           f"{len(items)} (station exit status: {station_process.poll()})")
-    if len(items) != 11 + 10 * 12:
+    if len(items) != 11 + 10 * 13:
         return
     captions = ["瞬时流量", "流速", "入口温度", "出口温度", "正向累积", "反向累积", "瞬时热量",
                 "瞬时冷量", "累积热量", "累积冷量", "报警状态"]
     shown = [n for n, _, _ in items[:11]]
     check(shown == captions, f"captions readable: {shown}")
-    numbers = [items[11 + 12 * r][0] for r in range(10)]
+    numbers = [items[11 + 13 * r][0] for r in range(10)]
     check(numbers == [str(n) for n in range(1, 11)], f"row numbers readable: {numbers}")
 
     def row(meter):
-        cells = items[11 + 12 * (meter - 1) + 1:11 + 12 * meter]
+        cells = items[11 + 13 * (meter - 1) + 2:11 + 13 * meter]
         return [c.name for _, _, c in cells], {role for _, role, _ in cells}, cells
 
     # Meter 2 as the simulator makes it: flow 12 +- 2 m3/h at a speed of flow / 28.3, the

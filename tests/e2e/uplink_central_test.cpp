@@ -331,7 +331,8 @@ TEST(UplinkFaults, AStalledConnectionIsGivenUpAndForwardingGoesOn) {
     std::printf("stalled connection: forwarding again in %.1f s\n", seconds);
     EXPECT_LT(seconds, 60);
     expectCentralHoldsExactly(pg, "boiler", station.localRows());
-    EXPECT_EQ(station.linesContaining("server unreachable: the server did not answer within"), 1);
+    EXPECT_EQ(station.linesContaining("server unreachable: the server did not answer within"), 1)
+        << joined(station.errorLines());
     EXPECT_EQ(station.linesContaining("forwarding station 'boiler'"), 2);
     for (const auto& line : station.errorLines())
         EXPECT_EQ(line.rfind("mirv-uplink: ", 0), 0u) << line;
