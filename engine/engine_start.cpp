@@ -248,16 +248,13 @@ void StationEngine::startJournal() {
     if (last && last->phase == "begin")
         events_.note(0, "station", "系统异常退出", "上次启动于" + last->localTime + ",未正常退出",
                      {}, "end");
-    // An outage the earlier run ended in: over now if the file reads, else this run's writer
-    // ends it when the rows go in.
+    // An outage the earlier run ended in is over once the file reads. While it does not, the
+    // writer notes this run's own outage: taking the old one as still standing would hide a
+    // later outage whenever the file only could not be read yet (tables not made).
     const std::optional<EventRow> outage = lastOf("database");
-    if (outage && outage->phase == "begin") {
-        if (readable)
-            events_.note(0, "database", "数据库恢复",
-                         "上次运行结束时仍不可用(始于" + outage->localTime + ")", {}, "end");
-        else
-            events_.databaseWasDown();
-    }
+    if (readable && outage && outage->phase == "begin")
+        events_.note(0, "database", "数据库恢复",
+                     "上次运行结束时仍不可用(始于" + outage->localTime + ")", {}, "end");
     events_.note(0, "station", "系统启动", {}, {}, "begin");
     emit alarmsChanged();
 }

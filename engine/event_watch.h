@@ -41,8 +41,6 @@ class EventWatch {
     // many rows had waited for it.
     void lineUp(const std::string& kind, bool up);
     void databaseUp(bool up, std::size_t rowsWaited);
-    // An earlier run ended while the database was away: its return ends that outage.
-    void databaseWasDown() { databaseDown_ = true; }
     void note(int meter, const std::string& kind, const std::string& text,
               const std::string& detail = {}, const std::string& user = {},
               const std::string& phase = "note");
