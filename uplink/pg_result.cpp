@@ -37,7 +37,10 @@ bool peerAnswered(int fd, std::chrono::milliseconds within) {
     size = sizeof info;
     if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
         return false;
-    return info.tcpi_state == TCP_ESTABLISHED && info.tcpi_last_ack_recv < within.count();
+    // Data of ours still unacknowledged this late means the peer is not there, even when its
+    // system still sends (retransmits what it had sent): only its acknowledgements count.
+    return info.tcpi_state == TCP_ESTABLISHED && info.tcpi_last_ack_recv < within.count() &&
+           info.tcpi_unacked == 0;
 }
 
 // Waits until the socket is ready for `events`, a stop is asked for, or the deadline passes
